@@ -1,0 +1,31 @@
+// Taking host paths apart, and testing that a host file can be read.
+//
+// The separator is the platform's ("/" here, "\" on Windows); tests may pass
+// another. Every search is for one character, case-sensitive:
+//   GetDirectory  - the text before the last separator ("" when none)
+//   GetFileName   - the text after it (the whole path when none), cut before
+//                   its first "." when withExtension is false
+//   GetExtension  - what follows the first "." of the file name part
+#pragma once
+
+#include <QDir>
+#include <QString>
+
+namespace Tarvo {
+
+class Prompter;
+
+inline QChar nativeSeparator()
+{
+    return QDir::separator();
+}
+
+QString GetDirectory(const QString &path, QChar separator = nativeSeparator());
+QString GetFileName(const QString &path, bool withExtension, QChar separator = nativeSeparator());
+QString GetExtension(const QString &path, QChar separator = nativeSeparator());
+
+// Opens the file for reading and closes it again. On failure shows the
+// platform's description in an exclamation box and returns false.
+bool CanOpenFile(const QString &path, Prompter &prompter);
+
+} // namespace Tarvo

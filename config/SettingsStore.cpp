@@ -1,0 +1,128 @@
+#include "SettingsStore.h"
+
+#include <QSettings>
+#include <limits>
+
+namespace Tarvo {
+
+namespace {
+constexpr char SettingsSection[] = "Settings";
+constexpr char ModemPortKey[] = "Modem Port";
+constexpr char JobKey[] = "Job";
+constexpr char DownloadPrefix[] = "Dnld";
+constexpr char UploadPrefix[] = "File";
+constexpr char NameKey[] = "Name";
+constexpr char OpenFromKey[] = "Open From";
+constexpr char SaveAsKey[] = "Save As";
+constexpr char PortsSection[] = "Ports";
+
+QString key(const QString &section, const char *name)
+{
+    return section + QLatin1Char('/') + QLatin1String(name);
+}
+
+QString slotSection(const char *prefix, int slot)
+{
+    return QLatin1String(prefix) + QString::number(slot + 1);
+}
+
+std::unique_ptr<QSettings> platformSettings()
+{
+#ifdef Q_OS_WIN
+    return std::make_unique<QSettings>(
+        QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Tarvo"),
+        QSettings::NativeFormat);
+#else
+    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+                                       QStringLiteral("Tarvo"), QStringLiteral("Tarvo"));
+#endif
+}
+} // namespace
+
+SettingsStore::SettingsStore() : m_settings(platformSettings()) {}
+
+SettingsStore::SettingsStore(const QString &iniPath)
+    : m_settings(std::make_unique<QSettings>(iniPath, QSettings::IniFormat))
+{
+}
+
+SettingsStore::~SettingsStore() = default;
+
+std::int16_t SettingsStore::parseStoredNumber(const QString &text, std::int16_t fallback)
+{
+    bool ok = false;
+    const qlonglong value = text.trimmed().toLongLong(&ok);
+    if (!ok || value < std::numeric_limits<std::int16_t>::min() ||
+        value > std::numeric_limits<std::int16_t>::max())
+        return fallback;
+    return static_cast<std::int16_t>(value);
+}
+
+void SettingsStore::LoadSettings(Configuration &model)
+{
+    QSettings &s = *m_settings;
+    const auto number = [&s](const char *name, std::int16_t fallback) {
+        const QVariant stored = s.value(key(QLatin1String(SettingsSection), name));
+        return stored.isValid() ? parseStoredNumber(stored.toString(), fallback) : fallback;
+    };
+    const auto text = [&s](const QString &section, const char *name) {
+        return s.value(key(section, name)).toString();
+    };
+
+    model.ModemPort = number(ModemPortKey, DefaultModemPort);
+    model.JobType = number(JobKey, DefaultJobType);
+    for (int i = 0; i < MaxEntries; ++i) {
+        const QString section = slotSection(DownloadPrefix, i);
+        model.DownloadList[i].Name = text(section, NameKey);
+        model.DownloadList[i].OpenFrom = text(section, OpenFromKey);
+    }
+    for (int i = 0; i < MaxEntries; ++i) {
+        const QString section = slotSection(UploadPrefix, i);
+        model.UploadList[i].Name = text(section, NameKey);
+        model.UploadList[i].SaveAs = text(section, SaveAsKey);
+    }
+}
+
+void SettingsStore::SaveSettings(const Configuration &model)
+{
+    QSettings &s = *m_settings;
+    // Numbers are written as text: the registry keeps them as plain strings.
+    s.setValue(key(QLatin1String(SettingsSection), ModemPortKey), QString::number(model.ModemPort));
+    s.setValue(key(QLatin1String(SettingsSection), JobKey), QString::number(model.JobType));
+    for (int i = 0; i < MaxEntries; ++i) {
+        const QString section = slotSection(DownloadPrefix, i);
+        s.setValue(key(section, NameKey), model.DownloadList[i].Name);
+        s.setValue(key(section, OpenFromKey), model.DownloadList[i].OpenFrom);
+    }
+    for (int i = 0; i < MaxEntries; ++i) {
+        const QString section = slotSection(UploadPrefix, i);
+        s.setValue(key(section, NameKey), model.UploadList[i].Name);
+        s.setValue(key(section, SaveAsKey), model.UploadList[i].SaveAs);
+    }
+    s.sync();
+}
+
+QString SettingsStore::defaultPortDevice(int comNumber)
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(comNumber);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(comNumber - 1);
+#endif
+}
+
+QString SettingsStore::portDevice(int comNumber) const
+{
+    const QString stored =
+        m_settings->value(QStringLiteral("%1/COM%2").arg(QLatin1String(PortsSection)).arg(comNumber))
+            .toString()
+            .trimmed();
+    return stored.isEmpty() ? defaultPortDevice(comNumber) : stored;
+}
+
+QString SettingsStore::location() const
+{
+    return m_settings->fileName();
+}
+
+} // namespace Tarvo

@@ -1,0 +1,67 @@
+// The per-user settings store: the one place that knows every section, key,
+// default and range of Tarvo's stored configuration.
+//
+// On Linux the store is an INI file, $XDG_CONFIG_HOME/Tarvo/Tarvo.conf
+// (~/.config/Tarvo/Tarvo.conf); on Windows it is the registry key
+// HKCU\Software\VB and VBA Program Settings\Tarvo, where per-user settings of
+// classic desktop programs live, so an existing configuration is found there.
+//
+// The model occupies 34 values: Settings/"Modem Port", Settings/"Job", and
+// "Name" plus "Open From" of Dnld1..Dnld8 and "Name" plus "Save As" of
+// File1..File8. All of them are read and written every time; texts travel
+// unchanged and nothing is ever removed. The Ports group (COM1..COM4) tells
+// which device each COM number stands for; the program only reads it.
+#pragma once
+
+#include "Configuration.h"
+
+#include <QString>
+#include <memory>
+
+class QSettings;
+
+namespace Tarvo {
+
+class SettingsStore
+{
+public:
+    static constexpr std::int16_t DefaultModemPort = 1;
+    static constexpr std::int16_t DefaultJobType = DownloadAndUpload;
+    static constexpr int FirstPort = 1;
+    static constexpr int LastPort = 4;
+
+    // The platform's per-user store.
+    SettingsStore();
+    // An INI file at the given path (tests and the demonstration use this).
+    explicit SettingsStore(const QString &iniPath);
+    ~SettingsStore();
+
+    SettingsStore(const SettingsStore &) = delete;
+    SettingsStore &operator=(const SettingsStore &) = delete;
+
+    // Overwrites the whole model except the two counts, which the caller
+    // derives (Configuration::deriveCounts).
+    void LoadSettings(Configuration &model);
+    // Writes all 34 values of the model.
+    void SaveSettings(const Configuration &model);
+
+    // The device COMn stands for on this machine, from the Ports group.
+    QString portDevice(int comNumber) const;
+    static QString defaultPortDevice(int comNumber);
+
+    // Where the store lives, for messages and the About box.
+    QString location() const;
+
+    static bool isValidPort(int port) { return port >= FirstPort && port <= LastPort; }
+    static bool isValidJob(int job) { return job >= DownloadOnly && job <= DownloadAndUpload; }
+
+    // A stored number as the model holds it: a whole decimal number that fits
+    // 16 bits, otherwise the fallback. Out-of-range numbers are kept; the
+    // window decides what it can show of them.
+    static std::int16_t parseStoredNumber(const QString &text, std::int16_t fallback);
+
+private:
+    std::unique_ptr<QSettings> m_settings;
+};
+
+} // namespace Tarvo

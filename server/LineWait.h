@@ -1,0 +1,40 @@
+// LineWait is the one polling primitive every reply wait is built from:
+// process pending events, sleep 10 ms, read what the line has.
+//
+// A wait can be cut short: when the device is lost, or when the server asks
+// all waits to end (Stop or Exit chosen while an operation runs). poll() then
+// returns false and the caller unwinds as from a failed wait.
+#pragma once
+
+#include "SerialLine.h"
+#include "Waiter.h"
+
+namespace Tarvo {
+
+class LineWait
+{
+public:
+    static constexpr int PollMs = 10;
+    static constexpr int MaxPolls = 1000;
+
+    LineWait(SerialLine &line, Waiter &waiter) : m_line(line), m_waiter(waiter) {}
+
+    // One poll; appends what arrived to received. False when the wait must end.
+    bool poll(QByteArray &received);
+    // Process events and sleep one poll period without reading.
+    bool pause();
+
+    void requestAbort() { m_abort = true; }
+    void clearAbort() { m_abort = false; }
+    bool aborted() const { return m_abort || m_line.failed(); }
+
+    SerialLine &line() { return m_line; }
+    Waiter &waiter() { return m_waiter; }
+
+private:
+    SerialLine &m_line;
+    Waiter &m_waiter;
+    bool m_abort = false;
+};
+
+} // namespace Tarvo

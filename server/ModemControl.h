@@ -1,0 +1,56 @@
+// Modem control outside a transfer: open the port, initialise the modem, arm
+// auto-answer, and hang up / disarm / close again.
+//
+// Every command is written in job mode and followed by WaitForModemOK: up to
+// 1000 polls of 10 ms, succeeding as soon as "OK" CR LF appears anywhere in
+// what came back (echoes and other lines before it do no harm). The texts,
+// colours, tips and button states reported here are what the user sees of
+// the server's Start/Stop cycle.
+//
+// On lines without modem-status signals the carrier is inferred from the
+// call state (Connected), and a forced hang-up by DTR cannot be watched.
+#pragma once
+
+#include "LineWait.h"
+#include "Prompter.h"
+#include "Reporter.h"
+#include "ServerControls.h"
+#include "ServerState.h"
+
+namespace Tarvo {
+
+struct Configuration;
+
+class ModemControl
+{
+public:
+    ModemControl(LineWait &wait, Reporter &reporter, Prompter &prompter, ServerControls &controls,
+                 ServerState &state, const Configuration &config);
+
+    void OpenModemPort();
+    void InitializeModem();
+    bool StartAutoAnswer();
+    void HangUp();
+
+    // Carrier detect, or Connected on a line that cannot report it.
+    bool carrierPresent() const;
+
+    // The open port failed under us (device gone): report it, close the port
+    // and return to the stopped state. Safe to call more than once.
+    void handlePortLost();
+
+private:
+    bool WaitForModemOK();
+    bool sendCommand(const QByteArray &command);
+    void setBusy(bool busy);
+    void closePort();
+
+    LineWait &m_wait;
+    Reporter &m_reporter;
+    Prompter &m_prompter;
+    ServerControls &m_controls;
+    ServerState &m_state;
+    const Configuration &m_config;
+};
+
+} // namespace Tarvo

@@ -1,0 +1,25 @@
+// The wait behind every reply Tarvo expects: let the window process its
+// pending events, then sleep. Real code pumps the Qt event loop and sleeps
+// the thread; tests substitute a virtual clock so that a 1000-poll time-out
+// costs microseconds.
+#pragma once
+
+namespace Tarvo {
+
+class Waiter
+{
+public:
+    virtual ~Waiter() = default;
+    virtual void processEvents() = 0;
+    virtual void sleepMs(int ms) = 0;
+};
+
+// Qt's event loop and a real sleep.
+class RealWaiter final : public Waiter
+{
+public:
+    void processEvents() override;
+    void sleepMs(int ms) override;
+};
+
+} // namespace Tarvo

@@ -1,0 +1,176 @@
+// Stand-ins for the outside world, so that modem, link and transfer tests run
+// on a virtual clock: a 1000-poll time-out costs microseconds.
+//
+// VirtualClock is the Waiter: sleeping advances virtual time, processing
+// events runs the registered pumps (the fake line delivering due bytes) and
+// an optional test hook (a click arriving in the middle of a wait).
+//
+// FakeLine is a SerialLine with a scripted peer: every write is recorded and
+// handed to the peer function, which answers with deliver(bytes, delayMs).
+// Delivered bytes become readable once the virtual time has come.
+#pragma once
+
+#include "Prompter.h"
+#include "Reporter.h"
+#include "SerialLine.h"
+#include "ServerControls.h"
+#include "Waiter.h"
+
+#include <QList>
+#include <QStringList>
+#include <deque>
+#include <functional>
+#include <vector>
+
+namespace Tarvo::Testing {
+
+class VirtualClock final : public Waiter
+{
+public:
+    void processEvents() override;
+    void sleepMs(int ms) override { m_now += ms; ++m_sleeps; }
+
+    qint64 now() const { return m_now; }
+    int sleeps() const { return m_sleeps; }
+    void addPump(std::function<void()> pump) { m_pumps.push_back(std::move(pump)); }
+
+    // Runs inside every event pass; lets a test act in the middle of a wait.
+    std::function<void()> onEvents;
+
+private:
+    qint64 m_now = 0;
+    int m_sleeps = 0;
+    std::vector<std::function<void()>> m_pumps;
+};
+
+class FakeLine final : public SerialLine
+{
+public:
+    explicit FakeLine(VirtualClock &clock);
+
+    // The scripted peer: sees every write, answers with deliver().
+    std::function<void(const QByteArray &written)> peer;
+
+    // Bytes the host will be able to read delayMs after now.
+    void deliver(const QByteArray &bytes, qint64 delayMs = 0);
+    // Moves due bytes into the receive buffer and raises the idle-mode
+    // notification, as the event loop does for a real port.
+    void pump();
+    // The device disappears: reads and writes fail from now on.
+    void vanish(const QString &error = QStringLiteral("Input/output error"));
+
+    QByteArray written() const;       // all writes, concatenated
+    QList<QByteArray> writes;         // each write on its own
+    QByteArray pending() const { return m_pending; }
+    std::vector<Mode> modeChanges;    // every setMode, in order
+    std::vector<bool> dtrChanges;     // every setDtr, in order
+
+    // Knobs for the tests.
+    bool openFails = false;
+    QString openError = QStringLiteral("Permission error while locking the device");
+    bool modemLines = true;
+    bool carrier = false;
+    int opens = 0;
+    int closes = 0;
+    int openedPort = 0;
+
+    // SerialLine
+    bool open(int port, QString *error) override;
+    void close() override;
+    bool isOpen() const override { return m_open; }
+    void setDtr(bool on) override;
+    bool carrierDetect() const override { return m_open && modemLines && carrier; }
+    bool hasModemLines() const override { return modemLines; }
+    bool write(const QByteArray &bytes) override;
+    QByteArray read() override;
+    void setMode(Mode mode) override;
+    Mode mode() const override { return m_mode; }
+    bool failed() const override { return m_failed; }
+    QString failure() const override { return m_failure; }
+
+private:
+    struct Scheduled
+    {
+        qint64 due;
+        QByteArray bytes;
+    };
+
+    void deliverDue();
+
+    VirtualClock &m_clock;
+    std::deque<Scheduled> m_scheduled;
+    QByteArray m_pending;
+    Mode m_mode = Mode::Job;
+    bool m_open = false;
+    bool m_failed = false;
+    bool m_notifying = false;
+    QString m_failure;
+};
+
+// Records what the window would show.
+class RecordingReporter final : public Reporter
+{
+public:
+    struct Entry
+    {
+        QString text;
+        std::uint32_t colour;
+    };
+
+    void AppendStatus(const QString &text, std::uint32_t colour = ColourBlue) override;
+    void ClearStatus() override;
+    void WriteLog(const QString &text) override { log += text; logOnly += text; }
+    void SetTrayTip(const QString &state) override { tips += state; }
+
+    QString paneText() const;           // what the pane shows now
+    QString redText() const;            // all red text since the start
+    QString tip() const { return tips.isEmpty() ? QString() : tips.last(); }
+
+    QList<Entry> pane;     // entries since the last clear
+    QList<Entry> history;  // every entry, never cleared
+    QString log;           // everything that reached the log
+    QStringList logOnly;   // WriteLog calls made directly
+    QStringList tips;
+    int clears = 0;
+};
+
+// Answers questions from a script and records everything asked.
+class ScriptedPrompter final : public Prompter
+{
+public:
+    bool askYesNo(const QString &question) override;
+    void inform(const QString &text) override { informs += text; }
+    void warn(const QString &text) override { warnings += text; }
+    void beep() override { ++beeps; }
+
+    QList<bool> answers;       // consumed in order
+    bool defaultAnswer = true; // when the script is used up
+    QStringList questions;
+    QStringList informs;
+    QStringList warnings;
+    int beeps = 0;
+};
+
+class RecordingControls final : public ServerControls
+{
+public:
+    void setStartStopCaption(const QString &caption) override { startStop = caption; }
+    void setStartStopEnabled(bool enabled) override { startStopEnabled = enabled; }
+    void setCloseCaption(const QString &caption) override { close = caption; }
+    void setSettingsEnabled(bool enabled) override { settingsEnabled = enabled; }
+    void setBusy(bool on) override
+    {
+        busy = on;
+        if (on)
+            ++busyCount;
+    }
+
+    QString startStop = QStringLiteral("Start");
+    QString close = QStringLiteral("Exit");
+    bool startStopEnabled = true;
+    bool settingsEnabled = true;
+    bool busy = false;
+    int busyCount = 0;
+};
+
+} // namespace Tarvo::Testing
