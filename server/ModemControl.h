@@ -12,6 +12,7 @@
 #pragma once
 
 #include "LineWait.h"
+#include "ModemService.h"
 #include "Prompter.h"
 #include "Reporter.h"
 #include "ServerControls.h"
@@ -21,16 +22,16 @@ namespace Tarvo {
 
 struct Configuration;
 
-class ModemControl
+class ModemControl final : public ModemService
 {
 public:
     ModemControl(LineWait &wait, Reporter &reporter, Prompter &prompter, ServerControls &controls,
                  ServerState &state, const Configuration &config);
 
     void OpenModemPort();
-    void InitializeModem();
+    void InitializeModem() override;
     bool StartAutoAnswer();
-    void HangUp();
+    void HangUp() override;
 
     // Carrier detect, or Connected on a line that cannot report it.
     bool carrierPresent() const;

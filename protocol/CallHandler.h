@@ -1,0 +1,65 @@
+// Call handling: turns what the modem and the portable say in idle mode into
+// lines, reacts to them, and runs the configured job when the portable
+// greets with "Portable ready".
+//
+// Characters are taken one at a time; a line is complete when the buffer ends
+// with CR LF and is not CR LF alone. Keyword tests run in order: "RING" (shown
+// like any line), "CONNECT", "Portable ready", "NO CARRIER". The whole job runs
+// inside the receive notification with the line in job mode, and idle mode
+// is restored whatever happens. Bytes after a complete line stay in the port
+// for whoever reads next.
+#pragma once
+
+#include "LineWait.h"
+#include "Reporter.h"
+#include "ServerState.h"
+
+namespace Tarvo {
+
+struct Configuration;
+class ModemControl;
+class PacketLink;
+class DownloadJob;
+class UploadJob;
+
+class CallHandler
+{
+public:
+    // Line noise that never sends CR LF must not grow the buffer without
+    // bound: beyond this many characters only the newest are kept.
+    static constexpr int MaxLineBuffer = 4096;
+    static constexpr int JobDelayMs = 50;
+
+    CallHandler(LineWait &wait, Reporter &reporter, ServerState &state, ModemControl &modem,
+                PacketLink &link, DownloadJob &download, UploadJob &upload,
+                const Configuration &config);
+
+    // The receive notification: consumes buffered characters while the line
+    // stays in idle mode.
+    void HandleCommEvent();
+
+    bool RunDownloadList();
+    bool RunUploadList();
+
+    bool jobRunning() const { return m_jobRunning; }
+    int jobsRun() const { return m_jobsRun; }
+
+private:
+    void takeCharacter(char c);
+    void processLine(const QByteArray &line);
+    void runJob();
+
+    LineWait &m_wait;
+    Reporter &m_reporter;
+    ServerState &m_state;
+    ModemControl &m_modem;
+    PacketLink &m_link;
+    DownloadJob &m_download;
+    UploadJob &m_upload;
+    const Configuration &m_config;
+    bool m_inHandler = false;
+    bool m_jobRunning = false;
+    int m_jobsRun = 0;
+};
+
+} // namespace Tarvo
