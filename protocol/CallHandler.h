@@ -14,6 +14,8 @@
 #include "Reporter.h"
 #include "ServerState.h"
 
+#include <functional>
+
 namespace Tarvo {
 
 struct Configuration;
@@ -48,6 +50,7 @@ private:
     void takeCharacter(char c);
     void processLine(const QByteArray &line);
     void runJob();
+    bool runList(int count, const std::function<bool(int)> &runEntry);
 
     LineWait &m_wait;
     Reporter &m_reporter;

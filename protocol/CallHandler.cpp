@@ -1,0 +1,152 @@
+#include "CallHandler.h"
+
+#include "Configuration.h"
+#include "ModemControl.h"
+#include "PacketLink.h"
+#include "Transfers.h"
+
+namespace Tarvo {
+
+namespace {
+const QString Success = QStringLiteral("\r\nSUCCESS\r\n");
+const QString Error = QStringLiteral("\r\nERROR\r\n");
+const QString AllDone = QStringLiteral("\r\nALL DONE\r\n");
+} // namespace
+
+CallHandler::CallHandler(LineWait &wait, Reporter &reporter, ServerState &state,
+                         ModemControl &modem, PacketLink &link, DownloadJob &download,
+                         UploadJob &upload, const Configuration &config)
+    : m_wait(wait), m_reporter(reporter), m_state(state), m_modem(modem), m_link(link),
+      m_download(download), m_upload(upload), m_config(config)
+{
+}
+
+void CallHandler::HandleCommEvent()
+{
+    // A notification arrives once per chunk of data, so drain what is
+    // buffered one character at a time. The loop stops as soon as a line
+    // leaves the port in job mode (the rest is the job's), and goes on after
+    // a job has restored idle mode, since no new notification may come for
+    // bytes that are already buffered.
+    if (m_inHandler)
+        return;
+    m_inHandler = true;
+    SerialLine &line = m_wait.line();
+    while (line.isOpen() && !line.failed() && line.mode() == SerialLine::Mode::Idle) {
+        const QByteArray one = line.read();
+        if (one.isEmpty())
+            break;
+        takeCharacter(one.at(0));
+    }
+    m_inHandler = false;
+}
+
+void CallHandler::takeCharacter(char c)
+{
+    QByteArray &buffer = m_state.LineBuffer;
+    buffer += c;
+    // Noise without CR LF would otherwise grow the buffer for ever; the
+    // newest characters are the ones that can still end a line.
+    if (buffer.size() > MaxLineBuffer)
+        buffer.remove(0, buffer.size() - MaxLineBuffer);
+
+    // A modem result comes as CR LF, text, CR LF: the leading pair alone is
+    // not a line and becomes part of the one that follows.
+    if (!buffer.endsWith("\r\n") || buffer == "\r\n")
+        return;
+
+    QByteArray line = buffer;
+    line.replace("\r\n", "");
+    processLine(line);
+    m_state.LineBuffer.clear();
+}
+
+void CallHandler::processLine(const QByteArray &bytes)
+{
+    const QString line = QString::fromLatin1(bytes);
+    const QString shown = line + QLatin1String(CrLf);
+
+    // "RING" is tested first only so that it is shown like any other line,
+    // even when the same line also carries "CONNECT".
+    if (!line.contains(QLatin1String("RING"))) {
+        if (line.contains(QLatin1String("CONNECT"))) {
+            m_reporter.AppendStatus(shown);
+            m_reporter.SetTrayTip(line);
+            m_state.Connected = true;
+            return;
+        }
+        if (line.contains(QLatin1String("Portable ready"))) {
+            m_reporter.ClearStatus();
+            m_reporter.AppendStatus(shown);
+            runJob();
+            return;
+        }
+        if (line.contains(QLatin1String("NO CARRIER"))) {
+            m_reporter.ClearStatus();
+            m_reporter.AppendStatus(shown);
+            m_reporter.SetTrayTip(line);
+            m_state.Connected = false;
+            m_modem.StartAutoAnswer();
+            return;
+        }
+    }
+    m_reporter.ClearStatus();
+    m_reporter.AppendStatus(shown);
+    m_reporter.SetTrayTip(line);
+}
+
+void CallHandler::runJob()
+{
+    SerialLine &line = m_wait.line();
+    m_jobRunning = true;
+    line.setMode(SerialLine::Mode::Job);
+    m_wait.waiter().sleepMs(JobDelayMs);
+
+    switch (m_config.JobType) {
+    case DownloadOnly:
+        if (RunDownloadList())
+            m_link.SendPacket(AllDone);
+        break;
+    case UploadOnly:
+        if (RunUploadList())
+            m_link.SendPacket(AllDone);
+        break;
+    case DownloadAndUpload:
+        if (RunDownloadList() && RunUploadList())
+            m_link.SendPacket(AllDone);
+        break;
+    default:
+        break;
+    }
+
+    line.setMode(SerialLine::Mode::Idle);
+    m_jobRunning = false;
+    ++m_jobsRun;
+}
+
+bool CallHandler::RunDownloadList()
+{
+    return runList(m_config.DownloadCount, [this](int i) { return m_download.RunDownloadJob(i); });
+}
+
+bool CallHandler::RunUploadList()
+{
+    return runList(m_config.UploadCount, [this](int i) { return m_upload.RunUploadJob(i); });
+}
+
+bool CallHandler::runList(int count, const std::function<bool(int)> &runEntry)
+{
+    for (int index = 0; index < count; ++index) {
+        if (!runEntry(index)) {
+            // With the carrier gone there is nobody left to tell.
+            if (m_modem.carrierPresent())
+                m_link.SendPacket(Error);
+            return false;
+        }
+        // The next entry is tried even if this acknowledgement got lost.
+        m_link.SendPacket(Success);
+    }
+    return true;
+}
+
+} // namespace Tarvo
