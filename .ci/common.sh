@@ -1,0 +1,33 @@
+# Shared by run.sh and test.sh: install what a fresh Debian 12 machine lacks,
+# then configure and build. Sourced, not run.
+
+TARVO_PACKAGES=(
+  build-essential cmake ninja-build pkg-config
+  qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
+  qt6-qpa-plugins
+  xvfb xauth desktop-file-utils dpkg-dev file
+  clang libclang-rt-14-dev
+)
+
+tarvo_as_root() {
+  if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
+}
+
+tarvo_install_missing() {
+  local missing=()
+  for p in "${TARVO_PACKAGES[@]}"; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+  done
+  if [ ${#missing[@]} -gt 0 ]; then
+    echo "Installing: ${missing[*]}"
+    tarvo_as_root apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive tarvo_as_root apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  fi
+}
+
+# tarvo_build DIR [cmake options...]
+tarvo_build() {
+  local dir=$1; shift
+  cmake -S "$TARVO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+  cmake --build "$dir" -j"$(nproc)"
+}

@@ -1,0 +1,9 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test.
+set -euo pipefail
+TARVO_ROOT=$(cd "$(dirname "$0")" && pwd)
+source "$TARVO_ROOT/.ci/common.sh"
+
+tarvo_install_missing
+tarvo_build "$TARVO_ROOT/build"
+ctest --test-dir "$TARVO_ROOT/build" --output-on-failure -j2 -LE soak
