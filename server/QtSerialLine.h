@@ -1,0 +1,85 @@
+// The serial line on a real device, through QSerialPort.
+//
+// COM1..COM4 become devices through a resolver (normally the Ports group of
+// the settings store), so a test or the simulator can hand in a
+// pseudo-terminal. The port runs at 9600,N,8,1 without flow control; input
+// that was waiting before the open is discarded.
+//
+// Job-mode reads pull from the device directly instead of waiting for the
+// event loop, so a poll sees what arrived during its sleep. Idle mode turns
+// each arrival of data into one receive notification; the handler drains the
+// buffer a byte at a time.
+//
+// Whether the device has modem-status lines is found out once per open.
+// A read or write error means the device is gone: the line fails once, the
+// device is released on the next event pass and the lost notification fires
+// then, never from inside QSerialPort's own signal.
+#pragma once
+
+#include "SerialLine.h"
+
+#include <QString>
+#include <functional>
+#include <memory>
+
+class QSerialPort;
+
+namespace Tarvo {
+
+class QtSerialLine final : public SerialLine
+{
+public:
+    // Maps a COM number (1..4) to a device name or path.
+    using PortResolver = std::function<QString(int)>;
+
+    explicit QtSerialLine(PortResolver resolver);
+    ~QtSerialLine() override;
+
+    QtSerialLine(const QtSerialLine &) = delete;
+    QtSerialLine &operator=(const QtSerialLine &) = delete;
+
+    bool open(int port, QString *error) override;
+    void close() override;
+    bool isOpen() const override { return m_open; }
+
+    void setDtr(bool on) override;
+    bool carrierDetect() const override;
+    bool hasModemLines() const override { return m_modemLines; }
+
+    bool write(const QByteArray &bytes) override;
+    QByteArray read() override;
+
+    void setMode(Mode mode) override;
+    Mode mode() const override { return m_mode; }
+
+    bool failed() const override { return m_failed; }
+    QString failure() const override { return m_failure; }
+
+    // The device the last open() used.
+    QString deviceName() const { return m_device; }
+
+private:
+    static constexpr int WriteDrainMs = 2000;
+
+    void connectPort();
+    bool detectModemLines();
+    void onReadyRead();
+    void notifyIfBuffered();
+    void fail(const QString &text);
+    void releaseDevice();
+
+    PortResolver m_resolver;
+    std::unique_ptr<QSerialPort> m_port;
+    QString m_device;
+    Mode m_mode = Mode::Job;
+    bool m_open = false;
+    bool m_modemLines = false;
+    bool m_failed = false;
+    bool m_notifying = false;
+    QString m_failure;
+    // Counts opens and closes, so that work queued for one open never
+    // touches the next.
+    quint64 m_generation = 0;
+};
+
+} // namespace Tarvo
