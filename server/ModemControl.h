@@ -41,10 +41,18 @@ public:
     void handlePortLost();
 
 private:
+    class BusyScope;
+
     bool WaitForModemOK();
     bool sendCommand(const QByteArray &command);
     void setBusy(bool busy);
     void closePort();
+    // After a failed command: true when the port is gone (a lost device is
+    // reported on the way) or was closed by a Stop or Exit inside the wait.
+    bool portGone();
+    // "+++" and "ATH0", then DTR dropped if the call is still up.
+    void endCall();
+    void forceHangUp();
 
     LineWait &m_wait;
     Reporter &m_reporter;
@@ -52,6 +60,8 @@ private:
     ServerControls &m_controls;
     ServerState &m_state;
     const Configuration &m_config;
+    int m_busyDepth = 0;
+    bool m_lostReported = false;
 };
 
 } // namespace Tarvo

@@ -1,0 +1,303 @@
+#include "ModemControl.h"
+
+#include "Configuration.h"
+
+namespace Tarvo {
+
+namespace {
+
+const QByteArray InitCommand = QByteArrayLiteral("ATE0V1Q0S0=0\r");
+const QByteArray AutoAnswerCommand = QByteArrayLiteral("ATS0=1\r");
+const QByteArray EscapeCommand = QByteArrayLiteral("+++"); // no pause before or after
+const QByteArray HangUpCommand = QByteArrayLiteral("ATH0\r");
+const QByteArray AutoAnswerOffCommand = QByteArrayLiteral("ATS0=0\r");
+const QByteArray OkReply = QByteArrayLiteral("OK\r\n");
+
+const QString Ellipsis = QStringLiteral(" ...");
+const QString Ok = QStringLiteral(" OK");
+const QString Failed = QStringLiteral(" failed");
+const QString CheckModem = QStringLiteral("Please check modem.");
+
+QString line(const QString &text)
+{
+    return text + QLatin1String(CrLf);
+}
+
+} // namespace
+
+// Keeps Start/Stop disabled and the hourglass up for the outermost of
+// possibly nested operations (a Stop or Exit can arrive inside a wait), and
+// restores both on every way out.
+class ModemControl::BusyScope
+{
+public:
+    explicit BusyScope(ModemControl &modem) : m_modem(modem) { m_modem.setBusy(true); }
+    ~BusyScope() { m_modem.setBusy(false); }
+    BusyScope(const BusyScope &) = delete;
+    BusyScope &operator=(const BusyScope &) = delete;
+
+private:
+    ModemControl &m_modem;
+};
+
+ModemControl::ModemControl(LineWait &wait, Reporter &reporter, Prompter &prompter,
+                           ServerControls &controls, ServerState &state,
+                           const Configuration &config)
+    : m_wait(wait), m_reporter(reporter), m_prompter(prompter), m_controls(controls),
+      m_state(state), m_config(config)
+{
+}
+
+void ModemControl::setBusy(bool busy)
+{
+    if (busy) {
+        if (m_busyDepth++ == 0) {
+            m_controls.setStartStopEnabled(false);
+            m_controls.setBusy(true);
+        }
+        return;
+    }
+    if (m_busyDepth > 0 && --m_busyDepth == 0) {
+        m_controls.setBusy(false);
+        m_controls.setStartStopEnabled(true);
+    }
+}
+
+bool ModemControl::WaitForModemOK()
+{
+    QByteArray reply;
+    for (int polls = 0; polls < LineWait::MaxPolls;) {
+        const bool alive = m_wait.poll(reply);
+        ++polls;
+        if (reply.contains(OkReply))
+            return true;
+        if (!alive)
+            return false;
+    }
+    return false;
+}
+
+bool ModemControl::sendCommand(const QByteArray &command)
+{
+    // A write that does not get out ends the command like a silent modem.
+    if (!m_wait.line().write(command))
+        return false;
+    return WaitForModemOK();
+}
+
+bool ModemControl::portGone()
+{
+    if (m_wait.line().failed()) {
+        handlePortLost();
+        return true;
+    }
+    // A Stop or Exit handled inside the wait may have closed the port; the
+    // operation that was waiting has nobody left to report to.
+    return !m_state.PortOpened || !m_wait.line().isOpen();
+}
+
+void ModemControl::closePort()
+{
+    m_wait.line().close();
+}
+
+bool ModemControl::carrierPresent() const
+{
+    const SerialLine &line = m_wait.line();
+    if (line.isOpen() && line.hasModemLines())
+        return line.carrierDetect();
+    return m_state.Connected;
+}
+
+void ModemControl::OpenModemPort()
+{
+    const int port = m_config.ModemPort;
+    m_reporter.ClearStatus();
+    m_reporter.AppendStatus(QStringLiteral("Open COM") + QString::number(port) + Ellipsis);
+
+    QString error;
+    if (!m_wait.line().open(port, &error)) {
+        m_prompter.beep();
+        m_reporter.AppendStatus(
+            line(Failed) + line(error) +
+                line(QStringLiteral("Please change your modem port, then click Start to retry.")),
+            ColourRed);
+        m_reporter.SetTrayTip(QStringLiteral("Open COM") + Failed);
+        m_state.PortOpened = false;
+        m_controls.setCloseCaption(QStringLiteral("Exit"));
+        return;
+    }
+
+    m_lostReported = false;
+    m_reporter.AppendStatus(line(Ok));
+    m_controls.setSettingsEnabled(false);
+    m_state.PortOpened = true;
+    m_controls.setCloseCaption(QStringLiteral("Hide"));
+}
+
+void ModemControl::InitializeModem()
+{
+    BusyScope busy(*this);
+    // A fresh start: an abort asked of earlier waits does not apply to it.
+    m_wait.clearAbort();
+
+    OpenModemPort();
+    if (!m_state.PortOpened)
+        return;
+
+    SerialLine &serial = m_wait.line();
+    m_reporter.AppendStatus(QStringLiteral("Initialize modem") + Ellipsis);
+    serial.setDtr(true);
+    serial.setMode(SerialLine::Mode::Job);
+
+    if (sendCommand(InitCommand)) {
+        m_reporter.AppendStatus(line(Ok));
+        m_state.AutoAnswerOn = true;
+        if (StartAutoAnswer()) {
+            m_controls.setStartStopCaption(QStringLiteral("Stop"));
+        } else if (!portGone()) {
+            HangUp();
+            m_controls.setSettingsEnabled(true);
+        }
+        return;
+    }
+
+    if (portGone())
+        return;
+    m_prompter.beep();
+    m_reporter.AppendStatus(line(Failed) + line(CheckModem), ColourRed);
+    m_reporter.SetTrayTip(QStringLiteral("Initialize modem") + Failed);
+    m_state.AutoAnswerOn = false;
+    HangUp();
+    m_controls.setSettingsEnabled(true);
+}
+
+bool ModemControl::StartAutoAnswer()
+{
+    SerialLine &serial = m_wait.line();
+    m_reporter.ClearStatus();
+    m_reporter.AppendStatus(QStringLiteral("Start auto answer") + Ellipsis);
+    serial.setDtr(true);
+    serial.setMode(SerialLine::Mode::Job);
+
+    if (sendCommand(AutoAnswerCommand)) {
+        m_reporter.AppendStatus(line(Ok) + line(QStringLiteral("Waiting call ...")));
+        m_reporter.SetTrayTip(QStringLiteral("Waiting call ..."));
+        serial.setMode(SerialLine::Mode::Idle);
+        return true;
+    }
+
+    if (portGone())
+        return false;
+    m_prompter.beep();
+    m_reporter.AppendStatus(line(Failed) + line(CheckModem), ColourRed);
+    m_reporter.SetTrayTip(QStringLiteral("Auto answer failed"));
+    return false;
+}
+
+void ModemControl::HangUp()
+{
+    BusyScope busy(*this);
+    if (!m_state.PortOpened)
+        return;
+
+    SerialLine &serial = m_wait.line();
+    if (serial.failed()) {
+        handlePortLost();
+        return;
+    }
+
+    const SerialLine::Mode before = serial.mode();
+    serial.setMode(SerialLine::Mode::Job);
+
+    if (carrierPresent() || m_state.Connected) {
+        if (!m_prompter.askYesNo(QStringLiteral("Hang up (disconnect) modem?"))) {
+            // Everything stays as it was. Outside a job that includes idle
+            // mode: without it the server would stop noticing calls until
+            // the next Stop and Start. Inside a job the job restores it.
+            if (before == SerialLine::Mode::Idle)
+                serial.setMode(SerialLine::Mode::Idle);
+            return;
+        }
+        endCall();
+    }
+
+    if (!m_state.Connected && m_state.AutoAnswerOn && !serial.failed()) {
+        // A modem that stays silent here is of no concern: the port closes anyway.
+        if (sendCommand(AutoAnswerOffCommand))
+            m_reporter.AppendStatus(line(QStringLiteral("Stop auto answer") + Ellipsis + Ok));
+    }
+
+    closePort();
+    m_state.PortOpened = false;
+    m_state.Connected = false;
+    if (serial.failed()) {
+        handlePortLost();
+        return;
+    }
+    m_reporter.AppendStatus(line(QStringLiteral("Not connected")));
+    m_reporter.SetTrayTip(QStringLiteral("Not connected"));
+    m_controls.setStartStopCaption(QStringLiteral("Start"));
+    m_controls.setCloseCaption(QStringLiteral("Exit"));
+}
+
+void ModemControl::endCall()
+{
+    SerialLine &serial = m_wait.line();
+    m_reporter.AppendStatus(line(QStringLiteral("Hanging up ...")));
+    m_reporter.SetTrayTip(QStringLiteral("Hanging up ..."));
+
+    serial.setDtr(true);
+    if (sendCommand(EscapeCommand)) {
+        m_reporter.AppendStatus(line(QStringLiteral("+++OK")));
+        if (sendCommand(HangUpCommand)) {
+            m_reporter.AppendStatus(line(QStringLiteral("ATH0 OK")) +
+                                    line(QStringLiteral("Hang up done")));
+            m_state.Connected = false;
+        }
+    }
+    if (m_state.Connected)
+        forceHangUp();
+}
+
+void ModemControl::forceHangUp()
+{
+    SerialLine &serial = m_wait.line();
+    serial.setDtr(false);
+    // Without modem-status lines neither the DTR drop nor the carrier can be
+    // seen: watching would only burn ten seconds. Connected then stays set,
+    // so no "ATS0=0" goes to a modem that may still hold the call, and the
+    // close below clears it.
+    if (!serial.hasModemLines())
+        return;
+    for (int polls = 0; polls < LineWait::MaxPolls && serial.carrierDetect(); ++polls) {
+        if (!m_wait.pause())
+            break;
+    }
+    if (!serial.carrierDetect())
+        m_state.Connected = false;
+}
+
+void ModemControl::handlePortLost()
+{
+    SerialLine &serial = m_wait.line();
+    if (!serial.failed() || m_lostReported)
+        return;
+    m_lostReported = true;
+
+    m_prompter.beep();
+    m_reporter.AppendStatus(
+        QStringLiteral("Modem port lost: ") + line(serial.failure()) +
+            line(QStringLiteral("Please check the modem and its cable, then click Start to retry.")),
+        ColourRed);
+    m_reporter.SetTrayTip(QStringLiteral("Modem port lost"));
+    closePort();
+    m_state.PortOpened = false;
+    m_state.Connected = false;
+    m_controls.setStartStopCaption(QStringLiteral("Start"));
+    m_controls.setCloseCaption(QStringLiteral("Exit"));
+    m_controls.setStartStopEnabled(true);
+    m_controls.setSettingsEnabled(true);
+}
+
+} // namespace Tarvo
