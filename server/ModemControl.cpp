@@ -71,7 +71,8 @@ bool ModemControl::WaitForModemOK()
         ++polls;
         if (reply.contains(OkReply))
             return true;
-        if (!alive)
+        // A Stop or Exit handled inside the poll may have closed the port.
+        if (!alive || !m_wait.line().isOpen())
             return false;
     }
     return false;
@@ -267,8 +268,9 @@ void ModemControl::forceHangUp()
     // Without modem-status lines neither the DTR drop nor the carrier can be
     // seen: watching would only burn ten seconds. Connected then stays set,
     // so no "ATS0=0" goes to a modem that may still hold the call, and the
-    // close below clears it.
-    if (!serial.hasModemLines())
+    // close that follows clears it. A wait that was cut short (device gone,
+    // Exit) does not watch either.
+    if (!serial.hasModemLines() || m_wait.aborted() || !serial.isOpen())
         return;
     for (int polls = 0; polls < LineWait::MaxPolls && serial.carrierDetect(); ++polls) {
         if (!m_wait.pause())
