@@ -99,6 +99,8 @@ void CallHandler::runJob()
 {
     SerialLine &line = m_wait.line();
     m_jobRunning = true;
+    if (m_jobObserver)
+        m_jobObserver(true);
     line.setMode(SerialLine::Mode::Job);
     m_wait.waiter().sleepMs(JobDelayMs);
 
@@ -122,6 +124,14 @@ void CallHandler::runJob()
     line.setMode(SerialLine::Mode::Idle);
     m_jobRunning = false;
     ++m_jobsRun;
+    if (m_jobObserver)
+        m_jobObserver(false);
+
+    // A hang-up in the middle of a job is read by the job's own polls, so
+    // its "NO CARRIER" never becomes a line. Where the modem can tell us the
+    // carrier is gone, finish the call as that line would have.
+    if (m_state.Connected && line.isOpen() && line.hasModemLines() && !line.carrierDetect())
+        processLine("NO CARRIER");
 }
 
 bool CallHandler::RunDownloadList()

@@ -44,6 +44,11 @@ public:
     bool RunUploadList();
 
     bool jobRunning() const { return m_jobRunning; }
+    // Told when a job starts (true) and when it has ended (false).
+    void setJobObserver(std::function<void(bool running)> observer)
+    {
+        m_jobObserver = std::move(observer);
+    }
     int jobsRun() const { return m_jobsRun; }
 
 private:
@@ -60,6 +65,7 @@ private:
     DownloadJob &m_download;
     UploadJob &m_upload;
     const Configuration &m_config;
+    std::function<void(bool)> m_jobObserver;
     bool m_inHandler = false;
     bool m_jobRunning = false;
     int m_jobsRun = 0;

@@ -1,0 +1,158 @@
+#include "PortableRig.h"
+
+#include "QtSerialLine.h"
+
+#include <QCoreApplication>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+
+#include <sys/resource.h>
+
+namespace Tarvo::Bench {
+
+PortableRig::PortableRig()
+{
+    for (const char *sub : {"host", "portable/files", "portable/received"})
+        QDir(m_dir.path()).mkpath(QLatin1String(sub));
+    QObject::connect(&m_portable, &QProcess::readyReadStandardOutput,
+                     [this] { readPortableOutput(); });
+}
+
+PortableRig::~PortableRig()
+{
+    if (m_session && state.PortOpened) {
+        state.Connected = false; // no question at the end of a test
+        m_session->modem().HangUp();
+    }
+    m_session.reset();
+    m_line.reset();
+    killPortable();
+}
+
+bool PortableRig::startPortable(const PortableOptions &options)
+{
+    QStringList args{QStringLiteral("--bps"), QString::number(options.bitsPerSecond),
+                     QStringLiteral("--first-call-delay"), QString::number(options.firstCallDelay),
+                     QStringLiteral("--interval"), QString::number(options.interval),
+                     QStringLiteral("--calls"), QString::number(options.calls),
+                     QStringLiteral("--download-dir"), m_dir.filePath("portable/received"),
+                     QStringLiteral("--upload-dir"), m_dir.filePath("portable/files")};
+    args += options.extra;
+    m_portable.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_portable.start(QStringLiteral(TARVO_PORTABLE_PATH), args);
+    if (!m_portable.waitForStarted(5000))
+        return false;
+    const QDeadlineTimer deadline(5000);
+    while (m_ptyPath.isEmpty() && !deadline.hasExpired() &&
+           m_portable.state() == QProcess::Running) {
+        m_portable.waitForReadyRead(100);
+        readPortableOutput();
+    }
+    return !m_ptyPath.isEmpty();
+}
+
+void PortableRig::readPortableOutput()
+{
+    m_portableOut += m_portable.readAllStandardOutput();
+    qsizetype end;
+    while ((end = m_portableOut.indexOf('\n')) >= 0) {
+        const QString line = QString::fromLocal8Bit(m_portableOut.left(end)).trimmed();
+        m_portableOut.remove(0, end + 1);
+        if (line.startsWith(QLatin1String("PTY ")))
+            m_ptyPath = line.mid(4);
+        else if (line.startsWith(QLatin1String("CALL ")))
+            summaries += line;
+    }
+}
+
+bool PortableRig::startHost()
+{
+    const QString device = m_ptyPath;
+    m_line = std::make_unique<QtSerialLine>([device](int) { return device; });
+    m_counting = std::make_unique<CountingLine>(*m_line);
+    m_session = std::make_unique<HostSession>(*m_counting, m_waiter, reporter, prompter,
+                                              controls, state, config);
+    m_session->connectLine();
+    m_session->calls().setJobObserver([this](bool running) { observeJob(running); });
+    config.ModemPort = 1;
+    m_session->modem().InitializeModem();
+    m_session->settle();
+    return state.PortOpened && reporter.tip() == QLatin1String("Waiting call ...");
+}
+
+double processCpuSeconds()
+{
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+void PortableRig::observeJob(bool running)
+{
+    const qint64 wire = m_counting->written + m_counting->received;
+    if (running) {
+        m_jobClock.start();
+        m_wireAtStart = wire;
+        m_cpuAtStart = processCpuSeconds();
+        return;
+    }
+    m_lastJob.wallMs = m_jobClock.elapsed();
+    m_lastJob.wireBytes = wire - m_wireAtStart;
+    m_lastJob.cpuSeconds = processCpuSeconds() - m_cpuAtStart;
+}
+
+bool PortableRig::waitForCalls(int calls, int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    while (summaries.size() < calls && !deadline.hasExpired()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        m_portable.waitForReadyRead(5);
+        readPortableOutput();
+    }
+    // Let the host see the NO CARRIER that follows the last call.
+    const QDeadlineTimer settle(3000);
+    while (!settle.hasExpired() && (state.Connected || m_session->calls().jobRunning()))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    return summaries.size() >= calls;
+}
+
+void PortableRig::killPortable()
+{
+    if (m_portable.state() != QProcess::NotRunning) {
+        m_portable.kill();
+        m_portable.waitForFinished(3000);
+    }
+}
+
+QString PortableRig::hostPath(const QString &name) const
+{
+    return m_dir.filePath(QStringLiteral("host/") + name);
+}
+
+QString PortableRig::portableFile(const QString &name) const
+{
+    return m_dir.filePath(QStringLiteral("portable/files/") + name);
+}
+
+QString PortableRig::receivedFile(const QString &name) const
+{
+    return m_dir.filePath(QStringLiteral("portable/received/") + name);
+}
+
+void PortableRig::writeFile(const QString &path, const QByteArray &content)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::WriteOnly))
+        qFatal("cannot write %s", qPrintable(path));
+    f.write(content);
+}
+
+QByteArray PortableRig::readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+} // namespace Tarvo::Bench

@@ -1,0 +1,103 @@
+// A whole host without a window, wired to tarvo-portable over a
+// pseudo-terminal: the QSerialPort line, the real clock, modem control, call
+// handling and the transfers, exactly as the server runs them. The end-to-end
+// tests and the benchmark both drive the host through it.
+//
+// Each rig gets its own folders: host/ for the host's files, portable/files
+// for what the portable serves and portable/received for what it stored.
+// The line is wrapped in a counter, and every job is timed.
+#pragma once
+
+#include "Configuration.h"
+#include "CountingLine.h"
+#include "HostSession.h"
+#include "LineWait.h"
+#include "ServerState.h"
+
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <memory>
+
+namespace Tarvo {
+class QtSerialLine;
+}
+
+namespace Tarvo::Bench {
+
+struct PortableOptions
+{
+    int bitsPerSecond = 0; // 0: unpaced
+    double firstCallDelay = 0.2;
+    double interval = 0.5;
+    int calls = 1;
+    QStringList extra; // fault options and the like
+};
+
+class PortableRig
+{
+public:
+    PortableRig();
+    ~PortableRig();
+
+    // Starts the simulator; false when it did not come up with a pseudo-terminal.
+    bool startPortable(const PortableOptions &options);
+    // Opens the port, initialises the modem and arms auto-answer.
+    bool startHost();
+    // Processes events until the simulator has reported `calls` finished
+    // calls and the host has seen the end of the last one.
+    bool waitForCalls(int calls, int timeoutMs);
+    // Kills the simulator (the pseudo-terminal goes away under the host).
+    void killPortable();
+
+    QString hostPath(const QString &name) const;
+    QString portableFile(const QString &name) const; // served to the host
+    QString receivedFile(const QString &name) const; // stored by the portable
+    static void writeFile(const QString &path, const QByteArray &content);
+    static QByteArray readFile(const QString &path);
+
+    Configuration config;
+    ServerState state;
+    HeadlessReporter reporter{[this](const QString &text) { log += text; }};
+    HeadlessControls controls;
+    HeadlessPrompter prompter;
+    QString log;
+    QStringList summaries; // the simulator's per-call lines
+
+    HostSession &session() { return *m_session; }
+    CountingLine &line() { return *m_counting; }
+    // The last job: wall time, bytes both ways on the line, CPU seconds of
+    // this process.
+    struct JobFigures
+    {
+        qint64 wallMs = -1;
+        qint64 wireBytes = 0;
+        double cpuSeconds = 0;
+    };
+    JobFigures lastJob() const { return m_lastJob; }
+    qint64 portablePid() const { return m_portable.processId(); }
+
+private:
+    void readPortableOutput();
+
+    QTemporaryDir m_dir;
+    QProcess m_portable;
+    QByteArray m_portableOut;
+    QString m_ptyPath;
+    std::unique_ptr<QtSerialLine> m_line;
+    std::unique_ptr<CountingLine> m_counting;
+    RealWaiter m_waiter;
+    std::unique_ptr<HostSession> m_session;
+    void observeJob(bool running);
+
+    QElapsedTimer m_jobClock;
+    JobFigures m_lastJob;
+    qint64 m_wireAtStart = 0;
+    double m_cpuAtStart = 0;
+};
+
+// User plus system CPU seconds of this process so far.
+double processCpuSeconds();
+
+} // namespace Tarvo::Bench

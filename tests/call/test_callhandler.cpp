@@ -1,0 +1,349 @@
+// Call handling over the fake line: line assembly in idle mode, the keyword
+// branches, and the job with its SUCCESS / ERROR / ALL DONE packets, run by
+// the real transfers against a small scripted portable.
+#include "Configuration.h"
+#include "FakeLine.h"
+#include "HostSession.h"
+#include "ServerState.h"
+
+#include <QTemporaryDir>
+#include <QTest>
+
+using namespace Tarvo;
+using namespace Tarvo::Testing;
+
+namespace {
+
+// A portable that acknowledges every host frame, refuses the announce of the
+// names in refuseDownload (three NAKs), answers EOT to requests for names in
+// missingUpload, and serves every other upload as an empty file.
+struct ScriptedPortable
+{
+    QStringList refuseDownload;
+    QStringList missingUpload;
+    bool answerModem = true;
+
+    void attach(FakeLine &line)
+    {
+        line.peer = [this, &line](const QByteArray &w) { answer(line, w); };
+    }
+
+    void answer(FakeLine &line, const QByteArray &w)
+    {
+        if (w.endsWith('\r') && w.startsWith("AT")) {
+            if (answerModem)
+                line.deliver("\r\nOK\r\n", 20);
+            return;
+        }
+        if (w.size() < 6 || w.at(0) != 2 || w.at(1) != 27)
+            return; // the host's own ACK/NAK bytes
+        const char type = w.at(2);
+        const QString body = QString::fromLatin1(w.mid(3, w.size() - 6));
+        const QString name = body.section(QLatin1Char('['), 0, 0);
+        if (type == 'L' && refuseDownload.contains(name)) {
+            line.deliver(QByteArray(1, 21), 20);
+            return;
+        }
+        if (type == 'U' && missingUpload.contains(name)) {
+            line.deliver(QByteArray(1, 4), 20);
+            return;
+        }
+        if (type == 'Y' && body.isEmpty()) {
+            line.deliver(QByteArray::fromHex("021b5a474703"), 20); // last, empty
+            return;
+        }
+        line.deliver(QByteArray(1, 6), 20);
+    }
+};
+
+// The message texts ("0" frames) the host wrote, in order.
+QStringList messages(const QByteArray &written)
+{
+    QStringList out;
+    for (qsizetype i = 0; i + 5 < written.size(); ++i) {
+        if (written.at(i) != 2 || written.at(i + 1) != 27)
+            continue;
+        const qsizetype end = written.indexOf(char(0xC1), i);
+        if (end < 0)
+            break;
+        if (written.at(i + 2) == '0')
+            out += QString::fromLatin1(written.mid(i + 3, end - i - 5)).trimmed();
+        i = end;
+    }
+    return out;
+}
+
+QStringList packetsOf(const QStringList &all)
+{
+    QStringList out;
+    for (const QString &m : all)
+        if (m == QLatin1String("SUCCESS") || m == QLatin1String("ERROR") ||
+            m == QLatin1String("ALL DONE"))
+            out += m;
+    return out;
+}
+
+} // namespace
+
+class CallHandlerTest : public QObject
+{
+    Q_OBJECT
+
+    struct Rig
+    {
+        VirtualClock clock;
+        FakeLine line{clock};
+        RecordingReporter reporter;
+        ScriptedPrompter prompter;
+        RecordingControls controls;
+        ServerState state;
+        Configuration config;
+        ScriptedPortable portable;
+        HostSession session{line, clock, reporter, prompter, controls, state, config};
+
+        Rig()
+        {
+            portable.attach(line);
+            line.carrier = true;
+            session.connectLine();
+            line.open(1, nullptr);
+            state.PortOpened = true;
+            state.AutoAnswerOn = true;
+            line.setMode(SerialLine::Mode::Idle);
+        }
+
+        void receive(const QByteArray &bytes)
+        {
+            line.deliver(bytes);
+            line.pump();
+        }
+    };
+
+    QTemporaryDir m_dir;
+
+    QString hostFile(const QString &name, const QByteArray &content)
+    {
+        const QString path = m_dir.filePath(name);
+        QFile f(path);
+        if (!f.open(QIODevice::WriteOnly))
+            qFatal("cannot write %s", qPrintable(path));
+        f.write(content);
+        return path;
+    }
+
+private slots:
+    void lineAssembly_data();
+    void lineAssembly();
+    void onlyCrLfIsNotALine();
+    void connectKeepsPaneAndSetsConnected();
+    void noCarrierRearmsAutoAnswer();
+    void noiseCannotGrowTheBuffer();
+    void job_data();
+    void job();
+    void errorOnlyWhileCarrierPresent_data();
+    void errorOnlyWhileCarrierPresent();
+    void bytesAfterGreetingBelongToTheJob();
+    void secondGreetingRunsTheJobAgain();
+};
+
+void CallHandlerTest::lineAssembly_data()
+{
+    QTest::addColumn<QByteArray>("received");
+    QTest::addColumn<QString>("pane");
+    QTest::addColumn<QString>("tip");
+    QTest::addColumn<bool>("connected");
+
+    QTest::newRow("ring") << QByteArray("\r\nRING\r\n") << "RING\r\n" << "RING" << false;
+    QTest::newRow("empty line") << QByteArray("\r\n\r\n") << "\r\n" << "" << false;
+    QTest::newRow("connect with speed")
+        << QByteArray("\r\nCONNECT 9600\r\n") << "CONNECT 9600\r\n" << "CONNECT 9600" << true;
+    QTest::newRow("lower-case connect is an ordinary line")
+        << QByteArray("\r\nconnect 9600\r\n") << "connect 9600\r\n" << "connect 9600" << false;
+    QTest::newRow("ring wins over connect")
+        << QByteArray("\r\nRING CONNECT\r\n") << "RING CONNECT\r\n" << "RING CONNECT" << false;
+    QTest::newRow("lone CR stays in the line")
+        << QByteArray("AB\rC\r\n") << "AB\rC\r\n" << "AB\rC" << false;
+}
+
+void CallHandlerTest::lineAssembly()
+{
+    QFETCH(QByteArray, received);
+    QFETCH(QString, pane);
+    QFETCH(QString, tip);
+    QFETCH(bool, connected);
+
+    Rig rig;
+    rig.receive(received);
+    QCOMPARE(rig.reporter.paneText(), pane);
+    QCOMPARE(rig.reporter.tips, QStringList{tip});
+    QCOMPARE(rig.state.Connected, connected);
+    QVERIFY(rig.state.LineBuffer.isEmpty());
+    QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
+}
+
+void CallHandlerTest::onlyCrLfIsNotALine()
+{
+    Rig rig;
+    rig.receive("\r\n");
+    QCOMPARE(rig.reporter.history.size(), 0);
+    QCOMPARE(rig.state.LineBuffer, QByteArray("\r\n"));
+    rig.receive("RING\r\n");
+    QCOMPARE(rig.reporter.tips, QStringList{"RING"});
+}
+
+void CallHandlerTest::connectKeepsPaneAndSetsConnected()
+{
+    Rig rig;
+    rig.receive("\r\nRING\r\n\r\nCONNECT 9600\r\n");
+    QCOMPARE(rig.reporter.paneText(), QString("RING\r\nCONNECT 9600\r\n"));
+    QCOMPARE(rig.reporter.tip(), QString("CONNECT 9600"));
+    QVERIFY(rig.state.Connected);
+}
+
+void CallHandlerTest::noCarrierRearmsAutoAnswer()
+{
+    Rig rig;
+    rig.receive("\r\nCONNECT 9600\r\n");
+    rig.receive("\r\nNO CARRIER\r\n");
+    QVERIFY(!rig.state.Connected);
+    QCOMPARE(rig.line.written(), QByteArray("ATS0=1\r"));
+    QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
+    QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
+    // The next call is handled again.
+    rig.receive("\r\nRING\r\n");
+    QCOMPARE(rig.reporter.tip(), QString("RING"));
+}
+
+void CallHandlerTest::noiseCannotGrowTheBuffer()
+{
+    Rig rig;
+    rig.receive(QByteArray(20000, 'x'));
+    QCOMPARE(rig.state.LineBuffer.size(), CallHandler::MaxLineBuffer);
+    rig.receive("\r\nRING\r\n");
+    QVERIFY(rig.state.LineBuffer.isEmpty());
+    QVERIFY(rig.reporter.tip().endsWith(QLatin1String("RING")));
+}
+
+void CallHandlerTest::job_data()
+{
+    QTest::addColumn<int>("jobType");
+    QTest::addColumn<int>("downloads");
+    QTest::addColumn<int>("failingDownload"); // -1: none
+    QTest::addColumn<int>("uploads");
+    QTest::addColumn<int>("missingUpload"); // -1: none
+    QTest::addColumn<QStringList>("packets");
+    QTest::addColumn<int>("requests"); // "U" requests the portable saw
+
+    const QStringList none;
+    QTest::newRow("download only, empty list")
+        << 0 << 0 << -1 << 2 << -1 << QStringList{"ALL DONE"} << 0;
+    QTest::newRow("download only, two files")
+        << 0 << 2 << -1 << 2 << -1 << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 0;
+    QTest::newRow("upload only") << 1 << 2 << -1 << 2 << -1
+                                 << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 2;
+    QTest::newRow("upload only, second missing")
+        << 1 << 0 << -1 << 3 << 1 << QStringList{"SUCCESS", "ERROR"} << 2;
+    QTest::newRow("both") << 2 << 1 << -1 << 1 << -1
+                          << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 1;
+    QTest::newRow("both, second download fails: no upload, no ALL DONE")
+        << 2 << 3 << 1 << 2 << -1 << QStringList{"SUCCESS", "ERROR"} << 0;
+    QTest::newRow("unknown job runs nothing") << 7 << 2 << -1 << 2 << -1 << none << 0;
+}
+
+void CallHandlerTest::job()
+{
+    QFETCH(int, jobType);
+    QFETCH(int, downloads);
+    QFETCH(int, failingDownload);
+    QFETCH(int, uploads);
+    QFETCH(int, missingUpload);
+    QFETCH(QStringList, packets);
+    QFETCH(int, requests);
+
+    Rig rig;
+    rig.config.JobType = static_cast<std::int16_t>(jobType);
+    for (int i = 0; i < downloads; ++i) {
+        const QString name = QStringLiteral("D%1.TXT").arg(i);
+        rig.config.DownloadList[i] = {name, hostFile(name, "data")};
+        if (i == failingDownload)
+            rig.portable.refuseDownload += name;
+    }
+    for (int i = 0; i < uploads; ++i) {
+        const QString name = QStringLiteral("U%1.TXT").arg(i);
+        rig.config.UploadList[i] = {name, m_dir.filePath(QStringLiteral("in-%1.txt").arg(i))};
+        if (i == missingUpload)
+            rig.portable.missingUpload += name;
+    }
+    rig.config.deriveCounts();
+
+    rig.receive("\r\nCONNECT 9600\r\n");
+    rig.receive("Portable ready\r\n");
+
+    const QByteArray written = rig.line.written();
+    QCOMPARE(packetsOf(messages(written)), packets);
+    QCOMPARE(int(written.count("\x02\x1bU")), requests);
+    QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
+    QCOMPARE(rig.session.calls().jobsRun(), 1);
+}
+
+void CallHandlerTest::errorOnlyWhileCarrierPresent_data()
+{
+    QTest::addColumn<bool>("modemLines");
+    QTest::addColumn<bool>("carrier");
+    QTest::addColumn<bool>("connected");
+    QTest::addColumn<bool>("errorSent");
+
+    QTest::newRow("carrier up") << true << true << false << true;
+    QTest::newRow("carrier gone") << true << false << true << false;
+    QTest::newRow("no modem lines, call up") << false << false << true << true;
+    QTest::newRow("no modem lines, no call") << false << false << false << false;
+}
+
+void CallHandlerTest::errorOnlyWhileCarrierPresent()
+{
+    QFETCH(bool, modemLines);
+    QFETCH(bool, carrier);
+    QFETCH(bool, connected);
+    QFETCH(bool, errorSent);
+
+    Rig rig;
+    rig.line.modemLines = modemLines;
+    rig.line.carrier = carrier;
+    rig.state.Connected = connected;
+    rig.config.JobType = UploadOnly;
+    rig.config.UploadList[0] = {"GONE.TXT", m_dir.filePath("gone.txt")};
+    rig.config.deriveCounts();
+    rig.portable.missingUpload += "GONE.TXT";
+
+    rig.receive("Portable ready\r\n");
+    QCOMPARE(packetsOf(messages(rig.line.written())).contains("ERROR"), errorSent);
+    QVERIFY(!QFile::exists(m_dir.filePath("gone.txt")));
+}
+
+void CallHandlerTest::bytesAfterGreetingBelongToTheJob()
+{
+    // The portable's ACK for the first packet arrives together with the
+    // greeting: it must stay in the port and count for the job's first poll.
+    Rig rig;
+    rig.config.JobType = DownloadOnly;
+    rig.config.deriveCounts();
+    rig.line.peer = nullptr;
+    rig.receive(QByteArray("Portable ready\r\n") + char(6));
+    QCOMPARE(rig.line.writes.size(), 1); // ALL DONE went out once and was acknowledged
+    QVERIFY(rig.clock.now() < 1000);
+    QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
+}
+
+void CallHandlerTest::secondGreetingRunsTheJobAgain()
+{
+    Rig rig;
+    rig.config.JobType = DownloadOnly;
+    rig.config.deriveCounts();
+    rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
+    rig.receive("Portable ready\r\n");
+    QCOMPARE(rig.session.calls().jobsRun(), 2);
+    QCOMPARE(packetsOf(messages(rig.line.written())), (QStringList{"ALL DONE", "ALL DONE"}));
+}
+
+QTEST_GUILESS_MAIN(CallHandlerTest)
+#include "test_callhandler.moc"
