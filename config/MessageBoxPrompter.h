@@ -1,0 +1,34 @@
+// The Prompter of the running program: questions, notices and warnings as
+// modal message boxes titled with the application's title, and the system
+// beep. The configuration window, the entry dialogs and the server window all
+// ask through it, so every box looks and answers the same way.
+#pragma once
+
+#include "Prompter.h"
+
+#include <QPointer>
+#include <QWidget>
+
+namespace Tarvo {
+
+class MessageBoxPrompter final : public Prompter
+{
+public:
+    // Boxes are centred over parent; without one, over the window that is
+    // modal or active when the box appears.
+    explicit MessageBoxPrompter(QWidget *parent = nullptr);
+
+    void setParent(QWidget *parent) { m_parent = parent; }
+
+    bool askYesNo(const QString &question) override;
+    void inform(const QString &text) override;
+    void warn(const QString &text) override;
+    void beep() override;
+
+private:
+    QWidget *owner() const;
+
+    QPointer<QWidget> m_parent;
+};
+
+} // namespace Tarvo

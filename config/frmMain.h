@@ -1,0 +1,115 @@
+// The configuration window "Tarvo Configuration": modem port and job on the
+// General page, the download and upload lists on their own pages.
+//
+// The window works on the shared model in place. Opening it reloads the model
+// from the store and derives the list counts; Add, Edit and Remove change the
+// model at once (the entry dialogs run through an EntryEditor); OK takes the
+// job first, refuses an empty list the job needs (with a notice and a switch
+// to that list's page), and only then takes the port and saves everything.
+// Cancel saves nothing and restores nothing. SettingsAccepted tells the
+// caller whether a validated OK closed the window.
+//
+// A stored port or job the drop-down lists cannot show opens as the default
+// (Com1, "Both download & upload"), so the next OK saves a valid value.
+// Ctrl+Tab anywhere in the window moves to the next page, wrapping round.
+#pragma once
+
+#include "Configuration.h"
+
+#include <QDialog>
+
+class QComboBox;
+class QLabel;
+class QListWidget;
+class QPushButton;
+class QTabWidget;
+
+namespace Tarvo {
+
+class EntryEditor;
+class Prompter;
+class SettingsStore;
+
+// True only after the window was closed by an OK that passed validation and
+// saved the model.
+extern bool SettingsAccepted;
+
+class frmMain final : public QDialog
+{
+    Q_OBJECT
+public:
+    static constexpr int GeneralTab = 0;
+    static constexpr int DownloadTab = 1;
+    static constexpr int UploadTab = 2;
+
+    frmMain(Configuration &model, SettingsStore &store, Prompter &prompter, EntryEditor &editor,
+            QWidget *parent = nullptr);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+    void showEvent(QShowEvent *event) override;
+
+private slots:
+    void cmdOK_Click();
+    void cmdCancel_Click();
+    void cboModemPort_Click();
+    void cmdAddDnldFile_Click();
+    void cmdEditDnldFile_Click();
+    void cmdRmvDnldFile_Click();
+    void ListDnlds_Click();
+    void cmdAddUpldFile_Click();
+    void cmdEditUpldFile_Click();
+    void cmdRmvUpldFile_Click();
+    void ListUplds_Click();
+
+private:
+    // The controls of one list page; the two pages are twins.
+    struct ListPage
+    {
+        QListWidget *list = nullptr;
+        QPushButton *add = nullptr;
+        QPushButton *edit = nullptr;
+        QPushButton *remove = nullptr;
+        QLabel *pathCaption = nullptr;
+        QLabel *pathLabel = nullptr;
+    };
+
+    void buildControls();
+    QWidget *buildGeneralPage();
+    QWidget *buildListPage(ListPage &page, const QString &heading, const char *listName,
+                           const char *addName, const char *editName, const char *removeName,
+                           const char *captionName, const QString &caption,
+                           const char *pathName);
+    void Form_Load();
+
+    void fillList(ListPage &page, const QStringList &names);
+    void showNoSelection(ListPage &page);
+    void showSelection(ListPage &page, const QString &path);
+    void updateAddButton(ListPage &page, int count);
+    int selectedRow(const ListPage &page) const;
+    bool askRemove(const ListPage &page, int row);
+    bool ListsDefined();
+    bool refuseEmptyList(const QString &message, int tab);
+    void selectNextTab();
+
+    Configuration &m_model;
+    SettingsStore &m_store;
+    Prompter &m_prompter;
+    EntryEditor &m_editor;
+
+    QTabWidget *TabStrip1 = nullptr;
+    QComboBox *cboModemPort = nullptr;
+    QLabel *lblPortDevice = nullptr;
+    QComboBox *cboResponsibility = nullptr;
+    ListPage m_downloads;
+    ListPage m_uploads;
+    QPushButton *cmdOK = nullptr;
+    QPushButton *cmdCancel = nullptr;
+};
+
+// Shows the configuration window modally with the file dialogs of the
+// platform and returns SettingsAccepted.
+bool ShowConfigurationWindow(QWidget *parent, Configuration &model, SettingsStore &store,
+                             Prompter &prompter);
+
+} // namespace Tarvo
