@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# check_package.sh BUILD_DIR
+#
+# Installs a finished build into scratch roots the way a distribution would
+# (DESTDIR, several prefixes) and builds the Debian package from it, then
+# checks what landed where: the programs, the menu and autostart entries (which
+# must validate and point at the installed program and icon), the icons, the
+# manual pages, the simulator's usage text, and the package's control data,
+# dependencies, conffiles and exact file list.
+set -uo pipefail
+
+build=${1:?usage: check_package.sh BUILD_DIR}
+build=$(cd "$build" && pwd)
+work=$(mktemp -d "${TMPDIR:-/tmp}/tarvo-package.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+need_tool() {
+    command -v "$1" >/dev/null || { echo "FAIL: $1 is not installed ($2)" >&2; exit 1; }
+}
+need_tool desktop-file-validate desktop-file-utils
+need_tool dpkg-deb dpkg
+need_tool dpkg-shlibdeps dpkg-dev
+need_tool cpack cmake
+need_tool file file
+
+# Files a /usr installation must hold, relative to the root. The package must
+# hold exactly these: anything more (a test program, a benchmark) is a stray
+# install rule.
+expected_files=(
+    etc/xdg/autostart/tarvo.desktop
+    usr/bin/tarvo
+    usr/bin/tarvo-portable
+    usr/share/applications/tarvo.desktop
+    usr/share/icons/hicolor/32x32/apps/tarvo.png
+    usr/share/icons/hicolor/scalable/apps/tarvo.svg
+    usr/share/man/man1/tarvo-portable.1
+    usr/share/man/man1/tarvo.1
+)
+
+install_into() { # ROOT PREFIX
+    DESTDIR="$1" cmake --install "$build" --prefix "$2" >"$work/install.log" 2>&1 ||
+        { cat "$work/install.log" >&2; fail "cmake --install --prefix $2 failed"; }
+}
+
+desktop_value() { # FILE KEY
+    sed -n "s/^$2=//p" "$1" | head -n 1
+}
+
+# --- A /usr installation under DESTDIR -----------------------------------
+root=$work/root
+install_into "$root" /usr
+
+for f in "${expected_files[@]}"; do
+    [ -f "$root/$f" ] || fail "not installed: /$f"
+done
+actual=$(cd "$root" && find . -type f | sed 's|^\./||' | sort)
+expected=$(printf '%s\n' "${expected_files[@]}" | sort)
+[ "$actual" = "$expected" ] ||
+    fail "installed files differ from the expected set:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
+
+for p in tarvo tarvo-portable; do
+    [ -x "$root/usr/bin/$p" ] || fail "/usr/bin/$p is not executable"
+done
+
+menu=$root/usr/share/applications/tarvo.desktop
+autostart=$root/etc/xdg/autostart/tarvo.desktop
+for entry in "$menu" "$autostart"; do
+    [ -f "$entry" ] || continue
+    out=$(desktop-file-validate "$entry" 2>&1) && [ -z "$out" ] ||
+        fail "desktop-file-validate ${entry#"$root"}: $out"
+    # The entry must start the program and show the icon this installation holds.
+    exec_cmd=$(desktop_value "$entry" Exec)
+    [ -x "$root/usr/bin/${exec_cmd%% *}" ] || fail "${entry#"$root"}: Exec=$exec_cmd is not an installed program"
+    icon=$(desktop_value "$entry" Icon)
+    [ -f "$root/usr/share/icons/hicolor/scalable/apps/$icon.svg" ] ||
+        fail "${entry#"$root"}: Icon=$icon has no installed icon"
+done
+if [ -f "$menu" ]; then
+    [[ "$(desktop_value "$menu" Categories)" == *Network\;* ]] || fail "menu entry is not in the Network category"
+fi
+if [ -f "$autostart" ]; then
+    [ "$(desktop_value "$autostart" X-GNOME-Autostart-enabled)" = true ] ||
+        fail "autostart entry is not enabled"
+    ! grep -q '^Hidden=true' "$autostart" || fail "autostart entry is hidden"
+    # A desktop's start-up settings list only entries that are displayed.
+    ! grep -q '^NoDisplay=true' "$autostart" || fail "autostart entry cannot be switched off in the desktop's settings"
+fi
+
+png=$root/usr/share/icons/hicolor/32x32/apps/tarvo.png
+[ ! -f "$png" ] || file -b "$png" | grep -q 'PNG image data, 32 x 32' ||
+    fail "32x32 icon is $(file -b "$png")"
+svg=$root/usr/share/icons/hicolor/scalable/apps/tarvo.svg
+[ ! -f "$svg" ] || grep -q '<svg' "$svg" || fail "scalable icon is not an SVG"
+
+if command -v groff >/dev/null; then
+    for page in tarvo tarvo-portable; do
+        src=$root/usr/share/man/man1/$page.1
+        [ -f "$src" ] || continue
+        warnings=$(groff -man -ww -z "$src" 2>&1)
+        [ -z "$warnings" ] || fail "man page $page.1: $warnings"
+        groff -man -Tutf8 "$src" 2>/dev/null | grep -q "$page" || fail "man page $page.1 does not name $page"
+    done
+fi
+
+# --- The simulator runs from the installed tree --------------------------
+if [ -x "$root/usr/bin/tarvo-portable" ]; then
+    usage=$(QT_QPA_PLATFORM=offscreen timeout 20 "$root/usr/bin/tarvo-portable" --help 2>&1)
+    status=$?
+    [ $status -eq 0 ] || fail "tarvo-portable --help exited with $status"
+    grep -qi 'usage' <<<"$usage" || fail "tarvo-portable --help printed no usage: $usage"
+fi
+
+# --- The autostart entry follows the prefix chosen at install time -------
+# Only /usr and / keep the system configuration in /etc; other prefixes own it.
+while read -r prefix confdir; do
+    r=$work/prefix-$RANDOM
+    install_into "$r" "$prefix"
+    [ -f "$r$confdir/xdg/autostart/tarvo.desktop" ] ||
+        fail "--prefix $prefix: autostart entry not in $confdir/xdg/autostart ($(cd "$r" && find . -name tarvo.desktop -path '*autostart*'))"
+    [ -x "$r$prefix/bin/tarvo" ] || fail "--prefix $prefix: tarvo not in $prefix/bin"
+done <<'EOF'
+/usr/local /usr/local/etc
+/opt/tarvo /etc/opt/tarvo
+/ /etc
+EOF
+
+# --- The Debian package ---------------------------------------------------
+debdir=$work/deb
+cpack -G DEB --config "$build/CPackConfig.cmake" -B "$debdir" >"$work/cpack.log" 2>&1 ||
+    { cat "$work/cpack.log" >&2; fail "cpack -G DEB failed"; }
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+arch=$(dpkg --print-architecture)
+deb=$debdir/tarvo_${version}_${arch}.deb
+if [ ! -f "$deb" ]; then
+    fail "no $(basename "$deb"); cpack made: $(ls "$debdir")"
+else
+    field() { dpkg-deb -f "$deb" "$1"; }
+    [ "$(field Package)" = tarvo ] || fail "Package: $(field Package)"
+    [ "$(field Version)" = "$version" ] || fail "Version: $(field Version), project is $version"
+    [ "$(field Section)" = net ] || fail "Section: $(field Section)"
+    [ "$(field Architecture)" = "$arch" ] || fail "Architecture: $(field Architecture)"
+    [ -n "$(field Maintainer)" ] || fail "no Maintainer"
+    [ -n "$(field Description)" ] || fail "no Description"
+    depends=$(field Depends)
+    for lib in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 qt6-qpa-plugins; do
+        [[ ",$depends," =~ [,\ ]$lib[,\ ] ]] || fail "Depends lacks $lib: $depends"
+    done
+
+    packaged=$(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sed 's|^\./||' | sort)
+    [ "$packaged" = "$expected" ] ||
+        fail "package files differ from the expected set:"$'\n'"$(diff <(echo "$expected") <(echo "$packaged"))"
+
+    control=$work/control
+    dpkg-deb -e "$deb" "$control"
+    grep -qx '/etc/xdg/autostart/tarvo.desktop' "$control/conffiles" 2>/dev/null ||
+        fail "the autostart entry is not a conffile"
+    # Every conffile must be a file of the package, or dpkg refuses to install it.
+    while read -r conf; do
+        grep -qx "${conf#/}" <<<"$packaged" || fail "conffile $conf is not in the package"
+    done <"$control/conffiles"
+
+    unpacked=$work/unpacked
+    dpkg-deb -x "$deb" "$unpacked"
+    for f in usr/share/applications/tarvo.desktop etc/xdg/autostart/tarvo.desktop; do
+        cmp -s "$unpacked/$f" "$root/$f" || fail "/$f in the package differs from cmake --install"
+    done
+    if [ -x "$unpacked/usr/bin/tarvo-portable" ]; then
+        QT_QPA_PLATFORM=offscreen timeout 20 "$unpacked/usr/bin/tarvo-portable" --help 2>&1 |
+            grep -qi usage || fail "the packaged tarvo-portable does not run"
+    fi
+fi
+
+if [ $failures -ne 0 ]; then
+    echo "$failures check(s) failed" >&2
+    exit 1
+fi
+echo "package checks passed: $deb"
