@@ -290,7 +290,8 @@ void ModemControl::handlePortLost()
     m_prompter.beep();
     m_reporter.AppendStatus(
         QStringLiteral("Modem port lost: ") + line(serial.failure()) +
-            line(QStringLiteral("Please check the modem and its cable, then click Start to retry.")),
+            line(
+                QStringLiteral("Please check the modem and its cable, then click Start to retry.")),
         ColourRed);
     m_reporter.SetTrayTip(QStringLiteral("Modem port lost"));
     closePort();

@@ -27,8 +27,8 @@ struct ModemScript
 {
     bool echo = false;
     qint64 delayMs = 30;
-    QList<QByteArray> silent;                        // commands never answered
-    QHash<QByteArray, QList<ReplyPiece>> replies;   // other answers, by command
+    QList<QByteArray> silent;                     // commands never answered
+    QHash<QByteArray, QList<ReplyPiece>> replies; // other answers, by command
 };
 
 struct SentCommand

@@ -61,6 +61,7 @@ private slots:
     void hangUpWhenStopped();
     void portLost_data();
     void portLost();
+    void portLostWhileWaiting();
     void exitDuringInitWait();
     void carrierPresent_data();
     void carrierPresent();
@@ -75,9 +76,9 @@ void TestModemControl::goodStart()
     QCOMPARE(rig.commandsSent(), (QList<QByteArray>{Init, Arm}));
     QCOMPARE(rig.line.openedPort, 2);
     // Job mode before each command, idle mode once auto-answer is armed.
-    QCOMPARE(rig.line.modeChanges, (std::vector<SerialLine::Mode>{
-                                       SerialLine::Mode::Job, SerialLine::Mode::Job,
-                                       SerialLine::Mode::Idle}));
+    QCOMPARE(rig.line.modeChanges,
+             (std::vector<SerialLine::Mode>{SerialLine::Mode::Job, SerialLine::Mode::Job,
+                                            SerialLine::Mode::Idle}));
     QCOMPARE(rig.line.dtrChanges, (std::vector<bool>{true, true}));
 
     QVERIFY(rig.state.PortOpened);
@@ -171,12 +172,14 @@ void TestModemControl::openFailure()
     rig.modem.InitializeModem();
 
     QCOMPARE(rig.prompter.beeps, 1);
-    QCOMPARE(rig.reporter.paneText(),
-             QStringLiteral("Open COM2 ...") + QStringLiteral(" failed\r\n") + error +
-                 QStringLiteral("\r\nPlease change your modem port, then click Start to retry.\r\n"));
-    QCOMPARE(rig.reporter.redText(),
-             QStringLiteral(" failed\r\n") + error +
-                 QStringLiteral("\r\nPlease change your modem port, then click Start to retry.\r\n"));
+    QCOMPARE(
+        rig.reporter.paneText(),
+        QStringLiteral("Open COM2 ...") + QStringLiteral(" failed\r\n") + error +
+            QStringLiteral("\r\nPlease change your modem port, then click Start to retry.\r\n"));
+    QCOMPARE(
+        rig.reporter.redText(),
+        QStringLiteral(" failed\r\n") + error +
+            QStringLiteral("\r\nPlease change your modem port, then click Start to retry.\r\n"));
     QCOMPARE(rig.reporter.tips, QStringList{QStringLiteral("Open COM failed")});
     QVERIFY(rig.line.writes.isEmpty());
     QCOMPARE(rig.line.closes, 0);
@@ -213,8 +216,8 @@ void TestModemControl::autoAnswerFailureAtStart()
     QCOMPARE(rig.commandsSent(), (QList<QByteArray>{Init, Arm, Disarm}));
     QCOMPARE(rig.prompter.beeps, 1);
     QCOMPARE(rig.reporter.redText(), PleaseCheck);
-    QCOMPARE(rig.reporter.tips, (QStringList{QStringLiteral("Auto answer failed"),
-                                             QStringLiteral("Not connected")}));
+    QCOMPARE(rig.reporter.tips,
+             (QStringList{QStringLiteral("Auto answer failed"), QStringLiteral("Not connected")}));
     QCOMPARE(rig.reporter.paneText(),
              QStringLiteral("Start auto answer ...") + PleaseCheck +
                  QStringLiteral("Stop auto answer ... OK\r\nNot connected\r\n"));
@@ -273,8 +276,8 @@ void TestModemControl::stop_data()
         << false << true << true << none << -1 << true << QList<QByteArray>{Escape, Hang, Disarm}
         << false << 9 << hanging + done + tail;
     QTest::newRow("call on a line without modem lines")
-        << true << false << false << none << -1 << true
-        << QList<QByteArray>{Escape, Hang, Disarm} << false << 9 << hanging + done + tail;
+        << true << false << false << none << -1 << true << QList<QByteArray>{Escape, Hang, Disarm}
+        << false << 9 << hanging + done + tail;
     QTest::newRow("+++ unanswered, carrier drops")
         << true << true << true << QList<QByteArray>{Escape} << 51 << true
         << QList<QByteArray>{Escape, Disarm} << true << 1000 + 51 + 3 << hanging + tail;
@@ -284,14 +287,15 @@ void TestModemControl::stop_data()
         << hanging + QStringLiteral("+++OK\r\n") + tail;
     QTest::newRow("+++ unanswered, carrier stays")
         << true << true << true << QList<QByteArray>{Escape} << -1 << true
-        << QList<QByteArray>{Escape} << true << 2000 << hanging + QStringLiteral("Not connected\r\n");
+        << QList<QByteArray>{Escape} << true << 2000
+        << hanging + QStringLiteral("Not connected\r\n");
     QTest::newRow("+++ unanswered, no modem lines")
         << true << false << false << QList<QByteArray>{Escape} << -1 << true
         << QList<QByteArray>{Escape} << true << 1000
         << hanging + QStringLiteral("Not connected\r\n");
-    QTest::newRow("ATS0=0 unanswered") << false << false << true << QList<QByteArray>{Disarm}
-                                       << -1 << false << QList<QByteArray>{Disarm} << false
-                                       << 1000 << QStringLiteral("Not connected\r\n");
+    QTest::newRow("ATS0=0 unanswered")
+        << false << false << true << QList<QByteArray>{Disarm} << -1 << false
+        << QList<QByteArray>{Disarm} << false << 1000 << QStringLiteral("Not connected\r\n");
 }
 
 void TestModemControl::stop()
@@ -459,6 +463,23 @@ void TestModemControl::portLost()
     rig.modem.InitializeModem();
     QVERIFY(rig.state.PortOpened);
     QCOMPARE(rig.controls.startStop, QStringLiteral("Stop"));
+}
+
+// Between operations only the lost notification tells: the owner passes it
+// on and the server ends up stopped, ready for Start.
+void TestModemControl::portLostWhileWaiting()
+{
+    ModemRig rig;
+    rig.startWaiting();
+    rig.line.setLostHandler([&] { rig.modem.handlePortLost(); });
+    rig.line.vanish();
+
+    QCOMPARE(rig.reporter.redText(), LostText);
+    QCOMPARE(rig.prompter.beeps, 1);
+    QCOMPARE(rig.reporter.tip(), QStringLiteral("Modem port lost"));
+    QCOMPARE(rig.line.closes, 1);
+    QVERIFY(rig.line.writes.isEmpty());
+    verifyStopped(rig);
 }
 
 // Exit chosen from the tray while the initialisation waits: the nested

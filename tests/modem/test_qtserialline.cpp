@@ -49,8 +49,7 @@ public:
 
     void send(const QByteArray &bytes) const
     {
-        QCOMPARE(::write(m_master, bytes.constData(), size_t(bytes.size())),
-                 ssize_t(bytes.size()));
+        QCOMPARE(::write(m_master, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
     }
 
     // What the line wrote, waiting up to timeoutMs for the first byte
