@@ -1,0 +1,95 @@
+#include "LogFile.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QLocale>
+#include <QStandardPaths>
+
+namespace Tarvo {
+
+namespace {
+
+const QString LineEnd = QStringLiteral("\r\n");
+
+bool writableFolder(const QString &dir)
+{
+    const QFileInfo info(dir);
+    return info.isDir() && info.isWritable();
+}
+
+} // namespace
+
+LogFile::LogFile(const QString &directory, Clock now)
+    : m_path(QDir(directory).filePath(QLatin1String(FileName))),
+      m_backupPath(QDir(directory).filePath(QLatin1String(BackupName))), m_now(std::move(now))
+{
+    if (!m_now)
+        m_now = [] { return QDateTime::currentDateTime(); };
+    QDir().mkpath(directory);
+}
+
+QString LogFile::defaultDirectory()
+{
+    const QString besideProgram = QCoreApplication::applicationDirPath();
+    if (!besideProgram.isEmpty() && writableFolder(besideProgram))
+        return besideProgram;
+    QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    if (perUser.isEmpty())
+        perUser = QDir::home().filePath(QStringLiteral(".tarvo"));
+    QDir().mkpath(perUser);
+    return perUser;
+}
+
+QString LogFile::timestamp(const QDateTime &when)
+{
+    const QLocale locale = QLocale::system();
+    return locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+           locale.toString(when.time(), QLocale::LongFormat) + QLatin1Char(' ');
+}
+
+void LogFile::rollOver(const QDateTime &now)
+{
+    const QFileInfo log(m_path);
+    if (!log.exists())
+        return;
+    // Only the day counts, however many days lie between.
+    if (log.lastModified().date() == now.date())
+        return;
+    QFile::remove(m_backupPath);
+    // Without a backup the old day's lines stay where they are rather than
+    // being lost; the roll-over is tried again with the next message.
+    if (QFile::copy(m_path, m_backupPath))
+        QFile::remove(m_path);
+}
+
+void LogFile::WriteLog(const QString &text)
+{
+    const QDateTime now = m_now();
+    rollOver(now);
+
+    QFile file(m_path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+        return;
+
+    QString out;
+    if (m_lineStart)
+        out = timestamp(now);
+    const bool endsLine = text.endsWith(LineEnd);
+    if (endsLine) {
+        QString folded = text;
+        folded.replace(LineEnd, QStringLiteral(" "));
+        out += folded + LineEnd;
+    } else {
+        out += text;
+    }
+
+    const QByteArray bytes = out.toLatin1();
+    if (file.write(bytes) != bytes.size())
+        return;
+    file.close();
+    m_lineStart = endsLine;
+}
+
+} // namespace Tarvo

@@ -1,0 +1,162 @@
+// The server window: the status pane, Settings, Start/Stop and Hide/Exit,
+// the tray icon with its menu, and the window's part of start and shutdown.
+//
+// It is the Reporter (pane, log, tray tip) and the ServerControls (captions,
+// enabled states, hourglass) of the modem control and the call handling, so
+// those are attached after construction (attachModem). Everything else it
+// works with comes in from outside: the flags, the log, the tray, the
+// question boxes, and the configuration and About windows as plain steps,
+// which lets tests run the window with stand-ins.
+//
+// Operations that wait (starting and stopping the modem, the job of a call)
+// pump window events, so clicks arrive in the middle of them. They run inside
+// runOperation(); see frmServer.cpp for how Exit and Stop behave then.
+//
+// Without a tray on the desktop the window never hides: minimising, Hide and
+// the close box leave it minimised on the task bar, and its title carries the
+// tip text instead.
+#pragma once
+
+#include "Reporter.h"
+#include "ServerControls.h"
+
+#include <QWidget>
+#include <functional>
+
+class QMenu;
+class QAction;
+class QPushButton;
+
+namespace Tarvo {
+
+struct Configuration;
+struct ServerState;
+class LineWait;
+class LogFile;
+class ModemService;
+class Prompter;
+class StatusPane;
+class TrayIcon;
+
+class frmServer final : public QWidget, public Reporter, public ServerControls
+{
+    Q_OBJECT
+
+public:
+    using ConfigureStep = std::function<bool(QWidget *parent)>; // true after OK
+    using AboutStep = std::function<void(QWidget *parent)>;
+
+    static constexpr int ClientWidth = 374;  // 5610 twips
+    static constexpr int ClientHeight = 221; // 3315 twips
+    static constexpr int MaxTipLength = 63;
+    static constexpr char IconResource[] = ":/icons/tarvo.png";
+
+    frmServer(ServerState &state, LogFile &log, TrayIcon &tray, Prompter &prompter,
+              const Configuration &config, ConfigureStep configure, AboutStep about,
+              QWidget *parent = nullptr);
+    ~frmServer() override;
+
+    // The modem side. wait, when given, is asked to end its waits when Exit
+    // or Stop must wait for a running operation.
+    void attachModem(ModemService &modem, LineWait *wait = nullptr);
+    // Called when a lost port is to be dealt with (closed and reported).
+    void setPortLostHandler(std::function<void()> handler) { m_onPortLost = std::move(handler); }
+
+    // Runs operation inside the operation guard.
+    void runOperation(const std::function<void()> &operation);
+    // The line's lost notification; deferred while an operation runs.
+    void portLost();
+
+    bool operationRunning() const { return m_depth > 0; }
+    bool exitPending() const { return m_exitPending; }
+    bool isUnloaded() const { return m_unloaded; }
+
+    // "Tarvo - " + state, cut to what the tray holds.
+    static QString tipText(const QString &state);
+    QString trayTip() const { return m_tip; }
+    QMenu *trayMenu() const { return m_menu; }
+    StatusPane *statusPane() const { return m_pane; }
+
+    // Asks "Exit Tarvo program?"; true for Yes.
+    bool ConfirmExit();
+
+    // Reporter
+    void AppendStatus(const QString &text, std::uint32_t colour = ColourBlue) override;
+    void ClearStatus() override;
+    void WriteLog(const QString &text) override;
+    void SetTrayTip(const QString &state) override;
+
+    // ServerControls
+    void setStartStopCaption(const QString &caption) override;
+    void setStartStopEnabled(bool enabled) override;
+    void setCloseCaption(const QString &caption) override;
+    void setSettingsEnabled(bool enabled) override;
+    void setBusy(bool busy) override;
+
+public slots:
+    // Centres, clears the flags, shows the window and adds the tray icon.
+    void Form_Load();
+    void Form_Activate();
+    void cmdWaitingCall_Click();
+    void cmdSettings_Click();
+    void cmdClose_Click();
+    void mPopRestore_Click();
+    void mPopAbout_Click();
+    void mPopExit_Click();
+    // Hangs up and removes the tray icon; once.
+    void Form_Unload();
+
+signals:
+    // The window has gone: the program may end.
+    void unloaded();
+
+protected:
+    bool event(QEvent *event) override;
+    void changeEvent(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    class OperationScope;
+
+    void buildControls();
+    void buildMenu();
+    void centreOnScreen();
+    void hideWindow();
+    void updateTitle();
+    void requestExit();
+    void closeByProgram();
+    void stopServer();
+    void deferUntilUnwound(bool &request);
+    void afterOperations();
+
+    ServerState &m_state;
+    LogFile &m_log;
+    TrayIcon &m_tray;
+    Prompter &m_prompter;
+    const Configuration &m_config;
+    ConfigureStep m_configure;
+    AboutStep m_about;
+    ModemService *m_modem = nullptr;
+    LineWait *m_wait = nullptr;
+    std::function<void()> m_onPortLost;
+
+    StatusPane *m_pane = nullptr;
+    QPushButton *m_cmdSettings = nullptr;
+    QPushButton *m_cmdWaitingCall = nullptr;
+    QPushButton *m_cmdClose = nullptr;
+    QMenu *m_menu = nullptr;
+
+    QString m_tip;
+    int m_depth = 0;
+    bool m_activating = false;
+    bool m_exitPending = false;
+    bool m_stopPending = false;
+    bool m_lostPending = false;
+    bool m_programClose = false;
+    bool m_unloading = false;
+    bool m_unloaded = false;
+    bool m_busy = false;
+};
+
+} // namespace Tarvo
