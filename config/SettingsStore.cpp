@@ -33,7 +33,9 @@ std::unique_ptr<QSettings> platformSettings()
         QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Tarvo"),
         QSettings::NativeFormat);
 #else
-    return std::make_unique<QSettings>(QSettings::IniFormat, QSettings::UserScope,
+    // The native format on Unix is INI text named .conf; IniFormat would
+    // name the file Tarvo.ini instead.
+    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
                                        QStringLiteral("Tarvo"), QStringLiteral("Tarvo"));
 #endif
 }

@@ -1,0 +1,16 @@
+// The application icon, drawn for Tarvo, from the resources of tarvo_about:
+// ":/icons/tarvo.png" (32 by 32) and ":/icons/tarvo.svg".
+//
+// Call TarvoIcon() rather than naming the resource path directly: it makes
+// sure the resources of this static library are linked in and registered.
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace Tarvo {
+
+QIcon TarvoIcon();
+QPixmap TarvoIconPixmap();
+
+} // namespace Tarvo
