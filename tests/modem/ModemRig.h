@@ -83,10 +83,6 @@ struct ModemRig
         sent.clear();
         prompter.beeps = 0;
     }
-
-    QList<QByteArray> commandsSent() const { return line.writes; }
-    // Polls spent between the first write and the end of the operation.
-    int pollsSince(int first) const { return clock.sleeps() - first; }
 };
 
 } // namespace Tarvo::Testing

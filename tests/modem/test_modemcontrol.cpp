@@ -58,13 +58,10 @@ private slots:
     void stop();
     void stopInCallAnsweredNo_data();
     void stopInCallAnsweredNo();
-    void hangUpWhenStopped();
     void portLost_data();
     void portLost();
     void portLostWhileWaiting();
     void exitDuringInitWait();
-    void carrierPresent_data();
-    void carrierPresent();
 };
 
 void TestModemControl::goodStart()
@@ -73,7 +70,7 @@ void TestModemControl::goodStart()
     rig.controls.startStop = QStringLiteral("Start");
     rig.modem.InitializeModem();
 
-    QCOMPARE(rig.commandsSent(), (QList<QByteArray>{Init, Arm}));
+    QCOMPARE(rig.line.writes, (QList<QByteArray>{Init, Arm}));
     QCOMPARE(rig.line.openedPort, 2);
     // Job mode before each command, idle mode once auto-answer is armed.
     QCOMPARE(rig.line.modeChanges,
@@ -149,7 +146,7 @@ void TestModemControl::replyWait()
     } else {
         // The whole bound is spent, then nothing else waits (no call, and
         // auto-answer was never on, so no "ATS0=0").
-        QCOMPARE(rig.commandsSent(), QList<QByteArray>{Init});
+        QCOMPARE(rig.line.writes, QList<QByteArray>{Init});
         QCOMPARE(rig.clock.sleeps(), polls);
         QCOMPARE(rig.clock.now(), qint64(polls) * LineWait::PollMs);
     }
@@ -213,7 +210,7 @@ void TestModemControl::autoAnswerFailureAtStart()
     rig.modem.InitializeModem();
 
     // Auto-answer was on, so the hang-up disarms it before closing.
-    QCOMPARE(rig.commandsSent(), (QList<QByteArray>{Init, Arm, Disarm}));
+    QCOMPARE(rig.line.writes, (QList<QByteArray>{Init, Arm, Disarm}));
     QCOMPARE(rig.prompter.beeps, 1);
     QCOMPARE(rig.reporter.redText(), PleaseCheck);
     QCOMPARE(rig.reporter.tips,
@@ -335,7 +332,7 @@ void TestModemControl::stop()
     QCOMPARE(rig.prompter.questions.size(), asked ? 1 : 0);
     if (asked)
         QCOMPARE(rig.prompter.questions.first(), QStringLiteral("Hang up (disconnect) modem?"));
-    QCOMPARE(rig.commandsSent(), commands);
+    QCOMPARE(rig.line.writes, commands);
     // "+++" goes out the moment the question is answered, without a pause.
     if (commands.first() == Escape)
         QCOMPARE(rig.sent.first().polls, before);
@@ -387,17 +384,6 @@ void TestModemControl::stopInCallAnsweredNo()
     QCOMPARE(rig.controls.close, QStringLiteral("Hide"));
     QVERIFY(rig.controls.startStopEnabled);
     QVERIFY(!rig.controls.busy);
-}
-
-void TestModemControl::hangUpWhenStopped()
-{
-    ModemRig rig;
-    rig.modem.HangUp();
-    QVERIFY(rig.line.writes.isEmpty());
-    QVERIFY(rig.reporter.log.isEmpty());
-    QCOMPARE(rig.controls.busyCount, 1);
-    QVERIFY(!rig.controls.busy);
-    QVERIFY(rig.controls.startStopEnabled);
 }
 
 // The device vanishes in the middle of a wait: the wait ends at once, the
@@ -507,34 +493,6 @@ void TestModemControl::exitDuringInitWait()
     QVERIFY(!rig.controls.busy);
     QVERIFY(rig.controls.startStopEnabled);
     QVERIFY(!rig.state.PortOpened);
-}
-
-void TestModemControl::carrierPresent_data()
-{
-    QTest::addColumn<bool>("modemLines");
-    QTest::addColumn<bool>("carrier");
-    QTest::addColumn<bool>("connected");
-    QTest::addColumn<bool>("present");
-
-    QTest::newRow("lines, carrier") << true << true << false << true;
-    QTest::newRow("lines, no carrier, flag still set") << true << false << true << false;
-    QTest::newRow("no lines, connected") << false << false << true << true;
-    QTest::newRow("no lines, not connected") << false << true << false << false;
-}
-
-void TestModemControl::carrierPresent()
-{
-    QFETCH(bool, modemLines);
-    QFETCH(bool, carrier);
-    QFETCH(bool, connected);
-    QFETCH(bool, present);
-
-    ModemRig rig;
-    rig.line.modemLines = modemLines;
-    rig.startWaiting();
-    rig.line.carrier = carrier;
-    rig.state.Connected = connected;
-    QCOMPARE(rig.modem.carrierPresent(), present);
 }
 
 QTEST_GUILESS_MAIN(TestModemControl)

@@ -126,7 +126,6 @@ private slots:
     void openFailures();
     void ptyHasNoModemLines();
     void staleInputIsDropped();
-    void writeLeavesWithoutEventLoop();
     void jobReadSeesBytesWithoutEventLoop();
     void idleModeNotifiesAndReadsOneByte();
     void idleModeAfterJobSeesBufferedBytes();
@@ -176,9 +175,13 @@ void TestQtSerialLine::ptyHasNoModemLines()
     line.setDtr(true);
     QVERIFY(!line.carrierDetect());
     QVERIFY(!line.failed());
-    // The refused ioctls must not have spoiled the line for data.
-    QVERIFY(line.write("AT\r"));
-    QCOMPARE(pty.take(), QByteArray("AT\r"));
+    // The refused ioctls must not have spoiled the line for data, and what
+    // is written leaves without help from the event loop.
+    QByteArray all;
+    for (int b = 0; b < 256; ++b)
+        all += char(b);
+    QVERIFY(line.write(all));
+    QCOMPARE(pty.take(), all);
 }
 
 void TestQtSerialLine::staleInputIsDropped()
@@ -198,21 +201,6 @@ void TestQtSerialLine::staleInputIsDropped()
     pty.send("fresh");
     spin(50);
     QCOMPARE(line.read(), QByteArray("fresh"));
-}
-
-void TestQtSerialLine::writeLeavesWithoutEventLoop()
-{
-    PtyPair pty;
-    QtSerialLine line([&](int) { return pty.slave(); });
-    QVERIFY(line.open(1, nullptr));
-    QByteArray all;
-    for (int b = 0; b < 256; ++b)
-        all += char(b);
-    QVERIFY(line.write(all));
-    QByteArray got;
-    for (int i = 0; i < 20 && got.size() < all.size(); ++i)
-        got += pty.take(100);
-    QCOMPARE(got, all);
 }
 
 void TestQtSerialLine::jobReadSeesBytesWithoutEventLoop()
