@@ -60,9 +60,15 @@ public:
         Aborted       // the line failed or the server asked all waits to end
     };
 
+    // Which of a NAK and a watched character wins when one poll finds both:
+    // an upload request retries on NAK before it believes EOT, while a
+    // portable frame (ETX) answers the next-packet request whatever else came.
+    enum class Priority { NakFirst, WatchedFirst };
+
     // watch: characters besides ACK and NAK that end the polling.
     // ackCounts: false for the next-packet request, which ignores ACK.
-    Exchange(LineWait &wait, QByteArray frame, QByteArray watch = {}, bool ackCounts = true);
+    Exchange(LineWait &wait, QByteArray frame, QByteArray watch = {}, bool ackCounts = true,
+             Priority priority = Priority::NakFirst);
 
     // Writes the frame and waits; returns at the first outcome.
     Outcome run();
@@ -74,12 +80,16 @@ public:
     int writes() const { return m_writes; }
 
 private:
+    enum class Answer { Ack, Nak, Watched, Silence, Aborted };
+
     Outcome transmitAndWait();
+    Answer awaitAnswer();
 
     LineWait &m_wait;
     QByteArray m_frame;
     QByteArray m_watch;
     bool m_ackCounts;
+    Priority m_priority;
     int m_naks = 0;
     int m_timeouts = 0;
     int m_writes = 0;
@@ -93,6 +103,9 @@ public:
 
     // A "0" message packet; true when acknowledged.
     bool SendPacket(const QString &text);
+
+    // Why an exchange ended as Aborted, in words for the status pane.
+    QString abortReason() const;
 
     LineWait &wait() { return m_wait; }
     SerialLine &line() { return m_wait.line(); }

@@ -1,0 +1,142 @@
+#include "Configuration.h"
+#include "Transfers.h"
+
+#include <QFile>
+
+namespace Tarvo {
+
+namespace {
+
+const QString Failed = QStringLiteral("Download failed");
+
+void reportFailure(Reporter &reporter, const QString &reason)
+{
+    reporter.AppendStatus(reason + CrLf + Failed + CrLf, ColourRed);
+    reporter.SetTrayTip(Failed);
+}
+
+QString announceBody(const QString &name, std::uint32_t offset)
+{
+    if (offset == 0)
+        return name;
+    return name + QLatin1Char('[') + QString::number(offset) + QLatin1Char(']');
+}
+
+} // namespace
+
+DownloadJob::DownloadJob(PacketLink &link, Reporter &reporter, const Configuration &config)
+    : m_link(link), m_reporter(reporter), m_config(config)
+{
+}
+
+bool DownloadJob::RunDownloadJob(int index)
+{
+    const DownloadEntry &entry = m_config.DownloadList.at(std::size_t(index));
+    m_reporter.ClearStatus();
+    m_link.SendPacket(QStringLiteral("RECEIVING ") + entry.Name.toUpper() + CrLf);
+    const QString progress = QStringLiteral("Download ") + entry.Name + QStringLiteral(" ...");
+    m_reporter.AppendStatus(progress + CrLf);
+    m_reporter.SetTrayTip(progress);
+
+    // The host file is opened before the announce: a file that vanished or
+    // cannot be read must not reach the portable, not even as an empty file.
+    QFile file(entry.OpenFrom);
+    if (!file.open(QIODevice::ReadOnly)) {
+        reportFailure(m_reporter, QStringLiteral("Cannot read ") + entry.OpenFrom +
+                                      QStringLiteral(": ") + file.errorString());
+        return false;
+    }
+    if (!AnnounceDownload(entry.Name, 0))
+        return false;
+
+    std::uint8_t block[BlockSize];
+    DataBuffer escaped{};
+    std::uint32_t offset = 0;
+    for (;;) {
+        const qint64 got = file.read(reinterpret_cast<char *>(block), BlockSize);
+        if (got < 0) {
+            reportFailure(m_reporter, QStringLiteral("Cannot read ") + entry.OpenFrom +
+                                          QStringLiteral(": ") + file.errorString());
+            return false;
+        }
+        if (got == 0)
+            break;
+        const int length = EscapeBlock(block, escaped.data(), int(got));
+        Exchange exchange(m_link.wait(),
+                          BuildFrame('Y', QByteArray(reinterpret_cast<const char *>(escaped.data()),
+                                                     length)));
+        Exchange::Outcome outcome = exchange.run();
+        if (outcome == Exchange::Outcome::ThirdNak) {
+            // The portable starts this block over: close what it has, announce
+            // again at the block's offset, then the same frame once more. The
+            // exchange keeps its NAK count, so this happens once per block.
+            m_reporter.WriteLog(QStringLiteral("NAK, restart downloading") + CrLf);
+            if (!SendEndPacket() || !AnnounceDownload(entry.Name, offset))
+                return false;
+            outcome = exchange.resume();
+        }
+        switch (outcome) {
+        case Exchange::Outcome::Ack:
+            break;
+        case Exchange::Outcome::ThirdTimeout:
+            reportFailure(m_reporter, QStringLiteral("Time out error (2)"));
+            return false;
+        default:
+            // A resumed exchange cannot end by NAKs, so this is the line.
+            reportFailure(m_reporter, m_link.abortReason());
+            return false;
+        }
+        m_reporter.AppendStatus(QStringLiteral("."));
+        m_link.SendPacket(QStringLiteral("."));
+        offset += std::uint32_t(got);
+        if (got < BlockSize)
+            break;
+    }
+
+    if (!SendEndPacket())
+        return false;
+    m_reporter.AppendStatus(CrLf + QStringLiteral("Done") + CrLf);
+    m_reporter.SetTrayTip(QStringLiteral("Download success"));
+    return true;
+}
+
+bool DownloadJob::AnnounceDownload(const QString &name, std::uint32_t offset)
+{
+    Exchange exchange(m_link.wait(), BuildFrame('L', lineBytes(announceBody(name, offset))));
+    switch (exchange.run()) {
+    case Exchange::Outcome::Ack:
+        m_reporter.AppendStatus(QStringLiteral("."));
+        m_link.SendPacket(QStringLiteral("."));
+        return true;
+    case Exchange::Outcome::ThirdNak:
+        reportFailure(m_reporter, offset == 0 ? QStringLiteral("NAK error (1)")
+                                              : QStringLiteral("NAK error (2)"));
+        return false;
+    case Exchange::Outcome::ThirdTimeout:
+        reportFailure(m_reporter, QStringLiteral("Time out error (1)"));
+        return false;
+    default:
+        reportFailure(m_reporter, m_link.abortReason());
+        return false;
+    }
+}
+
+bool DownloadJob::SendEndPacket()
+{
+    Exchange exchange(m_link.wait(), BuildFrame('Z', {}));
+    switch (exchange.run()) {
+    case Exchange::Outcome::Ack:
+        return true;
+    case Exchange::Outcome::ThirdNak:
+        reportFailure(m_reporter, QStringLiteral("NAK error (3)"));
+        return false;
+    case Exchange::Outcome::ThirdTimeout:
+        reportFailure(m_reporter, QStringLiteral("Time out error (3)"));
+        return false;
+    default:
+        reportFailure(m_reporter, m_link.abortReason());
+        return false;
+    }
+}
+
+} // namespace Tarvo
