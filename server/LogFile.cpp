@@ -45,8 +45,15 @@ QString LogFile::defaultDirectory()
 QString LogFile::timestamp(const QDateTime &when)
 {
     const QLocale locale = QLocale::system();
-    return locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-           locale.toString(when.time(), QLocale::LongFormat) + QLatin1Char(' ');
+    QString text = locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
+                   locale.toString(when.time(), QLocale::LongFormat) + QLatin1Char(' ');
+    // Some locales put thin or narrow spaces into times; the 8-bit log has
+    // no room for them.
+    for (QChar &c : text) {
+        if (c.unicode() > 0xFF && c.isSpace())
+            c = QLatin1Char(' ');
+    }
+    return text;
 }
 
 void LogFile::rollOver(const QDateTime &now)

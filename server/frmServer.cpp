@@ -258,6 +258,7 @@ void frmServer::Form_Load()
     ClearStatus();
     centreOnScreen();
     show();
+    centreOnScreen(); // the frame's size is known now
     m_tip = Title;
     m_tray.setMenu(m_menu);
     m_tray.add(windowIcon(), m_tip);
@@ -270,7 +271,9 @@ void frmServer::centreOnScreen()
     if (!target)
         return;
     const QRect area = target->geometry();
-    move(area.x() + (area.width() - width()) / 2, area.y() + (area.height() - height()) / 2);
+    const QSize outer = frameGeometry().size();
+    move(area.x() + (area.width() - outer.width()) / 2,
+         area.y() + (area.height() - outer.height()) / 2);
 }
 
 void frmServer::Form_Activate()
