@@ -127,19 +127,25 @@ private slots:
     {
         QTest::addColumn<QString>("stored");
         QTest::addColumn<QString>("typedName");
+        QTest::addColumn<QString>("typedPath");
         QTest::addColumn<QString>("dir");
         QTest::addColumn<QString>("name");
 
-        QTest::newRow("stored path") << "/srv/out/orders.txt" << " ORD.DAT " << "/srv/out"
-                                     << "orders.txt";
-        QTest::newRow("no stored path") << "" << "  ORD.DAT " << "" << "ORD.DAT";
-        QTest::newRow("nothing at all") << "" << "" << "" << "";
+        QTest::newRow("stored path") << "/srv/out/orders.txt" << " ORD.DAT " << ""
+                                     << "/srv/out" << "orders.txt";
+        // The stored path counts, not what the box holds by now.
+        QTest::newRow("box edited") << "/srv/out/orders.txt" << "ORD.DAT" << "/else/x.txt"
+                                    << "/srv/out" << "orders.txt";
+        QTest::newRow("no stored path") << "" << "  ORD.DAT " << "/else/y.txt" << ""
+                                        << "ORD.DAT";
+        QTest::newRow("nothing at all") << "" << "" << "" << "" << "";
     }
 
     void uploadBrowseRequest()
     {
         QFETCH(QString, stored);
         QFETCH(QString, typedName);
+        QFETCH(QString, typedPath);
         QFETCH(QString, dir);
         QFETCH(QString, name);
         UploadEditHandOver handOver{{QString(), stored}};
@@ -147,6 +153,8 @@ private slots:
         chooser.answers = {QStringLiteral("/srv/new/ord.txt")};
         frmUpldEdit dialog(handOver, chooser);
         box(dialog, "txtName")->setText(typedName);
+        if (!typedPath.isEmpty())
+            box(dialog, "txtSaveAs")->setText(typedPath);
 
         click(dialog, "cmdBrowse");
         QCOMPARE(chooser.kinds, QStringList{QStringLiteral("save")});
