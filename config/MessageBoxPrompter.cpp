@@ -33,8 +33,8 @@ QWidget *MessageBoxPrompter::owner() const
 
 bool MessageBoxPrompter::askYesNo(const QString &question)
 {
-    QMessageBox box(QMessageBox::Question, boxTitle(), question,
-                    QMessageBox::Yes | QMessageBox::No, owner());
+    QMessageBox box(QMessageBox::Question, boxTitle(), question, QMessageBox::Yes | QMessageBox::No,
+                    owner());
     // No is the default so that an absent-minded Enter never confirms.
     box.setDefaultButton(QMessageBox::No);
     box.setEscapeButton(QMessageBox::No);

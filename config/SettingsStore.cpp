@@ -116,7 +116,8 @@ QString SettingsStore::defaultPortDevice(int comNumber)
 QString SettingsStore::portDevice(int comNumber) const
 {
     const QString stored =
-        m_settings->value(QStringLiteral("%1/COM%2").arg(QLatin1String(PortsSection)).arg(comNumber))
+        m_settings
+            ->value(QStringLiteral("%1/COM%2").arg(QLatin1String(PortsSection)).arg(comNumber))
             .toString()
             .trimmed();
     return stored.isEmpty() ? defaultPortDevice(comNumber) : stored;

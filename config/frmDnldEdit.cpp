@@ -20,8 +20,8 @@ QString ProposePortableName(const QString &fileTitle)
     return ext.isEmpty() ? base : base + QLatin1Char('.') + ext;
 }
 
-frmDnldEdit::frmDnldEdit(DownloadEditHandOver &handOver, FileChooser &chooser,
-                         Prompter &prompter, QWidget *parent)
+frmDnldEdit::frmDnldEdit(DownloadEditHandOver &handOver, FileChooser &chooser, Prompter &prompter,
+                         QWidget *parent)
     : QDialog(parent), m_handOver(handOver), m_received(handOver.DownloadEditEntry),
       m_chooser(chooser), m_prompter(prompter)
 {

@@ -23,7 +23,8 @@ bool SettingsAccepted = false;
 namespace {
 const QString NoDownloadsMessage =
     QStringLiteral("No download file has been defined. Please add files.");
-const QString NoUploadsMessage = QStringLiteral("No upload file has been defined. Please add files.");
+const QString NoUploadsMessage =
+    QStringLiteral("No upload file has been defined. Please add files.");
 
 template <typename Widget> Widget *named(Widget *widget, const char *name)
 {
@@ -40,8 +41,7 @@ QPushButton *listButton(QWidget *parent, const char *name, const QString &text)
 }
 
 // Slots behind k move up by one; the last slot in use is cleared.
-template <typename Entry>
-void removeSlot(std::array<Entry, MaxEntries> &table, int count, int k)
+template <typename Entry> void removeSlot(std::array<Entry, MaxEntries> &table, int count, int k)
 {
     for (int i = k; i < count - 1; ++i)
         table[i] = table[i + 1];
@@ -72,17 +72,16 @@ void frmMain::buildControls()
 {
     TabStrip1 = named(new QTabWidget(this), "TabStrip1");
     TabStrip1->addTab(buildGeneralPage(), QStringLiteral("General"));
-    TabStrip1->addTab(buildListPage(m_downloads, QStringLiteral("Define files to send to portable:"),
-                                    "ListDnlds", "cmdAddDnldFile", "cmdEditDnldFile",
-                                    "cmdRmvDnldFile", "lblOpenFrom", QStringLiteral("Open from:"),
-                                    "lblOpenPath"),
-                      QStringLiteral("Download"));
-    TabStrip1->addTab(buildListPage(m_uploads,
-                                    QStringLiteral("Define files to receive from portable:"),
-                                    "ListUplds", "cmdAddUpldFile", "cmdEditUpldFile",
-                                    "cmdRmvUpldFile", "lblSaveAs", QStringLiteral("Save as:"),
-                                    "lblSavePath"),
-                      QStringLiteral("Upload"));
+    TabStrip1->addTab(
+        buildListPage(m_downloads, QStringLiteral("Define files to send to portable:"), "ListDnlds",
+                      "cmdAddDnldFile", "cmdEditDnldFile", "cmdRmvDnldFile", "lblOpenFrom",
+                      QStringLiteral("Open from:"), "lblOpenPath"),
+        QStringLiteral("Download"));
+    TabStrip1->addTab(
+        buildListPage(m_uploads, QStringLiteral("Define files to receive from portable:"),
+                      "ListUplds", "cmdAddUpldFile", "cmdEditUpldFile", "cmdRmvUpldFile",
+                      "lblSaveAs", QStringLiteral("Save as:"), "lblSavePath"),
+        QStringLiteral("Upload"));
 
     cmdOK = named(new QPushButton(QStringLiteral("OK"), this), "cmdOK");
     cmdOK->setDefault(true);
@@ -109,8 +108,7 @@ void frmMain::buildControls()
     connect(m_uploads.edit, &QPushButton::clicked, this, &frmMain::cmdEditUpldFile_Click);
     connect(m_uploads.remove, &QPushButton::clicked, this, &frmMain::cmdRmvUpldFile_Click);
     connect(m_uploads.list, &QListWidget::itemSelectionChanged, this, &frmMain::ListUplds_Click);
-    connect(m_uploads.list, &QListWidget::itemDoubleClicked, this,
-            &frmMain::cmdEditUpldFile_Click);
+    connect(m_uploads.list, &QListWidget::itemDoubleClicked, this, &frmMain::cmdEditUpldFile_Click);
 
     // Ctrl+Tab must work whichever control has the focus.
     for (QWidget *child : findChildren<QWidget *>())
@@ -153,9 +151,9 @@ QWidget *frmMain::buildGeneralPage()
 }
 
 QWidget *frmMain::buildListPage(ListPage &controls, const QString &heading, const char *listName,
-                                const char *addName, const char *editName,
-                                const char *removeName, const char *captionName,
-                                const QString &caption, const char *pathName)
+                                const char *addName, const char *editName, const char *removeName,
+                                const char *captionName, const QString &caption,
+                                const char *pathName)
 {
     auto *page = new QWidget;
     controls.list = named(new QListWidget(page), listName);
@@ -257,8 +255,8 @@ void frmMain::cboModemPort_Click()
 {
     const QString device = m_store.portDevice(cboModemPort->currentIndex() + 1);
     lblPortDevice->setText(device);
-    cboModemPort->setToolTip(QStringLiteral("%1 is %2 on this machine")
-                                 .arg(cboModemPort->currentText(), device));
+    cboModemPort->setToolTip(
+        QStringLiteral("%1 is %2 on this machine").arg(cboModemPort->currentText(), device));
 }
 
 void frmMain::ListDnlds_Click()

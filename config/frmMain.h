@@ -78,8 +78,7 @@ private:
     QWidget *buildGeneralPage();
     QWidget *buildListPage(ListPage &page, const QString &heading, const char *listName,
                            const char *addName, const char *editName, const char *removeName,
-                           const char *captionName, const QString &caption,
-                           const char *pathName);
+                           const char *captionName, const QString &caption, const char *pathName);
     void Form_Load();
 
     void fillList(ListPage &page, const QStringList &names);

@@ -184,12 +184,18 @@ private slots:
         QTest::addColumn<int>("modelPort"); // as loaded, before any OK
         QTest::addColumn<int>("modelJob");
 
-        QTest::newRow("empty store") << "" << "" << 0 << 2 << 1 << 2;
-        QTest::newRow("Com3, download only") << "3" << "0" << 2 << 0 << 3 << 0;
-        QTest::newRow("Com4, upload only") << "4" << "1" << 3 << 1 << 4 << 1;
-        QTest::newRow("port 7, job -1") << "7" << "-1" << 0 << 2 << 7 << -1;
-        QTest::newRow("port 0, job 3") << "0" << "3" << 0 << 2 << 0 << 3;
-        QTest::newRow("not numbers") << "abc" << "99999" << 0 << 2 << 1 << 2;
+        QTest::newRow("empty store") << ""
+                                     << "" << 0 << 2 << 1 << 2;
+        QTest::newRow("Com3, download only") << "3"
+                                             << "0" << 2 << 0 << 3 << 0;
+        QTest::newRow("Com4, upload only") << "4"
+                                           << "1" << 3 << 1 << 4 << 1;
+        QTest::newRow("port 7, job -1") << "7"
+                                        << "-1" << 0 << 2 << 7 << -1;
+        QTest::newRow("port 0, job 3") << "0"
+                                       << "3" << 0 << 2 << 0 << 3;
+        QTest::newRow("not numbers") << "abc"
+                                     << "99999" << 0 << 2 << 1 << 2;
     }
 
     void opensWithStoredState()
@@ -447,11 +453,11 @@ private slots:
 
         QTest::newRow("both, none") << 2 << 0 << 0 << NoDownloads << int(frmMain::DownloadTab);
         QTest::newRow("both, no uploads") << 2 << 1 << 0 << NoUploads << int(frmMain::UploadTab);
-        QTest::newRow("both, no downloads") << 2 << 0 << 1 << NoDownloads
-                                            << int(frmMain::DownloadTab);
+        QTest::newRow("both, no downloads")
+            << 2 << 0 << 1 << NoDownloads << int(frmMain::DownloadTab);
         QTest::newRow("both, both") << 2 << 1 << 1 << "" << int(frmMain::GeneralTab);
-        QTest::newRow("download only, none") << 0 << 0 << 3 << NoDownloads
-                                             << int(frmMain::DownloadTab);
+        QTest::newRow("download only, none")
+            << 0 << 0 << 3 << NoDownloads << int(frmMain::DownloadTab);
         QTest::newRow("download only") << 0 << 2 << 0 << "" << int(frmMain::GeneralTab);
         QTest::newRow("upload only, none") << 1 << 3 << 0 << NoUploads << int(frmMain::UploadTab);
         QTest::newRow("upload only") << 1 << 0 << 1 << "" << int(frmMain::GeneralTab);
@@ -537,16 +543,17 @@ private slots:
 
         const int ctrl = Qt::ControlModifier;
         const int ctrlShift = Qt::ControlModifier | Qt::ShiftModifier;
-        QTest::newRow("General to Download") << 0 << "cboModemPort" << int(Qt::Key_Tab) << ctrl << 1;
+        QTest::newRow("General to Download")
+            << 0 << "cboModemPort" << int(Qt::Key_Tab) << ctrl << 1;
         QTest::newRow("Download to Upload") << 1 << "ListDnlds" << int(Qt::Key_Tab) << ctrl << 2;
         QTest::newRow("Upload wraps") << 2 << "ListUplds" << int(Qt::Key_Tab) << ctrl << 0;
         QTest::newRow("from the OK button") << 2 << "cmdOK" << int(Qt::Key_Tab) << ctrl << 0;
-        QTest::newRow("on the tab strip, once") << 0 << "TabStrip1" << int(Qt::Key_Tab) << ctrl
-                                                << 1;
-        QTest::newRow("Ctrl+Shift+Tab ignored") << 1 << "ListDnlds" << int(Qt::Key_Backtab)
-                                                << ctrlShift << 1;
-        QTest::newRow("Ctrl+Shift+Tab on strip") << 1 << "TabStrip1" << int(Qt::Key_Backtab)
-                                                 << ctrlShift << 1;
+        QTest::newRow("on the tab strip, once")
+            << 0 << "TabStrip1" << int(Qt::Key_Tab) << ctrl << 1;
+        QTest::newRow("Ctrl+Shift+Tab ignored")
+            << 1 << "ListDnlds" << int(Qt::Key_Backtab) << ctrlShift << 1;
+        QTest::newRow("Ctrl+Shift+Tab on strip")
+            << 1 << "TabStrip1" << int(Qt::Key_Backtab) << ctrlShift << 1;
         QTest::newRow("Ctrl+Alt+Tab ignored") << 0 << "cboModemPort" << int(Qt::Key_Tab)
                                               << int(Qt::ControlModifier | Qt::AltModifier) << 0;
     }

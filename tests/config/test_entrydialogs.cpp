@@ -55,15 +55,32 @@ private slots:
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("expected");
 
-        QTest::newRow("long base") << "/data/Inventories.csv" << "" << "Inventor.csv";
-        QTest::newRow("two dots") << "/data/Orders.backup.txt" << "" << "Orders.bac";
-        QTest::newRow("no dot") << "/data/README_FIRST" << "" << "README_F";
-        QTest::newRow("short") << "/data/a.b" << "" << "a.b";
-        QTest::newRow("case kept") << "/d/MixedCase.TxT" << "" << "MixedCas.TxT";
-        QTest::newRow("dot first") << "/home/u/.profile" << "" << ".pro";
-        QTest::newRow("dotted folder") << "/srv/v1.2/notes" << "" << "notes";
-        QTest::newRow("blank box counts as empty") << "/data/Orders.txt" << "   " << "Orders.txt";
-        QTest::newRow("typed name kept") << "/data/Inventories.csv" << "VeryLongName.text"
+        QTest::newRow("long base") << "/data/Inventories.csv"
+                                   << ""
+                                   << "Inventor.csv";
+        QTest::newRow("two dots") << "/data/Orders.backup.txt"
+                                  << ""
+                                  << "Orders.bac";
+        QTest::newRow("no dot") << "/data/README_FIRST"
+                                << ""
+                                << "README_F";
+        QTest::newRow("short") << "/data/a.b"
+                               << ""
+                               << "a.b";
+        QTest::newRow("case kept") << "/d/MixedCase.TxT"
+                                   << ""
+                                   << "MixedCas.TxT";
+        QTest::newRow("dot first") << "/home/u/.profile"
+                                   << ""
+                                   << ".pro";
+        QTest::newRow("dotted folder") << "/srv/v1.2/notes"
+                                       << ""
+                                       << "notes";
+        QTest::newRow("blank box counts as empty") << "/data/Orders.txt"
+                                                   << "   "
+                                                   << "Orders.txt";
+        QTest::newRow("typed name kept") << "/data/Inventories.csv"
+                                         << "VeryLongName.text"
                                          << "VeryLongName.text";
     }
 
@@ -91,11 +108,19 @@ private slots:
         QTest::addColumn<QString>("dir");
         QTest::addColumn<QString>("name");
 
-        QTest::newRow("stored path") << "/data/in/stock.csv" << "" << "/data/in" << "stock.csv";
+        QTest::newRow("stored path") << "/data/in/stock.csv"
+                                     << ""
+                                     << "/data/in"
+                                     << "stock.csv";
         // The stored path counts, not what the box holds by now.
-        QTest::newRow("box edited") << "/data/in/stock.csv" << "/else/x.txt" << "/data/in"
+        QTest::newRow("box edited") << "/data/in/stock.csv"
+                                    << "/else/x.txt"
+                                    << "/data/in"
                                     << "stock.csv";
-        QTest::newRow("nothing stored") << "" << "/else/x.txt" << "" << "";
+        QTest::newRow("nothing stored") << ""
+                                        << "/else/x.txt"
+                                        << ""
+                                        << "";
     }
 
     void downloadBrowseRequest()
@@ -131,14 +156,27 @@ private slots:
         QTest::addColumn<QString>("dir");
         QTest::addColumn<QString>("name");
 
-        QTest::newRow("stored path") << "/srv/out/orders.txt" << " ORD.DAT " << ""
-                                     << "/srv/out" << "orders.txt";
+        QTest::newRow("stored path") << "/srv/out/orders.txt"
+                                     << " ORD.DAT "
+                                     << ""
+                                     << "/srv/out"
+                                     << "orders.txt";
         // The stored path counts, not what the box holds by now.
-        QTest::newRow("box edited") << "/srv/out/orders.txt" << "ORD.DAT" << "/else/x.txt"
-                                    << "/srv/out" << "orders.txt";
-        QTest::newRow("no stored path") << "" << "  ORD.DAT " << "/else/y.txt" << ""
+        QTest::newRow("box edited") << "/srv/out/orders.txt"
+                                    << "ORD.DAT"
+                                    << "/else/x.txt"
+                                    << "/srv/out"
+                                    << "orders.txt";
+        QTest::newRow("no stored path") << ""
+                                        << "  ORD.DAT "
+                                        << "/else/y.txt"
+                                        << ""
                                         << "ORD.DAT";
-        QTest::newRow("nothing at all") << "" << "" << "" << "" << "";
+        QTest::newRow("nothing at all") << ""
+                                        << ""
+                                        << ""
+                                        << ""
+                                        << "";
     }
 
     void uploadBrowseRequest()
@@ -184,13 +222,20 @@ private slots:
         QTest::addColumn<int>("warnings");
         QTest::addColumn<QString>("focus");
 
-        QTest::newRow("valid, trimmed") << "  @  " << "  STOCK.CSV " << true << 0 << "";
-        QTest::newRow("empty path") << "" << "STOCK.CSV" << false << 1 << "txtOpenFrom";
-        QTest::newRow("blank path") << "   " << "STOCK.CSV" << false << 1 << "txtOpenFrom";
-        QTest::newRow("missing file") << "/no/such/file.csv" << "X" << false << 1 << "txtOpenFrom";
-        QTest::newRow("path checked first") << "" << "" << false << 1 << "txtOpenFrom";
-        QTest::newRow("empty name") << "@" << "" << false << 0 << "txtName";
-        QTest::newRow("blank name") << "@" << "    " << false << 0 << "txtName";
+        QTest::newRow("valid, trimmed") << "  @  "
+                                        << "  STOCK.CSV " << true << 0 << "";
+        QTest::newRow("empty path") << ""
+                                    << "STOCK.CSV" << false << 1 << "txtOpenFrom";
+        QTest::newRow("blank path") << "   "
+                                    << "STOCK.CSV" << false << 1 << "txtOpenFrom";
+        QTest::newRow("missing file") << "/no/such/file.csv"
+                                      << "X" << false << 1 << "txtOpenFrom";
+        QTest::newRow("path checked first") << ""
+                                            << "" << false << 1 << "txtOpenFrom";
+        QTest::newRow("empty name") << "@"
+                                    << "" << false << 0 << "txtName";
+        QTest::newRow("blank name") << "@"
+                                    << "    " << false << 0 << "txtName";
     }
 
     void downloadOk()
@@ -232,11 +277,16 @@ private slots:
         QTest::addColumn<QString>("focus");
 
         // The save path is not tested beyond being there.
-        QTest::newRow("valid, trimmed") << " ORD.DAT " << "  /no/such/dir/ord.txt " << true << "";
-        QTest::newRow("name checked first") << "" << "" << false << "txtName";
-        QTest::newRow("blank name") << "   " << "/x/ord.txt" << false << "txtName";
-        QTest::newRow("empty path") << "ORD.DAT" << "" << false << "txtSaveAs";
-        QTest::newRow("blank path") << "ORD.DAT" << "  " << false << "txtSaveAs";
+        QTest::newRow("valid, trimmed") << " ORD.DAT "
+                                        << "  /no/such/dir/ord.txt " << true << "";
+        QTest::newRow("name checked first") << ""
+                                            << "" << false << "txtName";
+        QTest::newRow("blank name") << "   "
+                                    << "/x/ord.txt" << false << "txtName";
+        QTest::newRow("empty path") << "ORD.DAT"
+                                    << "" << false << "txtSaveAs";
+        QTest::newRow("blank path") << "ORD.DAT"
+                                    << "  " << false << "txtSaveAs";
     }
 
     void uploadOk()

@@ -26,27 +26,59 @@ private slots:
 
         const QChar bs('\\');
         const QChar sl('/');
-        QTest::newRow("folder") << "C:\\data\\in.txt" << bs << "C:\\data" << "in.txt" << "in"
+        QTest::newRow("folder") << "C:\\data\\in.txt" << bs << "C:\\data"
+                                << "in.txt"
+                                << "in"
                                 << "txt";
-        QTest::newRow("drive root") << "C:\\in.txt" << bs << "C:" << "in.txt" << "in" << "txt";
-        QTest::newRow("no separator") << "in.txt" << bs << "" << "in.txt" << "in" << "txt";
+        QTest::newRow("drive root") << "C:\\in.txt" << bs << "C:"
+                                    << "in.txt"
+                                    << "in"
+                                    << "txt";
+        QTest::newRow("no separator") << "in.txt" << bs << ""
+                                      << "in.txt"
+                                      << "in"
+                                      << "txt";
         QTest::newRow("cut at first dot") << "C:\\data\\report.old.txt" << bs << "C:\\data"
-                                          << "report.old.txt" << "report" << "old.txt";
+                                          << "report.old.txt"
+                                          << "report"
+                                          << "old.txt";
         QTest::newRow("dot in folder only") << "C:\\my.dir\\readme" << bs << "C:\\my.dir"
-                                            << "readme" << "readme" << "";
-        QTest::newRow("leading dot") << ".profile" << bs << "" << ".profile" << "" << "profile";
-        QTest::newRow("trailing separator") << "C:\\data\\" << bs << "C:\\data" << "" << "" << "";
-        QTest::newRow("empty") << "" << bs << "" << "" << "" << "";
+                                            << "readme"
+                                            << "readme"
+                                            << "";
+        QTest::newRow("leading dot") << ".profile" << bs << ""
+                                     << ".profile"
+                                     << ""
+                                     << "profile";
+        QTest::newRow("trailing separator") << "C:\\data\\" << bs << "C:\\data"
+                                            << ""
+                                            << ""
+                                            << "";
+        QTest::newRow("empty") << "" << bs << ""
+                               << ""
+                               << ""
+                               << "";
         QTest::newRow("unix folder") << "/home/ann/data/in.txt" << sl << "/home/ann/data"
-                                     << "in.txt" << "in" << "txt";
-        QTest::newRow("unix root") << "/in.txt" << sl << "" << "in.txt" << "in" << "txt";
-        QTest::newRow("unix dotted folder") << "/srv/v1.2/notes" << sl << "/srv/v1.2" << "notes"
-                                            << "notes" << "";
+                                     << "in.txt"
+                                     << "in"
+                                     << "txt";
+        QTest::newRow("unix root") << "/in.txt" << sl << ""
+                                   << "in.txt"
+                                   << "in"
+                                   << "txt";
+        QTest::newRow("unix dotted folder") << "/srv/v1.2/notes" << sl << "/srv/v1.2"
+                                            << "notes"
+                                            << "notes"
+                                            << "";
         // The other platform's separator is just a character of the name.
         QTest::newRow("backslash under slash") << "C:\\data\\in.txt" << sl << ""
-                                               << "C:\\data\\in.txt" << "C:\\data\\in" << "txt";
-        QTest::newRow("slash under backslash") << "/tmp/a.b/c" << bs << "" << "/tmp/a.b/c"
-                                               << "/tmp/a" << "b/c";
+                                               << "C:\\data\\in.txt"
+                                               << "C:\\data\\in"
+                                               << "txt";
+        QTest::newRow("slash under backslash") << "/tmp/a.b/c" << bs << ""
+                                               << "/tmp/a.b/c"
+                                               << "/tmp/a"
+                                               << "b/c";
     }
 
     void parts()

@@ -24,10 +24,11 @@ Configuration fullModel()
     m.ModemPort = 3;
     m.JobType = 1;
     for (int i = 0; i < MaxEntries; ++i) {
-        m.DownloadList[i] = {QStringLiteral(" D%1 name ").arg(i), QStringLiteral("/in/d %1.txt").arg(i)};
+        m.DownloadList[i] = {QStringLiteral(" D%1 name ").arg(i),
+                             QStringLiteral("/in/d %1.txt").arg(i)};
         m.UploadList[i] = {QStringLiteral("U%1").arg(i), QStringLiteral("  /out/u%1 ").arg(i)};
     }
-    m.DownloadList[4] = {};                                   // ends the list at 4 ...
+    m.DownloadList[4] = {};                                      // ends the list at 4 ...
     m.UploadList[2] = {QString(), QStringLiteral("/only/path")}; // ... and the uploads at 2
     return m;
 }
@@ -64,7 +65,8 @@ private slots:
         QCOMPARE(raw.value(QStringLiteral("Settings/Job")).toString(), QStringLiteral("1"));
         QCOMPARE(raw.value(QStringLiteral("Dnld8/Open From")).toString(),
                  QStringLiteral("/in/d 7.txt"));
-        QCOMPARE(raw.value(QStringLiteral("File1/Save As")).toString(), QStringLiteral("  /out/u0 "));
+        QCOMPARE(raw.value(QStringLiteral("File1/Save As")).toString(),
+                 QStringLiteral("  /out/u0 "));
         QCOMPARE(raw.value(QStringLiteral("Dnld5/Name")).toString(), QString());
     }
 
@@ -85,7 +87,8 @@ private slots:
 
         QSettings raw(path, QSettings::IniFormat);
         QCOMPARE(raw.value(QStringLiteral("Other/Kept")).toString(), QStringLiteral("yes"));
-        QCOMPARE(raw.value(QStringLiteral("Ports/COM1")).toString(), QStringLiteral("/dev/ttyUSB0"));
+        QCOMPARE(raw.value(QStringLiteral("Ports/COM1")).toString(),
+                 QStringLiteral("/dev/ttyUSB0"));
         for (int i = 0; i < MaxEntries; ++i) {
             const QString dnld = section("Dnld", i);
             QVERIFY2(raw.contains(dnld + QStringLiteral("/Name")), qPrintable(dnld));
@@ -117,15 +120,23 @@ private slots:
         QTest::addColumn<int>("expectedPort");
         QTest::addColumn<int>("expectedJob");
 
-        QTest::newRow("plain") << "4" << "0" << 4 << 0;
-        QTest::newRow("blanks around") << " 2 " << " 1" << 2 << 1;
+        QTest::newRow("plain") << "4"
+                               << "0" << 4 << 0;
+        QTest::newRow("blanks around") << " 2 "
+                                       << " 1" << 2 << 1;
         // Out of range but whole numbers: loaded unchanged, the window copes.
-        QTest::newRow("port 7, job -1") << "7" << "-1" << 7 << -1;
-        QTest::newRow("not numbers") << "abc" << "x2" << 1 << 2;
-        QTest::newRow("beyond 16 bits") << "99999" << "-40000" << 1 << 2;
-        QTest::newRow("16-bit limits") << "32767" << "-32768" << 32767 << -32768;
-        QTest::newRow("empty texts") << "" << "" << 1 << 2;
-        QTest::newRow("fraction") << "1.5" << "2e0" << 1 << 2;
+        QTest::newRow("port 7, job -1") << "7"
+                                        << "-1" << 7 << -1;
+        QTest::newRow("not numbers") << "abc"
+                                     << "x2" << 1 << 2;
+        QTest::newRow("beyond 16 bits") << "99999"
+                                        << "-40000" << 1 << 2;
+        QTest::newRow("16-bit limits") << "32767"
+                                       << "-32768" << 32767 << -32768;
+        QTest::newRow("empty texts") << ""
+                                     << "" << 1 << 2;
+        QTest::newRow("fraction") << "1.5"
+                                  << "2e0" << 1 << 2;
     }
 
     void storedNumbers()
