@@ -62,9 +62,9 @@ bool DownloadJob::RunDownloadJob(int index)
         if (got == 0)
             break;
         const int length = EscapeBlock(block, escaped.data(), int(got));
-        Exchange exchange(m_link.wait(),
-                          BuildFrame('Y', QByteArray(reinterpret_cast<const char *>(escaped.data()),
-                                                     length)));
+        Exchange exchange(
+            m_link.wait(),
+            BuildFrame('Y', QByteArray(reinterpret_cast<const char *>(escaped.data()), length)));
         Exchange::Outcome outcome = exchange.run();
         if (outcome == Exchange::Outcome::ThirdNak) {
             // The portable starts this block over: close what it has, announce

@@ -80,8 +80,8 @@ public:
         QFile backup(m_backup);
         if (m_backup.isEmpty() || backup.rename(m_saveAs))
             return true;
-        error = QStringLiteral("Cannot restore ") + m_saveAs + QStringLiteral(" from ") +
-                m_backup + QStringLiteral(": ") + backup.errorString();
+        error = QStringLiteral("Cannot restore ") + m_saveAs + QStringLiteral(" from ") + m_backup +
+                QStringLiteral(": ") + backup.errorString();
         return false;
     }
 
@@ -122,8 +122,7 @@ QString UploadJob::backupPath(const QString &saveAs)
     const QChar separator = nativeSeparator();
     const QString name = GetFileName(path, false) + QStringLiteral(".BAK");
     // A bare file name keeps its backup beside it, in the same folder.
-    const QString backup =
-        path.contains(separator) ? GetDirectory(path) + separator + name : name;
+    const QString backup = path.contains(separator) ? GetDirectory(path) + separator + name : name;
     // A file whose own name is the backup's (ORDERS.BAK) would be deleted
     // to make room for its own copy; its backup takes a longer name.
     return backup == path ? path + QStringLiteral(".BAK") : backup;

@@ -41,8 +41,8 @@ enum class Reply { Normal, Nak, Eot, Silent, Corrupt };
 
 struct Rule
 {
-    char type;  // frame type the rule applies to
-    int first;  // occurrences of that type, counted from 0
+    char type; // frame type the rule applies to
+    int first; // occurrences of that type, counted from 0
     int last;
     Reply reply;
 };
@@ -59,7 +59,7 @@ public:
     // What the host sent: "0 text", "L name", "U name[offset]", "Y <bytes>"
     // for a data block, "Y" for a next-packet request, "Z", "ACK", "NAK".
     QStringList trace;
-    int badFrames = 0;  // frames or data that broke the rules of the line
+    int badFrames = 0; // frames or data that broke the rules of the line
 
     // Download side: the file as the portable has put it together.
     QByteArray stored;

@@ -83,8 +83,7 @@ void TestDownload::wholeFile()
                                           QString(blocks.size() + 1, QLatin1Char('.')) +
                                           QStringLiteral("\r\nDone\r\n"));
     QVERIFY(rig.reporter.redText().isEmpty());
-    QCOMPARE(rig.reporter.tips,
-             (QStringList{"Download a.txt ...", "Download success"}));
+    QCOMPARE(rig.reporter.tips, (QStringList{"Download a.txt ...", "Download success"}));
     // The host file is only read.
     QCOMPARE(TransferRig::readFile(rig.path("source.bin")), content);
 }
@@ -162,9 +161,8 @@ void TestDownload::failures_data()
     QTest::newRow("data block unanswered: no end packet")
         << QList<Rule>{{'Y', 1, 3, Reply::Silent}} << "Time out error (2)"
         << QStringList{"0 .", "Y 120", "Y 120", "Y 120"};
-    QTest::newRow("end packet NAKed")
-        << QList<Rule>{{'Z', 0, 2, Reply::Nak}} << "NAK error (3)"
-        << QStringList{"0 .", "Z", "Z", "Z"};
+    QTest::newRow("end packet NAKed") << QList<Rule>{{'Z', 0, 2, Reply::Nak}} << "NAK error (3)"
+                                      << QStringList{"0 .", "Z", "Z", "Z"};
     QTest::newRow("end packet unanswered")
         << QList<Rule>{{'Z', 0, 2, Reply::Silent}} << "Time out error (3)"
         << QStringList{"0 .", "Z", "Z", "Z"};

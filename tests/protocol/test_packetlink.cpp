@@ -157,20 +157,21 @@ void TestPacketLink::parsePacket_data()
     QTest::addColumn<QByteArray>("data");
     QTest::addColumn<bool>("last");
 
-    QTest::newRow("empty last frame") << fromHex("02 1B 5A 47 47 03") << true << QByteArray() << true;
-    QTest::newRow("lower-case z is data") << portableFrame('z', "AB") << true << QByteArray("AB")
-                                          << false;
+    QTest::newRow("empty last frame")
+        << fromHex("02 1B 5A 47 47 03") << true << QByteArray() << true;
+    QTest::newRow("lower-case z is data")
+        << portableFrame('z', "AB") << true << QByteArray("AB") << false;
     QTest::newRow("escaped A is 193") << portableFrame('D', "\\A") << true << bytes({193}) << false;
     QTest::newRow("escaped escape is 92")
         << portableFrame('D', "\\\\") << true << bytes({92}) << false;
-    QTest::newRow("escaped 131 is 3") << portableFrame('D', bytes({92, 131})) << true << bytes({3})
-                                      << false;
-    QTest::newRow("raw 200 stays 200") << portableFrame('D', bytes({200})) << true << bytes({200})
-                                       << false;
+    QTest::newRow("escaped 131 is 3")
+        << portableFrame('D', bytes({92, 131})) << true << bytes({3}) << false;
+    QTest::newRow("raw 200 stays 200")
+        << portableFrame('D', bytes({200})) << true << bytes({200}) << false;
     QTest::newRow("escaped control byte kept")
         << portableFrame('D', bytes({92, 5})) << true << bytes({5}) << false;
-    QTest::newRow("trailing escape dropped") << portableFrame('D', "AB\\") << true
-                                             << QByteArray("AB") << false;
+    QTest::newRow("trailing escape dropped")
+        << portableFrame('D', "AB\\") << true << QByteArray("AB") << false;
     // The decoder runs over the type character too, unstored.
     QTest::newRow("escape as type escapes the first data")
         << portableFrame('\\', "xAB") << true << bytes({0xF8}) + "AB" << false;
@@ -187,10 +188,10 @@ void TestPacketLink::parsePacket_data()
         << portableFrame('D', QByteArray(251, 'a')) << false << QByteArray() << false;
     QTest::newRow("ETX at 5") << fromHex("02 1B 5A 47 03") << false << QByteArray() << false;
     QTest::newRow("no ETX") << fromHex("02 1B 5A 47 47") << false << QByteArray() << false;
-    QTest::newRow("first ETX decides") << fromHex("02 03") + portableFrame('D', "x") << false
-                                       << QByteArray() << false;
-    QTest::newRow("wrong checksum") << portableFrame('D', "x").replace('x', 'y') << false
-                                    << QByteArray() << false;
+    QTest::newRow("first ETX decides")
+        << fromHex("02 03") + portableFrame('D', "x") << false << QByteArray() << false;
+    QTest::newRow("wrong checksum")
+        << portableFrame('D', "x").replace('x', 'y') << false << QByteArray() << false;
     // The host's own 193 term must not be part of the portable's checksum.
     QByteArray withEnd = portableFrame('D', "x");
     const int check = (27 + 'D' + 'x' + 3 + 193) % 256;
@@ -236,8 +237,9 @@ void TestPacketLink::exchange_data()
     const QByteArray etx(1, Byte::ETX);
 
     QTest::newRow("ACK") << QList{ACK} << QByteArray() << true << nakFirst << O::Ack << 1;
-    QTest::newRow("ACK among other characters")
-        << QList{QByteArray("ab\x06" "cd")} << QByteArray() << true << nakFirst << O::Ack << 1;
+    QTest::newRow("ACK among other characters") << QList{QByteArray("ab\x06"
+                                                                    "cd")}
+                                                << QByteArray() << true << nakFirst << O::Ack << 1;
     QTest::newRow("NAK then ACK in one read")
         << QList{NAK + ACK} << QByteArray() << true << nakFirst << O::Ack << 1;
     QTest::newRow("ACK then NAK in one read")
@@ -246,14 +248,13 @@ void TestPacketLink::exchange_data()
         << QList{NAK, NAK, ACK} << QByteArray() << true << nakFirst << O::Ack << 3;
     QTest::newRow("third NAK") << QList{NAK, NAK, NAK} << QByteArray() << true << nakFirst
                                << O::ThirdNak << 3;
-    QTest::newRow("third time-out") << QList<QByteArray>{} << QByteArray() << true << nakFirst
-                                    << O::ThirdTimeout << 3;
+    QTest::newRow("third time-out")
+        << QList<QByteArray>{} << QByteArray() << true << nakFirst << O::ThirdTimeout << 3;
     QTest::newRow("two NAKs, two time-outs, NAK")
-        << QList{NAK, NAK, None, None, NAK} << QByteArray() << true << nakFirst << O::ThirdNak
-        << 5;
+        << QList{NAK, NAK, None, None, NAK} << QByteArray() << true << nakFirst << O::ThirdNak << 5;
     QTest::newRow("two time-outs, two NAKs, time-out")
-        << QList{None, None, NAK, NAK, None} << QByteArray() << true << nakFirst
-        << O::ThirdTimeout << 5;
+        << QList{None, None, NAK, NAK, None} << QByteArray() << true << nakFirst << O::ThirdTimeout
+        << 5;
     QTest::newRow("EOT watched") << QList{EOT} << EOT << true << nakFirst << O::Watched << 1;
     QTest::newRow("EOT unwatched is noise")
         << QList{EOT, EOT, EOT} << QByteArray() << true << nakFirst << O::ThirdTimeout << 3;
