@@ -38,8 +38,8 @@ namespace Tarvo {
 namespace {
 
 const QString Title = QString::fromLatin1(AppVersion::Title);
-const QString Separator = QStringLiteral(" ") + QString(48, QLatin1Char('-')) +
-                          QStringLiteral(" ") + QLatin1String(CrLf);
+const QString Separator =
+    QStringLiteral(" ") + QString(48, QLatin1Char('-')) + QStringLiteral(" ") + QLatin1String(CrLf);
 
 // Button and separator geometry in pixels (15 twips a pixel).
 constexpr int ButtonWidth = 82;
@@ -151,8 +151,8 @@ void frmServer::buildMenu()
         connect(action, &QAction::triggered, this, slot);
         return action;
     };
-    QAction *restore = entry("mPopRestore", QStringLiteral("&Open Tarvo"),
-                             &frmServer::mPopRestore_Click);
+    QAction *restore =
+        entry("mPopRestore", QStringLiteral("&Open Tarvo"), &frmServer::mPopRestore_Click);
     m_menu->addSeparator()->setObjectName(QStringLiteral("mPopSep1"));
     entry("mPopAbout", QStringLiteral("&About..."), &frmServer::mPopAbout_Click);
     m_menu->addSeparator()->setObjectName(QStringLiteral("mPopSep2"));

@@ -64,8 +64,8 @@ public:
 
     bool openFails = false;
     bool initFails = false;
-    int waitPolls = 0;                   // polls of the initialisation's reply wait
-    std::function<void()> insideInit;    // runs once, inside that wait
+    int waitPolls = 0;                // polls of the initialisation's reply wait
+    std::function<void()> insideInit; // runs once, inside that wait
     int inits = 0, hangUps = 0, opens = 0, closes = 0;
     int abortedWaits = 0;
 
@@ -175,12 +175,13 @@ struct ServerRig
 {
     ServerRig()
         : log(dir.path()), line(clock), wait(line, clock), tray(events),
-          server(state, log, tray, prompter, config,
-                 [this](QWidget *parent) {
-                     configureParents += parent;
-                     return configureAccepts;
-                 },
-                 [this](QWidget *parent) { aboutParents += parent; }),
+          server(
+              state, log, tray, prompter, config,
+              [this](QWidget *parent) {
+                  configureParents += parent;
+                  return configureAccepts;
+              },
+              [this](QWidget *parent) { aboutParents += parent; }),
           modem(wait, server, server, state, prompter, events)
     {
         config.ModemPort = 3;

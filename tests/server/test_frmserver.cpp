@@ -180,11 +180,14 @@ void FrmServerTest::tip_data()
     QTest::addColumn<QString>("state");
     QTest::addColumn<QString>("tip");
 
-    QTest::newRow("waiting") << "Waiting call ..." << "Tarvo - Waiting call ...";
-    QTest::newRow("empty state") << "" << "Tarvo - ";
+    QTest::newRow("waiting") << "Waiting call ..."
+                             << "Tarvo - Waiting call ...";
+    QTest::newRow("empty state") << ""
+                                 << "Tarvo - ";
     const QString fits(55, 'a'); // 8 + 55 = 63
     QTest::newRow("63 characters kept") << fits << "Tarvo - " + fits;
-    QTest::newRow("64 characters cut") << fits + "b" << "Tarvo - " + fits;
+    QTest::newRow("64 characters cut") << fits + "b"
+                                       << "Tarvo - " + fits;
     QTest::newRow("long modem line cut")
         << "CONNECT 9600/ARQ/V32/LAPM/V42BIS and a lot more text behind it"
         << "Tarvo - CONNECT 9600/ARQ/V32/LAPM/V42BIS and a lot more text be";
@@ -215,18 +218,18 @@ void FrmServerTest::startStop_data()
     QTest::addColumn<bool>("portOpened");
     QTest::addColumn<int>("hangUps");
 
-    QTest::newRow("started") << false << false << QList<bool>{} << "Stop" << "Hide" << false
-                             << true << 0;
-    QTest::newRow("port fails to open")
-        << true << false << QList<bool>{} << "Start" << "Exit" << true << false << 0;
-    QTest::newRow("modem silent") << false << true << QList<bool>{} << "Start" << "Exit" << true
-                                  << false << 1;
-    QTest::newRow("stop answered No")
-        << false << false << QList<bool>{false} << "Stop" << "Hide" << false << true << 0;
-    QTest::newRow("stop answered Yes")
-        << false << false << QList<bool>{true} << "Start" << "Exit" << true << false << 1;
-    QTest::newRow("No, then Yes")
-        << false << false << QList<bool>{false, true} << "Start" << "Exit" << true << false << 1;
+    QTest::newRow("started") << false << false << QList<bool>{} << "Stop"
+                             << "Hide" << false << true << 0;
+    QTest::newRow("port fails to open") << true << false << QList<bool>{} << "Start"
+                                        << "Exit" << true << false << 0;
+    QTest::newRow("modem silent") << false << true << QList<bool>{} << "Start"
+                                  << "Exit" << true << false << 1;
+    QTest::newRow("stop answered No") << false << false << QList<bool>{false} << "Stop"
+                                      << "Hide" << false << true << 0;
+    QTest::newRow("stop answered Yes") << false << false << QList<bool>{true} << "Start"
+                                       << "Exit" << true << false << 1;
+    QTest::newRow("No, then Yes") << false << false << QList<bool>{false, true} << "Start"
+                                  << "Exit" << true << false << 1;
 }
 
 void FrmServerTest::startStop()
@@ -341,8 +344,7 @@ void FrmServerTest::closeBox()
     rig.prompter.answers = {answer};
 
     QCOMPARE(userClose(rig.server), accepted);
-    QCOMPARE(rig.prompter.questions,
-             asked ? QStringList{"Exit Tarvo program?"} : QStringList{});
+    QCOMPARE(rig.prompter.questions, asked ? QStringList{"Exit Tarvo program?"} : QStringList{});
     QCOMPARE(rig.server.isVisible(), visible); // an accepted close hides it afterwards
     QCOMPARE(rig.server.isUnloaded(), accepted);
     QCOMPARE(rig.tray.removed, accepted);
@@ -533,8 +535,7 @@ void FrmServerTest::stopDuringJobIsDeferred()
 
     QVERIFY(checked);
     QCOMPARE(rig.modem.abortedWaits, 1);
-    QCOMPARE(rig.prompter.questions,
-             (QStringList{"Stop Tarvo ?", "Hang up (disconnect) modem?"}));
+    QCOMPARE(rig.prompter.questions, (QStringList{"Stop Tarvo ?", "Hang up (disconnect) modem?"}));
     QCOMPARE(rig.modem.hangUps, 1);
     QCOMPARE(rig.modem.closes, 1);
     QCOMPARE(button(rig.server, "cmdWaitingCall")->text(), QString("Start"));
@@ -597,9 +598,9 @@ void FrmServerTest::paneColours()
     }
     const QColor blue(0, 0, 255), red(255, 0, 0);
     QCOMPARE(runs, (QList<QPair<QString, QColor>>{{"Open COM1 ...", blue},
-                                                    {" failed", red},
-                                                    {"No such file", red},
-                                                    {"blue again", blue}}));
+                                                  {" failed", red},
+                                                  {"No such file", red},
+                                                  {"blue again", blue}}));
     QCOMPARE(StatusPane::toColor(0x123456), QColor(0x56, 0x34, 0x12));
 
     QVERIFY(rig.logText().contains("Open COM1 ... failed No such file \r\n"));

@@ -96,7 +96,8 @@ void LogFileTest::lines_data()
         << QByteArray() << QStringList{"x\r\n", "", "y\r\n"} << QByteArray("x \r\n<T>y \r\n");
     QTest::newRow("one byte per character")
         << QByteArray() << QStringList{QString::fromUtf8("Gr\u00f6\u00dfe \u00e9t\u00e9\r\n")}
-        << QByteArray("Gr\xf6\xdf" "e \xe9t\xe9 \r\n");
+        << QByteArray("Gr\xf6\xdf"
+                      "e \xe9t\xe9 \r\n");
 }
 
 void LogFileTest::lines()
