@@ -1,5 +1,6 @@
 // The server window with a stand-in modem service: layout, tips, the
 // Start/Stop state machine, the exit paths and the re-entrancy rules.
+#include "ModemControl.h"
 #include "ServerRig.h"
 #include "StatusPane.h"
 
@@ -49,12 +50,11 @@ private slots:
     void loadState();
     void firstActivationStartsModemOnce();
     void activationEventStartsModem();
-    void secondActivationDuringFirstWork();
+    void secondActivationDuringFirstWorkAndBusy();
     void tip_data();
     void tip();
     void startStop_data();
     void startStop();
-    void busyPointer();
     void settings_data();
     void settings();
     void closeBox_data();
@@ -68,6 +68,8 @@ private slots:
     void exitDuringOperationIsDeferred();
     void stopDuringJobIsDeferred();
     void portLostDuringOperationIsDeferred();
+    void interruptedStartWithModemControl_data();
+    void interruptedStartWithModemControl();
     void shutdownHangsUpBeforeTrayGoes();
     void paneColours();
 };
@@ -165,14 +167,25 @@ void FrmServerTest::activationEventStartsModem()
     QCOMPARE(rig.modem.inits, 1);
 }
 
-void FrmServerTest::secondActivationDuringFirstWork()
+void FrmServerTest::secondActivationDuringFirstWorkAndBusy()
 {
     ServerRig rig;
     rig.server.Form_Load();
-    rig.modem.insideInit = [&] { rig.server.Form_Activate(); };
+    bool busySeen = false;
+    rig.modem.insideInit = [&] {
+        QVERIFY(!button(rig.server, "cmdWaitingCall")->isEnabled());
+        QVERIFY(QApplication::overrideCursor());
+        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+        QCOMPARE(rig.server.statusPane()->viewport()->cursor().shape(), Qt::WaitCursor);
+        busySeen = true;
+        rig.server.Form_Activate();
+    };
     rig.server.Form_Activate();
+    QVERIFY(busySeen);
     QCOMPARE(rig.modem.inits, 1);
     QVERIFY(rig.state.Activated);
+    QVERIFY(!QApplication::overrideCursor());
+    QCOMPARE(rig.server.statusPane()->viewport()->cursor().shape(), Qt::ArrowCursor);
 }
 
 void FrmServerTest::tip_data()
@@ -270,25 +283,6 @@ void FrmServerTest::startStop()
         QCOMPARE(rig.modem.inits, 2);
         QCOMPARE(rig.tray.tip, QString("Tarvo - Waiting call ..."));
     }
-}
-
-void FrmServerTest::busyPointer()
-{
-    ServerRig rig;
-    rig.server.Form_Load();
-    bool seen = false;
-    rig.modem.insideInit = [&] {
-        seen = true;
-        QVERIFY(!button(rig.server, "cmdWaitingCall")->isEnabled());
-        QVERIFY(QApplication::overrideCursor());
-        QCOMPARE(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
-        QCOMPARE(rig.server.statusPane()->viewport()->cursor().shape(), Qt::WaitCursor);
-    };
-    rig.server.Form_Activate();
-    QVERIFY(seen);
-    QVERIFY(!QApplication::overrideCursor());
-    QCOMPARE(rig.server.statusPane()->viewport()->cursor().shape(), Qt::ArrowCursor);
-    QVERIFY(button(rig.server, "cmdWaitingCall")->isEnabled());
 }
 
 void FrmServerTest::settings_data()
@@ -560,6 +554,62 @@ void FrmServerTest::portLostDuringOperationIsDeferred()
 
     rig.server.portLost(); // outside any operation: at once
     QCOMPARE(rig.portLostHandled, 2);
+}
+
+// The real modem control on the fake line: Exit or a pulled device while the
+// start waits for the answer to arming auto-answer.
+void FrmServerTest::interruptedStartWithModemControl_data()
+{
+    QTest::addColumn<bool>("deviceLost"); // otherwise: Exit from the tray menu
+    QTest::newRow("Exit from the tray") << false;
+    QTest::newRow("device pulled") << true;
+}
+
+void FrmServerTest::interruptedStartWithModemControl()
+{
+    QFETCH(bool, deviceLost);
+
+    ServerRig rig;
+    ModemControl modem(rig.wait, rig.server, rig.prompter, rig.server, rig.state, rig.config);
+    rig.server.attachModem(modem, &rig.wait);
+    rig.server.setPortLostHandler([&] { modem.handlePortLost(); });
+    rig.line.setLostHandler([&] { rig.server.portLost(); });
+    // The modem answers everything but the arming of auto-answer.
+    rig.line.peer = [&](const QByteArray &written) {
+        if (written != "ATS0=1\r")
+            rig.line.deliver("OK\r\n", 30);
+    };
+    bool interrupted = false;
+    rig.clock.onEvents = [&] {
+        if (interrupted || rig.clock.now() < 500 || !rig.line.written().contains("ATS0=1"))
+            return;
+        interrupted = true;
+        if (deviceLost)
+            rig.line.vanish();
+        else
+            action(rig.server, "mPopExit")->trigger();
+        QVERIFY(!rig.server.isUnloaded());
+        QVERIFY(rig.line.isOpen());
+    };
+
+    rig.server.Form_Load();
+    rig.server.Form_Activate();
+
+    QVERIFY(interrupted);
+    QVERIFY2(rig.clock.now() < 1000, "the interrupted wait must end at once");
+    QCOMPARE(rig.line.opens, 1);
+    QCOMPARE(rig.line.closes, 1);
+    QVERIFY(!rig.state.PortOpened);
+    QCOMPARE(rig.server.isUnloaded(), !deviceLost);
+    QCOMPARE(rig.tray.removed, !deviceLost);
+    QCOMPARE(button(rig.server, "cmdWaitingCall")->text(), QString("Start"));
+    QVERIFY(button(rig.server, "cmdWaitingCall")->isEnabled());
+    QVERIFY(!QApplication::overrideCursor());
+    if (deviceLost) {
+        QCOMPARE(rig.prompter.beeps, 1);
+        QCOMPARE(rig.tray.tip, QString("Tarvo - Modem port lost"));
+        QVERIFY(button(rig.server, "cmdSettings")->isEnabled());
+    }
 }
 
 void FrmServerTest::shutdownHangsUpBeforeTrayGoes()

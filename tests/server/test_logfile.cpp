@@ -56,7 +56,6 @@ private slots:
     void rollOver_data();
     void rollOver();
     void unwritableLogIsSkipped();
-    void timestampIsOneLatin1Line();
 };
 
 // "<T>" in expected stands for the timestamp of today().
@@ -178,16 +177,6 @@ void LogFileTest::unwritableLogIsSkipped()
     LogFile nested(dir.filePath("a/b"), today);
     nested.WriteLog("z\r\n");
     QCOMPARE(readAll(nested.path()), QByteArray("z \r\n"));
-}
-
-void LogFileTest::timestampIsOneLatin1Line()
-{
-    const QString text = LogFile::timestamp(Now);
-    QVERIFY(text.endsWith(' '));
-    QVERIFY(!text.contains('\n') && !text.contains('\r'));
-    QVERIFY(text.contains(QString::number(Now.time().second())));
-    for (QChar c : text)
-        QVERIFY2(c.unicode() < 0x100, "timestamp must survive the 8-bit log");
 }
 
 QTEST_GUILESS_MAIN(LogFileTest)
