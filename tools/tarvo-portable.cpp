@@ -243,6 +243,9 @@ void Simulator::writeDue(Clock::time_point now)
         return;
     }
     const std::size_t written = n > 0 ? std::size_t(n) : 0;
+    // Closing the master discards what the host has not read yet, so the
+    // quiet time before exiting counts from the last write too.
+    m_lastActivity = now;
     m_writeBlocked = written < due.size();
     if (m_writeBlocked)
         m_line.putBack(std::string_view(due).substr(written), now);
@@ -252,6 +255,7 @@ void Simulator::hostGone(Clock::time_point now)
 {
     if (!m_present)
         return;
+    logLine("line", std::string("host gone: ") + std::strerror(errno));
     m_present = false;
     m_writeBlocked = false;
     m_line.dropOutput();

@@ -43,7 +43,7 @@ std::string buildHostFrame(char type, std::string_view body);
 struct Frame
 {
     char type = 0;
-    std::string body; // as it travelled (host frames: text or escaped data)
+    std::string body; // host frame: the body as sent; portable frame: the decoded data
 };
 
 // A complete host frame, STX through the end byte; nothing when it is too
