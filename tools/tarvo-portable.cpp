@@ -96,9 +96,9 @@ std::string summaryLine(const CallSummary &s)
 {
     char text[256];
     const double rate = s.seconds > 0 ? double(s.payload) / s.seconds : 0.0;
-    std::snprintf(text, sizeof text, "CALL %d files=%d payload=%lld seconds=%.3f rate=%.1f outcome=%s",
-                  s.call, s.files, static_cast<long long>(s.payload), s.seconds, rate,
-                  s.outcome.c_str());
+    std::snprintf(text, sizeof text,
+                  "CALL %d files=%d payload=%lld seconds=%.3f rate=%.1f outcome=%s", s.call,
+                  s.files, static_cast<long long>(s.payload), s.seconds, rate, s.outcome.c_str());
     return text;
 }
 
@@ -126,7 +126,8 @@ timespec until(std::optional<Clock::time_point> when, Clock::time_point now, boo
     return {time_t(ns / 1000000000), long(ns % 1000000000)};
 }
 
-std::optional<Clock::time_point> earliest(std::initializer_list<std::optional<Clock::time_point>> all)
+std::optional<Clock::time_point>
+earliest(std::initializer_list<std::optional<Clock::time_point>> all)
 {
     std::optional<Clock::time_point> first;
     for (const auto &t : all) {
@@ -281,8 +282,8 @@ bool Simulator::finished(Clock::time_point now) const
         return false;
     // Stay a little so that the host's re-arming after the last call is answered.
     return !m_line.outputPending() && !m_line.inputPending() &&
-           now - m_lastActivity >= std::chrono::duration_cast<Clock::duration>(
-                                       Seconds(m_options.linger));
+           now - m_lastActivity >=
+               std::chrono::duration_cast<Clock::duration>(Seconds(m_options.linger));
 }
 
 void Simulator::wait(Clock::time_point now)
@@ -296,8 +297,8 @@ void Simulator::wait(Clock::time_point now)
     }
     std::optional<Clock::time_point> lingerEnd;
     if (m_options.calls > 0 && m_modem.callsDone() >= m_options.calls)
-        lingerEnd = m_lastActivity + std::chrono::duration_cast<Clock::duration>(
-                                         Seconds(m_options.linger));
+        lingerEnd =
+            m_lastActivity + std::chrono::duration_cast<Clock::duration>(Seconds(m_options.linger));
     auto next = earliest({m_line.nextInput(), output, m_modem.nextDeadline(), lingerEnd});
     if (!m_present) {
         // A closed pseudo-terminal reports a hang-up at every poll; look again
@@ -341,7 +342,9 @@ int main(int argc, char **argv)
     for (const int sig : {SIGINT, SIGTERM, SIGHUP})
         sigaddset(&blocked, sig);
     sigprocmask(SIG_BLOCK, &blocked, nullptr);
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onSignal;
     for (const int sig : {SIGINT, SIGTERM, SIGHUP})
         sigaction(sig, &action, nullptr);
@@ -361,8 +364,8 @@ int main(int argc, char **argv)
                 std::filesystem::remove(link, ec);
             std::filesystem::create_symlink(path, link, ec);
             if (ec) {
-                std::fprintf(stderr, "tarvo-portable: cannot link %s: %s\n",
-                             options.link.c_str(), ec.message().c_str());
+                std::fprintf(stderr, "tarvo-portable: cannot link %s: %s\n", options.link.c_str(),
+                             ec.message().c_str());
                 return 1;
             }
         }

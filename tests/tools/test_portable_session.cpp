@@ -279,16 +279,16 @@ void PortableSessionTest::faultNaksAreNotApplied()
     Faults faults;
     faults.nakEvery = 2;
     Rig rig(faults);
-    QCOMPARE(rig.frame('L', "A.TXT"), ack);   // good frame 1
-    QCOMPARE(rig.data("one"), nak);           // 2: refused, not stored
-    QCOMPARE(rig.data("one"), ack);           // 3
+    QCOMPARE(rig.frame('L', "A.TXT"), ack); // good frame 1
+    QCOMPARE(rig.data("one"), nak);         // 2: refused, not stored
+    QCOMPARE(rig.data("one"), ack);         // 3
     std::string bad = buildHostFrame('Y', "x");
     bad[3] = 'y';
-    QCOMPARE(rig.send(bad), nak);             // bad frames do not count
-    QCOMPARE(rig.frame('Z'), nak);            // 4: not closed
-    QCOMPARE(rig.data("two"), ack);           // 5
-    QCOMPARE(rig.frame('Z'), nak);            // 6
-    QCOMPARE(rig.frame('Z'), ack);            // 7
+    QCOMPARE(rig.send(bad), nak);   // bad frames do not count
+    QCOMPARE(rig.frame('Z'), nak);  // 4: not closed
+    QCOMPARE(rig.data("two"), ack); // 5
+    QCOMPARE(rig.frame('Z'), nak);  // 6
+    QCOMPARE(rig.frame('Z'), ack);  // 7
     QCOMPARE(rig.received("A.TXT"), QByteArray("onetwo"));
     QCOMPARE(rig.session.stats().files, 1);
 }
@@ -300,7 +300,7 @@ void PortableSessionTest::faultCorruptsEveryKthFrameSent()
     Rig rig(faults);
     rig.serve("IN.TXT", pattern(300));
     QCOMPARE(rig.frame('U', "IN.TXT[0]"), ack);
-    QVERIFY(parsePortableFrame(rig.frame('Y').toStdString()));  // frame 1
+    QVERIFY(parsePortableFrame(rig.frame('Y').toStdString())); // frame 1
     rig.send("\x06");
     QVERIFY(!parsePortableFrame(rig.frame('Y').toStdString())); // frame 2, corrupted
     rig.send("\x15");
@@ -354,7 +354,8 @@ void PortableSessionTest::names_data()
     QTest::addColumn<qint64>("offset");
 
     QTest::newRow("plain") << QByteArray("A.TXT") << true << QByteArray("A.TXT") << qint64(0);
-    QTest::newRow("offset") << QByteArray("A.TXT[360]") << true << QByteArray("A.TXT") << qint64(360);
+    QTest::newRow("offset") << QByteArray("A.TXT[360]") << true << QByteArray("A.TXT")
+                            << qint64(360);
     QTest::newRow("zero") << QByteArray("A.TXT[0]") << true << QByteArray("A.TXT") << qint64(0);
     QTest::newRow("path") << QByteArray("C:\\IN\\../A[5]") << true << QByteArray("C:_IN_.._A")
                           << qint64(5);

@@ -41,7 +41,10 @@ public:
     }
     bool isOpen() const { return m_fd >= 0; }
 
-    void write(const QByteArray &bytes) { QCOMPARE(::write(m_fd, bytes.data(), bytes.size()), bytes.size()); }
+    void write(const QByteArray &bytes)
+    {
+        QCOMPARE(::write(m_fd, bytes.data(), bytes.size()), bytes.size());
+    }
 
     // Reads until `expected` has arrived; everything read is kept in `seen`.
     bool waitFor(const QByteArray &expected, int timeoutMs = 10000)
@@ -87,7 +90,8 @@ class PortableSmokeTest : public QObject
         m_portable.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         m_portable.start(QStringLiteral(TARVO_PORTABLE_PATH),
                          QStringList{"--download-dir", m_dir.filePath("received"), "--upload-dir",
-                                     m_dir.path()} + extra);
+                                     m_dir.path()} +
+                             extra);
         if (!m_portable.waitForStarted(5000))
             return {};
         const QDeadlineTimer deadline(5000);
@@ -110,8 +114,9 @@ private slots:
     {
         const QString link = m_dir.filePath("modem");
         const QString json = m_dir.filePath("calls.json");
-        const QString pty = startPortable({"--first-call-delay", "0", "--bps", "0", "--calls",
-                                           "1", "--linger", "0.3", "--link", link, "--json", json, "-v"});
+        const QString pty =
+            startPortable({"--first-call-delay", "0", "--bps", "0", "--calls", "1", "--linger",
+                           "0.3", "--link", link, "--json", json, "-v"});
         QVERIFY(pty.startsWith("/dev/"));
         QCOMPARE(QFileInfo(link).symLinkTarget(), pty);
 
@@ -202,8 +207,8 @@ private slots:
 
         QTest::newRow("help") << QStringList{"--help"} << 0 << QByteArray("Usage: tarvo-portable");
         QTest::newRow("unknown option") << QStringList{"--speed", "1"} << 2 << QByteArray();
-        QTest::newRow("missing device") << QStringList{"--device", m_dir.filePath("none")} << 1
-                                        << QByteArray();
+        QTest::newRow("missing device")
+            << QStringList{"--device", m_dir.filePath("none")} << 1 << QByteArray();
     }
 
     void commandLine()

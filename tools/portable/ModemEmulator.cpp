@@ -109,7 +109,14 @@ bool ModemEmulator::runCommands(const std::string &commands, Clock::time_point a
     while (i < commands.size()) {
         const char c = commands[i++];
         switch (c) {
-        case 'E': case 'V': case 'Q': case 'X': case 'M': case 'L': case 'I': case 'B':
+        case 'E':
+        case 'V':
+        case 'Q':
+        case 'X':
+        case 'M':
+        case 'L':
+        case 'I':
+        case 'B':
             number();
             break;
         case '&':

@@ -51,7 +51,8 @@ struct CallSummary
     double seconds = 0;
     std::int64_t wireIn = 0;
     std::int64_t wireOut = 0;
-    std::string outcome; // all-done, error, host-hangup, host-gone, fault-hangup, idle-timeout, interrupted
+    std::string
+        outcome; // all-done, error, host-hangup, host-gone, fault-hangup, idle-timeout, interrupted
 };
 
 struct Chunk

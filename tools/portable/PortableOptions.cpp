@@ -16,8 +16,7 @@ struct OptionSpec
     std::function<bool(Options &, const std::string &)> apply;
 };
 
-template <typename T>
-bool number(const std::string &text, T low, T high, T &out)
+template <typename T> bool number(const std::string &text, T low, T high, T &out)
 {
     T value{};
     const char *end = text.data() + text.size();
@@ -43,13 +42,25 @@ const std::vector<OptionSpec> &specs()
 {
     static const std::vector<OptionSpec> table = {
         {"device", "PATH", "use this serial device instead of a new pseudo-terminal",
-         [](Options &o, const std::string &v) { o.device = v; return !v.empty(); }},
+         [](Options &o, const std::string &v) {
+             o.device = v;
+             return !v.empty();
+         }},
         {"link", "PATH", "make a symlink to the pseudo-terminal here (removed on exit)",
-         [](Options &o, const std::string &v) { o.link = v; return !v.empty(); }},
+         [](Options &o, const std::string &v) {
+             o.link = v;
+             return !v.empty();
+         }},
         {"download-dir", "DIR", "store the files the host sends here (default .)",
-         [](Options &o, const std::string &v) { o.session.downloadDir = v; return !v.empty(); }},
+         [](Options &o, const std::string &v) {
+             o.session.downloadDir = v;
+             return !v.empty();
+         }},
         {"upload-dir", "DIR", "serve the files the host requests from here (default .)",
-         [](Options &o, const std::string &v) { o.session.uploadDir = v; return !v.empty(); }},
+         [](Options &o, const std::string &v) {
+             o.session.uploadDir = v;
+             return !v.empty();
+         }},
         {"bps", "N", "line speed in bit/s, 10 bits a byte (default 9600; 0 = unpaced)",
          [](Options &o, const std::string &v) { return number(v, 0, 10000000, o.bitsPerSecond); }},
         {"first-call-delay", "S", "seconds from arming auto-answer to the first ring (default 2)",
@@ -58,38 +69,62 @@ const std::vector<OptionSpec> &specs()
          [](Options &o, const std::string &v) { return seconds(v, o.modem.interval); }},
         {"calls", "N", "exit after this many calls (default 0 = never)",
          [](Options &o, const std::string &v) { return number(v, 0, Big, o.calls); }},
-        {"linger", "S", "after the last call, answer the modem dialogue until the host "
-                        "has been quiet this long (default 2)",
+        {"linger", "S",
+         "after the last call, answer the modem dialogue until the host "
+         "has been quiet this long (default 2)",
          [](Options &o, const std::string &v) { return number(v, 0.0, 1e6, o.linger); }},
         {"idle-timeout", "S", "hang up when the host sends nothing for this long (default 60)",
          [](Options &o, const std::string &v) { return seconds(v, o.modem.idleTimeout); }},
         {"no-ok", nullptr, "never answer OK (ERROR is still reported)",
-         [](Options &o, const std::string &) { o.modem.neverOk = true; return true; }},
+         [](Options &o, const std::string &) {
+             o.modem.neverOk = true;
+             return true;
+         }},
         {"nak-every", "K", "answer NAK to every K-th good host frame",
-         [](Options &o, const std::string &v) { return number(v, 1, Big, o.session.faults.nakEvery); }},
+         [](Options &o, const std::string &v) {
+             return number(v, 1, Big, o.session.faults.nakEvery);
+         }},
         {"nak-random", "PCT", "answer NAK to good host frames with this chance in percent",
-         [](Options &o, const std::string &v) { return number(v, 0, 100, o.session.faults.nakPercent); }},
+         [](Options &o, const std::string &v) {
+             return number(v, 0, 100, o.session.faults.nakPercent);
+         }},
         {"seed", "S", "seed for --nak-random (default 1)",
          [](Options &o, const std::string &v) {
              return number(v, 0u, std::numeric_limits<unsigned>::max(), o.session.faults.seed);
          }},
         {"corrupt-every", "K", "send every K-th own frame with a wrong checksum",
-         [](Options &o, const std::string &v) { return number(v, 1, Big, o.session.faults.corruptEvery); }},
+         [](Options &o, const std::string &v) {
+             return number(v, 1, Big, o.session.faults.corruptEvery);
+         }},
         {"silent-after", "K", "stop answering after K host frames of a call",
-         [](Options &o, const std::string &v) { return number(v, 0, Big, o.session.faults.silentAfter); }},
+         [](Options &o, const std::string &v) {
+             return number(v, 0, Big, o.session.faults.silentAfter);
+         }},
         {"hangup-after-bytes", "B", "hang up (NO CARRIER) once B bytes of a file have moved",
          [](Options &o, const std::string &v) {
              return number(v, std::int64_t(0), std::numeric_limits<std::int64_t>::max(),
                            o.session.faults.hangupAfterBytes);
          }},
         {"eot", nullptr, "answer EOT (no such file) to every upload request",
-         [](Options &o, const std::string &) { o.session.faults.eot = true; return true; }},
+         [](Options &o, const std::string &) {
+             o.session.faults.eot = true;
+             return true;
+         }},
         {"json", "PATH", "append one JSON object per call to this file",
-         [](Options &o, const std::string &v) { o.json = v; return !v.empty(); }},
+         [](Options &o, const std::string &v) {
+             o.json = v;
+             return !v.empty();
+         }},
         {"verbose", nullptr, "log modem and protocol events on standard error",
-         [](Options &o, const std::string &) { o.verbose = true; return true; }},
+         [](Options &o, const std::string &) {
+             o.verbose = true;
+             return true;
+         }},
         {"help", nullptr, "show this text",
-         [](Options &o, const std::string &) { o.help = true; return true; }},
+         [](Options &o, const std::string &) {
+             o.help = true;
+             return true;
+         }},
     };
     return table;
 }

@@ -12,12 +12,12 @@ namespace Tarvo::Portable {
 
 struct Options
 {
-    std::string device;   // an existing serial device instead of a pseudo-terminal
-    std::string link;     // symlink to the pseudo-terminal, removed on exit
-    std::string json;     // one JSON object per call appended here
+    std::string device; // an existing serial device instead of a pseudo-terminal
+    std::string link;   // symlink to the pseudo-terminal, removed on exit
+    std::string json;   // one JSON object per call appended here
     int bitsPerSecond = 9600;
-    int calls = 0;        // 0: forever
-    double linger = 2.0;  // quiet seconds after the last call before exiting
+    int calls = 0;       // 0: forever
+    double linger = 2.0; // quiet seconds after the last call before exiting
     bool verbose = false;
     bool help = false;
     ModemSettings modem;

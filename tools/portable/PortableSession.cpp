@@ -21,8 +21,7 @@ std::string trimmedLine(const std::string &text)
 
 bool sameIgnoringCase(const std::string &a, const std::string &b)
 {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::toupper(static_cast<unsigned char>(x)) ==
                       std::toupper(static_cast<unsigned char>(y));
            });
@@ -298,7 +297,8 @@ fs::path PortableSession::findUploadFile(const std::string &name) const
         return exact;
     // Portables keep their files on case-blind file systems.
     for (const auto &entry : fs::directory_iterator(m_settings.uploadDir, error)) {
-        if (entry.is_regular_file(error) && sameIgnoringCase(entry.path().filename().string(), name))
+        if (entry.is_regular_file(error) &&
+            sameIgnoringCase(entry.path().filename().string(), name))
             return entry.path();
     }
     return {};

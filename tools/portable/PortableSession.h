@@ -30,13 +30,13 @@ namespace Tarvo::Portable {
 
 struct Faults
 {
-    int nakEvery = 0;       // NAK every k-th good host frame (0: never)
-    int nakPercent = 0;     // NAK good host frames at random with this chance
-    unsigned seed = 1;      // for nakPercent
-    int corruptEvery = 0;   // wrong checksum on every k-th frame sent
-    int silentAfter = -1;   // ignore everything after k frames of a call
+    int nakEvery = 0;                   // NAK every k-th good host frame (0: never)
+    int nakPercent = 0;                 // NAK good host frames at random with this chance
+    unsigned seed = 1;                  // for nakPercent
+    int corruptEvery = 0;               // wrong checksum on every k-th frame sent
+    int silentAfter = -1;               // ignore everything after k frames of a call
     std::int64_t hangupAfterBytes = -1; // drop the call once a file moved this much
-    bool eot = false;       // refuse every upload request
+    bool eot = false;                   // refuse every upload request
 };
 
 struct SessionSettings
@@ -50,10 +50,10 @@ enum class EndRequest { None, AllDone, Error, FaultHangup };
 
 struct CallStats
 {
-    int files = 0;             // files completed in either direction
-    std::int64_t payload = 0;  // file bytes moved (stored, or acknowledged by the host)
-    int framesIn = 0;          // host frames seen, good or bad
-    int badFrames = 0;         // answered NAK for their checksum
+    int files = 0;            // files completed in either direction
+    std::int64_t payload = 0; // file bytes moved (stored, or acknowledged by the host)
+    int framesIn = 0;         // host frames seen, good or bad
+    int badFrames = 0;        // answered NAK for their checksum
 };
 
 class PortableSession
