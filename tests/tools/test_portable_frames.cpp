@@ -165,7 +165,7 @@ void PortableFramesTest::decodingOfReceivedData_data()
     QTest::newRow("220 unchanged") << QByteArray("\xdc") << QByteArray("\xdc");
     QTest::newRow("\\ 200 stays 200") << QByteArray("\\\xc8") << QByteArray("\xc8");
     QTest::newRow("trailing backslash dropped") << QByteArray("ab\\") << QByteArray("ab");
-    QTest::newRow("description's sample") << QByteArray("\\\\\\\x80"
+    QTest::newRow("mixed block") << QByteArray("\\\\\\\x80"
                                                         "A\x9f\\ \xdc\\\x7f")
                                           << QByteArray("\x5c\x00\x41\x9f\xa0\xdc\xff", 7);
 }

@@ -8,7 +8,7 @@ namespace Tarvo::Portable {
 
 namespace {
 
-struct OptionSpec
+struct OptionEntry
 {
     const char *name;
     const char *value; // nullptr for a flag
@@ -38,9 +38,9 @@ bool seconds(const std::string &text, Seconds &out)
 
 constexpr int Big = std::numeric_limits<int>::max();
 
-const std::vector<OptionSpec> &specs()
+const std::vector<OptionEntry> &entries()
 {
-    static const std::vector<OptionSpec> table = {
+    static const std::vector<OptionEntry> table = {
         {"device", "PATH", "use this serial device instead of a new pseudo-terminal",
          [](Options &o, const std::string &v) {
              o.device = v;
@@ -129,11 +129,11 @@ const std::vector<OptionSpec> &specs()
     return table;
 }
 
-const OptionSpec *find(const std::string &name)
+const OptionEntry *find(const std::string &name)
 {
-    for (const OptionSpec &spec : specs()) {
-        if (name == spec.name)
-            return &spec;
+    for (const OptionEntry &entry : entries()) {
+        if (name == entry.name)
+            return &entry;
     }
     return nullptr;
 }
@@ -160,22 +160,22 @@ bool parseOptions(const std::vector<std::string> &args, Options &options, std::s
             name.resize(eq);
             inlineValue = true;
         }
-        const OptionSpec *spec = find(name);
-        if (!spec) {
+        const OptionEntry *entry = find(name);
+        if (!entry) {
             error = "unknown option: --" + name;
             return false;
         }
-        if (spec->value && !inlineValue) {
+        if (entry->value && !inlineValue) {
             if (i + 1 >= args.size()) {
                 error = "--" + name + " needs a value";
                 return false;
             }
             value = args[++i];
-        } else if (!spec->value && inlineValue) {
+        } else if (!entry->value && inlineValue) {
             error = "--" + name + " takes no value";
             return false;
         }
-        if (!spec->apply(options, value)) {
+        if (!entry->apply(options, value)) {
             error = "bad value for --" + name + ": " + value;
             return false;
         }
@@ -195,15 +195,15 @@ std::string usageText()
         "(its path is the first line of output: \"PTY /dev/pts/N\") or a serial device.\n"
         "One line per finished call: CALL n files=F payload=B seconds=S rate=R outcome=O\n\n"
         "Options:\n";
-    for (const OptionSpec &spec : specs()) {
-        std::string left = std::string("  --") + spec.name;
-        if (spec.value)
-            left += std::string(" ") + spec.value;
+    for (const OptionEntry &entry : entries()) {
+        std::string left = std::string("  --") + entry.name;
+        if (entry.value)
+            left += std::string(" ") + entry.value;
         if (left.size() < 26)
             left.resize(26, ' ');
         else
             left += "\n" + std::string(26, ' ');
-        text += left + spec.help + "\n";
+        text += left + entry.help + "\n";
     }
     return text;
 }
