@@ -54,7 +54,8 @@ std::int16_t SettingsStore::parseStoredNumber(const QString &text, std::int16_t 
 {
     bool ok = false;
     const qlonglong value = text.trimmed().toLongLong(&ok);
-    if (!ok || value < std::numeric_limits<std::int16_t>::min() ||
+    // toLongLong stops at an embedded NUL, so "1\0x" would pass as 1.
+    if (!ok || text.contains(QChar(0)) || value < std::numeric_limits<std::int16_t>::min() ||
         value > std::numeric_limits<std::int16_t>::max())
         return fallback;
     return static_cast<std::int16_t>(value);
