@@ -263,6 +263,13 @@ void frmServer::Form_Load()
     m_tray.setMenu(m_menu);
     m_tray.add(windowIcon(), m_tip);
     updateTitle();
+    // Started at log-in, behind other windows, or on a desktop that refuses
+    // to hand focus to a new window, the window may never be activated; an
+    // unattended server must start its modem all the same.
+    QTimer::singleShot(ActivationFallbackMs, this, [this] {
+        if (!m_state.Activated && !m_activating && !m_unloading)
+            Form_Activate();
+    });
 }
 
 void frmServer::centreOnScreen()
@@ -283,6 +290,8 @@ void frmServer::Form_Activate()
         return;
     m_activating = true;
     WriteLog(Separator);
+    if (m_startupCheck)
+        m_startupCheck();
     runOperation([this] {
         if (m_modem)
             m_modem->InitializeModem();

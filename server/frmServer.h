@@ -43,6 +43,7 @@ class frmServer final : public QWidget, public Reporter, public ServerControls
     Q_OBJECT
 
 public:
+    static constexpr int ActivationFallbackMs = 1000;
     using ConfigureStep = std::function<bool(QWidget *parent)>; // true after OK
     using AboutStep = std::function<void(QWidget *parent)>;
 
@@ -61,6 +62,9 @@ public:
     void attachModem(ModemService &modem, LineWait *wait = nullptr);
     // Called when a lost port is to be dealt with (closed and reported).
     void setPortLostHandler(std::function<void()> handler) { m_onPortLost = std::move(handler); }
+    // Runs once at the first activation, right after the run's separator
+    // line, before the modem is started.
+    void setStartupCheck(std::function<void()> check) { m_startupCheck = std::move(check); }
 
     // Runs operation inside the operation guard.
     void runOperation(const std::function<void()> &operation);
@@ -140,6 +144,7 @@ private:
     ModemService *m_modem = nullptr;
     LineWait *m_wait = nullptr;
     std::function<void()> m_onPortLost;
+    std::function<void()> m_startupCheck;
 
     StatusPane *m_pane = nullptr;
     QPushButton *m_cmdSettings = nullptr;
