@@ -8,7 +8,7 @@ TARVO_ROOT=$(cd "$(dirname "$0")" && pwd)
 source "$TARVO_ROOT/.ci/common.sh"
 
 tarvo_install_missing
-tarvo_build "$TARVO_ROOT/build"
+tarvo_build "$TARVO_ROOT/build" tarvo tarvo-portable
 
 bin="$TARVO_ROOT/build/bin"
 demo="$TARVO_ROOT/build/demo"
@@ -17,7 +17,7 @@ mkdir -p "$demo/config/Tarvo" "$demo/host/outbox" "$demo/host/inbox" \
 
 # Files the host sends to the portable (download) ...
 printf 'ITEM;PRICE\r\nAPPLE;0.45\r\nPEAR;0.60\r\nPLUM;0.25\r\n' > "$demo/host/outbox/prices.txt"
-head -c 20000 /dev/urandom > "$demo/host/outbox/catalog.bin"
+head -c 6000 /dev/urandom > "$demo/host/outbox/catalog.bin"
 # ... and the files the portable holds for the host (upload).
 printf 'ORDER;ITEM;QTY\r\n1001;APPLE;12\r\n1002;PLUM;40\r\n' > "$demo/portable/files/ORDERS.TXT"
 printf 'STOCK COUNT %s\r\n' "$(date +%F)" > "$demo/portable/files/STOCK.TXT"

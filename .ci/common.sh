@@ -25,9 +25,14 @@ tarvo_install_missing() {
   fi
 }
 
-# tarvo_build DIR [cmake options...]
+# tarvo_build DIR [targets...]: configure once, then build the targets (all
+# when none are named).
 tarvo_build() {
   local dir=$1; shift
-  cmake -S "$TARVO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
-  cmake --build "$dir" -j"$(nproc)"
+  cmake -S "$TARVO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  if [ $# -gt 0 ]; then
+    cmake --build "$dir" -j"$(nproc)" --target "$@"
+  else
+    cmake --build "$dir" -j"$(nproc)"
+  fi
 }
