@@ -7,3 +7,4 @@ source "$TARVO_ROOT/.ci/common.sh"
 tarvo_install_missing
 tarvo_build "$TARVO_ROOT/build"
 ctest --test-dir "$TARVO_ROOT/build" --output-on-failure -j2 -LE soak
+"$TARVO_ROOT/.ci/sanitize.sh"
