@@ -2,12 +2,13 @@
 // arbitrary byte streams delivered in arbitrary chunks.
 //
 // The first input byte picks the situation (a modem that stops answering, a
-// job that sends a packet or none, the carrier present or not), the second
+// job that sends a packet or none, the carrier present or not, a device
+// that goes away while auto-answer is re-armed), the second
 // how the rest is cut into chunks. A small model written here from the line
 // rules predicts every tray tip, job, re-arming of auto-answer and the
 // buffer left over; after each chunk the real call handling must agree and
 // be back in idle mode with nothing left unread, unless a failed re-arming
-// left the modem in job mode.
+// left the modem in job mode or the port was lost.
 #include "Configuration.h"
 #include "FakeLine.h"
 #include "HostSession.h"
@@ -38,6 +39,7 @@ struct Situation
     bool modemSilent = false; // the modem stops answering once the server runs
     bool sendsPacket = false; // the job sends "ALL DONE" (empty download list)
     bool carrier = false;     // the carrier-detect line is up
+    bool vanishes = false;    // the device goes away in the first re-arming's wait
     int maxChunk = 1;
 };
 
@@ -70,6 +72,7 @@ public:
     QStringList tips;
     bool connected = false;
     bool stopped = false;
+    bool portLost = false;
     int jobs = 0;
     int packets = 0;
     int rearms = 0;
@@ -103,7 +106,12 @@ private:
         connected = false;
         ++rearms;
         const QByteArray seen = takeRest();
-        if (!m_situation.modemSilent || seen.contains("OK\r\n")) {
+        if (m_situation.vanishes) {
+            // The wait ends before it reads anything; the port is closed.
+            tips += QStringLiteral("Modem port lost");
+            stopped = true;
+            portLost = true;
+        } else if (!m_situation.modemSilent || seen.contains("OK\r\n")) {
             tips += QStringLiteral("Waiting call ...");
         } else {
             tips += QStringLiteral("Auto answer failed");
@@ -143,6 +151,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     situation.sendsPacket = data[0] & 2;
     situation.carrier = data[0] & 4;
     situation.maxChunk = (data[0] & 8) ? 300 : 24;
+    situation.vanishes = data[0] & 16;
     const unsigned seed = data[1];
     const QByteArray stream(reinterpret_cast<const char *>(data + 2),
                             static_cast<qsizetype>(size - 2));
@@ -151,8 +160,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     FakeLine line(clock);
     line.carrier = situation.carrier;
     bool running = false;
+    bool pullDevice = false;
+    clock.onEvents = [&] {
+        if (pullDevice)
+            line.vanish();
+    };
     line.peer = [&](const QByteArray &written) {
         if (written.startsWith("AT")) {
+            pullDevice = running && situation.vanishes;
             if (!running || !situation.modemSilent)
                 line.deliver("\r\nOK\r\n");
         } else if (written.startsWith(Byte::STX)) {
@@ -187,7 +202,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         model.feed(chunk);
 
         require(state.LineBuffer.size() <= CallHandler::MaxLineBuffer, "line buffer too long");
-        require(line.isOpen(), "the port was closed");
+        require(line.isOpen() != model.portLost, "the port is open after it was lost, or closed");
         require((line.mode() == SerialLine::Mode::Job) == model.stopped,
                 "idle mode not restored, or restored without a modem");
         require(model.stopped || line.pending().isEmpty(),
