@@ -36,6 +36,10 @@ bool PortableRig::startPortable(const PortableOptions &options)
                      QStringLiteral("--first-call-delay"), QString::number(options.firstCallDelay),
                      QStringLiteral("--interval"), QString::number(options.interval),
                      QStringLiteral("--calls"), QString::number(options.calls),
+                     // Stay around after the last call: the rig ends the
+                     // simulator itself, and a slow host must still get its
+                     // "NO CARRIER" and the OK to its re-arming.
+                     QStringLiteral("--linger"), QStringLiteral("30"),
                      QStringLiteral("--download-dir"), m_dir.filePath("portable/received"),
                      QStringLiteral("--upload-dir"), m_dir.filePath("portable/files")};
     args += options.extra;
