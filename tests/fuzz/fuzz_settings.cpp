@@ -97,12 +97,10 @@ void checkWrittenNumber(const std::uint8_t *data, std::size_t size)
             "a written number did not read back");
 }
 
-// Scratch files live in memory where possible: saving syncs to disk.
+// Under TMPDIR: saving syncs to disk, so a folder in memory runs faster.
 QString scratchDir()
 {
-    const QString base =
-        QDir(QStringLiteral("/dev/shm")).exists() ? QStringLiteral("/dev/shm") : QDir::tempPath();
-    return base + QStringLiteral("/tarvo-fuzz-settings-") +
+    return QDir::tempPath() + QStringLiteral("/tarvo-fuzz-settings-") +
            QString::number(QCoreApplication::applicationPid());
 }
 
