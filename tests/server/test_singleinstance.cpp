@@ -1,31 +1,36 @@
-// One instance per user, tried with real processes: a second start is
-// refused within seconds while the first runs, and the lock is free again
-// once the first has ended, even when it was killed.
+// One instance per user, tried with real processes: this program started
+// again with --hold takes the lock. A second start is refused within seconds
+// while the first runs, and the lock is free again once the first has ended,
+// even when it was killed.
+#include "SingleInstance.h"
+
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
+#include <cstdio>
 
 namespace {
 
-struct Holder
+// The child: says whether it got the lock, and holds it until its input closes.
+int hold(const char *lockPath)
 {
-    QProcess process;
+    Tarvo::SingleInstance instance(QString::fromLocal8Bit(lockPath));
+    const bool got = instance.tryAcquire();
+    std::fputs(got ? "acquired\n" : "refused\n", stdout);
+    std::fflush(stdout);
+    QFile input;
+    if (got && input.open(stdin, QIODevice::ReadOnly))
+        input.readAll();
+    return got ? 0 : 1;
+}
 
-    QByteArray start(const QString &lockPath)
-    {
-        process.start(QStringLiteral(TARVO_LOCK_HOLDER), {lockPath});
-        if (!process.waitForStarted(5000) || !process.waitForReadyRead(5000))
-            return "no answer";
-        return process.readLine().trimmed();
-    }
-    ~Holder()
-    {
-        if (process.state() != QProcess::NotRunning) {
-            process.kill();
-            process.waitForFinished(5000);
-        }
-    }
-};
+QByteArray start(QProcess &process, const QString &lockPath)
+{
+    process.start(QCoreApplication::applicationFilePath(), {"--hold", lockPath});
+    if (!process.waitForStarted(5000) || !process.waitForReadyRead(5000))
+        return "no answer";
+    return process.readLine().trimmed();
+}
 
 } // namespace
 
@@ -34,48 +39,49 @@ class SingleInstanceTest : public QObject
     Q_OBJECT
 
 private slots:
-    void secondStartIsRefused_data();
-    void secondStartIsRefused();
-};
-
-void SingleInstanceTest::secondStartIsRefused_data()
-{
-    QTest::addColumn<bool>("killFirst");
-    QTest::newRow("first ends normally") << false;
-    QTest::newRow("first crashes") << true;
-}
-
-void SingleInstanceTest::secondStartIsRefused()
-{
-    QFETCH(bool, killFirst);
-    QTemporaryDir dir;
-    const QString lock = dir.filePath("tarvo.lock");
-
-    Holder first;
-    QCOMPARE(first.start(lock), QByteArray("acquired"));
-
-    QElapsedTimer timer;
-    timer.start();
-    Holder second;
-    QCOMPARE(second.start(lock), QByteArray("refused"));
-    QVERIFY(second.process.waitForFinished(5000));
-    QVERIFY(timer.elapsed() < 5000);
-    QCOMPARE(second.process.exitCode(), 1);
-    QVERIFY(first.process.state() == QProcess::Running);
-
-    if (killFirst) {
-        first.process.kill(); // leaves the lock file behind
-        QVERIFY(first.process.waitForFinished(5000));
-        QVERIFY(QFile::exists(lock));
-    } else {
-        first.process.closeWriteChannel();
-        QVERIFY(first.process.waitForFinished(5000));
-        QCOMPARE(first.process.exitCode(), 0);
+    void secondStartIsRefused_data()
+    {
+        QTest::addColumn<bool>("killFirst");
+        QTest::newRow("first ends normally") << false;
+        QTest::newRow("first crashes") << true;
     }
 
-    Holder third;
-    QCOMPARE(third.start(lock), QByteArray("acquired"));
+    void secondStartIsRefused()
+    {
+        QFETCH(bool, killFirst);
+        QTemporaryDir dir;
+        const QString lock = dir.filePath("tarvo.lock");
+        QProcess first, second, third;
+        QCOMPARE(start(first, lock), QByteArray("acquired"));
+
+        QElapsedTimer timer;
+        timer.start();
+        QCOMPARE(start(second, lock), QByteArray("refused"));
+        QVERIFY(second.waitForFinished(5000));
+        QVERIFY(timer.elapsed() < 5000);
+        QCOMPARE(second.exitCode(), 1);
+        QCOMPARE(first.state(), QProcess::Running);
+
+        if (killFirst)
+            first.kill(); // leaves the lock file behind
+        else
+            first.closeWriteChannel();
+        QVERIFY(first.waitForFinished(5000));
+        QCOMPARE(QFile::exists(lock), killFirst);
+
+        QCOMPARE(start(third, lock), QByteArray("acquired"));
+        third.closeWriteChannel();
+        QVERIFY(third.waitForFinished(5000));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc == 3 && qstrcmp(argv[1], "--hold") == 0)
+        return hold(argv[2]);
+    QCoreApplication app(argc, argv);
+    SingleInstanceTest test;
+    return QTest::qExec(&test, argc, argv);
 }
 
-QTEST_GUILESS_MAIN(SingleInstanceTest)
 #include "test_singleinstance.moc"
