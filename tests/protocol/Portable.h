@@ -1,92 +1,165 @@
-// A scripted portable for the link and transfer tests, on the fake line.
+// A scripted portable on the fake line, and the rig the protocol tests share.
 //
-// It checks every host frame on its own (its own checksum and unescaping,
-// not the host's code), keeps a readable trace of what the host sent, and
-// answers as a well-behaved portable would: it stores downloaded blocks at
-// the announced offset, and serves an upload from its own copy of the file,
-// resuming at the offset of each request. Rules make it misbehave on chosen
-// frames: the n-th to m-th frame of a type is answered by NAK, EOT, silence
-// or a frame with a wrong checksum.
+// The portable builds and checks frames with its own code, not the host's, so
+// that the two check each other. Both directions follow `source` in 120-byte
+// steps from the offset of the last announce or request: a download's blocks
+// must match it, an upload is served from it. A rule answers the first..last
+// occurrence (from 0) of a frame type with fixed bytes: NAK, EOT, a broken
+// frame or nothing. trace reads "0 text", "L body", "U body", "Y <size>",
+// "Y" (next-packet request), "Z", "ACK", "NAK", "BAD" (a broken host frame).
 #pragma once
 
+#include "Configuration.h"
 #include "FakeLine.h"
+#include "PacketLink.h"
+#include "Transfers.h"
 
-#include <QByteArray>
-#include <QList>
-#include <QMap>
-#include <QMetaType>
-#include <QStringList>
-#include <functional>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+#include <QTest>
+#include <utility>
 
 namespace Tarvo::Testing {
 
-// Frames as the portable builds and reads them, written independently of
-// the host's link code so that the two check each other.
-QByteArray portableFrame(char type, const QByteArray &escapedData, char start = 2,
-                         char header = 27);
-QByteArray escapeData(const QByteArray &raw);
-// Undoes the host's escaping of a "Y" body; ok is false for a broken pair.
-QByteArray unescapeData(const QByteArray &body, bool *ok);
-QByteArray fromHex(const char *hex); // spaces allowed
-
-struct HostFrame
+// A frame as the portable sends it; fromHost gives the one it expects from
+// the host, which adds 193 into the checksum and ends with 193, not ETX.
+inline QByteArray frame(char type, const QByteArray &body, bool fromHost = false)
 {
-    char type = 0;
-    QByteArray body;
-};
-// Checks STX, ESC, checksum and end byte; false when any is wrong.
-bool decodeHostFrame(const QByteArray &bytes, HostFrame &frame);
+    const QByteArray counted = QByteArray("\x1b") + type + body;
+    int sum = int(counted.size()) + (fromHost ? 193 : 0);
+    for (char c : counted)
+        sum += quint8(c);
+    return '\x02' + counted + char(64 + sum % 256 / 16) + char(64 + sum % 16) +
+           (fromHost ? '\xc1' : '\x03');
+}
 
-enum class Reply { Normal, Nak, Eot, Silent, Corrupt };
+inline QByteArray escaped(const QByteArray &raw)
+{
+    QByteArray out;
+    for (char c : raw) {
+        const int b = quint8(c);
+        if (b == 92 || b < 32 || (b >= 160 && b != 220))
+            out.append('\\').append(char(b == 92 ? 92 : b < 32 ? b + 128 : b - 128));
+        else
+            out += c;
+    }
+    return out;
+}
 
 struct Rule
 {
-    char type; // frame type the rule applies to
-    int first; // occurrences of that type, counted from 0
-    int last;
-    Reply reply;
+    char type;
+    int first, last;
+    QByteArray answer;
 };
 
 class Portable
 {
 public:
-    explicit Portable(FakeLine &line);
+    explicit Portable(FakeLine &line) : m_line(line)
+    {
+        line.peer = [this](const QByteArray &bytes) { onWrite(bytes); };
+    }
 
     QList<Rule> rules;
-    // Called for every good host frame before the portable answers it.
-    std::function<void(const HostFrame &)> onFrame;
-
-    // What the host sent: "0 text", "L name", "U name[offset]", "Y <bytes>"
-    // for a data block, "Y" for a next-packet request, "Z", "ACK", "NAK".
+    std::function<void(char type)> onFrame; // each good host frame, before the answer
     QStringList trace;
-    int badFrames = 0; // frames or data that broke the rules of the line
-
-    // Download side: the file as the portable has put it together.
-    QByteArray stored;
-    int ends = 0;
-
-    // Upload side: the portable's file, served in chunks from the offset of
-    // the last request; zData travels in the closing "Z" frame.
-    bool hasFile = true;
-    QByteArray source;
-    int chunk = 120;
-    QByteArray zData;
-    bool uploadFinished = false;
+    QByteArray source; // the file: what a download must send, what an upload gets
+    QByteArray zData;  // upload: travels in the closing "Z" frame
 
     int count(const QString &entry) const { return int(trace.count(entry)); }
 
 private:
-    void onWrite(const QByteArray &bytes);
-    void onAnswerByte(char byte);
-    Reply replyFor(char type);
-    void act(const HostFrame &frame);
-    void serveNextPacket(bool corrupt);
-    void send(const QByteArray &bytes) { m_line.deliver(bytes); }
+    void onWrite(const QByteArray &bytes)
+    {
+        if (bytes.size() == 1) { // the host's answer to the packet in flight
+            trace += bytes[0] == Byte::ACK ? "ACK" : "NAK";
+            m_position += bytes[0] == Byte::ACK ? std::exchange(m_inFlight, 0) : 0;
+            return;
+        }
+        const char type = bytes.size() > 2 ? bytes[2] : '\0';
+        const QByteArray body = bytes.mid(3, bytes.size() - 6);
+        // A data block must be the next part of `source` in the one escaping.
+        const QByteArray next = source.mid(m_position, 120);
+        const bool data = type == 'Y' && !body.isEmpty();
+        if (bytes != frame(type, body, true) || (data && body != escaped(next))) {
+            trace += "BAD";
+            return;
+        }
+        trace += QString(QChar(type)) + (data             ? QStringLiteral(" %1").arg(next.size())
+                                         : body.isEmpty() ? QString()
+                                                          : ' ' + QString::fromLatin1(body));
+        if (onFrame)
+            onFrame(type);
+        const int seen = m_seen[type]++;
+        for (const Rule &r : rules)
+            if (r.type == type && seen >= r.first && seen <= r.last)
+                return m_line.deliver(r.answer);
+        if (type == 'Y' && body.isEmpty()) {
+            m_inFlight = int(next.size());
+            return m_line.deliver(
+                frame(next.isEmpty() ? 'Z' : 'D', escaped(next.isEmpty() ? zData : next)));
+        }
+        if (type == 'L' || type == 'U') // the offset of a restart, if any
+            m_position =
+                body.endsWith(']') ? body.mid(body.indexOf('[') + 1).chopped(1).toLongLong() : 0;
+        m_position += data ? next.size() : 0;
+        m_line.deliver(QByteArray(1, Byte::ACK));
+    }
 
     FakeLine &m_line;
     QMap<char, int> m_seen;
     qint64 m_position = 0;
-    int m_inFlight = 0; // bytes of the packet awaiting the host's answer; -1 for "Z"
+    int m_inFlight = 0;
+};
+
+inline QByteArray readFile(const QString &path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<missing>");
+}
+
+// Every byte value once in the first 256 bytes (7 is prime to 256).
+inline QByteArray pattern(int size)
+{
+    QByteArray out(size, '\0');
+    for (int i = 0; i < size; ++i)
+        out[i] = char(i * 7);
+    return out;
+}
+
+// A configuration with download slot 2 and upload slot 1 on files in a
+// scratch folder; the portable holds the same content for an upload.
+struct Rig
+{
+    explicit Rig(const QByteArray &content = pattern(300))
+    {
+        line.open(1, nullptr);
+        line.setMode(SerialLine::Mode::Job);
+        write(path("source.bin"), content);
+        config.DownloadList[2] = {"a.txt", path("source.bin")};
+        config.UploadList[1] = {"a.txt", path("ORDERS.TXT")};
+        portable.source = content;
+    }
+    QString path(const QString &name) const { return dir.filePath(name); }
+    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files); }
+    static void write(const QString &path, const QByteArray &content)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+    }
+    bool download() { return DownloadJob(link, reporter, config).RunDownloadJob(2); }
+    bool upload() { return UploadJob(link, reporter, config).RunUploadJob(1); }
+
+    QTemporaryDir dir;
+    VirtualClock clock;
+    FakeLine line{clock};
+    LineWait wait{line, clock};
+    RecordingReporter reporter;
+    Configuration config;
+    PacketLink link{wait};
+    Portable portable{line};
 };
 
 } // namespace Tarvo::Testing

@@ -1,0 +1,374 @@
+// The packet link byte for byte, and both directions of file transfer against
+// the scripted portable: restarts, failures, and the backup an upload keeps.
+#include "Portable.h"
+
+using namespace Tarvo;
+using namespace Tarvo::Testing;
+
+Q_DECLARE_METATYPE(Tarvo::Exchange::Outcome)
+
+namespace {
+
+const QByteArray ACK(1, Byte::ACK), NAK(1, Byte::NAK), EOT(1, Byte::EOT), ETX(1, Byte::ETX);
+const QByteArray None; // silence for one whole transmission
+const QByteArray BadFrame = frame('D', "x").replace('x', 'y');
+const QByteArray OldContent = "the previous copy\r\n";
+
+// The i-th write is answered with answers[i]; later writes get silence.
+void script(FakeLine &line, const QList<QByteArray> &answers)
+{
+    line.peer = [&line, answers](const QByteArray &) {
+        line.deliver(answers.value(line.writes.size() - 1));
+    };
+}
+
+QByteArray escapeBlock(const QByteArray &raw)
+{
+    DataBuffer out{};
+    const auto *in = reinterpret_cast<const std::uint8_t *>(raw.data());
+    return QByteArray(reinterpret_cast<const char *>(out.data()),
+                      EscapeBlock(in, out.data(), int(raw.size())));
+}
+
+void checkFailure(const Rig &rig, const QString &red, const QString &direction)
+{
+    QCOMPARE(rig.reporter.redText(), red + "\r\n" + direction + " failed\r\n");
+    QCOMPARE(rig.reporter.tip(), direction + " failed");
+}
+
+} // namespace
+
+class TestProtocol : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void encoding_data()
+    {
+        QTest::addColumn<QByteArray>("got");
+        QTest::addColumn<QByteArray>("expected");
+        const auto row = [](const char *name, const QByteArray &got, const char *hex) {
+            QTest::newRow(name) << got.toHex(' ') << QByteArray::fromHex(hex).toHex(' ');
+        };
+        row("next-packet request", BuildFrame('Y', {}), "02 1B 59 43 47 C1");
+        row("end packet", BuildFrame('Z', {}), "02 1B 5A 43 48 C1");
+        row("message .", BuildFrame('0', "."), "02 1B 30 2E 43 4D C1");
+        row("U offset 0", BuildFrame('U', "A.TXT[0]"), "02 1B 55 41 2E 54 58 54 5B 30 5D 49 42 C1");
+        row("U offset 120", BuildFrame('U', "A.TXT[120]"),
+            "02 1B 55 41 2E 54 58 54 5B 31 32 30 5D 4F 47 C1");
+        row("L offset 0", BuildFrame('L', "A.TXT"), "02 1B 4C 41 2E 54 58 54 49 4E C1");
+        row("L offset 120", BuildFrame('L', "A.TXT[120]"),
+            "02 1B 4C 41 2E 54 58 54 5B 31 32 30 5D 4E 4E C1");
+        row("RECEIVING A.TXT", BuildFrame('0', "RECEIVING A.TXT\r\n"),
+            "02 1B 30 52 45 43 45 49 56 49 4E 47 20 41 2E 54 58 54 0D 0A 46 41 C1");
+        row("EscapeBlock", escapeBlock(QByteArray::fromHex("5C 00 41 9F A0 DC FF")),
+            "5C 5C 5C 80 41 9F 5C 20 DC 5C 7F");
+        row("Latin-1 text", BuildFrame('0', lineBytes(QString(QChar(0xE9)))),
+            "02 1B 30 E9 4F 48 C1");
+    }
+    void encoding()
+    {
+        QFETCH(QByteArray, got);
+        QFETCH(QByteArray, expected);
+        QCOMPARE(got, expected);
+    }
+
+    void parsePacket_data()
+    {
+        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("data"); // null: rejected
+        const QByteArray rejected;
+        QTest::newRow("empty Z") << QByteArray::fromHex("02 1B 5A 47 47 03") << QByteArray("");
+        QTest::newRow("z is data") << frame('z', "AB") << QByteArray("AB");
+        QTest::newRow("\\A") << frame('D', "\\A") << QByteArray("\xc1");
+        QTest::newRow("\\\\") << frame('D', "\\\\") << QByteArray("\\");
+        QTest::newRow("\\ 131") << frame('D', "\\\x83") << QByteArray("\x03");
+        QTest::newRow("trailing \\ dropped") << frame('D', "AB\\") << QByteArray("AB");
+        QTest::newRow("raw 200") << frame('D', "\xc8") << QByteArray("\xc8");
+        QTest::newRow("ETX at 256") << frame('D', QByteArray(250, 'a')) << QByteArray(250, 'a');
+        QTest::newRow("ETX at 257") << frame('D', QByteArray(251, 'a')) << rejected;
+        QTest::newRow("ETX at 5") << QByteArray::fromHex("02 1B 5A 47 03") << rejected;
+        QTest::newRow("first ETX decides") << ETX + frame('D', "x") << rejected;
+        QTest::newRow("193 term") << frame('D', "x", true).chopped(1) + ETX << rejected;
+    }
+    void parsePacket()
+    {
+        QFETCH(QByteArray, text);
+        QFETCH(QByteArray, data);
+        DataBuffer buffer{};
+        int count = -1; // count and last are left alone on failure
+        bool last = true;
+        QCOMPARE(ParsePacket(text, buffer, count, last), !data.isNull());
+        QCOMPARE(count, data.isNull() ? -1 : int(data.size()));
+        QCOMPARE(QByteArray(reinterpret_cast<const char *>(buffer.data()), qMax(count, 0)), data);
+        QCOMPARE(last, data.isNull() || text.at(2) == 'Z');
+    }
+
+    void exchange_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("answers");
+        QTest::addColumn<QByteArray>("watch"); // ETX: the next-packet request
+        QTest::addColumn<Exchange::Outcome>("outcome");
+        QTest::addColumn<int>("writes");
+        using O = Exchange::Outcome;
+        QTest::newRow("ACK among others") << QList{"ab" + ACK + "cd"} << None << O::Ack << 1;
+        QTest::newRow("NAK ACK in a read") << QList{NAK + ACK} << None << O::Ack << 1;
+        QTest::newRow("ACK NAK in a read") << QList{ACK + NAK} << None << O::Ack << 1;
+        QTest::newRow("third NAK") << QList{NAK, NAK, NAK} << None << O::ThirdNak << 3;
+        QTest::newRow("2 NAKs, 2 time-outs, NAK")
+            << QList{NAK, NAK, None, None, NAK} << None << O::ThirdNak << 5;
+        QTest::newRow("2 time-outs, 2 NAKs, time-out")
+            << QList{None, None, NAK, NAK, None} << None << O::ThirdTimeout << 5;
+        QTest::newRow("NAK before EOT") << QList{EOT + NAK, EOT} << EOT << O::Watched << 2;
+        QTest::newRow("ETX before NAK") << QList{NAK + frame('D', "x")} << ETX << O::Watched << 1;
+        QTest::newRow("ACK not for the next packet")
+            << QList{ACK, ACK, ACK} << ETX << O::ThirdTimeout << 3;
+    }
+    void exchange()
+    {
+        QFETCH(QList<QByteArray>, answers);
+        QFETCH(QByteArray, watch);
+        QFETCH(Exchange::Outcome, outcome);
+        QFETCH(int, writes);
+        Rig rig;
+        script(rig.line, answers);
+        const bool next = watch == ETX;
+        Exchange exchange(rig.wait, BuildFrame('0', "x"), watch, !next,
+                          next ? Exchange::Priority::WatchedFirst : Exchange::Priority::NakFirst);
+        QCOMPARE(exchange.run(), outcome);
+        QCOMPARE(rig.line.writes, QList<QByteArray>(writes, BuildFrame('0', "x")));
+        if (outcome == Exchange::Outcome::Watched) // the last transmission's text only
+            QCOMPARE(exchange.received(), answers.at(writes - 1));
+    }
+
+    void polling()
+    {
+        Rig early, late, silent, restarted;
+        // Input from before the write is not flushed: the first poll counts it.
+        early.line.peer = silent.line.peer = nullptr;
+        early.line.deliver(ACK);
+        QCOMPARE(Exchange(early.wait, BuildFrame('Z', {})).run(), Exchange::Outcome::Ack);
+        QCOMPARE(early.clock.sleeps(), 1);
+        QCOMPARE(Exchange(silent.wait, BuildFrame('Z', {})).run(), Exchange::Outcome::ThirdTimeout);
+        QCOMPARE(silent.clock.now(), 3 * 1000 * 10);
+        // A NAK read one poll before an ACK repeats the frame.
+        late.line.peer = [&late](const QByteArray &) {
+            late.line.deliver(late.line.writes.size() == 1 ? NAK : ACK);
+            late.line.deliver(ACK, 20);
+        };
+        QCOMPARE(Exchange(late.wait, BuildFrame('Z', {})).run(), Exchange::Outcome::Ack);
+        QCOMPARE(late.line.writes.size(), 2);
+        // After a restart NAKs only repeat the frame; the earlier time-out
+        // still counts, so two more end the exchange.
+        script(restarted.line, {None, NAK, NAK, NAK, NAK, NAK, NAK, None, None});
+        Exchange exchange(restarted.wait, BuildFrame('Y', "data"));
+        QCOMPARE(exchange.run(), Exchange::Outcome::ThirdNak);
+        QCOMPARE(exchange.resume(), Exchange::Outcome::ThirdTimeout);
+        QCOMPARE(exchange.writes(), 9);
+        // Once a stop is asked for, nothing more goes out.
+        silent.wait.requestAbort();
+        QCOMPARE(Exchange(silent.wait, BuildFrame('Z', {})).run(), Exchange::Outcome::Aborted);
+        QCOMPARE(silent.line.writes.size(), 3);
+    }
+
+    void download_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<QList<int>>("blocks");
+        QTest::newRow("empty") << 0 << QList<int>{};
+        QTest::newRow("120 bytes") << 120 << QList<int>{120};
+        QTest::newRow("121 bytes") << 121 << QList<int>{120, 1};
+        QTest::newRow("every byte value twice") << 512 << QList<int>{120, 120, 120, 120, 32};
+    }
+    void download()
+    {
+        QFETCH(int, size);
+        QFETCH(QList<int>, blocks);
+        Rig rig(pattern(size));
+        QVERIFY(rig.download());
+        QStringList trace{"0 RECEIVING A.TXT\r\n", "L a.txt", "0 ."};
+        for (int block : blocks)
+            trace << QStringLiteral("Y %1").arg(block) << "0 .";
+        QCOMPARE(rig.portable.trace, trace << "Z");
+        QCOMPARE(rig.reporter.paneText(),
+                 "Download a.txt ...\r\n" + QString(blocks.size() + 1, '.') + "\r\nDone\r\n");
+        QCOMPARE(rig.reporter.tips, (QStringList{"Download a.txt ...", "Download success"}));
+    }
+
+    void downloadRestartsOncePerBlock_data()
+    {
+        QTest::addColumn<int>("block");
+        QTest::addColumn<QString>("announce");
+        QTest::newRow("first block: no offset") << 1 << "L a.txt";
+        QTest::newRow("second block") << 2 << "L a.txt[120]";
+    }
+    void downloadRestartsOncePerBlock()
+    {
+        QFETCH(int, block);
+        QFETCH(QString, announce);
+        // Five NAKs: the third restarts, the two after it only repeat the block.
+        Rig rig;
+        rig.portable.rules = {{'Y', block - 1, block + 3, NAK}};
+        QVERIFY(rig.download());
+        const QString y = QStringLiteral("Y 120");
+        const QStringList restart{y, y, y, "Z", announce, "0 .", y, y, y, "0 ."};
+        QCOMPARE(rig.portable.trace.mid(3 + 2 * (block - 1), restart.size()), restart);
+        QCOMPARE(rig.portable.count("Z"), 2);
+        QCOMPARE(rig.reporter.logOnly, QStringList{"NAK, restart downloading\r\n"});
+        QCOMPARE(rig.portable.count("BAD"), 0);
+    }
+
+    void downloadFailures_data()
+    {
+        QTest::addColumn<Rule>("rule");
+        QTest::addColumn<QString>("red");
+        QTest::addColumn<QString>("last"); // sent three times, and nothing after it
+        const auto row = [](const char *name, Rule rule, const char *red, const char *last) {
+            QTest::newRow(name) << rule << QString(red) << QString(last);
+        };
+        row("announce NAKed", {'L', 0, 2, NAK}, "NAK error (1)", "L a.txt");
+        row("announce unanswered", {'L', 0, 2}, "Time out error (1)", "L a.txt");
+        row("block unanswered", {'Y', 1, 3}, "Time out error (2)", "Y 120");
+        row("end NAKed", {'Z', 0, 2, NAK}, "NAK error (3)", "Z");
+        row("end unanswered", {'Z', 0, 2}, "Time out error (3)", "Z");
+        row("restart: announce NAKed", {'L', 1, 3, NAK}, "NAK error (2)", "L a.txt[120]");
+    }
+    void downloadFailures()
+    {
+        QFETCH(Rule, rule);
+        QFETCH(QString, red);
+        QFETCH(QString, last);
+        Rig rig;
+        rig.portable.rules = {rule, {'Y', 1, 3, NAK}};
+        QVERIFY(!rig.download());
+        checkFailure(rig, red, "Download");
+        QCOMPARE(rig.portable.trace.mid(rig.portable.trace.size() - 3), QStringList(3, last));
+    }
+
+    void backupPath()
+    {
+        QCOMPARE(UploadJob::backupPath("/in.d/A.B.C"), "/in.d/A.BAK");
+        QCOMPARE(UploadJob::backupPath("x.txt"), "x.BAK");
+        // Not ORDERS.BAK itself, which would be deleted to make room for its copy.
+        QCOMPARE(UploadJob::backupPath("/in/ORDERS.BAK"), "/in/ORDERS.BAK.BAK");
+    }
+
+    void upload_data()
+    {
+        QTest::addColumn<int>("size");
+        QTest::addColumn<bool>("existing");
+        QTest::newRow("only a Z frame, new path") << 0 << false;
+        QTest::newRow("only a Z frame, over a copy") << 0 << true;
+        QTest::newRow("every byte value, over a copy") << 301 << true;
+    }
+    void upload()
+    {
+        QFETCH(int, size);
+        QFETCH(bool, existing);
+        Rig rig(pattern(size));
+        rig.portable.zData = "NOT PART OF THE FILE";
+        if (existing)
+            Rig::write(rig.path("ORDERS.TXT"), OldContent);
+        QList<QByteArray> backups; // the backup while each packet is asked for
+        rig.portable.onFrame = [&](char type) {
+            if (type == 'Y')
+                backups += readFile(rig.path("ORDERS.BAK"));
+        };
+        QVERIFY(rig.upload());
+        const int packets = (size + 119) / 120;
+        QStringList trace{"0 SENDING A.TXT\r\n", "U a.txt[0]", "0 ."};
+        for (int i = 0; i <= packets; ++i)
+            trace += {"Y", "ACK", "0 ."};
+        QCOMPARE(rig.portable.trace, trace);
+        QCOMPARE(readFile(rig.path("ORDERS.TXT")), pattern(size));
+        QCOMPARE(rig.files(), (QStringList{"ORDERS.TXT", "source.bin"}));
+        QCOMPARE(backups, QList<QByteArray>(packets + 1, existing ? OldContent : "<missing>"));
+        QCOMPARE(rig.reporter.paneText(),
+                 "Upload a.txt ...\r\n" + QString(packets + 2, '.') + "\r\nDone\r\n");
+        QCOMPARE(rig.reporter.tips, (QStringList{"Upload a.txt ...", "Upload success"}));
+    }
+
+    void uploadRecovers()
+    {
+        // Two NAKs, a bad frame and two more NAKs: the bad frame is answered by
+        // NAK and starts both counts afresh, so no restart. After three packets
+        // (360 bytes) five NAKs: one restart at the file's length, then repeats.
+        // Ten bad frames in a row at the end still end nothing.
+        Rig rig(pattern(600));
+        rig.portable.rules = {{'Y', 0, 1, NAK},
+                              {'Y', 2, 2, BadFrame},
+                              {'Y', 3, 4, NAK},
+                              {'Y', 8, 12, NAK},
+                              {'Y', 15, 24, BadFrame}};
+        QVERIFY(rig.upload());
+        QCOMPARE(readFile(rig.path("ORDERS.TXT")), pattern(600));
+        QCOMPARE(rig.reporter.logOnly, QStringList{"NAK, restart uploading\r\n"});
+        const QStringList begin{"Y", "Y", "Y", "NAK", "Y", "Y", "Y", "ACK"};
+        QCOMPARE(rig.portable.trace.mid(3, begin.size()), begin);
+        const QStringList restart{"Y", "Y", "Y", "U a.txt[360]", "0 .", "Y", "Y", "Y", "ACK"};
+        QCOMPARE(rig.portable.trace.mid(3 + 9 + 6, restart.size()), restart);
+        QCOMPARE(rig.portable.count("NAK"), 11);
+    }
+
+    void uploadFailureRestoresHost_data()
+    {
+        QTest::addColumn<bool>("existing");
+        QTest::addColumn<QList<Rule>>("rules"); // none: Stop is clicked
+        QTest::addColumn<QString>("red");
+        QTest::addColumn<int>("requests");
+        for (bool existing : {true, false}) {
+            const auto row = [existing](const char *name, const QList<Rule> &rules, const char *red,
+                                        int requests) {
+                QTest::addRow("%s, %s", name, existing ? "over a copy" : "new path")
+                    << existing << rules << QString(red) << requests;
+            };
+            // Request failures end before the host file is touched.
+            row("EOT: at once", {{'U', 0, 9, EOT}}, "File doesnot exist on portable.", 1);
+            row("request NAKed", {{'U', 0, 9, NAK}}, "NAK error (1)", 3);
+            row("request unanswered", {{'U', 0, 9}}, "Time out error (1)", 3);
+            // The others after two packets.
+            row("time-out", {{'Y', 2, 99}}, "Time out error (2)", 1);
+            row("restart refused", {{'Y', 2, 4, NAK}, {'U', 1, 3, NAK}}, "NAK error (2)", 1);
+            row("stopped", {}, "Transfer stopped", 1);
+        }
+    }
+    void uploadFailureRestoresHost()
+    {
+        QFETCH(bool, existing);
+        QFETCH(QList<Rule>, rules);
+        QFETCH(QString, red);
+        QFETCH(int, requests);
+        Rig rig(pattern(600));
+        if (existing)
+            Rig::write(rig.path("ORDERS.TXT"), OldContent);
+        rig.portable.rules = rules;
+        rig.portable.onFrame = [&](char) {
+            if (rules.isEmpty() && rig.portable.count("Y") == 3)
+                rig.wait.requestAbort();
+        };
+        QVERIFY(!rig.upload());
+        checkFailure(rig, red, "Upload");
+        QCOMPARE(rig.portable.count("U a.txt[0]"), requests);
+        QCOMPARE(readFile(rig.path("ORDERS.TXT")), existing ? OldContent : "<missing>");
+        QCOMPARE(rig.files().size(), existing ? 2 : 1); // and source.bin; no backup
+    }
+
+    void hostFileErrors()
+    {
+        // A vanished source is never announced: the portable would store it empty.
+        Rig rig;
+        rig.config.DownloadList[2].OpenFrom = rig.path("gone.bin");
+        rig.config.UploadList[1].SaveAs = rig.path("missing/ORDERS.TXT");
+        QVERIFY(!rig.download());
+        QVERIFY(!rig.upload());
+        QCOMPARE(rig.portable.trace, (QStringList{"0 RECEIVING A.TXT\r\n", "0 SENDING A.TXT\r\n",
+                                                  "U a.txt[0]", "0 ."}));
+        const QString red = rig.reporter.redText();
+        QVERIFY(red.contains(rig.path("gone.bin")) && red.contains(rig.path("missing/ORDERS.TXT")));
+        QCOMPARE(rig.reporter.tips.filter("failed"),
+                 (QStringList{"Download failed", "Upload failed"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestProtocol)
+#include "test_protocol.moc"
