@@ -313,7 +313,7 @@ private slots:
     void uploadFailureRestoresHost_data()
     {
         QTest::addColumn<bool>("existing");
-        QTest::addColumn<QList<Rule>>("rules"); // none: Stop is clicked
+        QTest::addColumn<QList<Rule>>("rules"); // none: Stop or the port fails
         QTest::addColumn<QString>("red");
         QTest::addColumn<int>("requests");
         for (bool existing : {true, false}) {
@@ -330,6 +330,7 @@ private slots:
             row("time-out", {{'Y', 2, 99}}, "Time out error (2)", 1);
             row("restart refused", {{'Y', 2, 4, NAK}, {'U', 1, 3, NAK}}, "NAK error (2)", 1);
             row("stopped", {}, "Transfer stopped", 1);
+            row("line lost", {}, "Serial port failed: Input/output error", 1);
         }
     }
     void uploadFailureRestoresHost()
@@ -344,7 +345,7 @@ private slots:
         rig.portable.rules = rules;
         rig.portable.onFrame = [&](char) {
             if (rules.isEmpty() && rig.portable.count("Y") == 3)
-                rig.wait.requestAbort();
+                red.startsWith("Serial") ? rig.line.vanish() : rig.wait.requestAbort();
         };
         QVERIFY(!rig.upload());
         checkFailure(rig, red, "Upload");
