@@ -10,6 +10,7 @@
 #include "Configuration.h"
 #include "FakeLine.h"
 #include "HostSession.h"
+#include "Portable.h"
 #include "PortableRig.h"
 
 #include <QCryptographicHash>
@@ -23,41 +24,6 @@ using namespace Tarvo::Testing;
 using namespace Tarvo::Bench;
 
 namespace {
-
-QByteArray pattern(int size)
-{
-    QByteArray data;
-    for (int i = 0; i < size; ++i)
-        data += char((i * 31 + i / 256) & 0xFF);
-    return data;
-}
-
-QByteArray escaped(const QByteArray &raw)
-{
-    QByteArray out;
-    for (const char ch : raw) {
-        const auto b = static_cast<unsigned char>(ch);
-        if (b == 92)
-            out += "\\\\";
-        else if (b < 32)
-            out += QByteArray(1, '\\') + char(b + 128);
-        else if (b >= 160 && b != 220)
-            out += QByteArray(1, '\\') + char(b - 128);
-        else
-            out += ch;
-    }
-    return out;
-}
-
-QByteArray portableFrame(char type, const QByteArray &raw)
-{
-    QByteArray frame = QByteArray("\x02\x1b") + type + escaped(raw);
-    int sum = 0;
-    for (qsizetype i = 1; i < frame.size(); ++i)
-        sum += static_cast<unsigned char>(frame.at(i));
-    const int c = (sum + int(frame.size()) - 1) & 0xFF;
-    return frame + char(64 + c / 16) + char(64 + c % 16) + char(3);
-}
 
 // A portable on the fake line that serves one file in 100-byte frames and
 // can fall silent, hang up, or lose the line after some traffic.
@@ -105,7 +71,7 @@ struct FaultyPortable
             }
             const QByteArray chunk = serve.mid(offset, 100);
             inFlight = int(chunk.size());
-            line.deliver(portableFrame(chunk.isEmpty() ? 'Z' : 'D', chunk), 30);
+            line.deliver(frame(chunk.isEmpty() ? 'Z' : 'D', chunk), 30);
             return;
         }
         line.deliver(QByteArray(1, 6), 20);
