@@ -1,6 +1,8 @@
 #include "Configuration.h"
 #include "Transfers.h"
 
+#include "TransferSteps.h"
+
 #include <QFile>
 
 namespace Tarvo {
@@ -11,8 +13,7 @@ const QString Failed = QStringLiteral("Download failed");
 
 void reportFailure(Reporter &reporter, const QString &reason)
 {
-    reporter.AppendStatus(reason + CrLf + Failed + CrLf, ColourRed);
-    reporter.SetTrayTip(Failed);
+    reportTransferFailure(reporter, reason, Failed);
 }
 
 QString announceBody(const QString &name, std::uint32_t offset)
@@ -102,23 +103,9 @@ bool DownloadJob::RunDownloadJob(int index)
 
 bool DownloadJob::AnnounceDownload(const QString &name, std::uint32_t offset)
 {
-    Exchange exchange(m_link.wait(), BuildFrame('L', lineBytes(announceBody(name, offset))));
-    switch (exchange.run()) {
-    case Exchange::Outcome::Ack:
-        m_reporter.AppendStatus(QStringLiteral("."));
-        m_link.SendPacket(QStringLiteral("."));
-        return true;
-    case Exchange::Outcome::ThirdNak:
-        reportFailure(m_reporter, offset == 0 ? QStringLiteral("NAK error (1)")
-                                              : QStringLiteral("NAK error (2)"));
-        return false;
-    case Exchange::Outcome::ThirdTimeout:
-        reportFailure(m_reporter, QStringLiteral("Time out error (1)"));
-        return false;
-    default:
-        reportFailure(m_reporter, m_link.abortReason());
-        return false;
-    }
+    return openFileExchange(m_link, m_reporter,
+                            BuildFrame('L', lineBytes(announceBody(name, offset))), {}, offset,
+                            Failed);
 }
 
 bool DownloadJob::SendEndPacket()

@@ -2,6 +2,8 @@
 #include "PathHelpers.h"
 #include "Transfers.h"
 
+#include "TransferSteps.h"
+
 #include <QDir>
 #include <QFile>
 
@@ -13,8 +15,7 @@ const QString Failed = QStringLiteral("Upload failed");
 
 void reportFailure(Reporter &reporter, const QString &reason)
 {
-    reporter.AppendStatus(reason + CrLf + Failed + CrLf, ColourRed);
-    reporter.SetTrayTip(Failed);
+    reportTransferFailure(reporter, reason, Failed);
 }
 
 QString fileError(const QString &what, const QString &path, const QString &error)
@@ -205,26 +206,8 @@ bool UploadJob::RunUploadJob(int index)
 bool UploadJob::RequestUpload(const QString &name, std::uint32_t offset)
 {
     const QByteArray body = lineBytes(name) + '[' + QByteArray::number(offset) + ']';
-    Exchange exchange(m_link.wait(), BuildFrame('U', body), QByteArray(1, Byte::EOT));
-    switch (exchange.run()) {
-    case Exchange::Outcome::Ack:
-        m_reporter.AppendStatus(QStringLiteral("."));
-        m_link.SendPacket(QStringLiteral("."));
-        return true;
-    case Exchange::Outcome::ThirdNak:
-        reportFailure(m_reporter, offset == 0 ? QStringLiteral("NAK error (1)")
-                                              : QStringLiteral("NAK error (2)"));
-        return false;
-    case Exchange::Outcome::Watched:
-        reportFailure(m_reporter, QStringLiteral("File doesnot exist on portable."));
-        return false;
-    case Exchange::Outcome::ThirdTimeout:
-        reportFailure(m_reporter, QStringLiteral("Time out error (1)"));
-        return false;
-    default:
-        reportFailure(m_reporter, m_link.abortReason());
-        return false;
-    }
+    return openFileExchange(m_link, m_reporter, BuildFrame('U', body), QByteArray(1, Byte::EOT),
+                            offset, Failed);
 }
 
 } // namespace Tarvo

@@ -1,0 +1,38 @@
+#include "TransferSteps.h"
+
+namespace Tarvo {
+
+void reportTransferFailure(Reporter &reporter, const QString &reason, const QString &failed)
+{
+    reporter.AppendStatus(reason + CrLf + failed + CrLf, ColourRed);
+    reporter.SetTrayTip(failed);
+}
+
+bool openFileExchange(PacketLink &link, Reporter &reporter, QByteArray frame, QByteArray watch,
+                      std::uint32_t offset, const QString &failed)
+{
+    Exchange exchange(link.wait(), std::move(frame), std::move(watch));
+    QString reason;
+    switch (exchange.run()) {
+    case Exchange::Outcome::Ack:
+        reporter.AppendStatus(QStringLiteral("."));
+        link.SendPacket(QStringLiteral("."));
+        return true;
+    case Exchange::Outcome::ThirdNak:
+        reason = offset == 0 ? QStringLiteral("NAK error (1)") : QStringLiteral("NAK error (2)");
+        break;
+    case Exchange::Outcome::Watched:
+        reason = QStringLiteral("File doesnot exist on portable.");
+        break;
+    case Exchange::Outcome::ThirdTimeout:
+        reason = QStringLiteral("Time out error (1)");
+        break;
+    default:
+        reason = link.abortReason();
+        break;
+    }
+    reportTransferFailure(reporter, reason, failed);
+    return false;
+}
+
+} // namespace Tarvo
