@@ -2,7 +2,7 @@
 // branches, and the job with its SUCCESS / ERROR / ALL DONE packets, run by
 // the real transfers against a small scripted portable.
 #include "Configuration.h"
-#include "FakeLine.h"
+#include "FakeHost.h"
 #include "HostSession.h"
 #include "ServerState.h"
 
@@ -89,33 +89,17 @@ class CallHandlerTest : public QObject
 {
     Q_OBJECT
 
-    struct Rig
+    struct Rig : FakeHost
     {
-        VirtualClock clock;
-        FakeLine line{clock};
-        RecordingReporter reporter;
-        ScriptedPrompter prompter;
-        RecordingControls controls;
-        ServerState state;
-        Configuration config;
         ScriptedPortable portable;
-        HostSession session{line, clock, reporter, prompter, controls, state, config};
 
         Rig()
         {
             portable.attach(line);
-            line.carrier = true;
-            session.connectLine();
             line.open(1, nullptr);
             state.PortOpened = true;
             state.AutoAnswerOn = true;
             line.setMode(SerialLine::Mode::Idle);
-        }
-
-        void receive(const QByteArray &bytes)
-        {
-            line.deliver(bytes);
-            line.pump();
         }
     };
 

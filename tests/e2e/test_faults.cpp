@@ -8,7 +8,7 @@
 // on the fake line with a virtual clock; NAKs and corrupted frames run
 // against tarvo-portable over a pseudo-terminal.
 #include "Configuration.h"
-#include "FakeLine.h"
+#include "FakeHost.h"
 #include "HostSession.h"
 #include "Portable.h"
 #include "PortableRig.h"
@@ -71,7 +71,7 @@ struct FaultyPortable
             }
             const QByteArray chunk = serve.mid(offset, 100);
             inFlight = int(chunk.size());
-            line.deliver(frame(chunk.isEmpty() ? 'Z' : 'D', chunk), 30);
+            line.deliver(frame(chunk.isEmpty() ? 'Z' : 'D', escaped(chunk)), 30);
             return;
         }
         line.deliver(QByteArray(1, 6), 20);
@@ -94,37 +94,22 @@ class FaultTest : public QObject
 {
     Q_OBJECT
 
-    struct Rig
+    struct Rig : FakeHost
     {
-        VirtualClock clock;
-        FakeLine line{clock};
-        RecordingReporter reporter;
-        ScriptedPrompter prompter;
-        RecordingControls controls;
-        ServerState state;
-        Configuration config;
         FaultyPortable portable;
-        HostSession session{line, clock, reporter, prompter, controls, state, config};
 
         Rig()
         {
-            line.carrier = true;
             line.peer = [this](const QByteArray &w) {
                 if (w.startsWith("AT"))
                     line.deliver("\r\nOK\r\n", 20);
                 else
                     portable.answer(line, w);
             };
-            session.connectLine();
             config.ModemPort = 1;
             session.modem().InitializeModem();
         }
 
-        void receive(const QByteArray &bytes)
-        {
-            line.deliver(bytes);
-            line.pump();
-        }
     };
 
     QTemporaryDir m_dir;
