@@ -33,11 +33,8 @@ DownloadJob::DownloadJob(PacketLink &link, Reporter &reporter, const Configurati
 bool DownloadJob::RunDownloadJob(int index)
 {
     const DownloadEntry &entry = m_config.DownloadList.at(std::size_t(index));
-    m_reporter.ClearStatus();
-    m_link.SendPacket(QStringLiteral("RECEIVING ") + entry.Name.toUpper() + CrLf);
-    const QString progress = QStringLiteral("Download ") + entry.Name + QStringLiteral(" ...");
-    m_reporter.AppendStatus(progress + CrLf);
-    m_reporter.SetTrayTip(progress);
+    beginFileTransfer(m_link, m_reporter, QStringLiteral("RECEIVING ") + entry.Name.toUpper(),
+                      QStringLiteral("Download ") + entry.Name + QStringLiteral(" ..."));
 
     // The host file is opened before the announce: a file that vanished or
     // cannot be read must not reach the portable, not even as an empty file.

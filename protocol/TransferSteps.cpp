@@ -2,6 +2,15 @@
 
 namespace Tarvo {
 
+void beginFileTransfer(PacketLink &link, Reporter &reporter, const QString &message,
+                       const QString &progress)
+{
+    reporter.ClearStatus();
+    link.SendPacket(message + CrLf);
+    reporter.AppendStatus(progress + CrLf);
+    reporter.SetTrayTip(progress);
+}
+
 void reportTransferFailure(Reporter &reporter, const QString &reason, const QString &failed)
 {
     reporter.AppendStatus(reason + CrLf + failed + CrLf, ColourRed);

@@ -1,4 +1,6 @@
-// Steps the two transfer directions share: the red failure report that ends
+// Steps the two transfer directions share: the start of a file (a cleared
+// pane, the "RECEIVING"/"SENDING" message, the progress line and tip), the
+// red failure report that ends
 // with "Download failed" or "Upload failed", and the opening exchange of a
 // file (the "L" announce or the "U" request), which both answer the same way:
 // an ACK shows "." and sends the "." message, a third NAK is "NAK error (1)"
@@ -11,6 +13,9 @@
 #include "Reporter.h"
 
 namespace Tarvo {
+
+void beginFileTransfer(PacketLink &link, Reporter &reporter, const QString &message,
+                       const QString &progress);
 
 void reportTransferFailure(Reporter &reporter, const QString &reason, const QString &failed);
 

@@ -132,11 +132,8 @@ QString UploadJob::backupPath(const QString &saveAs)
 bool UploadJob::RunUploadJob(int index)
 {
     const UploadEntry &entry = m_config.UploadList.at(std::size_t(index));
-    m_reporter.ClearStatus();
-    m_link.SendPacket(QStringLiteral("SENDING ") + entry.Name.toUpper() + CrLf);
-    const QString progress = QStringLiteral("Upload ") + entry.Name + QStringLiteral(" ...");
-    m_reporter.AppendStatus(progress + CrLf);
-    m_reporter.SetTrayTip(progress);
+    beginFileTransfer(m_link, m_reporter, QStringLiteral("SENDING ") + entry.Name.toUpper(),
+                      QStringLiteral("Upload ") + entry.Name + QStringLiteral(" ..."));
 
     if (!RequestUpload(entry.Name, 0))
         return false;
