@@ -1,0 +1,14 @@
+// The one check of the fuzz targets: a broken invariant aborts with its
+// reason, so libFuzzer keeps the input that broke it.
+#pragma once
+
+#include <cstdio>
+#include <cstdlib>
+
+inline void require(bool condition, const char *what)
+{
+    if (!condition) {
+        std::fprintf(stderr, "fuzz invariant broken: %s\n", what);
+        std::abort();
+    }
+}
