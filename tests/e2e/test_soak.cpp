@@ -25,7 +25,9 @@ long residentKiB()
 
 int openDescriptors()
 {
-    return int(QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).size());
+    return int(QDir(QStringLiteral("/proc/self/fd"))
+                   .entryList(QDir::NoDotAndDotDot | QDir::AllEntries)
+                   .size());
 }
 } // namespace
 
@@ -51,11 +53,13 @@ void SoakTest::twoHundredCalls()
     QVERIFY(rig.startPortable({.interval = 0.05, .calls = Calls}));
     QVERIFY(rig.startHost());
 
-    QVERIFY(rig.waitForCalls(20, 120000));
+    // On failure: the calls so far and what the host showed last.
+    const auto seen = [&rig] { return rig.summaries.join('\n') + '\n' + rig.log.right(1500); };
+    QVERIFY2(rig.waitForCalls(20, 120000), qPrintable(seen()));
     const long rss20 = residentKiB();
     const int fds20 = openDescriptors();
 
-    QVERIFY(rig.waitForCalls(Calls, 900000));
+    QVERIFY2(rig.waitForCalls(Calls, 900000), qPrintable(seen()));
     const long rss200 = residentKiB();
     const int fds200 = openDescriptors();
 

@@ -2,6 +2,7 @@
 // byte sequences written out by hand rather than produced by the code, the
 // checksum check, escaping, its answers to requests, and the line's speed.
 #include "LineModel.h"
+#include "ModemEmulator.h"
 #include "PortableSession.h"
 
 #include <QDir>
@@ -35,6 +36,7 @@ private slots:
     void answersToHostFrames_data();
     void answersToHostFrames();
     void lineModelPacesBothWays();
+    void nextRingWaitsForNoCarrier();
 };
 
 void PortableCoreTest::framesMatchTheWire_data()
@@ -212,6 +214,36 @@ void PortableCoreTest::lineModelPacesBothWays()
     QCOMPARE(bytes(line.takeDue(t0 + 400ms)), QByteArray("456789"));
     QCOMPARE(bytes(line.takeDue(t0 + 501ms)), QByteArray());
     QCOMPARE(bytes(line.takeDue(t0 + 504ms)), QByteArray("abc"));
+}
+
+void PortableCoreTest::nextRingWaitsForNoCarrier()
+{
+    QTemporaryDir dir;
+    PortableSession portable(
+        SessionSettings{dir.path().toStdString(), dir.path().toStdString(), {}});
+    ModemSettings settings;
+    settings.interval = Seconds(0.05); // far shorter than the wait for "NO CARRIER"
+    ModemEmulator modem(settings, portable);
+    const Clock::time_point t0{};
+    const auto host = [&](const std::string &bytesIn, Clock::time_point at) {
+        for (const char c : bytesIn)
+            modem.receive(static_cast<unsigned char>(c), at);
+    };
+    modem.setHostPresent(true, t0);
+    host("ATS0=1\r", t0);
+    modem.tick(*modem.nextDeadline());
+    QVERIFY(modem.inCall());
+
+    const Clock::time_point end = t0 + 5s;
+    host(buildHostFrame('0', "ALL DONE\r\n"), end);
+    QVERIFY(!modem.inCall());
+    Clock::time_point noCarrier{};
+    for (const Chunk &chunk : modem.takeOutput())
+        if (chunk.bytes == "\r\nNO CARRIER\r\n")
+            noCarrier = chunk.notBefore;
+    QCOMPARE(noCarrier, end + std::chrono::duration_cast<Clock::duration>(settings.endToNoCarrier));
+    QCOMPARE(*modem.nextDeadline(),
+             noCarrier + std::chrono::duration_cast<Clock::duration>(settings.interval));
 }
 
 QTEST_APPLESS_MAIN(PortableCoreTest)

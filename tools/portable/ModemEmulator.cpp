@@ -221,10 +221,13 @@ void ModemEmulator::endCall(const std::string &outcome, Clock::time_point at,
     m_state = State::Idle;
     m_line.clear();
     m_plus = 0;
-    m_lastCallEnd = at;
+    // The interval to the next ring counts from the "NO CARRIER": a ring
+    // before it would reach a host that still thinks the call is up.
+    const Clock::time_point hungUp = at + toClock(noCarrierAfter.value_or(Seconds(0)));
+    m_lastCallEnd = hungUp;
     log("call ended: " + outcome);
     if (noCarrierAfter)
-        send("\r\nNO CARRIER\r\n", at + toClock(*noCarrierAfter));
+        send("\r\nNO CARRIER\r\n", hungUp);
 }
 
 void ModemEmulator::setHostPresent(bool present, Clock::time_point now)

@@ -4,13 +4,13 @@
 // it never echoes and always answers in words, whatever E, V and Q say.
 // Register S0 arms auto-answer: while it is non-zero, no call is up and the
 // host is there, the modem rings after the first-call delay (counted from
-// arming) and never sooner than the interval after the previous call, then
-// reports "CONNECT" and the portable greets with "Portable ready". Online,
-// every byte goes to the portable, except that "+++" between frames returns
-// to command mode, where "ATH0" ends the call. The call also ends when the
-// portable asks for it (after "ALL DONE" or "ERROR", or by fault), when the
-// host stays silent for the idle time-out, or when the host closes the line
-// (which is how a closed serial port drops DTR).
+// arming) and never sooner than the interval after the previous call's
+// "NO CARRIER", then reports "CONNECT" and the portable greets with
+// "Portable ready". Online, every byte goes to the portable, except that
+// "+++" between frames returns to command mode, where "ATH0" ends the call. The call also ends when
+// the portable asks for it (after "ALL DONE" or "ERROR", or by fault), when the host stays silent
+// for the idle time-out, or when the host closes the line (which is how a closed serial port drops
+// DTR).
 //
 // Time comes in from the caller, so the emulator can be driven by a real
 // clock or by a test. Output leaves as chunks with the earliest moment they
