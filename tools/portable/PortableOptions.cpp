@@ -65,7 +65,7 @@ const std::vector<OptionEntry> &entries()
          [](Options &o, const std::string &v) { return number(v, 0, 10000000, o.bitsPerSecond); }},
         {"first-call-delay", "S", "seconds from arming auto-answer to the first ring (default 2)",
          [](Options &o, const std::string &v) { return seconds(v, o.modem.firstCallDelay); }},
-        {"interval", "S", "seconds from the end of a call to the next ring (default 15)",
+        {"interval", "S", "seconds from a call's NO CARRIER to the next ring (default 15)",
          [](Options &o, const std::string &v) { return seconds(v, o.modem.interval); }},
         {"calls", "N", "exit after this many calls (default 0 = never)",
          [](Options &o, const std::string &v) { return number(v, 0, Big, o.calls); }},
