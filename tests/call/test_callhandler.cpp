@@ -4,8 +4,10 @@
 #include "Configuration.h"
 #include "FakeHost.h"
 #include "HostSession.h"
+#include "Portable.h"
 #include "ServerState.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -14,62 +16,13 @@ using namespace Tarvo::Testing;
 
 namespace {
 
-// A portable that acknowledges every host frame, refuses the announce of the
-// names in refuseDownload (three NAKs), answers EOT to requests for names in
-// missingUpload, and serves every other upload as an empty file.
-struct ScriptedPortable
-{
-    QStringList refuseDownload;
-    QStringList missingUpload;
-    bool answerModem = true;
-
-    void attach(FakeLine &line)
-    {
-        line.peer = [this, &line](const QByteArray &w) { answer(line, w); };
-    }
-
-    void answer(FakeLine &line, const QByteArray &w)
-    {
-        if (w.endsWith('\r') && w.startsWith("AT")) {
-            if (answerModem)
-                line.deliver("\r\nOK\r\n", 20);
-            return;
-        }
-        if (w.size() < 6 || w.at(0) != 2 || w.at(1) != 27)
-            return; // the host's own ACK/NAK bytes
-        const char type = w.at(2);
-        const QString body = QString::fromLatin1(w.mid(3, w.size() - 6));
-        const QString name = body.section(QLatin1Char('['), 0, 0);
-        if (type == 'L' && refuseDownload.contains(name)) {
-            line.deliver(QByteArray(1, 21), 20);
-            return;
-        }
-        if (type == 'U' && missingUpload.contains(name)) {
-            line.deliver(QByteArray(1, 4), 20);
-            return;
-        }
-        if (type == 'Y' && body.isEmpty()) {
-            line.deliver(QByteArray::fromHex("021b5a474703"), 20); // last, empty
-            return;
-        }
-        line.deliver(QByteArray(1, 6), 20);
-    }
-};
-
-// The message texts ("0" frames) the host wrote, in order.
-QStringList messages(const QByteArray &written)
+// The message texts the portable received, without their CR LFs.
+QStringList messages(const Portable &portable)
 {
     QStringList out;
-    for (qsizetype i = 0; i + 5 < written.size(); ++i) {
-        if (written.at(i) != 2 || written.at(i + 1) != 27)
-            continue;
-        const qsizetype end = written.indexOf(char(0xC1), i);
-        if (end < 0)
-            break;
-        if (written.at(i + 2) == '0')
-            out += QString::fromLatin1(written.mid(i + 3, end - i - 5)).trimmed();
-        i = end;
-    }
+    for (const QString &entry : portable.trace)
+        if (entry.startsWith(QLatin1String("0 ")))
+            out += entry.mid(2).trimmed();
     return out;
 }
 
@@ -89,13 +42,15 @@ class CallHandlerTest : public QObject
 {
     Q_OBJECT
 
+    // Every host file holds "data", which is also what every upload brings.
     struct Rig : FakeHost
     {
-        ScriptedPortable portable;
+        Portable portable{line};
 
         Rig()
         {
-            portable.attach(line);
+            portable.answerModem = true;
+            portable.source = "data";
             line.open(1, nullptr);
             state.PortOpened = true;
             state.AutoAnswerOn = true;
@@ -137,16 +92,20 @@ void CallHandlerTest::lineAssembly_data()
     QTest::addColumn<QString>("tip");
     QTest::addColumn<bool>("connected");
 
-    QTest::newRow("ring") << QByteArray("\r\nRING\r\n") << "RING\r\n" << "RING" << false;
-    QTest::newRow("empty line") << QByteArray("\r\n\r\n") << "\r\n" << "" << false;
-    QTest::newRow("connect with speed")
-        << QByteArray("\r\nCONNECT 9600\r\n") << "CONNECT 9600\r\n" << "CONNECT 9600" << true;
+    QTest::newRow("ring") << QByteArray("\r\nRING\r\n") << "RING\r\n"
+                          << "RING" << false;
+    QTest::newRow("empty line") << QByteArray("\r\n\r\n") << "\r\n"
+                                << "" << false;
+    QTest::newRow("connect with speed") << QByteArray("\r\nCONNECT 9600\r\n") << "CONNECT 9600\r\n"
+                                        << "CONNECT 9600" << true;
     QTest::newRow("lower-case connect is an ordinary line")
-        << QByteArray("\r\nconnect 9600\r\n") << "connect 9600\r\n" << "connect 9600" << false;
+        << QByteArray("\r\nconnect 9600\r\n") << "connect 9600\r\n"
+        << "connect 9600" << false;
     QTest::newRow("ring wins over connect")
-        << QByteArray("\r\nRING CONNECT\r\n") << "RING CONNECT\r\n" << "RING CONNECT" << false;
-    QTest::newRow("lone CR stays in the line")
-        << QByteArray("AB\rC\r\n") << "AB\rC\r\n" << "AB\rC" << false;
+        << QByteArray("\r\nRING CONNECT\r\n") << "RING CONNECT\r\n"
+        << "RING CONNECT" << false;
+    QTest::newRow("lone CR stays in the line") << QByteArray("AB\rC\r\n") << "AB\rC\r\n"
+                                               << "AB\rC" << false;
 }
 
 void CallHandlerTest::lineAssembly()
@@ -250,22 +209,21 @@ void CallHandlerTest::job()
         const QString name = QStringLiteral("D%1.TXT").arg(i);
         rig.config.DownloadList[i] = {name, hostFile(name, "data")};
         if (i == failingDownload)
-            rig.portable.refuseDownload += name;
+            rig.portable.rules += Rule{'L', i, i + 2, QByteArray(1, Byte::NAK)};
     }
     for (int i = 0; i < uploads; ++i) {
         const QString name = QStringLiteral("U%1.TXT").arg(i);
         rig.config.UploadList[i] = {name, m_dir.filePath(QStringLiteral("in-%1.txt").arg(i))};
         if (i == missingUpload)
-            rig.portable.missingUpload += name;
+            rig.portable.rules += Rule{'U', i, i, QByteArray(1, Byte::EOT)};
     }
     rig.config.deriveCounts();
 
     rig.receive("\r\nCONNECT 9600\r\n");
     rig.receive("Portable ready\r\n");
 
-    const QByteArray written = rig.line.written();
-    QCOMPARE(packetsOf(messages(written)), packets);
-    QCOMPARE(int(written.count("\x02\x1bU")), requests);
+    QCOMPARE(packetsOf(messages(rig.portable)), packets);
+    QCOMPARE(int(rig.portable.trace.filter(QRegularExpression("^U ")).size()), requests);
     QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
     QCOMPARE(rig.session.calls().jobsRun(), 1);
 }
@@ -297,10 +255,10 @@ void CallHandlerTest::errorOnlyWhileCarrierPresent()
     rig.config.JobType = UploadOnly;
     rig.config.UploadList[0] = {"GONE.TXT", m_dir.filePath("gone.txt")};
     rig.config.deriveCounts();
-    rig.portable.missingUpload += "GONE.TXT";
+    rig.portable.rules += Rule{'U', 0, 0, QByteArray(1, Byte::EOT)};
 
     rig.receive("Portable ready\r\n");
-    QCOMPARE(packetsOf(messages(rig.line.written())).contains("ERROR"), errorSent);
+    QCOMPARE(packetsOf(messages(rig.portable)).contains("ERROR"), errorSent);
     QVERIFY(!QFile::exists(m_dir.filePath("gone.txt")));
 }
 
@@ -326,7 +284,7 @@ void CallHandlerTest::secondGreetingRunsTheJobAgain()
     rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
     rig.receive("Portable ready\r\n");
     QCOMPARE(rig.session.calls().jobsRun(), 2);
-    QCOMPARE(packetsOf(messages(rig.line.written())), (QStringList{"ALL DONE", "ALL DONE"}));
+    QCOMPARE(packetsOf(messages(rig.portable)), (QStringList{"ALL DONE", "ALL DONE"}));
 }
 
 QTEST_GUILESS_MAIN(CallHandlerTest)

@@ -65,14 +65,17 @@ public:
     QList<Rule> rules;
     std::function<void(char type)> onFrame; // each good host frame, before the answer
     QStringList trace;
-    QByteArray source; // the file: what a download must send, what an upload gets
-    QByteArray zData;  // upload: travels in the closing "Z" frame
+    QByteArray source;        // the file: what a download must send, what an upload gets
+    QByteArray zData;         // upload: travels in the closing "Z" frame
+    bool answerModem = false; // AT commands get "OK", as the modem would
 
     int count(const QString &entry) const { return int(trace.count(entry)); }
 
 private:
     void onWrite(const QByteArray &bytes)
     {
+        if (answerModem && bytes.startsWith("AT"))
+            return m_line.deliver("\r\nOK\r\n", 20);
         if (bytes.size() == 1) { // the host's answer to the packet in flight
             trace += bytes[0] == Byte::ACK ? "ACK" : "NAK";
             m_position += bytes[0] == Byte::ACK ? std::exchange(m_inFlight, 0) : 0;
