@@ -25,59 +25,6 @@ using namespace Tarvo::Bench;
 
 namespace {
 
-// A portable on the fake line that serves one file in 100-byte frames and
-// can fall silent, hang up, or lose the line after some traffic.
-struct FaultyPortable
-{
-    QByteArray serve;
-    int silentAfterFrames = -1;
-    int hangupAfterBytes = -1;
-    int vanishAfterBytes = -1;
-
-    int frames = 0;
-    int offset = 0;
-    int inFlight = 0;
-    bool gone = false;
-
-    void answer(FakeLine &line, const QByteArray &w)
-    {
-        if (gone)
-            return;
-        if (w.size() == 1) { // the host's ACK or NAK for our last frame
-            if (w.at(0) == 6)
-                offset += inFlight;
-            inFlight = 0;
-            return;
-        }
-        if (w.size() < 6 || w.at(0) != 2)
-            return;
-        if (silentAfterFrames >= 0 && ++frames > silentAfterFrames)
-            return;
-        const char type = w.at(2);
-        const QByteArray body = w.mid(3, w.size() - 6);
-        if (type == 'U')
-            offset = body.mid(body.indexOf('[') + 1).chopped(1).toInt();
-        if (type == 'Y' && body.isEmpty()) {
-            if (hangupAfterBytes >= 0 && offset >= hangupAfterBytes) {
-                gone = true;
-                line.carrier = false;
-                line.deliver("\r\nNO CARRIER\r\n", 30);
-                return;
-            }
-            if (vanishAfterBytes >= 0 && offset >= vanishAfterBytes) {
-                gone = true;
-                line.vanish();
-                return;
-            }
-            const QByteArray chunk = serve.mid(offset, 100);
-            inFlight = int(chunk.size());
-            line.deliver(frame(chunk.isEmpty() ? 'Z' : 'D', escaped(chunk)), 30);
-            return;
-        }
-        line.deliver(QByteArray(1, 6), 20);
-    }
-};
-
 QByteArray digest(const QString &path)
 {
     QFile f(path);
@@ -96,20 +43,14 @@ class FaultTest : public QObject
 
     struct Rig : FakeHost
     {
-        FaultyPortable portable;
+        Portable portable{line};
 
         Rig()
         {
-            line.peer = [this](const QByteArray &w) {
-                if (w.startsWith("AT"))
-                    line.deliver("\r\nOK\r\n", 20);
-                else
-                    portable.answer(line, w);
-            };
+            portable.answerModem = true;
             config.ModemPort = 1;
             session.modem().InitializeModem();
         }
-
     };
 
     QTemporaryDir m_dir;
@@ -152,13 +93,19 @@ void FaultTest::uploadSurvivesFaults()
     rig.config.JobType = UploadOnly;
     rig.config.UploadList[0] = {"DATA.TXT", target};
     rig.config.deriveCounts();
-    rig.portable.serve = pattern(5000);
+    rig.portable.source = pattern(5000);
+    const QList<Rule> silence{{'Y', 10, 1 << 30, {}}}; // no answer from the tenth request on
     if (fault == "silent")
-        rig.portable.silentAfterFrames = 20;
-    else if (fault == "hangup")
-        rig.portable.hangupAfterBytes = 1200;
-    else
-        rig.portable.vanishAfterBytes = 1200;
+        rig.portable.rules = silence;
+    rig.portable.onFrame = [&](char type) {
+        if (fault == "silent" || type != 'Y' || rig.portable.count("Y") < 10)
+            return;
+        rig.portable.rules = silence;
+        if (fault == "vanish")
+            return rig.line.vanish();
+        rig.line.carrier = false;
+        rig.line.deliver("\r\nNO CARRIER\r\n", 30);
+    };
 
     rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
 
@@ -200,7 +147,8 @@ void FaultTest::silentPortableLeavesDownloadSourceAlone()
     rig.config.JobType = DownloadOnly;
     rig.config.DownloadList[0] = {"SOURCE.BIN", source};
     rig.config.deriveCounts();
-    rig.portable.silentAfterFrames = 6;
+    rig.portable.source = pattern(3000);
+    rig.portable.rules = {{'Y', 2, 1 << 30, {}}}; // the third block goes unanswered
 
     rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
 
