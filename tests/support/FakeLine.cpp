@@ -57,7 +57,7 @@ QByteArray FakeLine::written() const
     return all;
 }
 
-bool FakeLine::open(int port, QString *error)
+bool FakeLine::open(int, QString *error)
 {
     ++opens;
     if (openFails || m_open) {
@@ -69,7 +69,6 @@ bool FakeLine::open(int port, QString *error)
     m_failed = false;
     m_failure.clear();
     m_pending.clear();
-    openedPort = port;
     return true;
 }
 
@@ -112,12 +111,6 @@ QByteArray FakeLine::read()
     return all;
 }
 
-void FakeLine::setMode(Mode mode)
-{
-    m_mode = mode;
-    modeChanges.push_back(mode);
-}
-
 void RecordingReporter::AppendStatus(const QString &text, std::uint32_t colour)
 {
     pane += Entry{text, colour};
@@ -128,7 +121,6 @@ void RecordingReporter::AppendStatus(const QString &text, std::uint32_t colour)
 void RecordingReporter::ClearStatus()
 {
     pane.clear();
-    ++clears;
 }
 
 QString RecordingReporter::paneText() const
@@ -151,7 +143,7 @@ QString RecordingReporter::redText() const
 bool ScriptedPrompter::askYesNo(const QString &question)
 {
     questions += question;
-    return answers.isEmpty() ? defaultAnswer : answers.takeFirst();
+    return answers.isEmpty() || answers.takeFirst();
 }
 
 } // namespace Tarvo::Testing

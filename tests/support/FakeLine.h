@@ -28,7 +28,11 @@ class VirtualClock final : public Waiter
 {
 public:
     void processEvents() override;
-    void sleepMs(int ms) override { m_now += ms; ++m_sleeps; }
+    void sleepMs(int ms) override
+    {
+        m_now += ms;
+        ++m_sleeps;
+    }
 
     qint64 now() const { return m_now; }
     int sleeps() const { return m_sleeps; }
@@ -59,11 +63,10 @@ public:
     // The device disappears: reads and writes fail from now on.
     void vanish(const QString &error = QStringLiteral("Input/output error"));
 
-    QByteArray written() const;       // all writes, concatenated
-    QList<QByteArray> writes;         // each write on its own
+    QByteArray written() const; // all writes, concatenated
+    QList<QByteArray> writes;   // each write on its own
     QByteArray pending() const { return m_pending; }
-    std::vector<Mode> modeChanges;    // every setMode, in order
-    std::vector<bool> dtrChanges;     // every setDtr, in order
+    std::vector<bool> dtrChanges; // every setDtr, in order
 
     // Knobs for the tests.
     bool openFails = false;
@@ -72,7 +75,6 @@ public:
     bool carrier = false;
     int opens = 0;
     int closes = 0;
-    int openedPort = 0;
 
     // SerialLine
     bool open(int port, QString *error) override;
@@ -83,7 +85,7 @@ public:
     bool hasModemLines() const override { return modemLines; }
     bool write(const QByteArray &bytes) override;
     QByteArray read() override;
-    void setMode(Mode mode) override;
+    void setMode(Mode mode) override { m_mode = mode; }
     Mode mode() const override { return m_mode; }
     bool failed() const override { return m_failed; }
     QString failure() const override { return m_failure; }
@@ -119,19 +121,22 @@ public:
 
     void AppendStatus(const QString &text, std::uint32_t colour = ColourBlue) override;
     void ClearStatus() override;
-    void WriteLog(const QString &text) override { log += text; logOnly += text; }
+    void WriteLog(const QString &text) override
+    {
+        log += text;
+        logOnly += text;
+    }
     void SetTrayTip(const QString &state) override { tips += state; }
 
-    QString paneText() const;           // what the pane shows now
-    QString redText() const;            // all red text since the start
+    QString paneText() const; // what the pane shows now
+    QString redText() const;  // all red text since the start
     QString tip() const { return tips.isEmpty() ? QString() : tips.last(); }
 
-    QList<Entry> pane;     // entries since the last clear
-    QList<Entry> history;  // every entry, never cleared
-    QString log;           // everything that reached the log
-    QStringList logOnly;   // WriteLog calls made directly
+    QList<Entry> pane;    // entries since the last clear
+    QList<Entry> history; // every entry, never cleared
+    QString log;          // everything that reached the log
+    QStringList logOnly;  // WriteLog calls made directly
     QStringList tips;
-    int clears = 0;
 };
 
 // Answers questions from a script and records everything asked.
@@ -143,8 +148,7 @@ public:
     void warn(const QString &text) override { warnings += text; }
     void beep() override { ++beeps; }
 
-    QList<bool> answers;       // consumed in order
-    bool defaultAnswer = true; // when the script is used up
+    QList<bool> answers; // consumed in order; Yes when used up
     QStringList questions;
     QStringList informs;
     QStringList warnings;
@@ -158,19 +162,13 @@ public:
     void setStartStopEnabled(bool enabled) override { startStopEnabled = enabled; }
     void setCloseCaption(const QString &caption) override { close = caption; }
     void setSettingsEnabled(bool enabled) override { settingsEnabled = enabled; }
-    void setBusy(bool on) override
-    {
-        busy = on;
-        if (on)
-            ++busyCount;
-    }
+    void setBusy(bool on) override { busy = on; }
 
     QString startStop = QStringLiteral("Start");
     QString close = QStringLiteral("Exit");
     bool startStopEnabled = true;
     bool settingsEnabled = true;
     bool busy = false;
-    int busyCount = 0;
 };
 
 } // namespace Tarvo::Testing
