@@ -4,8 +4,8 @@
 
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTimer>
 #include <QTest>
+#include <QTimer>
 
 using namespace Tarvo;
 using namespace Tarvo::Bench;
@@ -34,56 +34,41 @@ class EndToEndTest : public QObject
     Q_OBJECT
 
 private slots:
-    void downloadJob();
-    void uploadOverExistingFile();
+    void twoCallsBothWays();
     void secondDownloadFailsEndsTheJob();
-    void twoCallsInARow();
     void portVanishesDuringTransfer();
 };
 
-void EndToEndTest::downloadJob()
+void EndToEndTest::twoCallsBothWays()
 {
     PortableRig rig;
     const QByteArray binary = allByteValues(3);
     const QByteArray notes = text(300, 1);
+    const QByteArray fresh = allByteValues(2) + text(1000, 3);
     PortableRig::writeFile(rig.hostPath("all.bin"), binary);
     PortableRig::writeFile(rig.hostPath("notes.txt"), notes);
-    rig.config.JobType = DownloadOnly;
+    PortableRig::writeFile(rig.portableFile("ORDERS.TXT"), fresh);
+    PortableRig::writeFile(rig.hostPath("orders.txt"), "old orders");
+    rig.config.JobType = DownloadAndUpload;
     rig.config.DownloadList[0] = {"ALL.BIN", rig.hostPath("all.bin")};
     rig.config.DownloadList[1] = {"Notes.txt", rig.hostPath("notes.txt")};
+    rig.config.UploadList[0] = {"ORDERS.TXT", rig.hostPath("orders.txt")};
     rig.config.deriveCounts();
 
-    QVERIFY(rig.startPortable({}));
+    QVERIFY(rig.startPortable({.calls = 2}));
     QVERIFY(rig.startHost());
-    QVERIFY(rig.waitForCalls(1, 60000));
+    QVERIFY(rig.waitForCalls(2, 90000));
 
     QCOMPARE(PortableRig::readFile(rig.receivedFile("ALL.BIN")), binary);
     QCOMPARE(PortableRig::readFile(rig.receivedFile("Notes.txt")), notes);
     QCOMPARE(PortableRig::readFile(rig.hostPath("all.bin")), binary);
-    QVERIFY2(rig.reporter.failures().isEmpty(), qPrintable(rig.reporter.failures()));
-    QVERIFY(rig.log.contains("Portable ready"));
-    QVERIFY(rig.log.contains("NO CARRIER"));
-    QVERIFY(!rig.state.Connected);
-    QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
-}
-
-void EndToEndTest::uploadOverExistingFile()
-{
-    PortableRig rig;
-    const QByteArray fresh = allByteValues(2) + text(1000, 3);
-    PortableRig::writeFile(rig.portableFile("ORDERS.TXT"), fresh);
-    PortableRig::writeFile(rig.hostPath("orders.txt"), "old orders");
-    rig.config.JobType = UploadOnly;
-    rig.config.UploadList[0] = {"ORDERS.TXT", rig.hostPath("orders.txt")};
-    rig.config.deriveCounts();
-
-    QVERIFY(rig.startPortable({}));
-    QVERIFY(rig.startHost());
-    QVERIFY(rig.waitForCalls(1, 60000));
-
     QCOMPARE(PortableRig::readFile(rig.hostPath("orders.txt")), fresh);
     QVERIFY(!QFile::exists(rig.hostPath("orders.BAK")));
     QVERIFY2(rig.reporter.failures().isEmpty(), qPrintable(rig.reporter.failures()));
+    QCOMPARE(rig.log.count("Portable ready"), 2);
+    QCOMPARE(rig.log.count("NO CARRIER"), 2);
+    QCOMPARE(rig.log.count("Waiting call ..."), 3); // the start and two re-arms
+    QVERIFY(!rig.state.Connected);
     QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
 }
 
@@ -108,28 +93,6 @@ void EndToEndTest::secondDownloadFailsEndsTheJob()
     QVERIFY(rig.reporter.failures().contains("Download failed"));
     QVERIFY(!rig.log.contains("Upload U.TXT"));
     QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
-}
-
-void EndToEndTest::twoCallsInARow()
-{
-    PortableRig rig;
-    PortableRig::writeFile(rig.hostPath("p.txt"), text(500, 5));
-    PortableRig::writeFile(rig.portableFile("S.TXT"), text(700, 9));
-    rig.config.JobType = DownloadAndUpload;
-    rig.config.DownloadList[0] = {"P.TXT", rig.hostPath("p.txt")};
-    rig.config.UploadList[0] = {"S.TXT", rig.hostPath("s.txt")};
-    rig.config.deriveCounts();
-
-    QVERIFY(rig.startPortable({.calls = 2}));
-    QVERIFY(rig.startHost());
-    QVERIFY(rig.waitForCalls(2, 90000));
-
-    QCOMPARE(rig.log.count("Portable ready"), 2);
-    QCOMPARE(rig.log.count("NO CARRIER"), 2);
-    QCOMPARE(rig.log.count("Waiting call ..."), 3); // the start and two re-arms
-    QCOMPARE(PortableRig::readFile(rig.receivedFile("P.TXT")), text(500, 5));
-    QCOMPARE(PortableRig::readFile(rig.hostPath("s.txt")), text(700, 9));
-    QVERIFY2(rig.reporter.failures().isEmpty(), qPrintable(rig.reporter.failures()));
 }
 
 void EndToEndTest::portVanishesDuringTransfer()
