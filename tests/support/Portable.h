@@ -1,7 +1,7 @@
 // A scripted portable on the fake line, and the rig the protocol tests share.
 //
-// The portable builds and checks frames with its own code, not the host's, so
-// that the two check each other. Both directions follow `source` in 120-byte
+// The portable builds and checks frames with the simulator's code, not the
+// host's, so that the two check each other. Both directions follow `source` in 120-byte
 // steps from the offset of the last announce or request: a download's blocks
 // must match it, an upload is served from it. A rule answers the first..last
 // occurrence (from 0) of a frame type with fixed bytes: NAK, EOT, a broken
@@ -24,28 +24,9 @@ namespace Tarvo::Testing {
 
 // A frame as the portable sends it; fromHost gives the one it expects from
 // the host, which adds 193 into the checksum and ends with 193, not ETX.
-inline QByteArray frame(char type, const QByteArray &body, bool fromHost = false)
-{
-    const QByteArray counted = QByteArray("\x1b") + type + body;
-    int sum = int(counted.size()) + (fromHost ? 193 : 0);
-    for (char c : counted)
-        sum += quint8(c);
-    return '\x02' + counted + char(64 + sum % 256 / 16) + char(64 + sum % 16) +
-           (fromHost ? '\xc1' : '\x03');
-}
-
-inline QByteArray escaped(const QByteArray &raw)
-{
-    QByteArray out;
-    for (char c : raw) {
-        const int b = quint8(c);
-        if (b == 92 || b < 32 || (b >= 160 && b != 220))
-            out.append('\\').append(char(b == 92 ? 92 : b < 32 ? b + 128 : b - 128));
-        else
-            out += c;
-    }
-    return out;
-}
+QByteArray frame(char type, const QByteArray &body, bool fromHost = false);
+// File data escaped as it travels inside a frame.
+QByteArray escaped(const QByteArray &raw);
 
 struct Rule
 {
