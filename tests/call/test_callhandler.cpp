@@ -73,8 +73,6 @@ class CallHandlerTest : public QObject
 private slots:
     void lineAssembly_data();
     void lineAssembly();
-    void onlyCrLfIsNotALine();
-    void connectKeepsPaneAndSetsConnected();
     void noCarrierRearmsAutoAnswer();
     void noiseCannotGrowTheBuffer();
     void job_data();
@@ -89,58 +87,41 @@ void CallHandlerTest::lineAssembly_data()
 {
     QTest::addColumn<QByteArray>("received");
     QTest::addColumn<QString>("pane");
-    QTest::addColumn<QString>("tip");
+    QTest::addColumn<QStringList>("tips");
     QTest::addColumn<bool>("connected");
+    QTest::addColumn<QByteArray>("left"); // in the line buffer afterwards
 
-    QTest::newRow("ring") << QByteArray("\r\nRING\r\n") << "RING\r\n"
-                          << "RING" << false;
-    QTest::newRow("empty line") << QByteArray("\r\n\r\n") << "\r\n"
-                                << "" << false;
-    QTest::newRow("connect with speed") << QByteArray("\r\nCONNECT 9600\r\n") << "CONNECT 9600\r\n"
-                                        << "CONNECT 9600" << true;
-    QTest::newRow("lower-case connect is an ordinary line")
-        << QByteArray("\r\nconnect 9600\r\n") << "connect 9600\r\n"
-        << "connect 9600" << false;
-    QTest::newRow("ring wins over connect")
-        << QByteArray("\r\nRING CONNECT\r\n") << "RING CONNECT\r\n"
-        << "RING CONNECT" << false;
-    QTest::newRow("lone CR stays in the line") << QByteArray("AB\rC\r\n") << "AB\rC\r\n"
-                                               << "AB\rC" << false;
+    const auto row = [](const char *name, const QByteArray &received, const char *pane,
+                        const QStringList &tips, bool connected, const QByteArray &left = {}) {
+        QTest::newRow(name) << received << QString(pane) << tips << connected << left;
+    };
+    row("ring", "\r\nRING\r\n", "RING\r\n", {"RING"}, false);
+    row("empty line", "\r\n\r\n", "\r\n", {""}, false);
+    row("only CR LF is no line yet", "\r\n", "", {}, false, "\r\n");
+    row("connect keeps the ring shown", "\r\nRING\r\n\r\nCONNECT 9600\r\n",
+        "RING\r\nCONNECT 9600\r\n", {"RING", "CONNECT 9600"}, true);
+    row("lower-case connect is an ordinary line", "\r\nconnect 9600\r\n", "connect 9600\r\n",
+        {"connect 9600"}, false);
+    row("ring wins over connect", "\r\nRING CONNECT\r\n", "RING CONNECT\r\n", {"RING CONNECT"},
+        false);
+    row("lone CR stays in the line", "AB\rC\r\n", "AB\rC\r\n", {"AB\rC"}, false);
 }
 
 void CallHandlerTest::lineAssembly()
 {
     QFETCH(QByteArray, received);
     QFETCH(QString, pane);
-    QFETCH(QString, tip);
+    QFETCH(QStringList, tips);
     QFETCH(bool, connected);
+    QFETCH(QByteArray, left);
 
     Rig rig;
     rig.receive(received);
     QCOMPARE(rig.reporter.paneText(), pane);
-    QCOMPARE(rig.reporter.tips, QStringList{tip});
+    QCOMPARE(rig.reporter.tips, tips);
     QCOMPARE(rig.state.Connected, connected);
-    QVERIFY(rig.state.LineBuffer.isEmpty());
+    QCOMPARE(rig.state.LineBuffer, left);
     QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
-}
-
-void CallHandlerTest::onlyCrLfIsNotALine()
-{
-    Rig rig;
-    rig.receive("\r\n");
-    QCOMPARE(rig.reporter.history.size(), 0);
-    QCOMPARE(rig.state.LineBuffer, QByteArray("\r\n"));
-    rig.receive("RING\r\n");
-    QCOMPARE(rig.reporter.tips, QStringList{"RING"});
-}
-
-void CallHandlerTest::connectKeepsPaneAndSetsConnected()
-{
-    Rig rig;
-    rig.receive("\r\nRING\r\n\r\nCONNECT 9600\r\n");
-    QCOMPARE(rig.reporter.paneText(), QString("RING\r\nCONNECT 9600\r\n"));
-    QCOMPARE(rig.reporter.tip(), QString("CONNECT 9600"));
-    QVERIFY(rig.state.Connected);
 }
 
 void CallHandlerTest::noCarrierRearmsAutoAnswer()
