@@ -1,5 +1,4 @@
-// The one check of the fuzz targets: a broken invariant aborts with its
-// reason, so libFuzzer keeps the input that broke it.
+// A broken invariant aborts with its reason, so libFuzzer keeps the input.
 #pragma once
 
 #include <cstdio>
