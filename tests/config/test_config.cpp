@@ -1,7 +1,5 @@
-// The configuration: where the store lives, all 34 values travelling
-// unchanged, odd stored numbers, the derived list counts, host paths taken
-// apart with either separator; then the windows on a real INI store with the
-// entry dialogs and message boxes scripted, and the About box's title line.
+// The store, path helpers and proposed portable names; then the window on a
+// real INI store with the entry editor and message boxes scripted; the About box.
 #include "EntryEditor.h"
 #include "FakeLine.h"
 #include "FileChooser.h"
@@ -26,23 +24,14 @@ namespace {
 const QString NoDownloads = QStringLiteral("No download file has been defined. Please add files.");
 const QString NoUploads = QStringLiteral("No upload file has been defined. Please add files.");
 
-// Every Browse picks the same host file.
-struct OneFileChooser final : FileChooser
+// Browse always picks `chosen`; an upload Add or Edit is accepted as "H", a download one cancelled.
+struct ScriptedUser final : FileChooser, EntryEditor
 {
     QString chosen;
     QString chooseOpenFile(QWidget *, const FileRequest &) override { return chosen; }
     QString chooseSaveFile(QWidget *, const FileRequest &) override { return chosen; }
-};
-
-// Every Add or Edit on the upload page is accepted as "H"; downloads are cancelled.
-struct AcceptingEditor final : EntryEditor
-{
     void editDownload(QWidget *, DownloadEditHandOver &) override {}
-    void editUpload(QWidget *, UploadEditHandOver &h) override
-    {
-        h.UploadEditEntry.Name = QStringLiteral("H");
-        h.UploadEditAccepted = true;
-    }
+    void editUpload(QWidget *, UploadEditHandOver &h) override { h = {{"H", {}}, true}; }
 };
 } // namespace
 
@@ -53,30 +42,31 @@ class TestConfig : public QObject
     QTemporaryDir m_dir;
     QString m_ini;
     Configuration m_model;
-    Testing::ScriptedPrompter m_prompter;
-    AcceptingEditor m_editor;
+    Testing::ScriptedPrompter m_prompter; // answers Yes to every Remove question
+    ScriptedUser m_user;
     std::unique_ptr<SettingsStore> m_store;
     std::unique_ptr<frmMain> w;
 
-    void store(const QString &key, const QString &value)
-    {
-        QSettings(m_ini, QSettings::IniFormat).setValue(key, value);
-    }
     QString stored(const QString &key) const
     {
         return QSettings(m_ini, QSettings::IniFormat).value(key).toString();
     }
-    // Names the first slots of a list "A", "B", ...
-    void storeNames(const QString &prefix, int count)
+    // Opens the window on a store whose lists start with `downloads` and
+    // `uploads` slots named "A", "B", ..., plus the given keys.
+    void open(int downloads, int uploads, const QMap<QString, QString> &keys = {})
     {
-        for (int i = 0; i < count; ++i)
-            store(prefix + QString::number(i + 1) + "/Name", QString(QChar('A' + i)));
-    }
-    void open()
-    {
+        {
+            QSettings s(m_ini, QSettings::IniFormat);
+            for (int i = 0; i < downloads; ++i)
+                s.setValue(QString("Dnld%1/Name").arg(i + 1), QString(QChar('A' + i)));
+            for (int i = 0; i < uploads; ++i)
+                s.setValue(QString("File%1/Name").arg(i + 1), QString(QChar('A' + i)));
+            for (auto k = keys.begin(); k != keys.end(); ++k)
+                s.setValue(k.key(), k.value());
+        }
         w.reset();
         m_store = std::make_unique<SettingsStore>(m_ini);
-        w = std::make_unique<frmMain>(m_model, *m_store, m_prompter, m_editor);
+        w = std::make_unique<frmMain>(m_model, *m_store, m_prompter, m_user);
     }
     template <typename T = QWidget> T *ctl(const QString &name) { return w->findChild<T *>(name); }
     void click(const QString &name) { ctl<QPushButton>(name)->click(); }
@@ -91,19 +81,12 @@ private slots:
     }
 
     // Runs first: Qt fixes the per-user folder when the first QSettings is made.
-    void platformStoreLivesUnderXdgConfigHome()
+    // An empty store loads as the defaults over whatever the model held; then
+    // all 34 values, blanks and stale slots behind a gap included, come back
+    // from Tarvo/Tarvo.conf, and the counts stop at the gap.
+    void storeRoundTripAndDerivedCounts()
     {
         qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
-        Configuration m;
-        m.DownloadList[0].OpenFrom = QStringLiteral("/data/inv.csv");
-        SettingsStore().SaveSettings(m);
-        const QSettings file(m_dir.filePath(QStringLiteral("Tarvo/Tarvo.conf")),
-                             QSettings::IniFormat);
-        QCOMPARE(file.value("Dnld1/Open From").toString(), QStringLiteral("/data/inv.csv"));
-    }
-
-    void roundTripKeepsAll34Values()
-    {
         Configuration saved;
         saved.ModemPort = 3;
         saved.JobType = 1;
@@ -111,58 +94,21 @@ private slots:
             saved.DownloadList[i] = {QString(" D%1 x ").arg(i), QString("/d %1").arg(i)};
             saved.UploadList[i] = {QString("U%1").arg(i), QString(" /u%1 ").arg(i)};
         }
-        saved.DownloadList[4] = {}; // a gap with stale entries behind it
-        SettingsStore(m_ini).SaveSettings(saved);
-        Configuration loaded;
-        SettingsStore(m_ini).LoadSettings(loaded);
+        saved.DownloadList[4] = {};
+        saved.UploadList[0].Name = QStringLiteral(" "); // a blank name still counts
+        Configuration loaded = saved, defaults;
+        defaults.ModemPort = 1;
+        defaults.JobType = DownloadAndUpload;
+        SettingsStore().LoadSettings(loaded);
+        QVERIFY(loaded == defaults);
+        SettingsStore().SaveSettings(saved);
+        SettingsStore().LoadSettings(loaded);
         QVERIFY(loaded == saved);
-        QCOMPARE(QSettings(m_ini, QSettings::IniFormat).allKeys().size(), 34);
-    }
-
-    void storedNumbers_data()
-    {
-        QTest::addColumn<QStringList>("stored"); // port, job; "-": key missing
-        QTest::addColumn<int>("port");
-        QTest::addColumn<int>("job");
-        QTest::newRow("missing") << QStringList{"-", "-"} << 1 << 2;
-        QTest::newRow("plain, blanks") << QStringList{" 4 ", "0"} << 4 << 0;
-        QTest::newRow("out of range kept") << QStringList{"7", "-1"} << 7 << -1;
-        QTest::newRow("not numbers") << QStringList{"abc", "1.5"} << 1 << 2;
-        QTest::newRow("beyond 16 bits") << QStringList{"99999", "-40000"} << 1 << 2;
-    }
-
-    void storedNumbers()
-    {
-        QFETCH(QStringList, stored);
-        for (int i = 0; i < 2; ++i)
-            if (stored[i] != "-")
-                store(i ? "Settings/Job" : "Settings/Modem Port", stored[i]);
-        Configuration m;
-        m.DownloadList[0].Name = QStringLiteral("overwritten");
-        SettingsStore(m_ini).LoadSettings(m);
-        QTEST(int(m.ModemPort), "port");
-        QTEST(int(m.JobType), "job");
-        QVERIFY(m.DownloadList[0].Name.isEmpty());
-    }
-
-    void derivedCounts_data()
-    {
-        QTest::addColumn<QStringList>("names");
-        QTest::addColumn<int>("count");
-        QTest::newRow("gap ends the list") << QStringList{"A", "", "C"} << 1;
-        QTest::newRow("blank name counts") << QStringList{" ", "B"} << 2;
-        QTest::newRow("all eight") << QStringList{"1", "2", "3", "4", "5", "6", "7", "8"} << 8;
-    }
-
-    void derivedCounts()
-    {
-        QFETCH(QStringList, names);
-        Configuration m;
-        for (int i = 0; i < names.size(); ++i)
-            m.UploadList[i].Name = m.DownloadList[i].Name = names[i];
-        m.deriveCounts();
-        QTEST(int(m.DownloadCount), "count");
-        QTEST(int(m.UploadCount), "count");
+        const QSettings file(m_dir.filePath("Tarvo/Tarvo.conf"), QSettings::IniFormat);
+        QCOMPARE(file.allKeys().size(), 34);
+        loaded.deriveCounts();
+        QCOMPARE(int(loaded.DownloadCount), 4);
+        QCOMPARE(int(loaded.UploadCount), 8);
     }
 
     void pathParts_data()
@@ -193,27 +139,21 @@ private slots:
 
     void canOpenFile_data()
     {
-        QTest::addColumn<QString>("path"); // "@" is the temporary folder
-        QTest::addColumn<bool>("opens");
-        QTest::addColumn<QString>("described"); // part of the failure text
-        QTest::newRow("readable") << "@/host.txt" << true << "";
-        QTest::newRow("missing") << "@/none.txt" << false << "No such file";
-        QTest::newRow("empty path") << "" << false << "";
-        QTest::newRow("folder") << "@" << false << "";
+        // path ("@" is the temporary folder), part of the warning ("": opens quietly)
+        QTest::addColumn<QStringList>("row");
+        QTest::newRow("readable") << QStringList{"@/host.txt", ""};
+        QTest::newRow("missing") << QStringList{"@/none.txt", "No such file"};
+        QTest::newRow("empty path") << QStringList{"", "No file name"};
+        QTest::newRow("folder") << QStringList{"@", "directory"};
     }
 
     void canOpenFile()
     {
-        QFETCH(QString, path);
-        QFETCH(bool, opens);
-        QFETCH(QString, described);
-        QFile(m_dir.filePath(QStringLiteral("host.txt"))).open(QIODevice::WriteOnly);
-        Testing::ScriptedPrompter prompter;
-        QCOMPARE(CanOpenFile(path.replace('@', m_dir.path()), prompter), opens);
-        QCOMPARE(prompter.warnings.size(), opens ? 0 : 1);
-        const QString shown = prompter.warnings.value(0);
-        QVERIFY2(opens || (!shown.trimmed().isEmpty() && shown.contains(described)),
-                 qPrintable(shown));
+        QFETCH(QStringList, row);
+        QFile(m_dir.filePath("host.txt")).open(QIODevice::WriteOnly);
+        QCOMPARE(CanOpenFile(row[0].replace('@', m_dir.path()), m_prompter), row[1].isEmpty());
+        QCOMPARE(m_prompter.warnings.size(), row[1].isEmpty() ? 0 : 1);
+        QVERIFY2(m_prompter.warnings.value(0).contains(row[1]), qPrintable(row[1]));
     }
 
     void proposedPortableName_data()
@@ -222,17 +162,15 @@ private slots:
         QTest::newRow("long base") << QStringList{"/data/Inventories.csv", "", "Inventor.csv"};
         QTest::newRow("two dots") << QStringList{"/data/Orders.backup.txt", "", "Orders.bac"};
         QTest::newRow("no dot") << QStringList{"/data/README_FIRST", "", "README_F"};
-        QTest::newRow("typed name kept")
-            << QStringList{"/data/Inventories.csv", "VeryLongName.text", "VeryLongName.text"};
+        QTest::newRow("typed kept") << QStringList{"/data/Inventories.csv", "Inv.text", "Inv.text"};
     }
 
     void proposedPortableName()
     {
         QFETCH(QStringList, row);
         DownloadEditHandOver handOver;
-        OneFileChooser chooser;
-        chooser.chosen = row[0];
-        frmDnldEdit dialog(handOver, chooser, m_prompter);
+        m_user.chosen = row[0];
+        frmDnldEdit dialog(handOver, m_user, m_prompter);
         auto *name = dialog.findChild<QLineEdit *>(QStringLiteral("txtName"));
         name->setText(row[1]);
         dialog.findChild<QPushButton *>(QStringLiteral("cmdBrowse"))->click();
@@ -240,55 +178,55 @@ private slots:
     }
 
     // A port or job the drop-downs cannot show opens as the default, and OK
-    // stores that valid value again.
-    void badStoredNumbersAreRepairedByOk()
+    // stores a valid value again. Without a Ports group COMn is the default device.
+    void storedNumbersOpenSafely_data()
     {
-        store("Settings/Modem Port", "7");
-        store("Settings/Job", "-1");
-        storeNames("Dnld", 1);
-        storeNames("File", 1);
-        open();
-        QVERIFY(!SettingsAccepted);
-        QCOMPARE(ctl<QComboBox>("cboModemPort")->currentIndex(), 0);
-        QCOMPARE(ctl<QComboBox>("cboResponsibility")->currentIndex(), int(DownloadAndUpload));
-        click("cmdOK");
-        QVERIFY(SettingsAccepted);
-        QCOMPARE(stored("Settings/Modem Port"), QStringLiteral("1"));
-        QCOMPARE(stored("Settings/Job"), QStringLiteral("2"));
+        QTest::addColumn<QStringList>("inStore"); // port, job
+        QTest::addColumn<int>("port");            // shown, and saved by OK
+        QTest::addColumn<int>("job");
+        QTest::newRow("blanks around") << QStringList{" 4 ", " 0"} << 4 << 0;
+        QTest::newRow("out of range") << QStringList{"7", "-1"} << 1 << 2;
+        QTest::newRow("not numbers") << QStringList{"abc", "1.5"} << 1 << 2;
+        QTest::newRow("beyond 16 bits") << QStringList{"65538", "65536"} << 1 << 2;
     }
 
-    void removeFirstOfThreeShiftsSlotsAndClearsTheLast()
+    void storedNumbersOpenSafely()
     {
-        storeNames("Dnld", 3);
-        open();
+        QFETCH(QStringList, inStore);
+        QFETCH(int, port);
+        QFETCH(int, job);
+        open(1, 1, {{"Settings/Modem Port", inStore[0]}, {"Settings/Job", inStore[1]}});
+        QCOMPARE(ctl<QComboBox>("cboModemPort")->currentIndex(), port - 1);
+        QCOMPARE(ctl<QComboBox>("cboResponsibility")->currentIndex(), job);
+        QCOMPARE(ctl<QLabel>("lblPortDevice")->text(), SettingsStore::defaultPortDevice(port));
+        click("cmdOK");
+        QCOMPARE(stored("Settings/Modem Port"), QString::number(port));
+        QCOMPARE(stored("Settings/Job"), QString::number(job));
+    }
+
+    // Remove of the first of three shifts the slots up and clears the last;
+    // Add stops at eight and comes back after a Remove.
+    void removeShiftsTheSlotsAndAddStopsAtEight()
+    {
+        open(3, 7);
         ctl<QListWidget>("ListDnlds")->setCurrentRow(0);
-        m_prompter.answers = {true};
         click("cmdRmvDnldFile");
         QCOMPARE(m_prompter.questions, QStringList{"Remove A from list?"});
         QCOMPARE(int(m_model.DownloadCount), 2);
         QCOMPARE(ctl<QListWidget>("ListDnlds")->item(0)->text(), QStringLiteral("B"));
-        const QStringList left{"B", "C", ""};
-        for (int i = 0; i < 3; ++i)
-            QCOMPARE(m_model.DownloadList[i].Name, left[i]);
-    }
-
-    void addDisabledAtEightAndEnabledAfterRemove()
-    {
-        storeNames("File", 7);
-        open();
-        QVERIFY(ctl("cmdAddUpldFile")->isEnabled());
+        QCOMPARE(m_model.DownloadList[1].Name, QStringLiteral("C"));
+        QCOMPARE(m_model.DownloadList[2], DownloadEntry{});
         click("cmdAddUpldFile");
         QCOMPARE(int(m_model.UploadCount), 8);
         QCOMPARE(m_model.UploadList[7].Name, QStringLiteral("H"));
         QVERIFY(!ctl("cmdAddUpldFile")->isEnabled());
         ctl<QListWidget>("ListUplds")->setCurrentRow(1);
-        m_prompter.answers = {true};
         click("cmdRmvUpldFile");
         QVERIFY(ctl("cmdAddUpldFile")->isEnabled());
     }
 
     // A refused OK keeps the new job in memory but stores nothing; the port
-    // is taken only once the lists pass.
+    // (Com3, mapped by the Ports group) is taken only once the lists pass.
     void okChecksTheListsTheJobNeeds_data()
     {
         QTest::addColumn<int>("job");
@@ -309,11 +247,9 @@ private slots:
         QFETCH(int, downloads);
         QFETCH(int, uploads);
         QFETCH(QString, message);
-        storeNames("Dnld", downloads);
-        storeNames("File", uploads);
-        store("Settings/Job", "2");
-        open();
+        open(downloads, uploads, {{"Ports/COM3", "/dev/ttyUSB7"}});
         ctl<QComboBox>("cboModemPort")->setCurrentIndex(2);
+        QCOMPARE(ctl<QLabel>("lblPortDevice")->text(), QStringLiteral("/dev/ttyUSB7"));
         ctl<QComboBox>("cboResponsibility")->setCurrentIndex(job);
         click("cmdOK");
         QCOMPARE(int(m_model.JobType), job);
@@ -321,14 +257,12 @@ private slots:
         QCOMPARE(m_prompter.informs, message.isEmpty() ? QStringList{} : QStringList{message});
         QCOMPARE(SettingsAccepted, message.isEmpty());
         QCOMPARE(int(m_model.ModemPort), message.isEmpty() ? 3 : 1);
-        QCOMPARE(stored("Settings/Job"), message.isEmpty() ? QString::number(job) : "2");
+        QCOMPARE(stored("Settings/Job"), message.isEmpty() ? QString::number(job) : QString());
     }
 
     void aboutTitleLine()
     {
-        frmAbout about;
-        QCOMPARE(about.findChild<QLabel *>(QStringLiteral("lblTitle"))->text(),
-                 QStringLiteral("Tarvo Version 2.1.0"));
+        QCOMPARE(frmAbout().findChild<QLabel *>("lblTitle")->text(), "Tarvo Version 2.1.0");
     }
 };
 
