@@ -33,14 +33,6 @@ struct Rig
         };
     }
 
-    // Brings the server into the waiting state and forgets what that took.
-    void startWaiting()
-    {
-        modem.InitializeModem();
-        line.writes.clear();
-        reporter.ClearStatus();
-    }
-
     VirtualClock clock;
     FakeLine line{clock};
     LineWait wait{line, clock};
@@ -69,111 +61,75 @@ class TestModemControl : public QObject
     Q_OBJECT
 
 private slots:
-    // The reply to the initialisation decides the start; the polls counted
-    // tell how long its wait took.
-    void replyWait_data()
+    // A start decided by the reply to one command: the polls counted tell how
+    // long the waits took. A failed start beeps once, reports in red, leaves
+    // its tips and ends stopped.
+    void start_data()
     {
+        QTest::addColumn<QByteArray>("command");
         QTest::addColumn<Pieces>("reply");
-        QTest::addColumn<bool>("accepted");
-        QTest::addColumn<int>("polls");
-
-        QTest::newRow("plain OK") << Pieces{{"\r\nOK\r\n", 30}} << true << 3;
-        QTest::newRow("echoing modem") << Pieces{{Init, 1}, {"\r\nOK\r\n", 30}} << true << 3;
-        QTest::newRow("OK split across polls")
-            << Pieces{{"\r\nO", 10}, {"K\r", 20}, {"\n", 40}} << true << 4;
-        QTest::newRow("CR LF late") << Pieces{{"\r\nOK", 10}, {"\r\n", 2000}} << true << 200;
-        QTest::newRow("CR LF never") << Pieces{{"\r\nOK", 10}} << false << 1000;
-        QTest::newRow("ERROR") << Pieces{{"\r\nERROR\r\n", 10}} << false << 1000;
-        QTest::newRow("in the last poll") << Pieces{{"\r\nOK\r\n", 10000}} << true << 1000;
-        QTest::newRow("just too late") << Pieces{{"\r\nOK\r\n", 10001}} << false << 1000;
-    }
-
-    void replyWait()
-    {
-        QFETCH(Pieces, reply);
-        QFETCH(bool, accepted);
-        QFETCH(int, polls);
-
-        Rig rig;
-        rig.replies.insert(Init, reply);
-        rig.modem.InitializeModem();
-
-        QCOMPARE(rig.state.AutoAnswerOn, accepted);
-        // "ATS0=0" only follows an armed auto-answer, so a failure sends nothing more.
-        QCOMPARE(rig.line.writes, accepted ? (Commands{Init, Arm}) : (Commands{Init}));
-        QCOMPARE(rig.clock.sleeps(), accepted ? polls + 3 : polls); // "ATS0=1" takes 3
-        QCOMPARE(rig.controls.startStop, QString(accepted ? "Stop" : "Start"));
-        if (accepted) { // waiting for calls
-            QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
-            QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
-            QCOMPARE(rig.controls.close, QString("Hide"));
-            QVERIFY(!rig.controls.settingsEnabled && rig.controls.startStopEnabled);
-        }
-    }
-
-    // Each failed start beeps once, reports in red, leaves its tips and ends
-    // stopped, ready for Start. A device pulled mid-wait ends the wait at once
-    // and is reported once, though the lost notification tells as well.
-    void failedStart_data()
-    {
-        QTest::addColumn<bool>("portBusy");
-        QTest::addColumn<QByteArray>("silent");
-        QTest::addColumn<int>("pulledAt"); // the poll at which the device goes; -1 never
-        QTest::addColumn<Commands>("commands");
+        QTest::addColumn<Commands>("commands"); // none: the port is busy
         QTest::addColumn<int>("polls");
         QTest::addColumn<QString>("red");
         QTest::addColumn<QStringList>("tips");
 
+        const Commands both{Init, Arm};
         const QString check = " failed\r\nPlease check modem.\r\n";
-        QTest::newRow("port busy")
-            << true << QByteArray() << -1 << Commands{} << 0
-            << " failed\r\nDevice busy\r\nPlease change your modem port, then click Start to "
-               "retry.\r\n"
-            << QStringList{"Open COM failed"};
-        QTest::newRow("init unanswered") << false << Init << -1 << Commands{Init} << 1000 << check
-                                         << QStringList{"Initialize modem failed", "Not connected"};
+        const QStringList waiting{"Waiting call ..."};
+        QTest::newRow("plain OK") << Init << Pieces{{"\r\nOK\r\n", 30}} << both << 6 << ""
+                                  << waiting;
+        QTest::newRow("echoing modem")
+            << Init << Pieces{{Init, 1}, {"\r\nOK\r\n", 30}} << both << 6 << "" << waiting;
+        QTest::newRow("CR LF late")
+            << Init << Pieces{{"\r\nOK", 10}, {"\r\n", 2000}} << both << 203 << "" << waiting;
+        QTest::newRow("OK in the last poll")
+            << Init << Pieces{{"\r\nOK\r\n", 10000}} << both << 1003 << "" << waiting;
+        QTest::newRow("ERROR") << Init << Pieces{{"\r\nERROR\r\n", 10}} << Commands{Init} << 1000
+                               << check << QStringList{"Initialize modem failed", "Not connected"};
         // Auto-answer was on, so the hang-up disarms it before closing.
         QTest::newRow("auto-answer unanswered")
-            << false << Arm << -1 << Commands{Init, Arm, Disarm} << 3 + 1000 + 3 << check
+            << Arm << Pieces{} << Commands{Init, Arm, Disarm} << 3 + 1000 + 3 << check
             << QStringList{"Auto answer failed", "Not connected"};
-        QTest::newRow("device pulled in the init wait")
-            << false << Init << 2 << Commands{Init} << 3
-            << "Modem port lost: Input/output error\r\n"
-               "Please check the modem and its cable, then click Start to retry.\r\n"
-            << QStringList{"Modem port lost"};
+        QTest::newRow("port busy")
+            << Init << Pieces{} << Commands{} << 0
+            << " failed\r\nPermission error while locking the device\r\n"
+               "Please change your modem port, then click Start to retry.\r\n"
+            << QStringList{"Open COM failed"};
     }
 
-    void failedStart()
+    void start()
     {
-        QFETCH(bool, portBusy);
-        QFETCH(QByteArray, silent);
-        QFETCH(int, pulledAt);
+        QFETCH(QByteArray, command);
+        QFETCH(Pieces, reply);
         QFETCH(Commands, commands);
         QFETCH(int, polls);
         QFETCH(QString, red);
         QFETCH(QStringList, tips);
 
         Rig rig;
-        rig.line.openFails = portBusy;
-        rig.line.openError = "Device busy";
-        rig.replies.insert(silent, {});
-        rig.line.setLostHandler([&] { rig.modem.handlePortLost(); });
-        rig.clock.onEvents = [&] {
-            if (rig.clock.sleeps() == pulledAt)
-                rig.line.vanish();
-        };
+        rig.line.openFails = commands.isEmpty();
+        rig.replies.insert(command, reply);
         rig.modem.InitializeModem();
-        rig.modem.HangUp(); // a Stop coming late finds nothing to do
+        const bool started = red.isEmpty();
+        if (!started)
+            rig.modem.HangUp(); // a Stop coming late finds nothing to do
 
         QCOMPARE(rig.line.writes, commands);
         QCOMPARE(rig.clock.sleeps(), polls);
         QCOMPARE(rig.reporter.redText(), red);
         QCOMPARE(rig.reporter.tips, tips);
-        QCOMPARE(rig.prompter.beeps, 1);
+        QCOMPARE(rig.prompter.beeps, started ? 0 : 1);
         QVERIFY(rig.prompter.questions.isEmpty());
-        QCOMPARE(rig.line.closes, portBusy ? 0 : 1);
-        QVERIFY(rig.controls.settingsEnabled);
-        verifyStopped(rig);
+        QCOMPARE(rig.line.closes, started || commands.isEmpty() ? 0 : 1);
+        if (!started) {
+            QVERIFY(rig.controls.settingsEnabled);
+            return verifyStopped(rig);
+        }
+        QVERIFY(rig.state.AutoAnswerOn && rig.line.isOpen());
+        QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
+        QCOMPARE(rig.controls.startStop, QString("Stop"));
+        QCOMPARE(rig.controls.close, QString("Hide"));
+        QVERIFY(!rig.controls.settingsEnabled && rig.controls.startStopEnabled);
     }
 
     // Stop from the waiting state, with or without a call, and what the modem
@@ -215,16 +171,13 @@ private slots:
 
         Rig rig;
         rig.line.modemLines = modemLines;
-        rig.startWaiting();
+        rig.modem.InitializeModem();
+        rig.line.writes.clear();
         rig.state.Connected = rig.line.carrier = connected;
         rig.replies.insert(silent, {});
         rig.prompter.answers = {answer};
-        int droppedAt = -1;
         rig.clock.onEvents = [&] {
-            if (droppedAt < 0 && !rig.line.dtrChanges.empty() && !rig.line.dtrChanges.back())
-                droppedAt = rig.clock.sleeps();
-            if (droppedAt >= 0 && carrierDropsAfter >= 0 &&
-                rig.clock.sleeps() - droppedAt + 1 >= carrierDropsAfter)
+            if (carrierDropsAfter > 0 && !rig.line.dtrChanges.back() && --carrierDropsAfter == 0)
                 rig.line.carrier = false;
         };
         const int before = rig.clock.sleeps();
@@ -236,13 +189,12 @@ private slots:
         QCOMPARE(rig.line.writes, commands);
         QCOMPARE(rig.clock.sleeps() - before, polls); // "+++" goes without a pause
         // DTR drops only to force the hang-up.
-        QCOMPARE(!rig.line.dtrChanges.empty() && !rig.line.dtrChanges.back(), silent == Escape);
+        QCOMPARE(!rig.line.dtrChanges.back(), silent == Escape);
         QVERIFY(rig.reporter.redText().isEmpty());
         if (answer) {
             QCOMPARE(rig.reporter.tip(), QString("Not connected"));
             QCOMPARE(rig.line.closes, 1);
-            verifyStopped(rig);
-            return;
+            return verifyStopped(rig);
         }
         QVERIFY(rig.state.PortOpened && rig.state.Connected && rig.state.AutoAnswerOn);
         QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
