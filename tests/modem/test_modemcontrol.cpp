@@ -1,7 +1,8 @@
 // Modem control against a scripted modem on the fake line: the command
 // bytes, the reply wait and its bound, the failure paths and the state each
 // leaves behind. The modem answers "\r\nOK\r\n" 30 ms after every command
-// unless a test scripts other pieces for it (none: it stays silent).
+// unless a test scripts other pieces for it (none: it stays silent; a piece
+// due at -1 ms: the device is pulled instead).
 #include "Configuration.h"
 #include "FakeLine.h"
 #include "ModemControl.h"
@@ -20,7 +21,6 @@ const QByteArray Init = "ATE0V1Q0S0=0\r";
 const QByteArray Arm = "ATS0=1\r";
 const QByteArray Disarm = "ATS0=0\r";
 const QByteArray Escape = "+++";
-const QByteArray Hang = "ATH0\r";
 using Commands = QList<QByteArray>;
 
 struct Rig
@@ -29,8 +29,9 @@ struct Rig
     {
         line.peer = [this](const QByteArray &command) {
             for (const auto &[bytes, delayMs] : replies.value(command, {{"\r\nOK\r\n", 30}}))
-                line.deliver(bytes, delayMs);
+                delayMs < 0 ? line.vanish() : line.deliver(bytes, delayMs);
         };
+        line.setLostHandler([this] { modem.handlePortLost(); });
     }
 
     VirtualClock clock;
@@ -95,6 +96,11 @@ private slots:
             << " failed\r\nPermission error while locking the device\r\n"
                "Please change your modem port, then click Start to retry.\r\n"
             << QStringList{"Open COM failed"};
+        QTest::newRow("device pulled: told twice, reported once")
+            << Init << Pieces{{"", -1}} << Commands{Init} << 1
+            << "Modem port lost: Input/output error\r\n"
+               "Please check the modem and its cable, then click Start to retry.\r\n"
+            << QStringList{"Modem port lost"};
     }
 
     void start()
@@ -148,8 +154,8 @@ private slots:
             << false << true << true << QByteArray() << -1 << Commands{Disarm} << 3;
         QTest::newRow("call, No: everything stays")
             << true << true << false << QByteArray() << -1 << Commands{} << 0;
-        QTest::newRow("call, modem obeys")
-            << true << true << true << QByteArray() << -1 << Commands{Escape, Hang, Disarm} << 9;
+        QTest::newRow("call, modem obeys") << true << true << true << QByteArray() << -1
+                                           << Commands{Escape, "ATH0\r", Disarm} << 9;
         QTest::newRow("+++ unanswered, carrier drops")
             << true << true << true << Escape << 51 << Commands{Escape, Disarm} << 1000 + 51 + 3;
         QTest::newRow("+++ unanswered, carrier stays")
@@ -196,11 +202,10 @@ private slots:
             QCOMPARE(rig.line.closes, 1);
             return verifyStopped(rig);
         }
-        QVERIFY(rig.state.PortOpened && rig.state.Connected && rig.state.AutoAnswerOn);
+        QVERIFY(rig.state.Connected && rig.state.AutoAnswerOn && rig.line.isOpen());
         QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
         QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle); // still hears calls
         QCOMPARE(rig.controls.startStop, QString("Stop"));
-        QVERIFY(rig.line.isOpen());
     }
 };
 
