@@ -10,13 +10,10 @@ using namespace Tarvo;
 
 namespace {
 
-// The roll-over cases set the log's date themselves; the line cases write
-// real files, which must look written today.
-const QDateTime Now(QDate(2026, 3, 14), QTime(9, 26, 53));
-
-QDateTime today()
+// The clock of the log; the files written here must look written today.
+QDateTime now()
 {
-    return QDateTime(QDate::currentDate(), Now.time());
+    return QDateTime(QDate::currentDate(), QTime(9, 26, 53));
 }
 
 QByteArray readAll(const QString &path)
@@ -28,9 +25,7 @@ QByteArray readAll(const QString &path)
 void writeFile(const QString &path, const QByteArray &bytes, const QDateTime &modified)
 {
     QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    file.write(bytes);
-    file.flush();
+    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush());
     QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
 }
 
@@ -38,8 +33,8 @@ void writeFile(const QString &path, const QByteArray &bytes, const QDateTime &mo
 QByteArray stamp()
 {
     const QLocale locale = QLocale::system();
-    QString text = locale.toString(today().date(), QLocale::ShortFormat) + " " +
-                   locale.toString(today().time(), QLocale::LongFormat) + " ";
+    QString text = locale.toString(now().date(), QLocale::ShortFormat) + " " +
+                   locale.toString(now().time(), QLocale::LongFormat) + " ";
     text.replace(QChar(0x202F), ' ').replace(QChar(0x2009), ' ');
     return text.toLatin1();
 }
@@ -51,77 +46,56 @@ class LogFileTest : public QObject
     Q_OBJECT
 
 private slots:
-    // "<T>" in expected stands for the timestamp of today().
-    void lines_data()
+    // "<T>" in expected stands for the timestamp of now(). A log written
+    // before holds "old \r\n"; the backup beside it, older still, "older \r\n".
+    void writeLog_data()
     {
+        QTest::addColumn<int>("logAgeMinutes"); // -1: no log yet
+        QTest::addColumn<QString>("backup");    // afterwards; empty: none
         QTest::addColumn<QStringList>("messages");
-        QTest::addColumn<QByteArray>("expected");
+        QTest::addColumn<QString>("expected"); // one byte per character
 
         QTest::newRow("first message of a run has no timestamp")
-            << QStringList{" --- \r\n", "next\r\n"} << QByteArray(" ---  \r\n<T>next \r\n");
+            << -1 << "" << QStringList{" --- \r\n", "next\r\n"} << " ---  \r\n<T>next \r\n";
         QTest::newRow("message without CR LF continues the line")
-            << QStringList{"x\r\n", "Open COM1 ...", " OK\r\n"}
-            << QByteArray("x \r\n<T>Open COM1 ... OK \r\n");
+            << -1 << "" << QStringList{"x\r\n", "Open COM1 ...", " OK\r\n"}
+            << "x \r\n<T>Open COM1 ... OK \r\n";
         QTest::newRow("CR LF inside a final-CR LF message folds")
-            << QStringList{"x\r\n", " failed\r\nPlease check modem.\r\n"}
-            << QByteArray("x \r\n<T> failed Please check modem. \r\n");
+            << -1 << "" << QStringList{"x\r\n", " failed\r\nPlease check modem.\r\n"}
+            << "x \r\n<T> failed Please check modem. \r\n";
         QTest::newRow("CR LF kept when the message does not end with it")
-            << QStringList{"x\r\n", "\r\nabc", "def\r\n"} << QByteArray("x \r\n<T>\r\nabcdef \r\n");
+            << -1 << "" << QStringList{"x\r\n", "\r\nabc", "def\r\n"} << "x \r\n<T>\r\nabcdef \r\n";
         QTest::newRow("message of only CR LF")
-            << QStringList{"x\r\n", "\r\n"} << QByteArray("x \r\n<T> \r\n");
+            << -1 << "" << QStringList{"x\r\n", "\r\n"} << "x \r\n<T> \r\n";
         QTest::newRow("one byte per character")
-            << QStringList{QString::fromUtf8("Gr\u00fc\u00df\r\n")}
-            << QByteArray("Gr\xfc\xdf \r\n");
+            << -1 << "" << QStringList{"Gr\u00fc\u00df\r\n"} << "Gr\u00fc\u00df \r\n";
+        QTest::newRow("written earlier today: no roll-over")
+            << 9 * 60 << "older \r\n"
+            << QStringList{"new\r\n"} << "old \r\nnew \r\n";
+        QTest::newRow("yesterday's log, under a day old, replaces an older backup")
+            << 10 * 60 << "old \r\n"
+            << QStringList{"new\r\n"} << "new \r\n";
     }
 
-    void lines()
+    void writeLog()
     {
+        QFETCH(int, logAgeMinutes);
+        QFETCH(QString, backup);
         QFETCH(QStringList, messages);
-        QFETCH(QByteArray, expected);
+        QFETCH(QString, expected);
 
         QTemporaryDir dir;
-        LogFile log(dir.path(), today);
+        LogFile log(dir.path(), now);
+        if (logAgeMinutes >= 0) {
+            writeFile(log.backupPath(), "older \r\n", now().addDays(-30));
+            writeFile(log.path(), "old \r\n", now().addSecs(-60 * logAgeMinutes));
+        }
         for (const QString &message : messages)
             log.WriteLog(message);
 
-        expected.replace("<T>", stamp());
-        QCOMPARE(readAll(log.path()), expected);
+        QCOMPARE(readAll(log.path()), expected.toLatin1().replace("<T>", stamp()));
+        QCOMPARE(readAll(log.backupPath()), backup.toLatin1());
         QCOMPARE(log.lineStart(), messages.last().endsWith("\r\n"));
-    }
-
-    void rollOver_data()
-    {
-        QTest::addColumn<int>("logAgeDays"); // -1: no log
-        QTest::addColumn<bool>("olderBackup");
-        QTest::addColumn<bool>("rolls");
-
-        QTest::newRow("no log: no backup made") << -1 << false << false;
-        QTest::newRow("earlier today") << 0 << false << false;
-        QTest::newRow("yesterday replaces an older backup") << 1 << true << true;
-        QTest::newRow("many days ago") << 400 << false << true;
-    }
-
-    void rollOver()
-    {
-        QFETCH(int, logAgeDays);
-        QFETCH(bool, olderBackup);
-        QFETCH(bool, rolls);
-
-        QTemporaryDir dir;
-        LogFile log(dir.path(), [] { return Now; });
-        const QByteArray oldLog = "old day \r\n";
-        if (logAgeDays != -1) // a minute into its day: only the date may count
-            writeFile(log.path(), oldLog, QDateTime(Now.date().addDays(-logAgeDays), QTime(0, 1)));
-        if (olderBackup)
-            writeFile(log.backupPath(), "older backup\r\n", Now.addDays(-30));
-
-        log.WriteLog("new\r\n");
-
-        const QByteArray kept = rolls || logAgeDays == -1 ? QByteArray() : oldLog;
-        QCOMPARE(readAll(log.path()), kept + "new \r\n");
-        QCOMPARE(QFile::exists(log.backupPath()), rolls || olderBackup);
-        if (rolls)
-            QCOMPARE(readAll(log.backupPath()), oldLog);
     }
 };
 
