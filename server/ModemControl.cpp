@@ -86,15 +86,17 @@ bool ModemControl::sendCommand(const QByteArray &command)
     return WaitForModemOK();
 }
 
-bool ModemControl::portGone()
+bool ModemControl::interrupted()
 {
     if (m_wait.line().failed()) {
         handlePortLost();
         return true;
     }
-    // A Stop or Exit handled inside the wait may have closed the port; the
-    // operation that was waiting has nobody left to report to.
-    return !m_state.PortOpened || !m_wait.line().isOpen();
+    // A Stop or Exit handled inside the wait may have closed the port, or one
+    // chosen during it cut the wait short and takes over once it unwinds:
+    // either way the waiting operation has nothing to report and no
+    // hang-up of its own to do.
+    return !m_state.PortOpened || !m_wait.line().isOpen() || m_wait.aborted();
 }
 
 void ModemControl::closePort()
@@ -156,14 +158,14 @@ void ModemControl::InitializeModem()
         m_state.AutoAnswerOn = true;
         if (StartAutoAnswer()) {
             m_controls.setStartStopCaption(QStringLiteral("Stop"));
-        } else if (!portGone()) {
+        } else if (!interrupted()) {
             HangUp();
             m_controls.setSettingsEnabled(true);
         }
         return;
     }
 
-    if (portGone())
+    if (interrupted())
         return;
     m_prompter.beep();
     m_reporter.AppendStatus(line(Failed) + line(CheckModem), ColourRed);
@@ -188,7 +190,7 @@ bool ModemControl::StartAutoAnswer()
         return true;
     }
 
-    if (portGone())
+    if (interrupted())
         return false;
     m_prompter.beep();
     m_reporter.AppendStatus(line(Failed) + line(CheckModem), ColourRed);

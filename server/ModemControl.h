@@ -48,8 +48,9 @@ private:
     void setBusy(bool busy);
     void closePort();
     // After a failed command: true when the port is gone (a lost device is
-    // reported on the way) or was closed by a Stop or Exit inside the wait.
-    bool portGone();
+    // reported on the way), was closed by a Stop or Exit inside the wait, or
+    // the wait was cut short for one that runs once this operation unwinds.
+    bool interrupted();
     // "+++" and "ATH0", then DTR dropped if the call is still up.
     void endCall();
     void forceHangUp();

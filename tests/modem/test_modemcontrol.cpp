@@ -103,6 +103,23 @@ private slots:
             << QStringList{"Modem port lost"};
     }
 
+    // Exit chosen while auto-answer is being armed cuts the wait short; the
+    // shutdown that follows hangs up, so the start reports no failure.
+    void startCutShortReportsNothing()
+    {
+        Rig rig;
+        rig.replies.insert(Arm, {});
+        rig.clock.onEvents = [&rig] {
+            if (rig.clock.now() >= 500)
+                rig.wait.requestAbort();
+        };
+        rig.modem.InitializeModem();
+        QCOMPARE(rig.line.writes, (Commands{Init, Arm}));
+        QVERIFY(rig.clock.now() < 1000);
+        QVERIFY(rig.reporter.redText().isEmpty() && rig.prompter.beeps == 0);
+        QVERIFY(rig.line.isOpen() && rig.state.PortOpened);
+    }
+
     void start()
     {
         QFETCH(QByteArray, command);
