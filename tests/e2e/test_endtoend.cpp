@@ -1,6 +1,7 @@
 // Whole unattended calls: the real host pieces over a pseudo-terminal against
 // tarvo-portable, unpaced, from RING to NO CARRIER and the re-armed modem.
-#include "PortableRig.h"
+#include "Calls.h"
+#include "Portable.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -9,25 +10,7 @@
 
 using namespace Tarvo;
 using namespace Tarvo::Bench;
-
-namespace {
-QByteArray allByteValues(int repeats)
-{
-    QByteArray data;
-    for (int r = 0; r < repeats; ++r)
-        for (int b = 0; b < 256; ++b)
-            data += char(b);
-    return data;
-}
-
-QByteArray text(int size, char seed)
-{
-    QByteArray data;
-    for (int i = 0; i < size; ++i)
-        data += char('A' + (i * 7 + seed) % 26);
-    return data;
-}
-} // namespace
+using Tarvo::Testing::pattern;
 
 class EndToEndTest : public QObject
 {
@@ -42,21 +25,12 @@ private slots:
 void EndToEndTest::twoCallsBothWays()
 {
     PortableRig rig;
-    const QByteArray binary = allByteValues(3);
-    const QByteArray notes = text(300, 1);
-    const QByteArray fresh = allByteValues(2) + text(1000, 3);
-    PortableRig::writeFile(rig.hostPath("all.bin"), binary);
-    PortableRig::writeFile(rig.hostPath("notes.txt"), notes);
-    PortableRig::writeFile(rig.portableFile("ORDERS.TXT"), fresh);
-    PortableRig::writeFile(rig.hostPath("orders.txt"), "old orders");
-    rig.config.JobType = DownloadAndUpload;
-    rig.config.DownloadList[0] = {"ALL.BIN", rig.hostPath("all.bin")};
-    rig.config.DownloadList[1] = {"Notes.txt", rig.hostPath("notes.txt")};
-    rig.config.UploadList[0] = {"ORDERS.TXT", rig.hostPath("orders.txt")};
-    rig.config.deriveCounts();
-
-    QVERIFY(rig.startPortable({.calls = 2}));
-    QVERIFY(rig.startHost());
+    const QByteArray binary = pattern(768), notes = pattern(300).toBase64(), fresh = pattern(1500);
+    QVERIFY(start(rig, {.host = {{"all.bin", binary}, {"notes.txt", notes}, {"orders.txt", "old"}},
+                        .portable = {{"ORDERS.TXT", fresh}},
+                        .downloads = {{"ALL.BIN", "all.bin"}, {"Notes.txt", "notes.txt"}},
+                        .uploads = {{"ORDERS.TXT", "orders.txt"}},
+                        .options = {.calls = 2}}));
     QVERIFY(rig.waitForCalls(2, 90000));
 
     QCOMPARE(PortableRig::readFile(rig.receivedFile("ALL.BIN")), binary);
@@ -75,16 +49,10 @@ void EndToEndTest::twoCallsBothWays()
 void EndToEndTest::secondDownloadFailsEndsTheJob()
 {
     PortableRig rig;
-    PortableRig::writeFile(rig.hostPath("a.txt"), "first file");
-    PortableRig::writeFile(rig.portableFile("U.TXT"), "never fetched");
-    rig.config.JobType = DownloadAndUpload;
-    rig.config.DownloadList[0] = {"A.TXT", rig.hostPath("a.txt")};
-    rig.config.DownloadList[1] = {"B.TXT", rig.hostPath("vanished.txt")};
-    rig.config.UploadList[0] = {"U.TXT", rig.hostPath("u.txt")};
-    rig.config.deriveCounts();
-
-    QVERIFY(rig.startPortable({}));
-    QVERIFY(rig.startHost());
+    QVERIFY(start(rig, {.host = {{"a.txt", "first file"}},
+                        .portable = {{"U.TXT", "never fetched"}},
+                        .downloads = {{"A.TXT", "a.txt"}, {"B.TXT", "vanished.txt"}},
+                        .uploads = {{"U.TXT", "u.txt"}}}));
     QVERIFY(rig.waitForCalls(1, 60000));
 
     QCOMPARE(PortableRig::readFile(rig.receivedFile("A.TXT")), QByteArray("first file"));
@@ -97,33 +65,25 @@ void EndToEndTest::secondDownloadFailsEndsTheJob()
 
 void EndToEndTest::portVanishesDuringTransfer()
 {
-    // The simulator goes away in the middle of an upload, taking the
-    // pseudo-terminal with it: the old copy must survive and the server
-    // must end up stopped with a clear message, not hanging or crashing.
+    // The simulator and its pseudo-terminal go away in the middle of an upload. The job runs
+    // inside one event, so the kill comes from a timer firing in the transfer's own waits.
     PortableRig rig;
-    PortableRig::writeFile(rig.portableFile("BIG.TXT"), text(200000, 1));
-    PortableRig::writeFile(rig.hostPath("big.txt"), "previous copy");
-    rig.config.JobType = UploadOnly;
-    rig.config.UploadList[0] = {"BIG.TXT", rig.hostPath("big.txt")};
-    rig.config.deriveCounts();
-
-    QVERIFY(rig.startPortable({.bitsPerSecond = 38400}));
-    // The job runs inside one event, so the kill must come from a timer that
-    // fires in the middle of the transfer's own waits.
-    QElapsedTimer sinceStart;
+    QElapsedTimer sinceUpload;
     QTimer killer;
     QObject::connect(&killer, &QTimer::timeout, [&] {
-        if (!rig.log.contains("Upload BIG.TXT"))
-            return;
-        if (!sinceStart.isValid())
-            sinceStart.start();
-        else if (sinceStart.elapsed() > 500) {
+        if (!sinceUpload.isValid() && rig.log.contains("Upload BIG.TXT"))
+            sinceUpload.start();
+        if (sinceUpload.isValid() && sinceUpload.elapsed() > 500) {
             killer.stop();
             rig.killPortable();
         }
     });
     killer.start(20);
-    QVERIFY(rig.startHost());
+    QVERIFY(start(rig, {.host = {{"big.txt", "previous copy"}},
+                        .portable = {{"BIG.TXT", pattern(200000)}},
+                        .job = UploadOnly,
+                        .uploads = {{"BIG.TXT", "big.txt"}},
+                        .options = {.bitsPerSecond = 38400}}));
 
     QTRY_VERIFY_WITH_TIMEOUT(!rig.state.PortOpened, 20000);
     QCOMPARE(PortableRig::readFile(rig.hostPath("big.txt")), QByteArray("previous copy"));
