@@ -1,19 +1,12 @@
-// Faults on the line must never cost a file. Whatever goes wrong, an upload
-// target holds its old content or the complete new one (never a partial
-// file, never a stray ".BAK"), a download leaves the host file alone, the log
-// says what happened, and the server is ready for the next call (or stopped
-// with a red message when the port itself is gone).
-//
-// Slow faults (a portable that falls silent, a hang-up, a vanished port) run
-// on the fake line with a virtual clock; NAKs and corrupted frames run
+// Faults on the line must never cost a file: an upload target holds its old content or the
+// complete new one and no ".BAK", a download leaves the host file alone, the log says what
+// happened, and the server waits for the next call (or is stopped, in red, when the port is
+// gone). Slow faults run on the fake line with a virtual clock; NAKs and corrupted frames
 // against tarvo-portable over a pseudo-terminal.
-#include "Configuration.h"
+#include "Calls.h"
 #include "FakeHost.h"
-#include "HostSession.h"
 #include "Portable.h"
-#include "PortableRig.h"
 
-#include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -22,20 +15,6 @@
 using namespace Tarvo;
 using namespace Tarvo::Testing;
 using namespace Tarvo::Bench;
-
-namespace {
-
-QByteArray digest(const QString &path)
-{
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    QCryptographicHash hash(QCryptographicHash::Sha256);
-    hash.addData(&f);
-    return hash.result();
-}
-
-} // namespace
 
 class FaultTest : public QObject
 {
@@ -56,49 +35,46 @@ class FaultTest : public QObject
     QTemporaryDir m_dir;
 
 private slots:
-    void uploadSurvivesFaults_data();
-    void uploadSurvivesFaults();
-    void silentPortableLeavesDownloadSourceAlone();
+    void filesSurviveFaults_data();
+    void filesSurviveFaults();
     void nakAndCorruptionOverThePseudoTerminal_data();
     void nakAndCorruptionOverThePseudoTerminal();
 };
 
-void FaultTest::uploadSurvivesFaults_data()
+void FaultTest::filesSurviveFaults_data()
 {
     QTest::addColumn<QString>("fault");
-    QTest::addColumn<bool>("existing");
+    QTest::addColumn<QString>("file");
 
-    for (const char *fault : {"silent", "hangup", "vanish"}) {
-        QTest::newRow(qPrintable(QStringLiteral("%1, over an old copy").arg(fault)))
-            << QString(fault) << true;
-        QTest::newRow(qPrintable(QStringLiteral("%1, new file").arg(fault)))
-            << QString(fault) << false;
-    }
+    for (const char *fault : {"silent", "hangup", "vanish"})
+        for (const char *file : {"upload over an old copy", "upload, new file", "download"})
+            QTest::addRow("%s, %s", fault, file) << QString(fault) << QString(file);
 }
 
-void FaultTest::uploadSurvivesFaults()
+void FaultTest::filesSurviveFaults()
 {
     QFETCH(QString, fault);
-    QFETCH(bool, existing);
+    QFETCH(QString, file);
 
     Rig rig;
     QVERIFY(rig.state.PortOpened);
-    const QString target = m_dir.filePath(QStringLiteral("%1-%2.txt").arg(fault).arg(existing));
-    const QString backup = UploadJob::backupPath(target);
-    if (existing) {
-        QFile f(target);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("old content");
-    }
-    rig.config.JobType = UploadOnly;
+    const bool download = file == "download";
+    const QString target = m_dir.filePath(QStringLiteral("%1, %2.txt").arg(fault, file));
+    const QByteArray old = download ? pattern(5000) : QByteArray("old content");
+    if (file != "upload, new file")
+        PortableRig::writeFile(target, old);
+    const QDateTime modified = QFileInfo(target).lastModified();
+    rig.config.JobType = download ? DownloadOnly : UploadOnly; // runs one of the two lists
+    rig.config.DownloadList[0] = {"DATA.TXT", target};
     rig.config.UploadList[0] = {"DATA.TXT", target};
     rig.config.deriveCounts();
     rig.portable.source = pattern(5000);
-    const QList<Rule> silence{{'Y', 10, 1 << 30, {}}}; // no answer from the tenth request on
+    const QList<Rule> silence{{'Y', 10, 1 << 30, {}}}; // "Y" frames after the tenth go unanswered
     if (fault == "silent")
         rig.portable.rules = silence;
+    int frames = 0; // "Y" both ways: data blocks sent, next-packet requests
     rig.portable.onFrame = [&](char type) {
-        if (fault == "silent" || type != 'Y' || rig.portable.count("Y") < 10)
+        if (fault == "silent" || type != 'Y' || ++frames < 10)
             return;
         rig.portable.rules = silence;
         if (fault == "vanish")
@@ -109,12 +85,14 @@ void FaultTest::uploadSurvivesFaults()
 
     rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
 
-    if (existing)
-        QCOMPARE(PortableRig::readFile(target), QByteArray("old content"));
-    else
+    if (file == "upload, new file")
         QVERIFY(!QFile::exists(target));
-    QVERIFY(!QFile::exists(backup));
-    QVERIFY(rig.reporter.log.contains("Upload failed"));
+    else
+        QCOMPARE(readFile(target), old);
+    if (download) // not even touched; a restored upload target is a fresh copy
+        QCOMPARE(QFileInfo(target).lastModified(), modified);
+    QVERIFY(!QFile::exists(UploadJob::backupPath(target)));
+    QVERIFY(rig.reporter.log.contains(download ? "Download failed" : "Upload failed"));
 
     if (fault == "vanish") {
         QVERIFY(!rig.state.PortOpened);
@@ -133,41 +111,14 @@ void FaultTest::uploadSurvivesFaults()
     QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
 }
 
-void FaultTest::silentPortableLeavesDownloadSourceAlone()
-{
-    Rig rig;
-    const QString source = m_dir.filePath("source.bin");
-    {
-        QFile f(source);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(pattern(3000));
-    }
-    const QByteArray before = digest(source);
-    const QDateTime modified = QFileInfo(source).lastModified();
-    rig.config.JobType = DownloadOnly;
-    rig.config.DownloadList[0] = {"SOURCE.BIN", source};
-    rig.config.deriveCounts();
-    rig.portable.source = pattern(3000);
-    rig.portable.rules = {{'Y', 2, 1 << 30, {}}}; // the third block goes unanswered
-
-    rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
-
-    QCOMPARE(digest(source), before);
-    QCOMPARE(QFileInfo(source).lastModified(), modified);
-    QVERIFY(rig.reporter.redText().contains("Download failed"));
-    QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
-}
-
 void FaultTest::nakAndCorruptionOverThePseudoTerminal_data()
 {
     QTest::addColumn<QStringList>("faults");
     QTest::addColumn<bool>("mustComplete");
 
-    // With 10 % random NAKs a third NAK in one exchange can legitimately
-    // fail a file; the invariants hold either way.
+    // A third random NAK in one exchange may fail a file; corrupted frames are NAKed and sent
+    // again, so alone they never end an upload.
     QTest::newRow("random NAKs") << QStringList{"--nak-random", "10", "--seed", "7"} << false;
-    // Corrupted frames are answered by NAK and asked for again: they alone
-    // never end an upload.
     QTest::newRow("corrupted frames") << QStringList{"--corrupt-every", "3"} << true;
 }
 
@@ -177,30 +128,23 @@ void FaultTest::nakAndCorruptionOverThePseudoTerminal()
     QFETCH(bool, mustComplete);
 
     PortableRig rig;
-    const QByteArray outgoing = pattern(6000);
-    const QByteArray incoming = pattern(7000).toBase64().left(7000);
-    PortableRig::writeFile(rig.hostPath("out.bin"), outgoing);
-    PortableRig::writeFile(rig.portableFile("IN.TXT"), incoming);
-    PortableRig::writeFile(rig.hostPath("in.txt"), "old copy");
-    rig.config.JobType = DownloadAndUpload;
-    rig.config.DownloadList[0] = {"OUT.BIN", rig.hostPath("out.bin")};
-    rig.config.UploadList[0] = {"IN.TXT", rig.hostPath("in.txt")};
-    rig.config.deriveCounts();
-
-    QVERIFY(rig.startPortable({.extra = faults}));
-    QVERIFY(rig.startHost());
+    const QByteArray outgoing = pattern(6000), incoming = pattern(7000).toBase64().left(7000);
+    QVERIFY(start(rig, {.host = {{"out.bin", outgoing}, {"in.txt", "old copy"}},
+                        .portable = {{"IN.TXT", incoming}},
+                        .downloads = {{"OUT.BIN", "out.bin"}},
+                        .uploads = {{"IN.TXT", "in.txt"}},
+                        .options = {.extra = faults}}));
     QVERIFY(rig.waitForCalls(1, 120000));
 
-    QCOMPARE(PortableRig::readFile(rig.hostPath("out.bin")), outgoing);
-    const QByteArray uploaded = PortableRig::readFile(rig.hostPath("in.txt"));
+    QCOMPARE(readFile(rig.hostPath("out.bin")), outgoing);
+    const QByteArray uploaded = readFile(rig.hostPath("in.txt"));
     QVERIFY(uploaded == incoming || uploaded == "old copy");
     QVERIFY(!QFile::exists(rig.hostPath("in.BAK")));
     if (mustComplete) {
         QCOMPARE(uploaded, incoming);
-        QCOMPARE(PortableRig::readFile(rig.receivedFile("OUT.BIN")), outgoing);
+        QCOMPARE(readFile(rig.receivedFile("OUT.BIN")), outgoing);
     }
-    const bool failed = rig.log.contains("failed");
-    QVERIFY(failed || rig.log.contains("Done"));
+    QVERIFY(rig.log.contains("failed") || rig.log.contains("Done"));
     QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
 }
 
