@@ -245,12 +245,6 @@ int frmMain::selectedRow(const ListPage &page) const
     return selected.isEmpty() ? -1 : page.list->row(selected.first());
 }
 
-bool frmMain::askRemove(const ListPage &page, int row)
-{
-    const QString name = page.list->item(row)->text();
-    return m_prompter.askYesNo(QStringLiteral("Remove ") + name + QStringLiteral(" from list?"));
-}
-
 void frmMain::cboModemPort_Click()
 {
     const QString device = m_store.portDevice(cboModemPort->currentIndex() + 1);
@@ -333,35 +327,33 @@ void frmMain::cmdEditUpldFile_Click()
     showSelection(m_uploads, m_model.UploadList[k].SaveAs);
 }
 
-void frmMain::cmdRmvDnldFile_Click()
+template <typename Entry>
+void frmMain::removeSelected(ListPage &page, std::array<Entry, MaxEntries> &table,
+                             std::int16_t &count)
 {
-    const int k = selectedRow(m_downloads);
-    if (k < 0 || !askRemove(m_downloads, k))
+    const int k = selectedRow(page);
+    if (k < 0 || !m_prompter.askYesNo(QStringLiteral("Remove ") + page.list->item(k)->text() +
+                                      QStringLiteral(" from list?")))
         return;
     {
         // The selection handler must not look at the table halfway through.
-        const QSignalBlocker blocker(m_downloads.list);
-        delete m_downloads.list->takeItem(k);
-        removeSlot(m_model.DownloadList, m_model.DownloadCount, k);
-        m_model.DownloadCount = static_cast<std::int16_t>(m_downloads.list->count());
-        showNoSelection(m_downloads);
+        const QSignalBlocker blocker(page.list);
+        delete page.list->takeItem(k);
+        removeSlot(table, count, k);
+        count = static_cast<std::int16_t>(page.list->count());
+        showNoSelection(page);
     }
-    updateAddButton(m_downloads, m_model.DownloadCount);
+    updateAddButton(page, count);
+}
+
+void frmMain::cmdRmvDnldFile_Click()
+{
+    removeSelected(m_downloads, m_model.DownloadList, m_model.DownloadCount);
 }
 
 void frmMain::cmdRmvUpldFile_Click()
 {
-    const int k = selectedRow(m_uploads);
-    if (k < 0 || !askRemove(m_uploads, k))
-        return;
-    {
-        const QSignalBlocker blocker(m_uploads.list);
-        delete m_uploads.list->takeItem(k);
-        removeSlot(m_model.UploadList, m_model.UploadCount, k);
-        m_model.UploadCount = static_cast<std::int16_t>(m_uploads.list->count());
-        showNoSelection(m_uploads);
-    }
-    updateAddButton(m_uploads, m_model.UploadCount);
+    removeSelected(m_uploads, m_model.UploadList, m_model.UploadCount);
 }
 
 bool frmMain::refuseEmptyList(const QString &message, int tab)

@@ -86,7 +86,9 @@ private:
     void showSelection(ListPage &page, const QString &path);
     void updateAddButton(ListPage &page, int count);
     int selectedRow(const ListPage &page) const;
-    bool askRemove(const ListPage &page, int row);
+    // Asks, then removes the selected entry from the page and its table.
+    template <typename Entry>
+    void removeSelected(ListPage &page, std::array<Entry, MaxEntries> &table, std::int16_t &count);
     bool ListsDefined();
     bool refuseEmptyList(const QString &message, int tab);
     void selectNextTab();
