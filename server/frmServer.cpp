@@ -1,5 +1,6 @@
 #include "frmServer.h"
 
+#include "AppIcon.h"
 #include "AppVersion.h"
 #include "Configuration.h"
 #include "LineWait.h"
@@ -13,7 +14,6 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFile>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -53,32 +53,6 @@ constexpr int LineTop = 176;
 constexpr int LineLeft = 4;
 constexpr int LineRight = 359;
 constexpr int PaneHeight = 135;
-
-// Used when the program's icon is not linked in: a handset on blue.
-QIcon drawnIcon()
-{
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0, 64, 160));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(1, 1, 30, 30, 6, 6);
-    painter.setBrush(Qt::white);
-    painter.drawRoundedRect(6, 9, 20, 5, 2, 2);
-    painter.drawRect(8, 13, 4, 5);
-    painter.drawRect(20, 13, 4, 5);
-    painter.drawRoundedRect(7, 18, 18, 8, 2, 2);
-    return QIcon(pixmap);
-}
-
-QIcon programIcon()
-{
-    const QString resource = QString::fromLatin1(frmServer::IconResource);
-    if (QFile::exists(resource))
-        return QIcon(resource);
-    return drawnIcon();
-}
 
 } // namespace
 
@@ -252,7 +226,7 @@ void frmServer::Form_Load()
     m_state.PortOpened = false;
     m_state.AutoAnswerOn = false;
     m_state.Connected = false;
-    setWindowIcon(programIcon());
+    setWindowIcon(TarvoIcon());
     setStartStopCaption(QStringLiteral("Start"));
     setCloseCaption(QStringLiteral("Exit"));
     ClearStatus();

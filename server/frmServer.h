@@ -50,7 +50,6 @@ public:
     static constexpr int ClientWidth = 374;  // 5610 twips
     static constexpr int ClientHeight = 221; // 3315 twips
     static constexpr int MaxTipLength = 63;
-    static constexpr char IconResource[] = ":/icons/tarvo.png";
 
     frmServer(ServerState &state, LogFile &log, TrayIcon &tray, Prompter &prompter,
               const Configuration &config, ConfigureStep configure, AboutStep about,
