@@ -1,38 +1,23 @@
 // Call handling over the fake line: line assembly in idle mode, the keyword
 // branches, and the job with its SUCCESS / ERROR / ALL DONE packets, run by
 // the real transfers against a small scripted portable.
-#include "Configuration.h"
 #include "FakeHost.h"
-#include "HostSession.h"
 #include "Portable.h"
-#include "ServerState.h"
 
 #include <QRegularExpression>
-#include <QTemporaryDir>
-#include <QTest>
 
 using namespace Tarvo;
 using namespace Tarvo::Testing;
 
 namespace {
 
-// The message texts the portable received, without their CR LFs.
-QStringList messages(const Portable &portable)
+// The job's SUCCESS, ERROR and ALL DONE messages the portable received.
+QStringList jobPackets(const Portable &portable)
 {
     QStringList out;
     for (const QString &entry : portable.trace)
-        if (entry.startsWith(QLatin1String("0 ")))
+        if (QStringList{"SUCCESS", "ERROR", "ALL DONE"}.contains(entry.mid(2).trimmed()))
             out += entry.mid(2).trimmed();
-    return out;
-}
-
-QStringList packetsOf(const QStringList &all)
-{
-    QStringList out;
-    for (const QString &m : all)
-        if (m == QLatin1String("SUCCESS") || m == QLatin1String("ERROR") ||
-            m == QLatin1String("ALL DONE"))
-            out += m;
     return out;
 }
 
@@ -60,213 +45,192 @@ class CallHandlerTest : public QObject
 
     QTemporaryDir m_dir;
 
-    QString hostFile(const QString &name, const QByteArray &content)
+    QString hostFile(const QString &name)
     {
-        const QString path = m_dir.filePath(name);
-        QFile f(path);
-        if (!f.open(QIODevice::WriteOnly))
-            qFatal("cannot write %s", qPrintable(path));
-        f.write(content);
-        return path;
+        Testing::Rig::write(m_dir.filePath(name), "data");
+        return m_dir.filePath(name);
     }
 
 private slots:
-    void lineAssembly_data();
-    void lineAssembly();
-    void noCarrierRearmsAutoAnswer();
-    void noiseCannotGrowTheBuffer();
-    void job_data();
-    void job();
-    void errorOnlyWhileCarrierPresent_data();
-    void errorOnlyWhileCarrierPresent();
-    void bytesAfterGreetingBelongToTheJob();
-    void secondGreetingRunsTheJobAgain();
+
+    void lineAssembly_data()
+    {
+        QTest::addColumn<QByteArray>("received");
+        QTest::addColumn<QString>("pane");
+        QTest::addColumn<QStringList>("tips");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QByteArray>("left"); // in the line buffer afterwards
+
+        const auto row = [](const char *name, const QByteArray &received, const char *pane,
+                            const QStringList &tips, bool connected, const QByteArray &left = {}) {
+            QTest::newRow(name) << received << QString(pane) << tips << connected << left;
+        };
+        row("ring", "\r\nRING\r\n", "RING\r\n", {"RING"}, false);
+        row("empty line", "\r\n\r\n", "\r\n", {""}, false);
+        row("only CR LF is no line yet", "\r\n", "", {}, false, "\r\n");
+        row("connect keeps the ring shown", "\r\nRING\r\n\r\nCONNECT 9600\r\n",
+            "RING\r\nCONNECT 9600\r\n", {"RING", "CONNECT 9600"}, true);
+        row("lower-case connect is an ordinary line", "\r\nconnect 9600\r\n", "connect 9600\r\n",
+            {"connect 9600"}, false);
+        row("ring wins over connect", "\r\nRING CONNECT\r\n", "RING CONNECT\r\n", {"RING CONNECT"},
+            false);
+        row("lone CR stays in the line", "AB\rC\r\n", "AB\rC\r\n", {"AB\rC"}, false);
+    }
+
+    void lineAssembly()
+    {
+        QFETCH(QByteArray, received);
+        QFETCH(QString, pane);
+        QFETCH(QStringList, tips);
+        QFETCH(bool, connected);
+        QFETCH(QByteArray, left);
+
+        Rig rig;
+        rig.receive(received);
+        QCOMPARE(rig.reporter.paneText(), pane);
+        QCOMPARE(rig.reporter.tips, tips);
+        QCOMPARE(rig.state.Connected, connected);
+        QCOMPARE(rig.state.LineBuffer, left);
+        QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
+    }
+
+    void noCarrierRearmsAutoAnswer()
+    {
+        Rig rig;
+        rig.receive("\r\nCONNECT 9600\r\n");
+        rig.receive("\r\nNO CARRIER\r\n");
+        QVERIFY(!rig.state.Connected);
+        QCOMPARE(rig.line.written(), QByteArray("ATS0=1\r"));
+        QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
+        // The next call is handled again.
+        rig.receive("\r\nRING\r\n");
+        QCOMPARE(rig.reporter.tip(), QString("RING"));
+    }
+
+    void noiseCannotGrowTheBuffer()
+    {
+        Rig rig;
+        rig.receive(QByteArray(20000, 'x'));
+        QCOMPARE(rig.state.LineBuffer.size(), CallHandler::MaxLineBuffer);
+        rig.receive("\r\nRING\r\n");
+        QVERIFY(rig.state.LineBuffer.isEmpty());
+        QVERIFY(rig.reporter.tip().endsWith(QLatin1String("RING")));
+    }
+
+    void job_data()
+    {
+        QTest::addColumn<int>("jobType");
+        QTest::addColumn<int>("downloads");
+        QTest::addColumn<int>("failingDownload"); // -1: none
+        QTest::addColumn<int>("uploads");
+        QTest::addColumn<int>("missingUpload"); // -1: none
+        QTest::addColumn<QStringList>("packets");
+        QTest::addColumn<int>("requests"); // "U" requests the portable saw
+
+        QTest::newRow("download only, two files")
+            << 0 << 2 << -1 << 2 << -1 << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 0;
+        QTest::newRow("upload only")
+            << 1 << 2 << -1 << 2 << -1 << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 2;
+        QTest::newRow("upload only, second missing")
+            << 1 << 0 << -1 << 3 << 1 << QStringList{"SUCCESS", "ERROR"} << 2;
+        QTest::newRow("both") << 2 << 1 << -1 << 1 << -1
+                              << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 1;
+        QTest::newRow("both, second download fails: no upload, no ALL DONE")
+            << 2 << 3 << 1 << 2 << -1 << QStringList{"SUCCESS", "ERROR"} << 0;
+        QTest::newRow("unknown job runs nothing") << 7 << 2 << -1 << 2 << -1 << QStringList{} << 0;
+    }
+
+    void job()
+    {
+        QFETCH(int, jobType);
+        QFETCH(int, downloads);
+        QFETCH(int, failingDownload);
+        QFETCH(int, uploads);
+        QFETCH(int, missingUpload);
+        QFETCH(QStringList, packets);
+        QFETCH(int, requests);
+
+        Rig rig;
+        rig.config.JobType = static_cast<std::int16_t>(jobType);
+        for (int i = 0; i < downloads; ++i) {
+            const QString name = QStringLiteral("D%1.TXT").arg(i);
+            rig.config.DownloadList[i] = {name, hostFile(name)};
+            if (i == failingDownload)
+                rig.portable.rules += Rule{'L', i, i + 2, QByteArray(1, Byte::NAK)};
+        }
+        for (int i = 0; i < uploads; ++i) {
+            const QString name = QStringLiteral("U%1.TXT").arg(i);
+            rig.config.UploadList[i] = {name, m_dir.filePath(QStringLiteral("in-%1.txt").arg(i))};
+            if (i == missingUpload)
+                rig.portable.rules += Rule{'U', i, i, QByteArray(1, Byte::EOT)};
+        }
+        rig.config.deriveCounts();
+
+        rig.receive("\r\nCONNECT 9600\r\n");
+        rig.receive("Portable ready\r\n");
+
+        QCOMPARE(jobPackets(rig.portable), packets);
+        QCOMPARE(int(rig.portable.trace.filter(QRegularExpression("^U ")).size()), requests);
+        QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
+        QCOMPARE(rig.session.calls().jobsRun(), 1);
+    }
+
+    void errorOnlyWhileCarrierPresent_data()
+    {
+        QTest::addColumn<bool>("modemLines");
+        QTest::addColumn<bool>("carrier");
+        QTest::addColumn<bool>("connected");
+        QTest::addColumn<bool>("errorSent");
+
+        QTest::newRow("carrier up") << true << true << false << true;
+        QTest::newRow("carrier gone") << true << false << true << false;
+        QTest::newRow("no modem lines, call up") << false << false << true << true;
+        QTest::newRow("no modem lines, no call") << false << false << false << false;
+    }
+
+    void errorOnlyWhileCarrierPresent()
+    {
+        QFETCH(bool, modemLines);
+        QFETCH(bool, carrier);
+        QFETCH(bool, connected);
+        QFETCH(bool, errorSent);
+
+        Rig rig;
+        rig.line.modemLines = modemLines;
+        rig.line.carrier = carrier;
+        rig.state.Connected = connected;
+        rig.config.JobType = UploadOnly;
+        rig.config.UploadList[0] = {"GONE.TXT", m_dir.filePath("gone.txt")};
+        rig.config.deriveCounts();
+        rig.portable.rules += Rule{'U', 0, 0, QByteArray(1, Byte::EOT)};
+
+        rig.receive("Portable ready\r\n");
+        QCOMPARE(jobPackets(rig.portable).contains("ERROR"), errorSent);
+    }
+
+    void bytesAfterGreetingBelongToTheJob()
+    {
+        // The portable's ACK for the first packet arrives together with the
+        // greeting: it must stay in the port and count for the job's first poll.
+        Rig rig;
+        rig.config.JobType = DownloadOnly;
+        rig.config.deriveCounts();
+        rig.line.peer = nullptr;
+        rig.receive(QByteArray("Portable ready\r\n") + char(6));
+        QCOMPARE(rig.line.writes.size(), 1); // ALL DONE went out once and was acknowledged
+        QVERIFY(rig.clock.now() < 1000);
+    }
+
+    void secondGreetingRunsTheJobAgain()
+    {
+        Rig rig;
+        rig.config.JobType = DownloadOnly;
+        rig.config.deriveCounts();
+        rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
+        rig.receive("Portable ready\r\n");
+        QCOMPARE(jobPackets(rig.portable), (QStringList{"ALL DONE", "ALL DONE"}));
+    }
 };
-
-void CallHandlerTest::lineAssembly_data()
-{
-    QTest::addColumn<QByteArray>("received");
-    QTest::addColumn<QString>("pane");
-    QTest::addColumn<QStringList>("tips");
-    QTest::addColumn<bool>("connected");
-    QTest::addColumn<QByteArray>("left"); // in the line buffer afterwards
-
-    const auto row = [](const char *name, const QByteArray &received, const char *pane,
-                        const QStringList &tips, bool connected, const QByteArray &left = {}) {
-        QTest::newRow(name) << received << QString(pane) << tips << connected << left;
-    };
-    row("ring", "\r\nRING\r\n", "RING\r\n", {"RING"}, false);
-    row("empty line", "\r\n\r\n", "\r\n", {""}, false);
-    row("only CR LF is no line yet", "\r\n", "", {}, false, "\r\n");
-    row("connect keeps the ring shown", "\r\nRING\r\n\r\nCONNECT 9600\r\n",
-        "RING\r\nCONNECT 9600\r\n", {"RING", "CONNECT 9600"}, true);
-    row("lower-case connect is an ordinary line", "\r\nconnect 9600\r\n", "connect 9600\r\n",
-        {"connect 9600"}, false);
-    row("ring wins over connect", "\r\nRING CONNECT\r\n", "RING CONNECT\r\n", {"RING CONNECT"},
-        false);
-    row("lone CR stays in the line", "AB\rC\r\n", "AB\rC\r\n", {"AB\rC"}, false);
-}
-
-void CallHandlerTest::lineAssembly()
-{
-    QFETCH(QByteArray, received);
-    QFETCH(QString, pane);
-    QFETCH(QStringList, tips);
-    QFETCH(bool, connected);
-    QFETCH(QByteArray, left);
-
-    Rig rig;
-    rig.receive(received);
-    QCOMPARE(rig.reporter.paneText(), pane);
-    QCOMPARE(rig.reporter.tips, tips);
-    QCOMPARE(rig.state.Connected, connected);
-    QCOMPARE(rig.state.LineBuffer, left);
-    QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
-}
-
-void CallHandlerTest::noCarrierRearmsAutoAnswer()
-{
-    Rig rig;
-    rig.receive("\r\nCONNECT 9600\r\n");
-    rig.receive("\r\nNO CARRIER\r\n");
-    QVERIFY(!rig.state.Connected);
-    QCOMPARE(rig.line.written(), QByteArray("ATS0=1\r"));
-    QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
-    QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
-    // The next call is handled again.
-    rig.receive("\r\nRING\r\n");
-    QCOMPARE(rig.reporter.tip(), QString("RING"));
-}
-
-void CallHandlerTest::noiseCannotGrowTheBuffer()
-{
-    Rig rig;
-    rig.receive(QByteArray(20000, 'x'));
-    QCOMPARE(rig.state.LineBuffer.size(), CallHandler::MaxLineBuffer);
-    rig.receive("\r\nRING\r\n");
-    QVERIFY(rig.state.LineBuffer.isEmpty());
-    QVERIFY(rig.reporter.tip().endsWith(QLatin1String("RING")));
-}
-
-void CallHandlerTest::job_data()
-{
-    QTest::addColumn<int>("jobType");
-    QTest::addColumn<int>("downloads");
-    QTest::addColumn<int>("failingDownload"); // -1: none
-    QTest::addColumn<int>("uploads");
-    QTest::addColumn<int>("missingUpload"); // -1: none
-    QTest::addColumn<QStringList>("packets");
-    QTest::addColumn<int>("requests"); // "U" requests the portable saw
-
-    const QStringList none;
-    QTest::newRow("download only, empty list")
-        << 0 << 0 << -1 << 2 << -1 << QStringList{"ALL DONE"} << 0;
-    QTest::newRow("download only, two files")
-        << 0 << 2 << -1 << 2 << -1 << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 0;
-    QTest::newRow("upload only") << 1 << 2 << -1 << 2 << -1
-                                 << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 2;
-    QTest::newRow("upload only, second missing")
-        << 1 << 0 << -1 << 3 << 1 << QStringList{"SUCCESS", "ERROR"} << 2;
-    QTest::newRow("both") << 2 << 1 << -1 << 1 << -1
-                          << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 1;
-    QTest::newRow("both, second download fails: no upload, no ALL DONE")
-        << 2 << 3 << 1 << 2 << -1 << QStringList{"SUCCESS", "ERROR"} << 0;
-    QTest::newRow("unknown job runs nothing") << 7 << 2 << -1 << 2 << -1 << none << 0;
-}
-
-void CallHandlerTest::job()
-{
-    QFETCH(int, jobType);
-    QFETCH(int, downloads);
-    QFETCH(int, failingDownload);
-    QFETCH(int, uploads);
-    QFETCH(int, missingUpload);
-    QFETCH(QStringList, packets);
-    QFETCH(int, requests);
-
-    Rig rig;
-    rig.config.JobType = static_cast<std::int16_t>(jobType);
-    for (int i = 0; i < downloads; ++i) {
-        const QString name = QStringLiteral("D%1.TXT").arg(i);
-        rig.config.DownloadList[i] = {name, hostFile(name, "data")};
-        if (i == failingDownload)
-            rig.portable.rules += Rule{'L', i, i + 2, QByteArray(1, Byte::NAK)};
-    }
-    for (int i = 0; i < uploads; ++i) {
-        const QString name = QStringLiteral("U%1.TXT").arg(i);
-        rig.config.UploadList[i] = {name, m_dir.filePath(QStringLiteral("in-%1.txt").arg(i))};
-        if (i == missingUpload)
-            rig.portable.rules += Rule{'U', i, i, QByteArray(1, Byte::EOT)};
-    }
-    rig.config.deriveCounts();
-
-    rig.receive("\r\nCONNECT 9600\r\n");
-    rig.receive("Portable ready\r\n");
-
-    QCOMPARE(packetsOf(messages(rig.portable)), packets);
-    QCOMPARE(int(rig.portable.trace.filter(QRegularExpression("^U ")).size()), requests);
-    QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
-    QCOMPARE(rig.session.calls().jobsRun(), 1);
-}
-
-void CallHandlerTest::errorOnlyWhileCarrierPresent_data()
-{
-    QTest::addColumn<bool>("modemLines");
-    QTest::addColumn<bool>("carrier");
-    QTest::addColumn<bool>("connected");
-    QTest::addColumn<bool>("errorSent");
-
-    QTest::newRow("carrier up") << true << true << false << true;
-    QTest::newRow("carrier gone") << true << false << true << false;
-    QTest::newRow("no modem lines, call up") << false << false << true << true;
-    QTest::newRow("no modem lines, no call") << false << false << false << false;
-}
-
-void CallHandlerTest::errorOnlyWhileCarrierPresent()
-{
-    QFETCH(bool, modemLines);
-    QFETCH(bool, carrier);
-    QFETCH(bool, connected);
-    QFETCH(bool, errorSent);
-
-    Rig rig;
-    rig.line.modemLines = modemLines;
-    rig.line.carrier = carrier;
-    rig.state.Connected = connected;
-    rig.config.JobType = UploadOnly;
-    rig.config.UploadList[0] = {"GONE.TXT", m_dir.filePath("gone.txt")};
-    rig.config.deriveCounts();
-    rig.portable.rules += Rule{'U', 0, 0, QByteArray(1, Byte::EOT)};
-
-    rig.receive("Portable ready\r\n");
-    QCOMPARE(packetsOf(messages(rig.portable)).contains("ERROR"), errorSent);
-    QVERIFY(!QFile::exists(m_dir.filePath("gone.txt")));
-}
-
-void CallHandlerTest::bytesAfterGreetingBelongToTheJob()
-{
-    // The portable's ACK for the first packet arrives together with the
-    // greeting: it must stay in the port and count for the job's first poll.
-    Rig rig;
-    rig.config.JobType = DownloadOnly;
-    rig.config.deriveCounts();
-    rig.line.peer = nullptr;
-    rig.receive(QByteArray("Portable ready\r\n") + char(6));
-    QCOMPARE(rig.line.writes.size(), 1); // ALL DONE went out once and was acknowledged
-    QVERIFY(rig.clock.now() < 1000);
-    QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
-}
-
-void CallHandlerTest::secondGreetingRunsTheJobAgain()
-{
-    Rig rig;
-    rig.config.JobType = DownloadOnly;
-    rig.config.deriveCounts();
-    rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
-    rig.receive("Portable ready\r\n");
-    QCOMPARE(rig.session.calls().jobsRun(), 2);
-    QCOMPARE(packetsOf(messages(rig.portable)), (QStringList{"ALL DONE", "ALL DONE"}));
-}
 
 QTEST_GUILESS_MAIN(CallHandlerTest)
 #include "test_callhandler.moc"
