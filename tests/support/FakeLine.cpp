@@ -2,17 +2,9 @@
 
 namespace Tarvo::Testing {
 
-void VirtualClock::processEvents()
-{
-    for (const auto &pump : m_pumps)
-        pump();
-    if (onEvents)
-        onEvents();
-}
-
 FakeLine::FakeLine(VirtualClock &clock) : m_clock(clock)
 {
-    m_clock.addPump([this] { pump(); });
+    m_clock.pump = [this] { pump(); };
 }
 
 void FakeLine::deliver(const QByteArray &bytes, qint64 delayMs)
@@ -49,20 +41,11 @@ void FakeLine::vanish(const QString &error)
     notifyLost();
 }
 
-QByteArray FakeLine::written() const
-{
-    QByteArray all;
-    for (const auto &w : writes)
-        all += w;
-    return all;
-}
-
 bool FakeLine::open(int, QString *error)
 {
-    ++opens;
     if (openFails || m_open) {
         if (error)
-            *error = openError;
+            *error = QStringLiteral("Permission error while locking the device");
         return false;
     }
     m_open = true;
@@ -79,11 +62,6 @@ void FakeLine::close()
     ++closes;
     m_open = false;
     m_pending.clear();
-}
-
-void FakeLine::setDtr(bool on)
-{
-    dtrChanges.push_back(on);
 }
 
 bool FakeLine::write(const QByteArray &bytes)
@@ -108,35 +86,6 @@ QByteArray FakeLine::read()
     }
     QByteArray all;
     all.swap(m_pending);
-    return all;
-}
-
-void RecordingReporter::AppendStatus(const QString &text, std::uint32_t colour)
-{
-    pane += Entry{text, colour};
-    history += Entry{text, colour};
-    log += text;
-}
-
-void RecordingReporter::ClearStatus()
-{
-    pane.clear();
-}
-
-QString RecordingReporter::paneText() const
-{
-    QString all;
-    for (const auto &e : pane)
-        all += e.text;
-    return all;
-}
-
-QString RecordingReporter::redText() const
-{
-    QString all;
-    for (const auto &e : history)
-        if (e.colour == ColourRed)
-            all += e.text;
     return all;
 }
 

@@ -2,7 +2,7 @@
 // on a virtual clock: a 1000-poll time-out costs microseconds.
 //
 // VirtualClock is the Waiter: sleeping advances virtual time, processing
-// events runs the registered pumps (the fake line delivering due bytes) and
+// events runs the pump (the fake line delivering due bytes) and
 // an optional test hook (a click arriving in the middle of a wait).
 //
 // FakeLine is a SerialLine with a scripted peer: every write is recorded and
@@ -27,7 +27,13 @@ namespace Tarvo::Testing {
 class VirtualClock final : public Waiter
 {
 public:
-    void processEvents() override;
+    void processEvents() override
+    {
+        if (pump)
+            pump();
+        if (onEvents)
+            onEvents();
+    }
     void sleepMs(int ms) override
     {
         m_now += ms;
@@ -36,15 +42,14 @@ public:
 
     qint64 now() const { return m_now; }
     int sleeps() const { return m_sleeps; }
-    void addPump(std::function<void()> pump) { m_pumps.push_back(std::move(pump)); }
 
+    std::function<void()> pump; // the fake line delivering what is due
     // Runs inside every event pass; lets a test act in the middle of a wait.
     std::function<void()> onEvents;
 
 private:
     qint64 m_now = 0;
     int m_sleeps = 0;
-    std::vector<std::function<void()>> m_pumps;
 };
 
 class FakeLine final : public SerialLine
@@ -63,24 +68,22 @@ public:
     // The device disappears: reads and writes fail from now on.
     void vanish(const QString &error = QStringLiteral("Input/output error"));
 
-    QByteArray written() const; // all writes, concatenated
-    QList<QByteArray> writes;   // each write on its own
+    QByteArray written() const { return writes.join(); } // all writes, concatenated
+    QList<QByteArray> writes;                            // each write on its own
     QByteArray pending() const { return m_pending; }
     std::vector<bool> dtrChanges; // every setDtr, in order
 
     // Knobs for the tests.
     bool openFails = false;
-    QString openError = QStringLiteral("Permission error while locking the device");
     bool modemLines = true;
     bool carrier = false;
-    int opens = 0;
     int closes = 0;
 
     // SerialLine
     bool open(int port, QString *error) override;
     void close() override;
     bool isOpen() const override { return m_open; }
-    void setDtr(bool on) override;
+    void setDtr(bool on) override { dtrChanges.push_back(on); }
     bool carrierDetect() const override { return m_open && modemLines && carrier; }
     bool hasModemLines() const override { return modemLines; }
     bool write(const QByteArray &bytes) override;
@@ -113,14 +116,13 @@ private:
 class RecordingReporter final : public Reporter
 {
 public:
-    struct Entry
+    void AppendStatus(const QString &text, std::uint32_t colour = ColourBlue) override
     {
-        QString text;
-        std::uint32_t colour;
-    };
-
-    void AppendStatus(const QString &text, std::uint32_t colour = ColourBlue) override;
-    void ClearStatus() override;
+        m_pane += text;
+        m_red += colour == ColourRed ? text : QString();
+        log += text;
+    }
+    void ClearStatus() override { m_pane.clear(); }
     void WriteLog(const QString &text) override
     {
         log += text;
@@ -128,15 +130,16 @@ public:
     }
     void SetTrayTip(const QString &state) override { tips += state; }
 
-    QString paneText() const; // what the pane shows now
-    QString redText() const;  // all red text since the start
+    QString paneText() const { return m_pane; } // what the pane shows now
+    QString redText() const { return m_red; }   // all red text since the start
     QString tip() const { return tips.isEmpty() ? QString() : tips.last(); }
 
-    QList<Entry> pane;    // entries since the last clear
-    QList<Entry> history; // every entry, never cleared
-    QString log;          // everything that reached the log
-    QStringList logOnly;  // WriteLog calls made directly
+    QString log;         // everything that reached the log
+    QStringList logOnly; // WriteLog calls made directly
     QStringList tips;
+
+private:
+    QString m_pane, m_red;
 };
 
 // Answers questions from a script and records everything asked.
