@@ -17,6 +17,7 @@
 #include "Reporter.h"
 
 #include <QString>
+#include <QStringList>
 #include <cstdint>
 
 namespace Tarvo {
@@ -50,6 +51,9 @@ public:
 
     // The backup path for a host file: folder + name before its first "." + ".BAK".
     static QString backupPath(const QString &saveAs);
+    // One note per configured upload target whose backup is still there: an
+    // upload killed in mid-file left the previous copy in it.
+    static QStringList leftoverBackups(const Configuration &config);
 
 private:
     PacketLink &m_link;

@@ -129,6 +129,20 @@ QString UploadJob::backupPath(const QString &saveAs)
     return backup == path ? path + QStringLiteral(".BAK") : backup;
 }
 
+QStringList UploadJob::leftoverBackups(const Configuration &config)
+{
+    QStringList notes;
+    for (int i = 0; i < config.UploadCount; ++i) {
+        const QString target = config.UploadList[i].SaveAs;
+        const QString backup = backupPath(target);
+        if (!target.isEmpty() && QFile::exists(backup))
+            notes += QStringLiteral("Backup %1 of %2 found: an earlier upload did not finish; "
+                                    "the previous copy is in the backup.")
+                         .arg(backup, target);
+    }
+    return notes;
+}
+
 bool UploadJob::RunUploadJob(int index)
 {
     const UploadEntry &entry = m_config.UploadList.at(std::size_t(index));

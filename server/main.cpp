@@ -16,14 +16,13 @@
 #include "ServerState.h"
 #include "SettingsStore.h"
 #include "SingleInstance.h"
-#include "TrayIcon.h"
 #include "Transfers.h"
+#include "TrayIcon.h"
 #include "frmAbout.h"
 #include "frmMain.h"
 #include "frmServer.h"
 
 #include <QApplication>
-#include <QFile>
 
 using namespace Tarvo;
 
@@ -67,18 +66,10 @@ int main(int argc, char *argv[])
         [&] { server.runOperation([&session] { session.calls().HandleCommEvent(); }); });
     line.setLostHandler([&server] { server.portLost(); });
 
-    // An upload killed in mid-file leaves the previous copy as its backup:
-    // say so where the user will look, so it can be recovered by hand.
+    // Said where the user will look, so the previous copy can be recovered by hand.
     server.setStartupCheck([&server, &config] {
-        for (int i = 0; i < config.UploadCount; ++i) {
-            const QString target = config.UploadList[i].SaveAs;
-            const QString backup = UploadJob::backupPath(target);
-            if (!target.isEmpty() && QFile::exists(backup))
-                server.WriteLog(QStringLiteral("Backup %1 of %2 found: an earlier upload did not "
-                                               "finish; the previous copy is in the backup.")
-                                    .arg(backup, target) +
-                                QLatin1String(CrLf));
-        }
+        for (const QString &note : UploadJob::leftoverBackups(config))
+            server.WriteLog(note + QLatin1String(CrLf));
     });
 
     QObject::connect(&server, &frmServer::unloaded, &app, &QCoreApplication::quit,

@@ -215,6 +215,17 @@ private slots:
         QCOMPARE(UploadJob::backupPath("/in.d/A.B.C"), "/in.d/A.BAK");
         // Not ORDERS.BAK itself, which would be deleted to make room for its copy.
         QCOMPARE(UploadJob::backupPath("/in/ORDERS.BAK"), "/in/ORDERS.BAK.BAK");
+
+        // A backup left by an upload killed mid-file is noted at start-up;
+        // slots past the count are not looked at.
+        Rig rig;
+        rig.config.UploadList = {{{"A", rig.path("a.txt")}, {"B", rig.path("b.txt")}}};
+        rig.config.UploadCount = 1;
+        Rig::write(rig.path("a.BAK"), OldContent);
+        Rig::write(rig.path("b.BAK"), OldContent);
+        const QStringList notes = UploadJob::leftoverBackups(rig.config);
+        QCOMPARE(notes.size(), 1);
+        QVERIFY(notes[0].startsWith("Backup " + rig.path("a.BAK") + " of " + rig.path("a.txt")));
     }
 
     void upload_data()
