@@ -1,5 +1,6 @@
 #include "PathHelpers.h"
 
+#include "HostFiles.h"
 #include "Prompter.h"
 
 #include <QFile>
@@ -48,8 +49,11 @@ bool CanOpenFile(const QString &path, Prompter &prompter)
         return false;
     }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        prompter.warn(file.errorString());
+    QString error;
+    if (!openRegularFile(file, QIODevice::ReadOnly, error)) {
+        // The system's description as it stands; a pipe or device is named.
+        const bool notAFile = !notRegularReason(path).isEmpty();
+        prompter.warn(notAFile ? path + QStringLiteral(": ") + error : error);
         return false;
     }
     file.close();

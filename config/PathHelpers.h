@@ -25,7 +25,8 @@ QString GetFileName(const QString &path, bool withExtension, QChar separator = n
 QString GetExtension(const QString &path, QChar separator = nativeSeparator());
 
 // Opens the file for reading and closes it again. On failure shows the
-// platform's description in an exclamation box and returns false.
+// platform's description in an exclamation box and returns false. Only a
+// regular file passes: a pipe or device is refused without opening it.
 bool CanOpenFile(const QString &path, Prompter &prompter);
 
 } // namespace Tarvo

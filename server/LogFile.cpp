@@ -1,5 +1,7 @@
 #include "LogFile.h"
 
+#include "HostFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -59,7 +61,8 @@ QString LogFile::timestamp(const QDateTime &when)
 void LogFile::rollOver(const QDateTime &now)
 {
     const QFileInfo log(m_path);
-    if (!log.exists())
+    // Copying a pipe or device in place of the log would block on it.
+    if (!log.exists() || !notRegularReason(m_path).isEmpty())
         return;
     // Only the day counts, however many days lie between.
     if (log.lastModified().date() == now.date())
@@ -77,7 +80,8 @@ void LogFile::WriteLog(const QString &text)
     rollOver(now);
 
     QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    QString error;
+    if (!openRegularFile(file, QIODevice::WriteOnly | QIODevice::Append, error))
         return;
 
     QString out;

@@ -1,0 +1,130 @@
+#include "HostFiles.h"
+
+#include <QFileInfo>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <system_error>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace Tarvo {
+
+namespace {
+
+#ifdef Q_OS_UNIX
+QString kindOf(mode_t mode)
+{
+    const auto what = [](const char *kind) {
+        return QStringLiteral("not a regular file (%1)").arg(QLatin1String(kind));
+    };
+    if (S_ISDIR(mode))
+        return what("a folder");
+    if (S_ISFIFO(mode))
+        return what("a named pipe");
+    if (S_ISSOCK(mode))
+        return what("a socket");
+    if (S_ISCHR(mode) || S_ISBLK(mode))
+        return what("a device");
+    return what("a special file");
+}
+
+int openFlags(QIODevice::OpenMode mode)
+{
+    int flags = O_CLOEXEC | O_NONBLOCK;
+    const bool reads = mode & QIODevice::ReadOnly;
+    const bool writes = mode & (QIODevice::WriteOnly | QIODevice::Append);
+    flags |= reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
+    if (writes)
+        flags |= O_CREAT;
+    if (mode & QIODevice::Append)
+        flags |= O_APPEND;
+    else if (writes && !reads && !(mode & QIODevice::ExistingOnly))
+        flags |= O_TRUNC;
+    return flags;
+}
+#endif
+
+std::filesystem::path fsPath(const QString &path)
+{
+    return std::filesystem::path(path.toStdU16String());
+}
+
+} // namespace
+
+QString systemErrorText(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+QString notRegularReason(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st{};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {}; // absent: the open says why, or creates it
+    return S_ISREG(st.st_mode) ? QString() : kindOf(st.st_mode);
+#else
+    const QFileInfo info(path);
+    if (!info.exists() || info.isFile())
+        return {};
+    return info.isDir() ? QStringLiteral("not a regular file (a folder)")
+                        : QStringLiteral("not a regular file");
+#endif
+}
+
+bool openRegularFile(QFile &file, QIODevice::OpenMode mode, QString &error)
+{
+    const QString path = file.fileName();
+    if (path.isEmpty()) {
+        error = QStringLiteral("No file name specified");
+        return false;
+    }
+    error = notRegularReason(path);
+    if (!error.isEmpty())
+        return false;
+#ifdef Q_OS_UNIX
+    const int fd = ::open(QFile::encodeName(path).constData(), openFlags(mode), 0666);
+    if (fd < 0) {
+        error = systemErrorText(errno);
+        return false;
+    }
+    struct stat st{};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        error = S_ISREG(st.st_mode) ? systemErrorText(errno) : kindOf(st.st_mode);
+        ::close(fd);
+        return false;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (!file.open(fd, mode, QFileDevice::AutoCloseHandle)) {
+        error = file.errorString();
+        ::close(fd);
+        return false;
+    }
+    return true;
+#else
+    if (file.open(mode))
+        return true;
+    error = file.errorString();
+    return false;
+#endif
+}
+
+bool replaceFile(const QString &from, const QString &to, QString &error)
+{
+    // std::filesystem::rename replaces an existing target in one step on
+    // both platforms (rename(2); MoveFileEx with MOVEFILE_REPLACE_EXISTING),
+    // where QFile::rename refuses an existing target.
+    std::error_code code;
+    std::filesystem::rename(fsPath(from), fsPath(to), code);
+    if (!code)
+        return true;
+    error = QString::fromLocal8Bit(code.message());
+    return false;
+}
+
+} // namespace Tarvo
