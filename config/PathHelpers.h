@@ -10,10 +10,12 @@
 
 #include <QDir>
 #include <QString>
+#include <QStringList>
 
 namespace Tarvo {
 
 class Prompter;
+struct Configuration;
 
 inline QChar nativeSeparator()
 {
@@ -23,6 +25,15 @@ inline QChar nativeSeparator()
 QString GetDirectory(const QString &path, QChar separator = nativeSeparator());
 QString GetFileName(const QString &path, bool withExtension, QChar separator = nativeSeparator());
 QString GetExtension(const QString &path, QChar separator = nativeSeparator());
+
+// Where an upload keeps the copy it replaces: folder + name before its
+// first "." + ".BAK" (a file already named so gets ".BAK" added).
+QString BackupPath(const QString &saveAs);
+
+// One sentence for each pair of upload entries in use whose files would
+// destroy each other's backup: two targets with one backup (A.TXT and
+// A.DAT), or a target that is another entry's backup.
+QStringList BackupCollisions(const Configuration &config);
 
 // Opens the file for reading and closes it again. On failure shows the
 // platform's description in an exclamation box and returns false. Only a

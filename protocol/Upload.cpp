@@ -201,14 +201,7 @@ UploadJob::UploadJob(PacketLink &link, Reporter &reporter, const Configuration &
 
 QString UploadJob::backupPath(const QString &saveAs)
 {
-    const QString path = QDir::toNativeSeparators(saveAs);
-    const QChar separator = nativeSeparator();
-    const QString name = GetFileName(path, false) + QStringLiteral(".BAK");
-    // A bare file name keeps its backup beside it, in the same folder.
-    const QString backup = path.contains(separator) ? GetDirectory(path) + separator + name : name;
-    // A file whose own name is the backup's (ORDERS.BAK) would be deleted
-    // to make room for its own copy; its backup takes a longer name.
-    return backup == path ? path + QStringLiteral(".BAK") : backup;
+    return BackupPath(saveAs);
 }
 
 bool UploadJob::RunUploadJob(int index)

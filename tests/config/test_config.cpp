@@ -265,6 +265,38 @@ private slots:
         QCOMPARE(stored("Settings/Job"), message.isEmpty() ? QString::number(job) : QString());
     }
 
+    // Uploads whose backups collide are pointed out on OK and saved as typed.
+    void okNamesCollidingBackups_data()
+    {
+        QTest::addColumn<QStringList>("saveAs"); // of the upload entries, in the scratch folder
+        QTest::addColumn<QStringList>("said");   // parts of the notice; empty: none
+        QTest::newRow("one backup for two targets")
+            << QStringList{"A.TXT", "A.DAT"} << QStringList{"A.TXT and ", "A.DAT both", "A.BAK"};
+        QTest::newRow("a target is another's backup")
+            << QStringList{"A.BAK", "B.TXT", "A.TXT"}
+            << QStringList{"A.BAK is where the upload to ", "A.TXT keeps its backup"};
+        QTest::newRow("same name, other folders") << QStringList{"A.TXT", "sub/A.DAT"} << QStringList{};
+        QTest::newRow("the same file twice") << QStringList{"A.TXT", "A.TXT"} << QStringList{};
+    }
+
+    void okNamesCollidingBackups()
+    {
+        QFETCH(QStringList, saveAs);
+        QFETCH(QStringList, said);
+        QMap<QString, QString> keys;
+        for (int i = 0; i < saveAs.size(); ++i)
+            keys[QString("File%1/Save As").arg(i + 1)] = m_dir.filePath(saveAs[i]);
+        open(0, int(saveAs.size()), keys);
+        ctl<QComboBox>("cboResponsibility")->setCurrentIndex(UploadOnly);
+        click("cmdOK");
+        QCOMPARE(m_prompter.informs.size(), said.isEmpty() ? 0 : 1);
+        for (const QString &part : said)
+            QVERIFY2(m_prompter.informs[0].contains(part), qPrintable(part));
+        QVERIFY(SettingsAccepted);
+        for (int i = 0; i < saveAs.size(); ++i)
+            QCOMPARE(stored(QString("File%1/Save As").arg(i + 1)), m_dir.filePath(saveAs[i]));
+    }
+
     void aboutTitleLine()
     {
         QCOMPARE(frmAbout().findChild<QLabel *>("lblTitle")->text(), "Tarvo Version 2.1.0");
