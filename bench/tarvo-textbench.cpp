@@ -6,8 +6,8 @@
 #include "EntryEditor.h"
 #include "FileChooser.h"
 #include "LogFile.h"
-#include "Reporter.h"
 #include "MessageBoxPrompter.h"
+#include "Reporter.h"
 #include "SettingsStore.h"
 #include "StatusPane.h"
 #include "frmMain.h"
@@ -59,11 +59,12 @@ int main(int argc, char *argv[])
                         StatusPane pane;
                         pane.resize(374, 135);
                         pane.show();
-                        pane.appendText(QStringLiteral("Upload ") + text + QStringLiteral(" ...\r\n"), ColourBlue);
+                        pane.appendText(QStringLiteral("Upload ") + text +
+                                            QStringLiteral(" ...\r\n"),
+                                        ColourBlue);
                     }));
-        std::printf("%5d KB  log line           %6lld ms\n", kb, timed([&] {
-                        LogFile(dir.path()).WriteLog(text + QStringLiteral("\r\n"));
-                    }));
+        std::printf("%5d KB  log line           %6lld ms\n", kb,
+                    timed([&] { LogFile(dir.path()).WriteLog(text + QStringLiteral("\r\n")); }));
 
         Configuration model;
         SettingsStore store(dir.filePath(QStringLiteral("settings.ini")));

@@ -64,7 +64,7 @@ QString systemErrorText(int error)
 QString notRegularReason(const QString &path)
 {
 #ifdef Q_OS_UNIX
-    struct stat st{};
+    struct stat st = {};
     if (::stat(QFile::encodeName(path).constData(), &st) != 0)
         return {}; // absent: the open says why, or creates it
     return S_ISREG(st.st_mode) ? QString() : kindOf(st.st_mode);
@@ -93,7 +93,7 @@ bool openRegularFile(QFile &file, QIODevice::OpenMode mode, QString &error)
         error = systemErrorText(errno);
         return false;
     }
-    struct stat st{};
+    struct stat st = {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         error = S_ISREG(st.st_mode) ? systemErrorText(errno) : kindOf(st.st_mode);
         ::close(fd);

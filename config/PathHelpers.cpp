@@ -56,8 +56,8 @@ QString BackupPath(const QString &saveAs)
 QStringList BackupCollisions(const Configuration &config)
 {
     // File names compare as the platform's file system does.
-    const Qt::CaseSensitivity cs = QDir::separator() == QLatin1Char('\\') ? Qt::CaseInsensitive
-                                                                          : Qt::CaseSensitive;
+    const Qt::CaseSensitivity cs =
+        QDir::separator() == QLatin1Char('\\') ? Qt::CaseInsensitive : Qt::CaseSensitive;
     const auto same = [cs](const QString &a, const QString &b) {
         return QDir::cleanPath(a).compare(QDir::cleanPath(b), cs) == 0;
     };

@@ -43,8 +43,8 @@ bool DownloadJob::RunDownloadJob(int index)
     QFile file(entry.OpenFrom);
     QString error;
     if (!openRegularFile(file, QIODevice::ReadOnly, error)) {
-        reportFailure(m_reporter,
-                      QStringLiteral("Cannot read ") + entry.OpenFrom + QStringLiteral(": ") + error);
+        reportFailure(m_reporter, QStringLiteral("Cannot read ") + entry.OpenFrom +
+                                      QStringLiteral(": ") + error);
         return false;
     }
     if (!AnnounceDownload(entry.Name, 0))

@@ -57,9 +57,8 @@ bool UploadJournal::save(const QList<Entry> &entries, QString &error)
     }
     QJsonArray array;
     for (const Entry &entry : entries)
-        array.append(QJsonObject{{Target, entry.target},
-                                 {Backup, entry.backup},
-                                 {Armed, entry.armed}});
+        array.append(
+            QJsonObject{{Target, entry.target}, {Backup, entry.backup}, {Armed, entry.armed}});
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     QSaveFile file(m_path);
     if (file.open(QIODevice::WriteOnly) && file.write(QJsonDocument(array).toJson()) >= 0 &&

@@ -3,8 +3,8 @@
 #include "HostFiles.h"
 
 #include <QDeadlineTimer>
-#include <QMetaObject>
 #include <QFile>
+#include <QMetaObject>
 #include <QSerialPort>
 #include <cerrno>
 
@@ -235,7 +235,7 @@ QString QtSerialLine::lostReason() const
     // asked of the device path itself: a pulled adapter or a closed
     // pseudo-terminal is gone from it.
 #ifdef Q_OS_UNIX
-    struct stat st{};
+    struct stat st = {};
     if (::stat(QFile::encodeName(m_device).constData(), &st) != 0)
         return m_device + QStringLiteral(": ") + systemErrorText(errno);
 #endif

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "HostSession.h"
+#include "QtSerialLine.h"
 #include "ShutdownSignals.h"
 #include "UploadJournal.h"
 #include "frmServer.h"
@@ -25,8 +26,9 @@ inline void connectServer(QApplication &app, frmServer &server, HostSession &ses
 {
     server.attachModem(session.modem(), &session.wait());
     server.setPortLostHandler([&session] { session.settle(); });
-    line.setReceiveHandler(
-        [&server, &session] { server.runOperation([&session] { session.calls().HandleCommEvent(); }); });
+    line.setReceiveHandler([&server, &session] {
+        server.runOperation([&session] { session.calls().HandleCommEvent(); });
+    });
     line.setLostHandler([&server] { server.portLost(); });
 
     session.setJournal(&journal);
@@ -41,5 +43,23 @@ inline void connectServer(QApplication &app, frmServer &server, HostSession &ses
 #endif
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &server, &frmServer::shutdownNow);
 }
+
+// The modem side of a running server on a real serial port, connected to
+// the window as above for as long as it lives.
+struct ServerRuntime
+{
+    ServerRuntime(QApplication &app, frmServer &server, Prompter &prompter, ServerState &state,
+                  const Configuration &config, QtSerialLine::PortResolver resolver)
+        : line(std::move(resolver)), session(line, waiter, server, prompter, server, state, config)
+    {
+        connectServer(app, server, session, line, journal, ends);
+    }
+
+    QtSerialLine line;
+    RealWaiter waiter;
+    HostSession session;
+    UploadJournal journal;
+    ShutdownSignals ends;
+};
 
 } // namespace Tarvo

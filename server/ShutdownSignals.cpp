@@ -4,12 +4,12 @@
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
-#include <iterator>
-#include <utility>
 #include <csignal>
 #include <fcntl.h>
+#include <iterator>
 #include <sys/socket.h>
 #include <unistd.h>
+#include <utility>
 #endif
 
 namespace Tarvo {
@@ -44,7 +44,9 @@ ShutdownSignals::ShutdownSignals(QObject *parent) : QObject(parent)
     m_notifier = new QSocketNotifier(wakeFds[1], QSocketNotifier::Read, this);
     connect(m_notifier, &QSocketNotifier::activated, this, &ShutdownSignals::readSignal);
 
-    struct sigaction action{};
+    struct sigaction action
+    {
+    };
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;

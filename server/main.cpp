@@ -12,8 +12,8 @@
 #include "MessageBoxPrompter.h"
 #include "QtSerialLine.h"
 #include "ServerState.h"
-#include "SettingsStore.h"
 #include "ServerWiring.h"
+#include "SettingsStore.h"
 #include "SingleInstance.h"
 #include "TrayIcon.h"
 #include "frmAbout.h"
@@ -79,12 +79,8 @@ int main(int argc, char *argv[])
         [&](QWidget *parent) { ShowAboutWindow(parent, log.path()); });
     prompter.setParent(&server);
 
-    QtSerialLine line([&store](int comNumber) { return store.portDevice(comNumber); });
-    RealWaiter waiter;
-    HostSession session(line, waiter, server, prompter, server, state, config);
-    UploadJournal journal;
-    ShutdownSignals ends;
-    connectServer(app, server, session, line, journal, ends);
+    ServerRuntime runtime(app, server, prompter, state, config,
+                          [&store](int comNumber) { return store.portDevice(comNumber); });
 
     server.Form_Load();
     return app.exec();

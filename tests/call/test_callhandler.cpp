@@ -223,8 +223,10 @@ private slots:
         QTest::addColumn<bool>("quick");      // ended without waiting for time-outs
 
         const QByteArray words = "\r\nNO CARRIER\r\n";
-        QTest::newRow("upload, carrier inferred") << 1 << false << QByteArray("data") << true << true;
-        QTest::newRow("download, carrier inferred") << 0 << false << QByteArray("data") << true << true;
+        QTest::newRow("upload, carrier inferred")
+            << 1 << false << QByteArray("data") << true << true;
+        QTest::newRow("download, carrier inferred")
+            << 0 << false << QByteArray("data") << true << true;
         QTest::newRow("the words inside a file") << 2 << false << words << false << true;
         QTest::newRow("carrier detect decides") << 1 << true << QByteArray("data") << true << false;
     }

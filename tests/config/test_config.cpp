@@ -147,7 +147,8 @@ private slots:
         QTest::newRow("empty path") << QStringList{"", "No file name"};
         QTest::newRow("folder") << QStringList{"@", "folder"};
         // Opening a pipe for reading would wait for a writer for ever.
-        QTest::newRow("named pipe") << QStringList{"@/pipe", "@/pipe: not a regular file (a named pipe)"};
+        QTest::newRow("named pipe")
+            << QStringList{"@/pipe", "@/pipe: not a regular file (a named pipe)"};
     }
 
     void canOpenFile()
@@ -275,7 +276,8 @@ private slots:
         QTest::newRow("a target is another's backup")
             << QStringList{"A.BAK", "B.TXT", "A.TXT"}
             << QStringList{"A.BAK is where the upload to ", "A.TXT keeps its backup"};
-        QTest::newRow("same name, other folders") << QStringList{"A.TXT", "sub/A.DAT"} << QStringList{};
+        QTest::newRow("same name, other folders")
+            << QStringList{"A.TXT", "sub/A.DAT"} << QStringList{};
         QTest::newRow("the same file twice") << QStringList{"A.TXT", "A.TXT"} << QStringList{};
     }
 

@@ -9,7 +9,6 @@
 #include "LogFile.h"
 #include "MessageBoxPrompter.h"
 #include "Portable.h"
-#include "QtSerialLine.h"
 #include "ServerState.h"
 #include "ServerWiring.h"
 #include "TrayIcon.h"
@@ -47,12 +46,8 @@ int serve(int argc, char *argv[])
     frmServer server(state, log, tray, prompter, config, {}, {});
     prompter.setParent(&server);
 
-    QtSerialLine line([device = args.at(2)](int) { return device; });
-    RealWaiter waiter;
-    HostSession session(line, waiter, server, prompter, server, state, config);
-    UploadJournal journal;
-    ShutdownSignals ends;
-    connectServer(app, server, session, line, journal, ends);
+    ServerRuntime runtime(app, server, prompter, state, config,
+                          [device = args.at(2)](int) { return device; });
     server.Form_Load();
     return app.exec();
 }
@@ -117,7 +112,8 @@ private slots:
         QVERIFY(rig.startPortable({.bitsPerSecond = 38400}));
         startServer(rig.ptyPath(), target);
 
-        QVERIFY2(waitFor([&] { return QFileInfo(target).size() > 1000; }, 30000), qPrintable(log()));
+        QVERIFY2(waitFor([&] { return QFileInfo(target).size() > 1000; }, 30000),
+                 qPrintable(log()));
         QCOMPARE(Testing::readFile(backup), OldCopy);
         ::kill(pid_t(m_server.processId()), signalNumber);
         QVERIFY(m_server.waitForFinished(40000));

@@ -396,7 +396,8 @@ private slots:
         QTest::addColumn<QByteArray>("after"); // the target once recovered
         QTest::addColumn<QString>("note");
         QTest::newRow("killed over an old copy") << true << true << OldContent << "Restored";
-        QTest::newRow("killed on a new file") << false << true << QByteArray("<missing>") << "Removed";
+        QTest::newRow("killed on a new file")
+            << false << true << QByteArray("<missing>") << "Removed";
         QTest::newRow("killed before the target was touched")
             << true << false << QByteArray("partial") << "";
     }
