@@ -1,6 +1,7 @@
 #include "HostFiles.h"
 
 #include <QFileInfo>
+#include <QSaveFile>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -112,6 +113,56 @@ bool openRegularFile(QFile &file, QIODevice::OpenMode mode, QString &error)
     error = file.errorString();
     return false;
 #endif
+}
+
+QString writeAll(QFileDevice &file, const char *data, qint64 count)
+{
+#ifdef Q_OS_UNIX
+    const int fd = file.handle();
+    while (count > 0) {
+        const ssize_t done = ::write(fd, data, std::size_t(count));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return systemErrorText(done < 0 ? errno : EIO);
+        data += done;
+        count -= done;
+    }
+    return {};
+#else
+    if (file.write(data, count) == count && file.flush())
+        return {};
+    return file.errorString();
+#endif
+}
+
+bool copyRegularFile(const QString &from, const QString &to, QString &error)
+{
+    QFile source(from);
+    if (!openRegularFile(source, QIODevice::ReadOnly, error))
+        return false;
+    QSaveFile target(to); // discarded unless committed
+    if (!target.open(QIODevice::WriteOnly)) {
+        error = target.errorString();
+        return false;
+    }
+    QByteArray block(64 * 1024, Qt::Uninitialized);
+    for (;;) {
+        const qint64 got = source.read(block.data(), block.size());
+        if (got < 0) {
+            error = source.errorString();
+            return false;
+        }
+        if (got == 0)
+            break;
+        error = writeAll(target, block.constData(), got);
+        if (!error.isEmpty())
+            return false;
+    }
+    if (target.commit())
+        return true;
+    error = target.errorString();
+    return false;
 }
 
 bool replaceFile(const QString &from, const QString &to, QString &error)

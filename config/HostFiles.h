@@ -32,6 +32,15 @@ QString notRegularReason(const QString &path);
 // system's reason in error.
 bool replaceFile(const QString &from, const QString &to, QString &error);
 
+// Writes all of data to an open file; empty on success, else the system's
+// words for the write that failed (QFile calls a short write on a full disk
+// "Unknown error").
+QString writeAll(QFileDevice &file, const char *data, qint64 count);
+
+// Copies the regular file from into to (replaced as a whole, never seen
+// half-written); false with the system's reason in error.
+bool copyRegularFile(const QString &from, const QString &to, QString &error);
+
 // The system's text for an error number.
 QString systemErrorText(int error);
 

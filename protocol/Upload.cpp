@@ -8,11 +8,6 @@
 
 #include <QDir>
 #include <QFile>
-#include <cerrno>
-
-#ifdef Q_OS_UNIX
-#include <unistd.h>
-#endif
 
 namespace Tarvo {
 
@@ -70,7 +65,7 @@ public:
     // Flushed per packet, so that the file length is the restart offset.
     bool append(const std::uint8_t *data, int count, QString &error)
     {
-        const QString why = writeAll(reinterpret_cast<const char *>(data), count);
+        const QString why = writeAll(m_file, reinterpret_cast<const char *>(data), count);
         if (why.isEmpty())
             return true;
         error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
@@ -147,42 +142,15 @@ private:
 
     bool makeBackup(const QString &backupPath, QString &error)
     {
-        // Copying never overwrites, and an older backup is of no further use.
-        QFile older(backupPath);
-        if (older.exists() && !older.remove()) {
-            error = fileError(QStringLiteral("Cannot delete"), backupPath, older.errorString());
-            return false;
-        }
-        QFile original(m_saveAs);
-        if (!original.copy(backupPath)) {
-            error = fileError(QStringLiteral("Cannot back up"), m_saveAs, original.errorString());
+        // An older backup of the same name is of no further use: the copy
+        // replaces it in one step.
+        QString why;
+        if (!copyRegularFile(m_saveAs, backupPath, why)) {
+            error = fileError(QStringLiteral("Cannot back up"), m_saveAs, why);
             return false;
         }
         m_backup = backupPath;
         return true;
-    }
-
-    // The system's words for a failed write, taken from that very write:
-    // QFile reports a short write on a full disk as "Unknown error".
-    QString writeAll(const char *data, qint64 count)
-    {
-#ifdef Q_OS_UNIX
-        const int fd = m_file.handle();
-        while (count > 0) {
-            const ssize_t done = ::write(fd, data, std::size_t(count));
-            if (done < 0 && errno == EINTR)
-                continue;
-            if (done <= 0)
-                return systemErrorText(done < 0 ? errno : EIO);
-            data += done;
-            count -= done;
-        }
-        return {};
-#else
-        if (m_file.write(data, count) == count && m_file.flush())
-            return {};
-        return m_file.errorString();
-#endif
     }
 
     QString m_saveAs;

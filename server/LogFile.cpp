@@ -67,11 +67,11 @@ void LogFile::rollOver(const QDateTime &now)
     // Only the day counts, however many days lie between.
     if (log.lastModified().date() == now.date())
         return;
-    QFile::remove(m_backupPath);
-    // Without a backup the old day's lines stay where they are rather than
-    // being lost; the roll-over is tried again with the next message.
-    if (QFile::copy(m_path, m_backupPath))
-        QFile::remove(m_path);
+    // One rename replaces the older backup: the old day's lines are in the
+    // log or in the backup at every moment. When it fails they stay where
+    // they are and the roll-over is tried again with the next message.
+    QString ignored;
+    replaceFile(m_path, m_backupPath, ignored);
 }
 
 void LogFile::WriteLog(const QString &text)

@@ -339,6 +339,9 @@ private slots:
         QTest::newRow("file size limit reached")
             << "size limit" << false
             << "Cannot write @/ORDERS.TXT: File too large\r\nUpload failed\r\n";
+        QTest::newRow("file size limit reached by the backup")
+            << "size limit, large copy" << false
+            << "Cannot back up @/ORDERS.TXT: File too large\r\nUpload failed\r\n";
         QTest::newRow("backup cannot be deleted")
             << "stuck backup" << true
             << "\r\nCannot delete the backup @/ORDERS.BAK (Is a directory): it still holds the "
@@ -357,11 +360,11 @@ private slots:
             QFile::remove(pipe);
             QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
         } else {
-            Rig::write(target, OldContent);
+            Rig::write(target, fault.endsWith("large copy") ? pattern(3000) : OldContent);
         }
         rlimit before{};
         getrlimit(RLIMIT_FSIZE, &before);
-        if (fault == "size limit") {
+        if (fault.startsWith("size limit")) {
             std::signal(SIGXFSZ, SIG_IGN);
             rlimit small = before;
             small.rlim_cur = 1000;
@@ -381,8 +384,9 @@ private slots:
         QCOMPARE(rig.reporter.redText(), red.replace('@', rig.dir.path()));
         if (fault == "stuck backup")
             QCOMPARE(readFile(target), pattern(2000));
-        else if (fault == "size limit")
-            QCOMPARE(readFile(target), OldContent);
+        else if (fault.startsWith("size limit"))
+            QCOMPARE(readFile(target), fault.endsWith("large copy") ? pattern(3000) : OldContent);
+        QVERIFY(!QFile::exists(backup) || fault == "stuck backup");
         QVERIFY(rig.journal.entries().isEmpty());
     }
 
