@@ -3,9 +3,13 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <system_error>
+
+#ifdef Q_OS_WIN
+#include <QDir>
+#include <windows.h>
+#endif
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -49,11 +53,6 @@ int openFlags(QIODevice::OpenMode mode)
     return flags;
 }
 #endif
-
-std::filesystem::path fsPath(const QString &path)
-{
-    return std::filesystem::path(path.toStdU16String());
-}
 
 } // namespace
 
@@ -167,15 +166,21 @@ bool copyRegularFile(const QString &from, const QString &to, QString &error)
 
 bool replaceFile(const QString &from, const QString &to, QString &error)
 {
-    // std::filesystem::rename replaces an existing target in one step on
-    // both platforms (rename(2); MoveFileEx with MOVEFILE_REPLACE_EXISTING),
-    // where QFile::rename refuses an existing target.
-    std::error_code code;
-    std::filesystem::rename(fsPath(from), fsPath(to), code);
-    if (!code)
+    // QFile::rename refuses an existing target; these replace it in one step.
+#ifdef Q_OS_WIN
+    const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
+    const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
+    if (MoveFileExW(source.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
-    error = QString::fromLocal8Bit(code.message());
+    error = qt_error_string(int(GetLastError()));
     return false;
+#else
+    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        return true;
+    error = systemErrorText(errno);
+    return false;
+#endif
 }
 
 } // namespace Tarvo

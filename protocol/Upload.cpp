@@ -6,7 +6,6 @@
 #include "TransferSteps.h"
 #include "UploadJournal.h"
 
-#include <QDir>
 #include <QFile>
 
 namespace Tarvo {
