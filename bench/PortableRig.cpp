@@ -43,6 +43,7 @@ bool PortableRig::startPortable(const PortableOptions &options)
                      QStringLiteral("--download-dir"), m_dir.filePath("portable/received"),
                      QStringLiteral("--upload-dir"), m_dir.filePath("portable/files")};
     args += options.extra;
+    m_ptyPath.clear();
     m_portable.setProcessChannelMode(QProcess::ForwardedErrorChannel);
     m_portable.start(QStringLiteral(TARVO_PORTABLE_PATH), args);
     if (!m_portable.waitForStarted(5000))

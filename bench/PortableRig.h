@@ -77,6 +77,8 @@ public:
     };
     JobFigures lastJob() const { return m_lastJob; }
     qint64 portablePid() const { return m_portable.processId(); }
+    // The simulator's pseudo-terminal, for a host in another process.
+    QString ptyPath() const { return m_ptyPath; }
 
 private:
     void readPortableOutput();

@@ -1,5 +1,7 @@
 #include "PathHelpers.h"
 
+#include "Configuration.h"
+#include "HostFiles.h"
 #include "Prompter.h"
 
 #include <QFile>
@@ -39,6 +41,46 @@ QString GetExtension(const QString &path, QChar separator)
     return dot < 0 ? QString() : name.mid(dot + 1);
 }
 
+QString BackupPath(const QString &saveAs)
+{
+    const QString path = QDir::toNativeSeparators(saveAs);
+    const QChar separator = nativeSeparator();
+    const QString name = GetFileName(path, false) + QStringLiteral(".BAK");
+    // A bare file name keeps its backup beside it, in the same folder.
+    const QString backup = path.contains(separator) ? GetDirectory(path) + separator + name : name;
+    // A file whose own name is the backup's (ORDERS.BAK) would be deleted
+    // to make room for its own copy; its backup takes a longer name.
+    return backup == path ? path + QStringLiteral(".BAK") : backup;
+}
+
+QStringList BackupCollisions(const Configuration &config)
+{
+    // File names compare as the platform's file system does.
+    const Qt::CaseSensitivity cs =
+        QDir::separator() == QLatin1Char('\\') ? Qt::CaseInsensitive : Qt::CaseSensitive;
+    const auto same = [cs](const QString &a, const QString &b) {
+        return QDir::cleanPath(a).compare(QDir::cleanPath(b), cs) == 0;
+    };
+    QStringList found;
+    for (int i = 0; i < config.UploadCount; ++i) {
+        const QString &a = config.UploadList[i].SaveAs;
+        for (int j = 0; j < config.UploadCount; ++j) {
+            const QString &b = config.UploadList[j].SaveAs;
+            if (i == j || a.isEmpty() || b.isEmpty() || same(a, b))
+                continue;
+            if (i < j && same(BackupPath(a), BackupPath(b)))
+                found += QStringLiteral("%1 and %2 both keep their backup in %3: an upload to "
+                                        "one destroys the other's backup.")
+                             .arg(a, b, BackupPath(a));
+            else if (same(a, BackupPath(b)))
+                found += QStringLiteral("%1 is where the upload to %2 keeps its backup: each "
+                                        "upload to %2 overwrites it.")
+                             .arg(a, b);
+        }
+    }
+    return found;
+}
+
 bool CanOpenFile(const QString &path, Prompter &prompter)
 {
     if (path.isEmpty()) {
@@ -48,8 +90,11 @@ bool CanOpenFile(const QString &path, Prompter &prompter)
         return false;
     }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        prompter.warn(file.errorString());
+    QString error;
+    if (!openRegularFile(file, QIODevice::ReadOnly, error)) {
+        // The system's description as it stands; a pipe or device is named.
+        const bool notAFile = !notRegularReason(path).isEmpty();
+        prompter.warn(notAFile ? path + QStringLiteral(": ") + error : error);
         return false;
     }
     file.close();

@@ -10,10 +10,12 @@
 
 #include <QDir>
 #include <QString>
+#include <QStringList>
 
 namespace Tarvo {
 
 class Prompter;
+struct Configuration;
 
 inline QChar nativeSeparator()
 {
@@ -24,8 +26,18 @@ QString GetDirectory(const QString &path, QChar separator = nativeSeparator());
 QString GetFileName(const QString &path, bool withExtension, QChar separator = nativeSeparator());
 QString GetExtension(const QString &path, QChar separator = nativeSeparator());
 
+// Where an upload keeps the copy it replaces: folder + name before its
+// first "." + ".BAK" (a file already named so gets ".BAK" added).
+QString BackupPath(const QString &saveAs);
+
+// One sentence for each pair of upload entries in use whose files would
+// destroy each other's backup: two targets with one backup (A.TXT and
+// A.DAT), or a target that is another entry's backup.
+QStringList BackupCollisions(const Configuration &config);
+
 // Opens the file for reading and closes it again. On failure shows the
-// platform's description in an exclamation box and returns false.
+// platform's description in an exclamation box and returns false. Only a
+// regular file passes: a pipe or device is refused without opening it.
 bool CanOpenFile(const QString &path, Prompter &prompter);
 
 } // namespace Tarvo

@@ -2,6 +2,7 @@
 
 #include "EntryEditor.h"
 #include "FileChooser.h"
+#include "PathHelpers.h"
 #include "Prompter.h"
 #include "SettingsStore.h"
 
@@ -383,6 +384,9 @@ void frmMain::cmdOK_Click()
     if (!ListsDefined())
         return;
     m_model.ModemPort = static_cast<std::int16_t>(cboModemPort->currentIndex() + 1);
+    // Said, not refused: the entries are the user's to keep as typed.
+    if (const QStringList collisions = BackupCollisions(m_model); !collisions.isEmpty())
+        m_prompter.inform(collisions.join(QLatin1Char('\n')));
     m_store.SaveSettings(m_model);
     SettingsAccepted = true;
     accept();

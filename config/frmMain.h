@@ -5,7 +5,9 @@
 // from the store and derives the list counts; Add, Edit and Remove change the
 // model at once (the entry dialogs run through an EntryEditor); OK takes the
 // job first, refuses an empty list the job needs (with a notice and a switch
-// to that list's page), and only then takes the port and saves everything.
+// to that list's page), and only then takes the port and saves everything,
+// with a notice first when two upload entries would destroy each other's
+// backups (saved as typed all the same).
 // Cancel saves nothing and restores nothing. SettingsAccepted tells the
 // caller whether a validated OK closed the window.
 //

@@ -102,6 +102,7 @@ void CallHandler::runJob()
     if (m_jobObserver)
         m_jobObserver(true);
     line.setMode(SerialLine::Mode::Job);
+    m_wait.beginHangUpWatch();
     m_wait.waiter().sleepMs(JobDelayMs);
 
     switch (m_config.JobType) {
@@ -122,6 +123,7 @@ void CallHandler::runJob()
     }
 
     line.setMode(SerialLine::Mode::Idle);
+    const bool hungUp = m_wait.endHangUpWatch();
     m_jobRunning = false;
     ++m_jobsRun;
     if (m_jobObserver)
@@ -131,6 +133,9 @@ void CallHandler::runJob()
     // its "NO CARRIER" never becomes a line. Where the modem can tell us the
     // carrier is gone, finish the call as that line would have.
     if (m_state.Connected && line.isOpen() && line.hasModemLines() && !line.carrierDetect())
+        processLine("NO CARRIER");
+    // Without carrier detect the job's polls saw the modem's own result line.
+    else if (hungUp)
         processLine("NO CARRIER");
 }
 

@@ -1,6 +1,7 @@
 #include "Configuration.h"
 #include "Transfers.h"
 
+#include "HostFiles.h"
 #include "TransferSteps.h"
 
 #include <QFile>
@@ -38,10 +39,12 @@ bool DownloadJob::RunDownloadJob(int index)
 
     // The host file is opened before the announce: a file that vanished or
     // cannot be read must not reach the portable, not even as an empty file.
+    // Only a regular file: a pipe or device could block the server in open or read.
     QFile file(entry.OpenFrom);
-    if (!file.open(QIODevice::ReadOnly)) {
+    QString error;
+    if (!openRegularFile(file, QIODevice::ReadOnly, error)) {
         reportFailure(m_reporter, QStringLiteral("Cannot read ") + entry.OpenFrom +
-                                      QStringLiteral(": ") + file.errorString());
+                                      QStringLiteral(": ") + error);
         return false;
     }
     if (!AnnounceDownload(entry.Name, 0))

@@ -28,6 +28,8 @@ public:
     ModemControl &modem() { return m_modem; }
     PacketLink &link() { return m_link; }
     CallHandler &calls() { return m_calls; }
+    // Uploads record themselves here while they may change their target.
+    void setJournal(UploadJournal *journal) { m_upload.setJournal(journal); }
 
     // Routes the line's notifications straight to call handling and the
     // modem control (what a host without a window wants).

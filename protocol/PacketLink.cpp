@@ -206,6 +206,8 @@ QString PacketLink::abortReason() const
         return why.isEmpty() ? QStringLiteral("Serial port failed")
                              : QStringLiteral("Serial port failed: ") + why;
     }
+    if (m_wait.carrierLost())
+        return QStringLiteral("Carrier lost");
     if (m_wait.aborted())
         return QStringLiteral("Transfer stopped");
     return QStringLiteral("Serial port not open");

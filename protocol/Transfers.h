@@ -7,7 +7,9 @@
 // UploadJob fetches the file of one UploadList slot: "SENDING NAME", a "U"
 // request, then empty "Y" next-packet requests answered by portable frames
 // until a "Z" frame ends the file. An existing host file is kept as a ".BAK"
-// backup until the new copy is complete and put back after any failure.
+// backup until the new copy is complete and put back after any failure; the
+// UploadJournal, when given, records this so that a kill is undone at the
+// next start.
 //
 // Both read and write files in fixed buffers; memory does not grow with the
 // file size.
@@ -23,6 +25,7 @@
 namespace Tarvo {
 
 struct Configuration;
+class UploadJournal;
 
 class DownloadJob
 {
@@ -44,21 +47,21 @@ private:
 class UploadJob
 {
 public:
-    UploadJob(PacketLink &link, Reporter &reporter, const Configuration &config);
+    UploadJob(PacketLink &link, Reporter &reporter, const Configuration &config,
+              UploadJournal *journal = nullptr);
+    void setJournal(UploadJournal *journal) { m_journal = journal; }
 
     bool RunUploadJob(int index);
     bool RequestUpload(const QString &name, std::uint32_t offset);
 
     // The backup path for a host file: folder + name before its first "." + ".BAK".
     static QString backupPath(const QString &saveAs);
-    // One note per configured upload target whose backup is still there: an
-    // upload killed in mid-file left the previous copy in it.
-    static QStringList leftoverBackups(const Configuration &config);
 
 private:
     PacketLink &m_link;
     Reporter &m_reporter;
     const Configuration &m_config;
+    UploadJournal *m_journal;
 };
 
 } // namespace Tarvo

@@ -2,9 +2,10 @@
 #include "PathHelpers.h"
 #include "Transfers.h"
 
+#include "HostFiles.h"
 #include "TransferSteps.h"
+#include "UploadJournal.h"
 
-#include <QDir>
 #include <QFile>
 
 namespace Tarvo {
@@ -24,38 +25,58 @@ QString fileError(const QString &what, const QString &path, const QString &error
 }
 
 // The host side of one upload: the file being written and the backup of the
-// copy it replaces. Once begin() has succeeded, exactly one of commit() and
-// abandon() ends it.
+// copy it replaces, recorded in the journal (when there is one) for as long
+// as the target may differ from what it was. Once begin() has succeeded,
+// exactly one of commit() and abandon() ends it.
 class HostCopy
 {
 public:
-    explicit HostCopy(const QString &saveAs) : m_saveAs(saveAs), m_file(saveAs) {}
+    HostCopy(const QString &saveAs, UploadJournal *journal)
+        : m_saveAs(saveAs), m_journal(journal), m_file(saveAs)
+    {
+    }
 
     bool begin(QString &error)
     {
-        if (QFile::exists(m_saveAs) && !makeBackup(error))
+        const QString notAFile = notRegularReason(m_saveAs);
+        if (!notAFile.isEmpty()) {
+            error = fileError(QStringLiteral("Cannot write"), m_saveAs, notAFile);
             return false;
-        if (m_file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        }
+        const bool existing = QFile::exists(m_saveAs);
+        const QString backup = existing ? UploadJob::backupPath(m_saveAs) : QString();
+        if (!record([&](UploadJournal &j, QString &why) { return j.note(m_saveAs, backup, why); },
+                    error))
+            return false;
+        if (existing && !makeBackup(backup, error)) {
+            settle();
+            return false;
+        }
+        if (!record([this](UploadJournal &j, QString &why) { return j.arm(m_saveAs, why); }, error))
+            return discardBackup();
+        QString why;
+        if (openRegularFile(m_file, QIODevice::WriteOnly | QIODevice::Truncate, why))
             return true;
-        error = fileError(QStringLiteral("Cannot write"), m_saveAs, m_file.errorString());
-        // A failed open leaves the old copy as it was: the backup is not needed.
-        if (!m_backup.isEmpty())
-            QFile::remove(m_backup);
-        return false;
+        error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
+        return discardBackup();
     }
 
     // Flushed per packet, so that the file length is the restart offset.
     bool append(const std::uint8_t *data, int count, QString &error)
     {
-        if (m_file.write(reinterpret_cast<const char *>(data), count) == count && m_file.flush())
+        const QString why = writeAll(m_file, reinterpret_cast<const char *>(data), count);
+        if (why.isEmpty())
             return true;
-        error = fileError(QStringLiteral("Cannot write"), m_saveAs, m_file.errorString());
+        error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
         return false;
     }
 
     qint64 length() const { return m_file.size(); }
 
-    bool commit(QString &error)
+    // The new file is complete and is the truth from here on: a backup that
+    // cannot be removed is left where it is (named in notice), never the new
+    // file given up for it.
+    bool commit(QString &error, QString &notice)
     {
         m_file.close();
         if (m_file.error() != QFileDevice::NoError) {
@@ -63,42 +84,68 @@ public:
             return false;
         }
         QFile backup(m_backup);
-        if (m_backup.isEmpty() || backup.remove())
-            return true;
-        error = fileError(QStringLiteral("Cannot delete"), m_backup, backup.errorString());
-        return false;
+        if (!m_backup.isEmpty() && !backup.remove())
+            notice = QStringLiteral("Cannot delete the backup %1 (%2): it still holds the "
+                                    "previous copy of %3.")
+                         .arg(m_backup, backup.errorString(), m_saveAs);
+        settle();
+        return true;
     }
 
     // Leaves the host as it was before the upload: the old copy back in
-    // place, or no file at all when there was none.
+    // place by one rename over the partial file, or no file at all when
+    // there was none. What cannot be undone now stays in the journal.
     bool abandon(QString &error)
     {
         m_file.close();
-        if (m_file.exists() && !m_file.remove()) {
-            error = fileError(QStringLiteral("Cannot delete"), m_saveAs, m_file.errorString());
+        QString why;
+        if (!m_backup.isEmpty()) {
+            if (!replaceFile(m_backup, m_saveAs, why)) {
+                error = QStringLiteral("Cannot restore ") + m_saveAs + QStringLiteral(" from ") +
+                        m_backup + QStringLiteral(": ") + why;
+                return false;
+            }
+        } else if (QFile partial(m_saveAs); partial.exists() && !partial.remove()) {
+            error = fileError(QStringLiteral("Cannot delete"), m_saveAs, partial.errorString());
             return false;
         }
-        QFile backup(m_backup);
-        if (m_backup.isEmpty() || backup.rename(m_saveAs))
-            return true;
-        error = QStringLiteral("Cannot restore ") + m_saveAs + QStringLiteral(" from ") + m_backup +
-                QStringLiteral(": ") + backup.errorString();
-        return false;
+        settle();
+        return true;
     }
 
 private:
-    bool makeBackup(QString &error)
+    template <typename Step> bool record(Step step, QString &error)
     {
-        const QString backupPath = UploadJob::backupPath(m_saveAs);
-        // Copying never overwrites, and an older backup is of no further use.
-        QFile older(backupPath);
-        if (older.exists() && !older.remove()) {
-            error = fileError(QStringLiteral("Cannot delete"), backupPath, older.errorString());
-            return false;
-        }
-        QFile original(m_saveAs);
-        if (!original.copy(backupPath)) {
-            error = fileError(QStringLiteral("Cannot back up"), m_saveAs, original.errorString());
+        QString why;
+        if (!m_journal || step(*m_journal, why))
+            return true;
+        error = fileError(QStringLiteral("Cannot record the upload in"), m_journal->path(), why);
+        return false;
+    }
+
+    // The target was never opened, so it is as it was and the backup is not needed.
+    bool discardBackup()
+    {
+        if (!m_backup.isEmpty())
+            QFile::remove(m_backup);
+        settle();
+        return false;
+    }
+
+    void settle()
+    {
+        QString ignored; // an entry left behind is only undone once more at the next start
+        if (m_journal)
+            m_journal->forget(m_saveAs, ignored);
+    }
+
+    bool makeBackup(const QString &backupPath, QString &error)
+    {
+        // An older backup of the same name is of no further use: the copy
+        // replaces it in one step.
+        QString why;
+        if (!copyRegularFile(m_saveAs, backupPath, why)) {
+            error = fileError(QStringLiteral("Cannot back up"), m_saveAs, why);
             return false;
         }
         m_backup = backupPath;
@@ -106,41 +153,22 @@ private:
     }
 
     QString m_saveAs;
+    UploadJournal *m_journal;
     QString m_backup; // empty when no backup was made
     QFile m_file;
 };
 
 } // namespace
 
-UploadJob::UploadJob(PacketLink &link, Reporter &reporter, const Configuration &config)
-    : m_link(link), m_reporter(reporter), m_config(config)
+UploadJob::UploadJob(PacketLink &link, Reporter &reporter, const Configuration &config,
+                     UploadJournal *journal)
+    : m_link(link), m_reporter(reporter), m_config(config), m_journal(journal)
 {
 }
 
 QString UploadJob::backupPath(const QString &saveAs)
 {
-    const QString path = QDir::toNativeSeparators(saveAs);
-    const QChar separator = nativeSeparator();
-    const QString name = GetFileName(path, false) + QStringLiteral(".BAK");
-    // A bare file name keeps its backup beside it, in the same folder.
-    const QString backup = path.contains(separator) ? GetDirectory(path) + separator + name : name;
-    // A file whose own name is the backup's (ORDERS.BAK) would be deleted
-    // to make room for its own copy; its backup takes a longer name.
-    return backup == path ? path + QStringLiteral(".BAK") : backup;
-}
-
-QStringList UploadJob::leftoverBackups(const Configuration &config)
-{
-    QStringList notes;
-    for (int i = 0; i < config.UploadCount; ++i) {
-        const QString target = config.UploadList[i].SaveAs;
-        const QString backup = backupPath(target);
-        if (!target.isEmpty() && QFile::exists(backup))
-            notes += QStringLiteral("Backup %1 of %2 found: an earlier upload did not finish; "
-                                    "the previous copy is in the backup.")
-                         .arg(backup, target);
-    }
-    return notes;
+    return BackupPath(saveAs);
 }
 
 bool UploadJob::RunUploadJob(int index)
@@ -152,7 +180,7 @@ bool UploadJob::RunUploadJob(int index)
     if (!RequestUpload(entry.Name, 0))
         return false;
 
-    HostCopy host(entry.SaveAs);
+    HostCopy host(entry.SaveAs, m_journal);
     QString error;
     if (!host.begin(error)) {
         reportFailure(m_reporter, error);
@@ -203,8 +231,11 @@ bool UploadJob::RunUploadJob(int index)
         m_link.SendPacket(QStringLiteral("."));
         if (last) {
             // The data of the closing frame is not part of the file.
-            if (!host.commit(error))
+            QString notice;
+            if (!host.commit(error, notice))
                 return fail(error);
+            if (!notice.isEmpty())
+                m_reporter.AppendStatus(CrLf + notice, ColourRed);
             m_reporter.AppendStatus(CrLf + QStringLiteral("Done") + CrLf);
             m_reporter.SetTrayTip(QStringLiteral("Upload success"));
             return true;

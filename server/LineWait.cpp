@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <utility>
 
 namespace Tarvo {
 
@@ -26,8 +27,44 @@ bool LineWait::poll(QByteArray &received)
 {
     if (!pause())
         return false;
-    received += m_line.read();
-    return !m_line.failed();
+    const QByteArray fresh = m_line.read();
+    received += fresh;
+    if (m_watching && !m_line.hasModemLines())
+        lookForHangUp(fresh);
+    return !aborted();
+}
+
+void LineWait::beginHangUpWatch()
+{
+    m_watching = true;
+    m_inFrame = false;
+    m_carrierLost = false;
+    m_tail.clear();
+}
+
+bool LineWait::endHangUpWatch()
+{
+    m_watching = false;
+    return std::exchange(m_carrierLost, false);
+}
+
+void LineWait::lookForHangUp(const QByteArray &fresh)
+{
+    static const QByteArray Result("\r\nNO CARRIER\r\n");
+    for (const char c : fresh) {
+        if (c == 2 || c == 3) { // a portable frame's STX and ETX
+            m_inFrame = c == 2;
+            m_tail.clear();
+            continue;
+        }
+        if (m_inFrame)
+            continue;
+        m_tail += c;
+        if (m_tail.size() > Result.size())
+            m_tail.remove(0, m_tail.size() - Result.size());
+        if (m_tail == Result)
+            m_carrierLost = true;
+    }
 }
 
 } // namespace Tarvo

@@ -1,5 +1,7 @@
 #include "LogFile.h"
 
+#include "HostFiles.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
@@ -59,16 +61,17 @@ QString LogFile::timestamp(const QDateTime &when)
 void LogFile::rollOver(const QDateTime &now)
 {
     const QFileInfo log(m_path);
-    if (!log.exists())
+    // Copying a pipe or device in place of the log would block on it.
+    if (!log.exists() || !notRegularReason(m_path).isEmpty())
         return;
     // Only the day counts, however many days lie between.
     if (log.lastModified().date() == now.date())
         return;
-    QFile::remove(m_backupPath);
-    // Without a backup the old day's lines stay where they are rather than
-    // being lost; the roll-over is tried again with the next message.
-    if (QFile::copy(m_path, m_backupPath))
-        QFile::remove(m_path);
+    // One rename replaces the older backup: the old day's lines are in the
+    // log or in the backup at every moment. When it fails they stay where
+    // they are and the roll-over is tried again with the next message.
+    QString ignored;
+    replaceFile(m_path, m_backupPath, ignored);
 }
 
 void LogFile::WriteLog(const QString &text)
@@ -77,7 +80,8 @@ void LogFile::WriteLog(const QString &text)
     rollOver(now);
 
     QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append))
+    QString error;
+    if (!openRegularFile(file, QIODevice::WriteOnly | QIODevice::Append, error))
         return;
 
     QString out;

@@ -11,7 +11,9 @@
 // the log to Tarvo.Bak, replacing an older backup. The file is opened and
 // closed for every message; text is stored one byte per character
 // (Latin-1), as the rest of the program's text files are. A log that cannot
-// be written is skipped silently: logging never stops the server.
+// be written is skipped silently: logging never stops the server. Something
+// other than a regular file under the log's name (a pipe, a device) is never
+// opened, since that could block the server.
 #pragma once
 
 #include <QDateTime>

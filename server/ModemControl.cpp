@@ -214,7 +214,8 @@ void ModemControl::HangUp()
     serial.setMode(SerialLine::Mode::Job);
 
     if (carrierPresent() || m_state.Connected) {
-        if (!m_prompter.askYesNo(QStringLiteral("Hang up (disconnect) modem?"))) {
+        if (m_askBeforeHangUp &&
+            !m_prompter.askYesNo(QStringLiteral("Hang up (disconnect) modem?"))) {
             // Everything stays as it was. Outside a job that includes idle
             // mode: without it the server would stop noticing calls until
             // the next Stop and Start. Inside a job the job restores it.
@@ -242,6 +243,13 @@ void ModemControl::HangUp()
     m_reporter.SetTrayTip(QStringLiteral("Not connected"));
     m_controls.setStartStopCaption(QStringLiteral("Start"));
     m_controls.setCloseCaption(QStringLiteral("Exit"));
+}
+
+void ModemControl::HangUpWithoutAsking()
+{
+    m_askBeforeHangUp = false;
+    HangUp();
+    m_askBeforeHangUp = true;
 }
 
 void ModemControl::endCall()

@@ -32,6 +32,7 @@ public:
     void InitializeModem() override;
     bool StartAutoAnswer();
     void HangUp() override;
+    void HangUpWithoutAsking() override;
 
     // Carrier detect, or Connected on a line that cannot report it.
     bool carrierPresent() const;
@@ -63,6 +64,7 @@ private:
     const Configuration &m_config;
     int m_busyDepth = 0;
     bool m_lostReported = false;
+    bool m_askBeforeHangUp = true;
 };
 
 } // namespace Tarvo

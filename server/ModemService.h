@@ -11,6 +11,9 @@ public:
     virtual ~ModemService() = default;
     virtual void InitializeModem() = 0;
     virtual void HangUp() = 0;
+    // The program is being ended (a signal, the session's end): stop with
+    // no question asked of anybody.
+    virtual void HangUpWithoutAsking() { HangUp(); }
 };
 
 } // namespace Tarvo

@@ -1,8 +1,16 @@
 #include "QtSerialLine.h"
 
+#include "HostFiles.h"
+
 #include <QDeadlineTimer>
+#include <QFile>
 #include <QMetaObject>
 #include <QSerialPort>
+#include <cerrno>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 namespace Tarvo {
 
@@ -31,7 +39,7 @@ void QtSerialLine::connectPort()
                          case QSerialPort::WriteError:
                          case QSerialPort::ResourceError:
                              if (m_open)
-                                 fail(m_port->errorString());
+                                 fail(lostReason());
                              break;
                          default:
                              // Unsupported operations only mean a line without
@@ -147,7 +155,7 @@ bool QtSerialLine::write(const QByteArray &bytes)
     if (bytes.isEmpty())
         return true;
     if (m_port->write(bytes) != bytes.size()) {
-        fail(m_port->errorString());
+        fail(lostReason());
         return false;
     }
     // QSerialPort keeps written bytes until the event loop runs, but every
@@ -217,6 +225,21 @@ void QtSerialLine::notifyIfBuffered()
     m_notifying = true;
     notifyReceive();
     m_notifying = false;
+}
+
+QString QtSerialLine::lostReason() const
+{
+    // Qt 6.4 words a device that went away with whatever errno an earlier
+    // call left behind ("Inappropriate ioctl for device" from the modem-line
+    // probe, "Permission denied" from the lock file). What is wrong now is
+    // asked of the device path itself: a pulled adapter or a closed
+    // pseudo-terminal is gone from it.
+#ifdef Q_OS_UNIX
+    struct stat st = {};
+    if (::stat(QFile::encodeName(m_device).constData(), &st) != 0)
+        return m_device + QStringLiteral(": ") + systemErrorText(errno);
+#endif
+    return m_port->errorString();
 }
 
 void QtSerialLine::fail(const QString &text)

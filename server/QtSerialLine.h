@@ -66,6 +66,8 @@ private:
     void onReadyRead();
     void notifyIfBuffered();
     void fail(const QString &text);
+    // Why the device failed, in the system's words of now.
+    QString lostReason() const;
     void releaseDevice();
 
     PortResolver m_resolver;

@@ -4,7 +4,9 @@
 // appended after everything already shown, each piece keeping its own
 // colour, and the pane is repainted at once because callers keep the thread
 // busy in their waits. Nothing is ever trimmed; only clear() empties it.
-// CR LF pairs start a new line, as a lone CR or LF does.
+// CR LF pairs start a new line, as a lone CR or LF does. Very long words
+// (a path typed without blanks) get invisible break opportunities so that
+// laying them out costs time in proportion to their length.
 #pragma once
 
 #include <QColor>

@@ -14,6 +14,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QMenu>
 #include <QPainter>
 #include <QPushButton>
@@ -264,8 +265,9 @@ void frmServer::Form_Activate()
         return;
     m_activating = true;
     WriteLog(Separator);
-    if (m_startupCheck)
-        m_startupCheck();
+    const QStringList notes = m_startupCheck ? m_startupCheck() : QStringList();
+    for (const QString &note : notes)
+        WriteLog(note + QLatin1String(CrLf));
     runOperation([this] {
         if (m_modem)
             m_modem->InitializeModem();
@@ -273,6 +275,8 @@ void frmServer::Form_Activate()
             AppendStatus(QStringLiteral("No modem control is present.") + QLatin1String(CrLf),
                          ColourRed);
     });
+    for (const QString &note : notes)
+        m_pane->appendText(note + QLatin1String(CrLf), ColourRed);
     m_state.Activated = true;
     m_activating = false;
 }
@@ -348,12 +352,29 @@ void frmServer::Form_Unload()
     // When the hang-up question is answered No the port stays open; it is
     // released with the line when the process ends.
     runOperation([this] {
-        if (m_modem)
+        if (m_modem && m_noQuestions)
+            m_modem->HangUpWithoutAsking();
+        else if (m_modem)
             m_modem->HangUp();
     });
     m_tray.remove();
     m_unloaded = true;
     emit unloaded();
+}
+
+void frmServer::shutdownNow()
+{
+    // Whatever waits for an answer gets No, so that its caller unwinds.
+    if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
+        dialog->reject();
+    if (m_unloading)
+        return;
+    m_noQuestions = true;
+    if (m_depth > 0) {
+        deferUntilUnwound(m_exitPending);
+        return;
+    }
+    closeByProgram();
 }
 
 // ---- Window events

@@ -20,6 +20,7 @@
 #include "Reporter.h"
 #include "ServerControls.h"
 
+#include <QStringList>
 #include <QWidget>
 #include <functional>
 
@@ -62,8 +63,9 @@ public:
     // Called when a lost port is to be dealt with (closed and reported).
     void setPortLostHandler(std::function<void()> handler) { m_onPortLost = std::move(handler); }
     // Runs once at the first activation, right after the run's separator
-    // line, before the modem is started.
-    void setStartupCheck(std::function<void()> check) { m_startupCheck = std::move(check); }
+    // line, before the modem is started. What it returns goes to the log at
+    // once and to the pane, in red, once the modem's start has cleared it.
+    void setStartupCheck(std::function<QStringList()> check) { m_startupCheck = std::move(check); }
 
     // Runs operation inside the operation guard.
     void runOperation(const std::function<void()> &operation);
@@ -108,6 +110,11 @@ public slots:
     void mPopExit_Click();
     // Hangs up and removes the tray icon; once.
     void Form_Unload();
+    // Ends the program in order without asking anything (a termination
+    // signal, the session's end): an open question is answered No, a
+    // running call's transfer ends as failed, then the modem is hung up and
+    // the port closed.
+    void shutdownNow();
 
 signals:
     // The window has gone: the program may end.
@@ -143,7 +150,7 @@ private:
     ModemService *m_modem = nullptr;
     LineWait *m_wait = nullptr;
     std::function<void()> m_onPortLost;
-    std::function<void()> m_startupCheck;
+    std::function<QStringList()> m_startupCheck;
 
     StatusPane *m_pane = nullptr;
     QPushButton *m_cmdSettings = nullptr;
@@ -161,6 +168,7 @@ private:
     bool m_unloading = false;
     bool m_unloaded = false;
     bool m_busy = false;
+    bool m_noQuestions = false;
 };
 
 } // namespace Tarvo

@@ -3,9 +3,7 @@
 //
 // The server window is the modem side's Reporter and ServerControls, so it
 // is made first and the host session (line, waits, modem control, link,
-// transfers, call handling) is attached to it. The line's two notifications
-// go through the window: a call's job runs inside its operation guard, and a
-// lost port waits for a running operation to unwind.
+// transfers, call handling) is attached to it (ServerWiring.h).
 #include "AppIcon.h"
 #include "AppVersion.h"
 #include "Configuration.h"
@@ -14,9 +12,9 @@
 #include "MessageBoxPrompter.h"
 #include "QtSerialLine.h"
 #include "ServerState.h"
+#include "ServerWiring.h"
 #include "SettingsStore.h"
 #include "SingleInstance.h"
-#include "Transfers.h"
 #include "TrayIcon.h"
 #include "frmAbout.h"
 #include "frmMain.h"
@@ -24,7 +22,24 @@
 
 #include <QApplication>
 
+#include <QMessageBox>
+#include <cstdio>
+
 using namespace Tarvo;
+
+namespace {
+
+// Said on standard error always, and in a box where someone can see one.
+void refuseToStart(const QString &reason)
+{
+    const QString text = QStringLiteral("Tarvo cannot start: ") + reason;
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+    const QString platform = QGuiApplication::platformName();
+    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
+        QMessageBox::critical(nullptr, QString::fromLatin1(AppVersion::Title), text);
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -37,8 +52,15 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     SingleInstance instance;
-    if (!instance.tryAcquire())
+    switch (instance.tryAcquire()) {
+    case SingleInstance::Acquire::Acquired:
+        break;
+    case SingleInstance::Acquire::AlreadyRunning:
         return 0;
+    case SingleInstance::Acquire::Failed:
+        refuseToStart(instance.errorString());
+        return 2;
+    }
 
     SettingsStore store;
     MessageBoxPrompter prompter;
@@ -57,25 +79,8 @@ int main(int argc, char *argv[])
         [&](QWidget *parent) { ShowAboutWindow(parent, log.path()); });
     prompter.setParent(&server);
 
-    QtSerialLine line([&store](int comNumber) { return store.portDevice(comNumber); });
-    RealWaiter waiter;
-    HostSession session(line, waiter, server, prompter, server, state, config);
-    server.attachModem(session.modem(), &session.wait());
-    server.setPortLostHandler([&session] { session.settle(); });
-    line.setReceiveHandler(
-        [&] { server.runOperation([&session] { session.calls().HandleCommEvent(); }); });
-    line.setLostHandler([&server] { server.portLost(); });
-
-    // Said where the user will look, so the previous copy can be recovered by hand.
-    server.setStartupCheck([&server, &config] {
-        for (const QString &note : UploadJob::leftoverBackups(config))
-            server.WriteLog(note + QLatin1String(CrLf));
-    });
-
-    QObject::connect(&server, &frmServer::unloaded, &app, &QCoreApplication::quit,
-                     Qt::QueuedConnection);
-    // Ending the session quits without closing the window first.
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &server, &frmServer::Form_Unload);
+    ServerRuntime runtime(app, server, prompter, state, config,
+                          [&store](int comNumber) { return store.portDevice(comNumber); });
 
     server.Form_Load();
     return app.exec();

@@ -208,6 +208,63 @@ private slots:
         QCOMPARE(jobPackets(rig.portable).contains("ERROR"), errorSent);
     }
 
+    // The portable hangs up in the middle of a file and the modem says so on
+    // the line the job is polling. Without carrier detect that line is the
+    // only sign: the job ends at once as a lost carrier, nothing more is sent
+    // into the dead line, and the call ends as the idle "NO CARRIER" would
+    // end it. With carrier detect the line is data as before, and the
+    // carrier decides.
+    void portableHangsUpMidFile_data()
+    {
+        QTest::addColumn<int>("jobType");
+        QTest::addColumn<bool>("modemLines");
+        QTest::addColumn<QByteArray>("file"); // the file that travels
+        QTest::addColumn<bool>("hangUp");     // the modem reports NO CARRIER mid-file
+        QTest::addColumn<bool>("quick");      // ended without waiting for time-outs
+
+        const QByteArray words = "\r\nNO CARRIER\r\n";
+        QTest::newRow("upload, carrier inferred")
+            << 1 << false << QByteArray("data") << true << true;
+        QTest::newRow("download, carrier inferred")
+            << 0 << false << QByteArray("data") << true << true;
+        QTest::newRow("the words inside a file") << 2 << false << words << false << true;
+        QTest::newRow("carrier detect decides") << 1 << true << QByteArray("data") << true << false;
+    }
+
+    void portableHangsUpMidFile()
+    {
+        QFETCH(int, jobType);
+        QFETCH(bool, modemLines);
+        QFETCH(QByteArray, file);
+        QFETCH(bool, hangUp);
+        QFETCH(bool, quick);
+
+        Rig rig;
+        rig.line.modemLines = modemLines;
+        rig.portable.source = file;
+        rig.config.JobType = static_cast<std::int16_t>(jobType);
+        Testing::Rig::write(m_dir.filePath("hang.txt"), file);
+        Testing::Rig::write(m_dir.filePath("in.txt"), "old copy");
+        rig.config.DownloadList[0] = {"HANG.TXT", m_dir.filePath("hang.txt")};
+        rig.config.UploadList[0] = {"HANG.TXT", m_dir.filePath("in.txt")};
+        rig.config.deriveCounts();
+        if (hangUp) // the first data block or next-packet request meets the hang-up
+            rig.portable.rules += Rule{'Y', 0, 99, "\r\nNO CARRIER\r\n"};
+
+        rig.receive("\r\nCONNECT 9600\r\n");
+        rig.receive("Portable ready\r\n");
+
+        const bool lost = hangUp && !modemLines;
+        QCOMPARE(rig.clock.now() < 3000, quick);
+        QCOMPARE(jobPackets(rig.portable).contains("ERROR"), hangUp && modemLines);
+        QCOMPARE(rig.reporter.redText().contains("Carrier lost"), lost);
+        QCOMPARE(rig.state.Connected, !lost);
+        QCOMPARE(rig.line.writes.last() == "ATS0=1\r", lost);
+        if (lost)
+            QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
+        QCOMPARE(readFile(m_dir.filePath("in.txt")), hangUp || jobType == 0 ? "old copy" : file);
+    }
+
     void bytesAfterGreetingBelongToTheJob()
     {
         // The portable's ACK for the first packet arrives together with the

@@ -17,6 +17,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
 
 using namespace Tarvo;
 
@@ -144,16 +145,21 @@ private slots:
         QTest::newRow("readable") << QStringList{"@/host.txt", ""};
         QTest::newRow("missing") << QStringList{"@/none.txt", "No such file"};
         QTest::newRow("empty path") << QStringList{"", "No file name"};
-        QTest::newRow("folder") << QStringList{"@", "directory"};
+        QTest::newRow("folder") << QStringList{"@", "folder"};
+        // Opening a pipe for reading would wait for a writer for ever.
+        QTest::newRow("named pipe")
+            << QStringList{"@/pipe", "@/pipe: not a regular file (a named pipe)"};
     }
 
     void canOpenFile()
     {
         QFETCH(QStringList, row);
         QFile(m_dir.filePath("host.txt")).open(QIODevice::WriteOnly);
+        ::mkfifo(QFile::encodeName(m_dir.filePath("pipe")).constData(), 0600);
         QCOMPARE(CanOpenFile(row[0].replace('@', m_dir.path()), m_prompter), row[1].isEmpty());
         QCOMPARE(m_prompter.warnings.size(), row[1].isEmpty() ? 0 : 1);
-        QVERIFY2(m_prompter.warnings.value(0).contains(row[1]), qPrintable(row[1]));
+        const QString expected = row[1].replace('@', m_dir.path());
+        QVERIFY2(m_prompter.warnings.value(0).contains(expected), qPrintable(expected));
     }
 
     void proposedPortableName_data()
@@ -258,6 +264,39 @@ private slots:
         QCOMPARE(SettingsAccepted, message.isEmpty());
         QCOMPARE(int(m_model.ModemPort), message.isEmpty() ? 3 : 1);
         QCOMPARE(stored("Settings/Job"), message.isEmpty() ? QString::number(job) : QString());
+    }
+
+    // Uploads whose backups collide are pointed out on OK and saved as typed.
+    void okNamesCollidingBackups_data()
+    {
+        QTest::addColumn<QStringList>("saveAs"); // of the upload entries, in the scratch folder
+        QTest::addColumn<QStringList>("said");   // parts of the notice; empty: none
+        QTest::newRow("one backup for two targets")
+            << QStringList{"A.TXT", "A.DAT"} << QStringList{"A.TXT and ", "A.DAT both", "A.BAK"};
+        QTest::newRow("a target is another's backup")
+            << QStringList{"A.BAK", "B.TXT", "A.TXT"}
+            << QStringList{"A.BAK is where the upload to ", "A.TXT keeps its backup"};
+        QTest::newRow("same name, other folders")
+            << QStringList{"A.TXT", "sub/A.DAT"} << QStringList{};
+        QTest::newRow("the same file twice") << QStringList{"A.TXT", "A.TXT"} << QStringList{};
+    }
+
+    void okNamesCollidingBackups()
+    {
+        QFETCH(QStringList, saveAs);
+        QFETCH(QStringList, said);
+        QMap<QString, QString> keys;
+        for (int i = 0; i < saveAs.size(); ++i)
+            keys[QString("File%1/Save As").arg(i + 1)] = m_dir.filePath(saveAs[i]);
+        open(0, int(saveAs.size()), keys);
+        ctl<QComboBox>("cboResponsibility")->setCurrentIndex(UploadOnly);
+        click("cmdOK");
+        QCOMPARE(m_prompter.informs.size(), said.isEmpty() ? 0 : 1);
+        for (const QString &part : said)
+            QVERIFY2(m_prompter.informs[0].contains(part), qPrintable(part));
+        QVERIFY(SettingsAccepted);
+        for (int i = 0; i < saveAs.size(); ++i)
+            QCOMPARE(stored(QString("File%1/Save As").arg(i + 1)), m_dir.filePath(saveAs[i]));
     }
 
     void aboutTitleLine()

@@ -2,6 +2,10 @@
 // the scripted portable: restarts, failures, and the backup an upload keeps.
 #include "Portable.h"
 
+#include <csignal>
+#include <sys/resource.h>
+#include <sys/stat.h>
+
 using namespace Tarvo;
 using namespace Tarvo::Testing;
 
@@ -215,17 +219,6 @@ private slots:
         QCOMPARE(UploadJob::backupPath("/in.d/A.B.C"), "/in.d/A.BAK");
         // Not ORDERS.BAK itself, which would be deleted to make room for its copy.
         QCOMPARE(UploadJob::backupPath("/in/ORDERS.BAK"), "/in/ORDERS.BAK.BAK");
-
-        // A backup left by an upload killed mid-file is noted at start-up;
-        // slots past the count are not looked at.
-        Rig rig;
-        rig.config.UploadList = {{{"A", rig.path("a.txt")}, {"B", rig.path("b.txt")}}};
-        rig.config.UploadCount = 1;
-        Rig::write(rig.path("a.BAK"), OldContent);
-        Rig::write(rig.path("b.BAK"), OldContent);
-        const QStringList notes = UploadJob::leftoverBackups(rig.config);
-        QCOMPARE(notes.size(), 1);
-        QVERIFY(notes[0].startsWith("Backup " + rig.path("a.BAK") + " of " + rig.path("a.txt")));
     }
 
     void upload_data()
@@ -243,9 +236,14 @@ private slots:
         if (existing)
             Rig::write(rig.path("ORDERS.TXT"), OldContent);
         QList<QByteArray> backups; // the backup while each packet is asked for
+        QStringList journal;       // what the journal says meanwhile
         rig.portable.onFrame = [&](char type) {
-            if (type == 'Y')
-                backups += readFile(rig.path("ORDERS.BAK"));
+            if (type != 'Y')
+                return;
+            backups += readFile(rig.path("ORDERS.BAK"));
+            for (const UploadJournal::Entry &entry : rig.journal.entries())
+                journal += QDir(rig.dir.path()).relativeFilePath(entry.target) + " " +
+                           QFileInfo(entry.backup).fileName() + (entry.armed ? " armed" : "");
         };
         QVERIFY(rig.upload());
         const int packets = (size + 119) / 120;
@@ -256,6 +254,9 @@ private slots:
         QCOMPARE(readFile(rig.path("ORDERS.TXT")), pattern(size));
         QCOMPARE(rig.files(), (QStringList{"ORDERS.TXT", "source.bin"}));
         QCOMPARE(backups, QList<QByteArray>(packets + 1, existing ? OldContent : "<missing>"));
+        QCOMPARE(journal, QStringList(packets + 1, existing ? "ORDERS.TXT ORDERS.BAK armed"
+                                                            : "ORDERS.TXT  armed"));
+        QVERIFY(rig.journal.entries().isEmpty());
         QCOMPARE(rig.reporter.paneText(),
                  "Upload a.txt ...\r\n" + QString(packets + 2, '.') + "\r\nDone\r\n");
         QCOMPARE(rig.reporter.tips, (QStringList{"Upload a.txt ...", "Upload success"}));
@@ -317,6 +318,119 @@ private slots:
         QCOMPARE(rig.portable.count("U a.txt[0]"), requests);
         QCOMPARE(readFile(rig.path("ORDERS.TXT")), existing ? OldContent : "<missing>");
         QCOMPARE(rig.files().size(), existing ? 2 : 1); // and source.bin; no backup
+        QVERIFY(rig.journal.entries().isEmpty());
+    }
+
+    // Faults of the host's own files: what is not a file is never opened (it
+    // could block the server), a write error is the system's own words, and
+    // after the last packet the new file stays even when its backup cannot
+    // go. Every case leaves the journal empty.
+    void hostFileFaults_data()
+    {
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("result");
+        QTest::addColumn<QString>("red"); // "@": the scratch folder
+        QTest::newRow("download from a named pipe")
+            << "pipe source" << false
+            << "Cannot read @/source.bin: not a regular file (a named pipe)\r\nDownload failed\r\n";
+        QTest::newRow("upload to a named pipe")
+            << "pipe target" << false
+            << "Cannot write @/ORDERS.TXT: not a regular file (a named pipe)\r\nUpload failed\r\n";
+        QTest::newRow("file size limit reached")
+            << "size limit" << false
+            << "Cannot write @/ORDERS.TXT: File too large\r\nUpload failed\r\n";
+        QTest::newRow("file size limit reached by the backup")
+            << "size limit, large copy" << false
+            << "Cannot back up @/ORDERS.TXT: File too large\r\nUpload failed\r\n";
+        QTest::newRow("backup cannot be deleted")
+            << "stuck backup" << true
+            << "\r\nCannot delete the backup @/ORDERS.BAK (Is a directory): it still holds the "
+               "previous copy of @/ORDERS.TXT.";
+    }
+    void hostFileFaults()
+    {
+        QFETCH(QString, fault);
+        QFETCH(bool, result);
+        QFETCH(QString, red);
+        Rig rig(pattern(2000));
+        const QString target = rig.path("ORDERS.TXT"), backup = rig.path("ORDERS.BAK");
+        const bool upload = fault != "pipe source";
+        if (fault.startsWith("pipe")) {
+            const QString pipe = upload ? target : rig.path("source.bin");
+            QFile::remove(pipe);
+            QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+        } else {
+            Rig::write(target, fault.endsWith("large copy") ? pattern(3000) : OldContent);
+        }
+        rlimit before{};
+        getrlimit(RLIMIT_FSIZE, &before);
+        if (fault.startsWith("size limit")) {
+            std::signal(SIGXFSZ, SIG_IGN);
+            rlimit small = before;
+            small.rlim_cur = 1000;
+            setrlimit(RLIMIT_FSIZE, &small);
+        }
+        rig.portable.onFrame = [&](char type) {
+            // A folder in the backup's place cannot be removed, not even by root.
+            if (fault == "stuck backup" && type == 'Y' && rig.portable.count("Y") == 2) {
+                QFile::remove(backup);
+                QDir().mkpath(backup + "/inside");
+            }
+        };
+        const bool ok = upload ? rig.upload() : rig.download();
+        setrlimit(RLIMIT_FSIZE, &before);
+
+        QCOMPARE(ok, result);
+        QCOMPARE(rig.reporter.redText(), red.replace('@', rig.dir.path()));
+        if (fault == "stuck backup")
+            QCOMPARE(readFile(target), pattern(2000));
+        else if (fault.startsWith("size limit"))
+            QCOMPARE(readFile(target), fault.endsWith("large copy") ? pattern(3000) : OldContent);
+        QVERIFY(!QFile::exists(backup) || fault == "stuck backup");
+        QVERIFY(rig.journal.entries().isEmpty());
+    }
+
+    // What start-up does with the journal an interrupted upload left: armed
+    // entries are undone, an entry never armed touched nothing, and a ".BAK"
+    // the journal does not name is the user's.
+    void journalRecovery_data()
+    {
+        QTest::addColumn<bool>("existing");
+        QTest::addColumn<bool>("armed");
+        QTest::addColumn<QByteArray>("after"); // the target once recovered
+        QTest::addColumn<QString>("note");
+        QTest::newRow("killed over an old copy") << true << true << OldContent << "Restored";
+        QTest::newRow("killed on a new file")
+            << false << true << QByteArray("<missing>") << "Removed";
+        QTest::newRow("killed before the target was touched")
+            << true << false << QByteArray("partial") << "";
+    }
+    void journalRecovery()
+    {
+        QFETCH(bool, existing);
+        QFETCH(bool, armed);
+        QFETCH(QByteArray, after);
+        QFETCH(QString, note);
+        Rig rig;
+        const QString target = rig.path("ORDERS.TXT"), backup = rig.path("ORDERS.BAK");
+        const QString users = rig.path("source.BAK"); // no journal names it
+        Rig::write(users, "the user's own");
+        QString error;
+        QVERIFY(rig.journal.note(target, existing ? backup : QString(), error));
+        if (existing)
+            Rig::write(backup, OldContent);
+        if (armed)
+            QVERIFY(rig.journal.arm(target, error));
+        Rig::write(target, "partial");
+
+        const QStringList notes = UploadJournal(rig.dir.filePath("journal")).recover();
+        QCOMPARE(notes.size(), note.isEmpty() ? 0 : 1);
+        QVERIFY(note.isEmpty() || (notes[0].startsWith(note) && notes[0].contains(target)));
+        QCOMPARE(readFile(target), after);
+        QCOMPARE(QFile::exists(backup), existing && !armed);
+        QCOMPARE(readFile(users), QByteArray("the user's own"));
+        QVERIFY(rig.journal.entries().isEmpty());
+        QVERIFY(!QFile::exists(rig.journal.path()));
     }
 
     void uploadIntoMissingFolder()

@@ -6,6 +6,7 @@
 #include "LogFile.h"
 #include "ModemService.h"
 #include "ServerState.h"
+#include "StatusPane.h"
 #include "TrayIcon.h"
 #include "frmServer.h"
 
@@ -190,6 +191,37 @@ private slots:
         QCOMPARE(rig.button("cmdWaitingCall")->text(),
                  QString(end == "stopped" ? "Start" : "Stop"));
         QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped");
+    }
+
+    // Notes of the start-up check (an interrupted upload undone) reach the
+    // log before the modem starts and stay in the pane after its start has
+    // cleared it.
+    void startupNotesOutliveTheModemStart()
+    {
+        Rig rig;
+        rig.server.setStartupCheck([] { return QStringList{"Restored A.TXT"}; });
+        rig.modem.during = [&] {
+            QVERIFY(QFile(rig.log.path()).size() > 0);
+            rig.server.ClearStatus();
+        };
+        rig.server.Form_Load();
+        rig.server.Form_Activate();
+        QCOMPARE(rig.server.statusPane()->toPlainText(), QString("Restored A.TXT\n"));
+        QFile log(rig.log.path());
+        QVERIFY(log.open(QIODevice::ReadOnly) && log.readAll().contains("Restored A.TXT"));
+    }
+
+    // A text of megabytes (a path typed without blanks) is shown whole, in
+    // time that follows its length: laid out as one word it would take hours
+    // and this test would never end.
+    void longTextInThePane()
+    {
+        Rig rig;
+        rig.server.Form_Load();
+        const QString text = "Upload " + QString(2000000, 'N') + " ...\r\n";
+        rig.server.AppendStatus(text);
+        QCOMPARE(rig.server.statusPane()->toPlainText().remove(QChar(0x200B)),
+                 QString(text).replace("\r\n", "\n"));
     }
 };
 

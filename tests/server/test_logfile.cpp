@@ -2,9 +2,12 @@
 #include "LogFile.h"
 
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
 #include <QTemporaryDir>
 #include <QTest>
+#include <sys/stat.h>
+#include <utime.h>
 
 using namespace Tarvo;
 
@@ -96,6 +99,35 @@ private slots:
         QCOMPARE(readAll(log.path()), expected.toLatin1().replace("<T>", stamp()));
         QCOMPARE(readAll(log.backupPath()), backup.toLatin1());
         QCOMPARE(log.lineStart(), messages.last().endsWith("\r\n"));
+    }
+
+    // A pipe under the log's name, with nobody reading, would hold an open
+    // (or the roll-over's copy) for ever: its messages are skipped instead.
+    void pipeInPlaceOfTheLog_data()
+    {
+        QTest::addColumn<int>("ageDays");
+        QTest::newRow("made today") << 0;
+        QTest::newRow("from yesterday, due for roll-over") << 1;
+    }
+
+    void pipeInPlaceOfTheLog()
+    {
+        QFETCH(int, ageDays);
+        QTemporaryDir dir;
+        LogFile log(dir.path(), now);
+        const QByteArray pipe = QFile::encodeName(log.path());
+        QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
+        const time_t modified = now().addDays(-ageDays).toSecsSinceEpoch();
+        const utimbuf times{modified, modified};
+        QCOMPARE(::utime(pipe.constData(), &times), 0);
+
+        log.WriteLog("skipped\r\n");
+        QVERIFY(!QFileInfo(log.path()).isFile());
+        QVERIFY(!QFile::exists(log.backupPath()));
+
+        QVERIFY(QFile::remove(log.path()));
+        log.WriteLog("written\r\n");
+        QCOMPARE(readAll(log.path()), QByteArray("written \r\n"));
     }
 };
 

@@ -1,6 +1,7 @@
 // One instance per user, tried with real processes (this program again, with
 // --hold): a second start is refused within seconds while the first runs, and
-// a lock left behind by a killed first is taken over.
+// a lock left behind by a killed first is taken over. A lock that cannot be
+// made at all stops the real program with its reason and a failure status.
 #include "SingleInstance.h"
 
 #include <QProcess>
@@ -40,13 +41,38 @@ private slots:
         third.closeWriteChannel();
         QVERIFY(third.waitForFinished(5000));
     }
+
+    void unwritableLockFolderIsSaid()
+    {
+        // Under a plain file no folder can be made, whoever runs the test; the
+        // runtime folder's fallbacks (in the temporary folder, then the data
+        // folder) are put there too.
+        QTemporaryDir dir;
+        const QString blocker = dir.filePath("file");
+        QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", blocker + "/run");
+        env.insert("TMPDIR", blocker);
+        env.insert("XDG_DATA_HOME", blocker + "/data");
+        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        QProcess tarvo;
+        tarvo.setProcessEnvironment(env);
+        tarvo.start(TARVO_PATH, {});
+        QVERIFY(tarvo.waitForFinished(10000)); // not waiting in the configuration window
+        QCOMPARE(tarvo.exitStatus(), QProcess::NormalExit);
+        QVERIFY(tarvo.exitCode() != 0);
+        const QString said = QString::fromLocal8Bit(tarvo.readAllStandardError());
+        QVERIFY2(said.contains("Tarvo cannot start") && said.contains("Not a directory"),
+                 qPrintable(said));
+    }
 };
 
 int main(int argc, char *argv[])
 {
     if (argc == 3 && qstrcmp(argv[1], "--hold") == 0) {
         Tarvo::SingleInstance instance(QString::fromLocal8Bit(argv[2]));
-        const bool got = instance.tryAcquire();
+        const bool got = instance.tryAcquire() == Tarvo::SingleInstance::Acquire::Acquired;
         std::fputs(got ? "acquired\n" : "refused\n", stdout);
         std::fflush(stdout);
         while (got && std::getchar() != EOF) // holds the lock until its input closes

@@ -13,6 +13,7 @@
 #include "FakeLine.h"
 #include "PacketLink.h"
 #include "Transfers.h"
+#include "UploadJournal.h"
 
 #include <QDir>
 #include <QFile>
@@ -134,9 +135,10 @@ struct Rig
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
     }
     bool download() { return DownloadJob(link, reporter, config).RunDownloadJob(2); }
-    bool upload() { return UploadJob(link, reporter, config).RunUploadJob(1); }
+    bool upload() { return UploadJob(link, reporter, config, &journal).RunUploadJob(1); }
 
     QTemporaryDir dir;
+    UploadJournal journal{dir.filePath(QStringLiteral("journal"))};
     VirtualClock clock;
     FakeLine line{clock};
     LineWait wait{line, clock};

@@ -1,0 +1,65 @@
+// How the running program joins the server window, the host session on the
+// serial line, the upload journal and the ways it can be told to end. main()
+// uses it, and so does the end-to-end test that kills and signals a real
+// server, so that both run the same connections.
+//
+// The line's two notifications go through the window: a call's job runs
+// inside its operation guard, and a lost port waits for a running operation
+// to unwind. Uploads interrupted in an earlier run are undone at the first
+// activation, before the modem starts. A termination signal, the session's
+// end and the application quitting all run the same shutdown without
+// questions; the window's unloading then ends the event loop.
+#pragma once
+
+#include "HostSession.h"
+#include "QtSerialLine.h"
+#include "ShutdownSignals.h"
+#include "UploadJournal.h"
+#include "frmServer.h"
+
+#include <QApplication>
+
+namespace Tarvo {
+
+inline void connectServer(QApplication &app, frmServer &server, HostSession &session,
+                          SerialLine &line, UploadJournal &journal, ShutdownSignals &ends)
+{
+    server.attachModem(session.modem(), &session.wait());
+    server.setPortLostHandler([&session] { session.settle(); });
+    line.setReceiveHandler([&server, &session] {
+        server.runOperation([&session] { session.calls().HandleCommEvent(); });
+    });
+    line.setLostHandler([&server] { server.portLost(); });
+
+    session.setJournal(&journal);
+    server.setStartupCheck([&journal] { return journal.recover(); });
+
+    QObject::connect(&server, &frmServer::unloaded, &app, &QCoreApplication::quit,
+                     Qt::QueuedConnection);
+    QObject::connect(&ends, &ShutdownSignals::received, &server, &frmServer::shutdownNow);
+#ifndef QT_NO_SESSIONMANAGER
+    QObject::connect(&app, &QGuiApplication::commitDataRequest, &server,
+                     [&server](QSessionManager &) { server.shutdownNow(); });
+#endif
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &server, &frmServer::shutdownNow);
+}
+
+// The modem side of a running server on a real serial port, connected to
+// the window as above for as long as it lives.
+struct ServerRuntime
+{
+    ServerRuntime(QApplication &app, frmServer &server, Prompter &prompter, ServerState &state,
+                  const Configuration &config, QtSerialLine::PortResolver resolver)
+        : line(std::move(resolver)), session(line, waiter, server, prompter, server, state, config)
+    {
+        connectServer(app, server, session, line, journal, ends);
+    }
+
+    QtSerialLine line;
+    RealWaiter waiter;
+    HostSession session;
+    UploadJournal journal;
+    ShutdownSignals ends;
+};
+
+} // namespace Tarvo

@@ -1,0 +1,153 @@
+// A real server process (this program again, with --serve: the server window,
+// the serial line, the journal and the signal handling wired as the program
+// wires them) in the middle of an upload from tarvo-portable. A termination
+// signal ends it in order: the old copy back, no ".BAK", no journal left, a
+// normal exit. A SIGKILL leaves the partial file, and the next start puts
+// the old copy back before anything else, leaving the user's own ".BAK"
+// files alone.
+#include "Calls.h"
+#include "LogFile.h"
+#include "MessageBoxPrompter.h"
+#include "Portable.h"
+#include "ServerState.h"
+#include "ServerWiring.h"
+#include "TrayIcon.h"
+
+#include <QDeadlineTimer>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <QTest>
+#include <csignal>
+
+using namespace Tarvo;
+using namespace Tarvo::Bench;
+using Tarvo::Testing::pattern;
+
+namespace {
+
+const QByteArray OldCopy = "yesterday's orders\r\n";
+
+int serve(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Tarvo"));
+    QApplication::setQuitOnLastWindowClosed(false);
+    const QStringList args = QApplication::arguments(); // --serve pty target logFolder
+
+    Configuration config;
+    config.ModemPort = 1;
+    config.JobType = UploadOnly;
+    config.UploadList[0] = {QStringLiteral("BIG.TXT"), args.at(3)};
+    config.deriveCounts();
+    LogFile log(args.at(4));
+    SystemTrayIcon tray;
+    MessageBoxPrompter prompter;
+    ServerState state;
+    frmServer server(state, log, tray, prompter, config, {}, {});
+    prompter.setParent(&server);
+
+    ServerRuntime runtime(app, server, prompter, state, config,
+                          [device = args.at(2)](int) { return device; });
+    server.Form_Load();
+    return app.exec();
+}
+
+bool waitFor(const std::function<bool()> &condition, int ms)
+{
+    const QDeadlineTimer deadline(ms);
+    while (!condition() && !deadline.hasExpired())
+        QTest::qWait(20);
+    return condition();
+}
+
+} // namespace
+
+class ShutdownTest : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir; // the server's data folder and log
+    QProcess m_server;
+
+    QString log() const
+    {
+        return QString::fromLatin1(Testing::readFile(m_dir.filePath("log/Tarvo.Log")));
+    }
+    QString journalPath() const { return m_dir.filePath("data/Tarvo/uploads.journal"); }
+
+    void startServer(const QString &pty, const QString &target)
+    {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
+        env.insert("QT_QPA_PLATFORM", "offscreen");
+        m_server.setProcessEnvironment(env);
+        m_server.setProcessChannelMode(QProcess::ForwardedChannels);
+        m_server.start(QCoreApplication::applicationFilePath(),
+                       {"--serve", pty, target, m_dir.filePath("log")});
+        QVERIFY(m_server.waitForStarted(5000));
+    }
+
+private slots:
+    void endedMidUpload_data()
+    {
+        QTest::addColumn<int>("signalNumber");
+        QTest::newRow("SIGTERM") << SIGTERM;
+        QTest::newRow("SIGINT") << SIGINT;
+        QTest::newRow("SIGHUP") << SIGHUP;
+        QTest::newRow("SIGKILL, then a new start") << SIGKILL;
+    }
+
+    void endedMidUpload()
+    {
+        QFETCH(int, signalNumber);
+        QDir(m_dir.path()).removeRecursively();
+        QDir().mkpath(m_dir.path());
+
+        PortableRig rig;
+        const QString target = rig.hostPath("big.txt"), backup = rig.hostPath("big.BAK");
+        const QString users = rig.hostPath("orders.BAK"); // no upload's backup
+        PortableRig::writeFile(target, OldCopy);
+        PortableRig::writeFile(users, "the user's own");
+        PortableRig::writeFile(rig.portableFile("BIG.TXT"), pattern(200000));
+        QVERIFY(rig.startPortable({.bitsPerSecond = 38400}));
+        startServer(rig.ptyPath(), target);
+
+        QVERIFY2(waitFor([&] { return QFileInfo(target).size() > 1000; }, 30000),
+                 qPrintable(log()));
+        QCOMPARE(Testing::readFile(backup), OldCopy);
+        ::kill(pid_t(m_server.processId()), signalNumber);
+        QVERIFY(m_server.waitForFinished(40000));
+
+        if (signalNumber == SIGKILL) {
+            QCOMPARE(m_server.exitStatus(), QProcess::CrashExit);
+            QVERIFY(Testing::readFile(target) != OldCopy);
+            QVERIFY(QFile::exists(journalPath()));
+            rig.killPortable();
+            // The next start puts the old copy back before it opens the port.
+            startServer(rig.ptyPath(), target);
+            QVERIFY2(waitFor([&] { return log().contains("Restored"); }, 20000), qPrintable(log()));
+            ::kill(pid_t(m_server.processId()), SIGTERM);
+            QVERIFY(m_server.waitForFinished(40000));
+        } else {
+            QVERIFY2(log().contains("Upload failed"), qPrintable(log()));
+            QCOMPARE(log().count("Not connected"), 1); // the port closed once
+        }
+        QCOMPARE(m_server.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(m_server.exitCode(), 0);
+        QCOMPARE(Testing::readFile(target), OldCopy);
+        QVERIFY(!QFile::exists(backup));
+        QCOMPARE(Testing::readFile(users), QByteArray("the user's own"));
+        QVERIFY(!QFile::exists(journalPath()));
+    }
+};
+
+int main(int argc, char *argv[])
+{
+    if (argc == 5 && qstrcmp(argv[1], "--serve") == 0)
+        return serve(argc, argv);
+    QCoreApplication app(argc, argv);
+    ShutdownTest test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "test_shutdown.moc"
