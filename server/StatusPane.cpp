@@ -22,7 +22,7 @@ QString breakLongRuns(const QString &text)
     for (const QChar c : text) {
         if (c.isSpace()) {
             run = 0;
-        } else if (++run > LongestRun) {
+        } else if (++run > LongestRun && !c.isLowSurrogate()) { // keep pairs whole
             out += ZeroWidthSpace;
             run = 1;
         }
