@@ -37,7 +37,7 @@ int main(int argc, char *argv[])
     QApplication::setQuitOnLastWindowClosed(false);
 
     SingleInstance instance;
-    if (!instance.tryAcquire())
+    if (instance.tryAcquire() != SingleInstance::Acquire::Acquired)
         return 0;
 
     SettingsStore store;
