@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows part of the tests, under Wine on this Linux machine:
 #   1. build checks: tarvo.exe is a GUI program (no console window);
-#   2. every unit test program, in a throw-away Wine prefix, and afterwards
+#   2. every unit test program, in a throw-away Wine prefix (their report goes
+#      to a file: Wine loses what they write to standard output), and afterwards
 #      the user's settings key in that prefix must not exist;
 #   3. a call: the Windows tarvo.exe (settings pre-filled in the registry,
 #      COM1 mapped to the pseudo-terminal of the Linux tarvo-portable) sends
@@ -57,7 +58,8 @@ STORE_KEY='HKCU\Software\VB and VBA Program Settings\Tarvo'
 
 # --- 1. build checks --------------------------------------------------------
 stage "build checks"
-x86_64-w64-mingw32-objdump -p "$BUILD/bin/tarvo.exe" | grep -q 'Subsystem.*(Windows GUI)' ||
+subsystem=$(x86_64-w64-mingw32-objdump -p "$BUILD/bin/tarvo.exe" | grep '^Subsystem')
+[[ $subsystem == *"(Windows GUI)"* ]] ||
   fail "tarvo.exe is not linked as a GUI program: a console window would open beside it"
 
 # --- 2. unit tests ----------------------------------------------------------
@@ -70,7 +72,7 @@ failed=()
 for exe in "$BUILD"/bin/test_*.exe; do
   name=$(basename "$exe" .exe)
   if QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' \
-    timeout 300 wine "$exe" -o -,txt >"$WORK/$name.txt" 2>&1; then
+    timeout 300 wine "$exe" -o "$(winpath "$WORK/$name.txt"),txt" >/dev/null 2>&1; then
     stage "$name: $(grep -m1 '^Totals:' "$WORK/$name.txt")"
   else
     cat "$WORK/$name.txt"
@@ -128,14 +130,20 @@ start_program() {
   wine "$1" >"$2" 2>&1 &
   timeout 60 xdotool search --sync --name '^Tarvo Configuration$' | head -1
 }
+# Return presses OK, the default button; Wine may not have the window ready
+# for keys the moment it is mapped, so it is tried a few times.
 accept_configuration() {
-  xdotool windowfocus --sync "$1"
-  xdotool key --window "$1" Return
+  for _ in 1 2 3 4 5; do
+    xdotool windowfocus --sync "$1" key Return 2>/dev/null || true
+    sleep 2
+    xdotool search --name '^Tarvo Configuration$' >/dev/null || return 0
+  done
+  return 1
 }
 
 stage "starting tarvo.exe; OK in its configuration window"
 window=$(start_program "$program/tarvo.exe" "$WORK/tarvo.out") || fail "no configuration window"
-accept_configuration "$window"
+accept_configuration "$window" || fail "OK in the configuration window was not taken"
 
 stage "a second start must end at once"
 timeout 30 wine "$program/tarvo.exe" >/dev/null 2>&1 || fail "a second tarvo.exe did not end by itself"

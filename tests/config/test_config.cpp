@@ -97,13 +97,11 @@ private slots:
     // named here: the tests write to a store of the same kind elsewhere.
     void storeLocation()
     {
-        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
 #ifdef Q_OS_WIN
-        const QString expected("\\HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Tarvo");
-#else
-        const QString expected = m_dir.filePath("Tarvo/Tarvo.conf");
+        QSKIP("Opening the registry store creates its key; the call under Wine checks it.");
 #endif
-        QCOMPARE(SettingsStore().location(), expected);
+        qputenv("XDG_CONFIG_HOME", QFile::encodeName(m_dir.path()));
+        QCOMPARE(SettingsStore().location(), m_dir.filePath("Tarvo/Tarvo.conf"));
     }
 
     // An empty store loads as the defaults over whatever the model held; then
@@ -132,6 +130,10 @@ private slots:
         QSettings stored(where.path, QSettings::NativeFormat);
         QCOMPARE(stored.allKeys().size(), 34);
         stored.clear();
+#ifdef Q_OS_WIN
+        QSettings(QStringLiteral("HKEY_CURRENT_USER\\Software"), QSettings::NativeFormat)
+            .remove(QStringLiteral("Tarvo tests"));
+#endif
         loaded.deriveCounts();
         QCOMPARE(int(loaded.DownloadCount), 4);
         QCOMPARE(int(loaded.UploadCount), 8);

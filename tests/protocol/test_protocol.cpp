@@ -212,9 +212,11 @@ private slots:
 
     void backupPath()
     {
-        QCOMPARE(UploadJob::backupPath("/in.d/A.B.C"), "/in.d/A.BAK");
+        // Paths come back with the platform's separator.
+        const auto native = [](const char *path) { return QDir::toNativeSeparators(path); };
+        QCOMPARE(UploadJob::backupPath("/in.d/A.B.C"), native("/in.d/A.BAK"));
         // Not ORDERS.BAK itself, which would be deleted to make room for its copy.
-        QCOMPARE(UploadJob::backupPath("/in/ORDERS.BAK"), "/in/ORDERS.BAK.BAK");
+        QCOMPARE(UploadJob::backupPath("/in/ORDERS.BAK"), native("/in/ORDERS.BAK.BAK"));
 
         // A backup left by an upload killed mid-file is noted at start-up;
         // slots past the count are not looked at.
@@ -225,7 +227,10 @@ private slots:
         Rig::write(rig.path("b.BAK"), OldContent);
         const QStringList notes = UploadJob::leftoverBackups(rig.config);
         QCOMPARE(notes.size(), 1);
-        QVERIFY(notes[0].startsWith("Backup " + rig.path("a.BAK") + " of " + rig.path("a.txt")));
+        // The backup as made (native separators), the file as configured.
+        QVERIFY2(notes[0].startsWith("Backup " + QDir::toNativeSeparators(rig.path("a.BAK")) +
+                                     " of " + rig.path("a.txt")),
+                 qPrintable(notes[0]));
     }
 
     void upload_data()
