@@ -19,11 +19,12 @@ stage() { echo "[windows build +$((SECONDS - START))s] $*" >&2; }
 QT=$("$HERE/build-qt.sh" | tail -1)
 
 stage "configuring the Windows build in $BUILD"
+mkdir -p "$BUILD"
 cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE="$HERE/mingw-w64.cmake" -DCMAKE_PREFIX_PATH="$QT" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
-  >"$BUILD.configure.log" 2>&1 || {
-  tail -30 "$BUILD.configure.log" >&2
+  >"$BUILD/configure.log" 2>&1 || {
+  tail -30 "$BUILD/configure.log" >&2
   exit 1
 }
 
