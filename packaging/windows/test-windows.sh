@@ -165,6 +165,8 @@ for pair in orders.txt:ORDERS.TXT stock.dat:STOCK.DAT; do
   cmp "$portable/files/${pair##*:}" "$host/inbox/${pair%%:*}" || fail "upload ${pair##*:} differs"
 done
 stage "all four files arrived byte for byte"
+grep -q 'PRICES.TXT' "$program/Tarvo.Log" 2>/dev/null ||
+  fail "no log of the call beside tarvo.exe"
 
 wine reg export "$STORE_KEY" "$WORK/store.reg" /y >/dev/null
 iconv -f UTF-16 -t UTF-8 "$WORK/store.reg" | tr -d '\r' >"$WORK/store.txt"
