@@ -8,3 +8,11 @@ tarvo_install_missing
 tarvo_build "$TARVO_ROOT/build"
 ctest --test-dir "$TARVO_ROOT/build" --output-on-failure -j2 -LE soak
 "$TARVO_ROOT/.ci/sanitize.sh"
+
+# Windows: cross-built with MinGW and run under Wine (the first run also
+# builds Qt for Windows, which is then cached).
+if [ "${TARVO_SKIP_WINDOWS:-}" = 1 ]; then
+  echo "Windows part skipped (TARVO_SKIP_WINDOWS=1)."
+else
+  "$TARVO_ROOT/packaging/windows/test-windows.sh" "$TARVO_ROOT/build"
+fi

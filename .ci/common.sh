@@ -9,13 +9,22 @@ TARVO_PACKAGES=(
   clang libclang-rt-14-dev
 )
 
+# The Windows part of test.sh: the MinGW cross compiler, Wine on a virtual
+# screen, makensis for the installer, and dpkg-dev for `apt-get source`.
+TARVO_WINDOWS_PACKAGES=(
+  g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
+  wine wine64 xvfb xdotool nsis dpkg-dev
+)
+
 tarvo_as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# tarvo_install_missing [packages...]: TARVO_PACKAGES when none are named.
 tarvo_install_missing() {
-  local missing=()
-  for p in "${TARVO_PACKAGES[@]}"; do
+  local wanted=("$@") missing=()
+  [ $# -gt 0 ] || wanted=("${TARVO_PACKAGES[@]}")
+  for p in "${wanted[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
   done
   if [ ${#missing[@]} -gt 0 ]; then

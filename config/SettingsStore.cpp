@@ -48,6 +48,11 @@ SettingsStore::SettingsStore(const QString &iniPath)
 {
 }
 
+SettingsStore::SettingsStore(const NativeLocation &location)
+    : m_settings(std::make_unique<QSettings>(location.path, QSettings::NativeFormat))
+{
+}
+
 SettingsStore::~SettingsStore() = default;
 
 std::int16_t SettingsStore::parseStoredNumber(const QString &text, std::int16_t fallback)

@@ -34,6 +34,14 @@ public:
     SettingsStore();
     // An INI file at the given path (tests and the demonstration use this).
     explicit SettingsStore(const QString &iniPath);
+    // The platform's own kind of store somewhere else: a registry key path
+    // ("HKEY_CURRENT_USER\\Software\\...") on Windows, a .conf file
+    // elsewhere. Tests use it so that they never touch the user's store.
+    struct NativeLocation
+    {
+        QString path;
+    };
+    explicit SettingsStore(const NativeLocation &location);
     ~SettingsStore();
 
     SettingsStore(const SettingsStore &) = delete;

@@ -8,6 +8,7 @@
 #include <QFileInfo>
 #include <QLocale>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 namespace Tarvo {
 
@@ -15,10 +16,14 @@ namespace {
 
 const QString LineEnd = QStringLiteral("\r\n");
 
+// Tried rather than asked: on Windows the permission bits Qt reads ignore
+// the folder's access rules, so Program Files looks writable to a user.
 bool writableFolder(const QString &dir)
 {
-    const QFileInfo info(dir);
-    return info.isDir() && info.isWritable();
+    if (!QFileInfo(dir).isDir())
+        return false;
+    QTemporaryFile probe(QDir(dir).filePath(QStringLiteral("Tarvo-XXXXXX.tmp")));
+    return probe.open();
 }
 
 } // namespace
@@ -34,7 +39,11 @@ LogFile::LogFile(const QString &directory, Clock now)
 
 QString LogFile::defaultDirectory()
 {
-    const QString besideProgram = QCoreApplication::applicationDirPath();
+    return defaultDirectory(QCoreApplication::applicationDirPath());
+}
+
+QString LogFile::defaultDirectory(const QString &besideProgram)
+{
     if (!besideProgram.isEmpty() && writableFolder(besideProgram))
         return besideProgram;
     QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);

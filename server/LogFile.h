@@ -36,6 +36,7 @@ public:
     // Beside the executable, or the per-user data folder when the program's
     // folder cannot be written (an installation under /usr, Program Files).
     static QString defaultDirectory();
+    static QString defaultDirectory(const QString &programFolder);
 
     QString path() const { return m_path; }
     QString backupPath() const { return m_backupPath; }

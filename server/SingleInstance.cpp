@@ -1,11 +1,63 @@
 #include "SingleInstance.h"
 
 #include <QDir>
-#include <QFileInfo>
 #include <QStandardPaths>
+
+#ifdef Q_OS_WIN
+#include <QCryptographicHash>
+#include <qt_windows.h>
+#else
+#include <QLockFile>
 #include <QTemporaryFile>
+#endif
 
 namespace Tarvo {
+
+#ifdef Q_OS_WIN
+
+struct SingleInstance::Lock
+{
+    explicit Lock(const QString &lockPath)
+        // A path is no valid object name; its hash is, and stays per user
+        // because the path is.
+        : name(QStringLiteral("Local\\Tarvo-") +
+               QString::fromLatin1(
+                   QCryptographicHash::hash(QDir::cleanPath(lockPath).toLower().toUtf8(),
+                                            QCryptographicHash::Sha1)
+                       .toHex()))
+    {
+    }
+    ~Lock()
+    {
+        if (handle)
+            CloseHandle(handle);
+    }
+
+    Acquire tryAcquire()
+    {
+        if (handle)
+            return Acquire::Acquired;
+        HANDLE h = CreateMutexW(nullptr, FALSE, reinterpret_cast<LPCWSTR>(name.utf16()));
+        const DWORD code = GetLastError();
+        if (!h) {
+            error = QStringLiteral("Cannot create %1 (Windows error %2).").arg(name).arg(code);
+            return Acquire::Failed;
+        }
+        if (code == ERROR_ALREADY_EXISTS) {
+            CloseHandle(h);
+            return Acquire::AlreadyRunning;
+        }
+        handle = h;
+        return Acquire::Acquired;
+    }
+    bool isHeld() const { return handle != nullptr; }
+
+    QString name;
+    HANDLE handle = nullptr;
+    QString error;
+};
+
+#else
 
 namespace {
 
@@ -21,25 +73,47 @@ QString whyNotWritable(const QString &lockPath)
 
 } // namespace
 
-SingleInstance::SingleInstance(const QString &lockPath) : m_path(lockPath), m_lock(lockPath)
+struct SingleInstance::Lock
 {
-    m_lock.setStaleLockTime(0);
+    explicit Lock(const QString &lockPath) : file(lockPath) { file.setStaleLockTime(0); }
+
+    Acquire tryAcquire()
+    {
+        if (file.isLocked() || file.tryLock(0))
+            return Acquire::Acquired;
+        if (file.error() == QLockFile::LockFailedError)
+            return Acquire::AlreadyRunning;
+        error = QStringLiteral("Cannot create the lock file %1: %2")
+                    .arg(QDir::toNativeSeparators(file.fileName()), whyNotWritable(file.fileName()));
+        return Acquire::Failed;
+    }
+    bool isHeld() const { return file.isLocked(); }
+
+    QLockFile file;
+    QString error;
+};
+
+#endif
+
+SingleInstance::SingleInstance(const QString &lockPath) : m_lock(std::make_unique<Lock>(lockPath))
+{
 }
+
+SingleInstance::~SingleInstance() = default;
 
 SingleInstance::Acquire SingleInstance::tryAcquire()
 {
-    if (m_lock.isLocked() || m_lock.tryLock(0))
-        return Acquire::Acquired;
-    if (m_lock.error() == QLockFile::LockFailedError)
-        return Acquire::AlreadyRunning;
-    m_error = QStringLiteral("Cannot create the lock file %1: %2")
-                  .arg(QDir::toNativeSeparators(m_path), whyNotWritable(m_path));
-    return Acquire::Failed;
+    return m_lock->tryAcquire();
+}
+
+bool SingleInstance::isHeld() const
+{
+    return m_lock->isHeld();
 }
 
 QString SingleInstance::errorString() const
 {
-    return m_error;
+    return m_lock->error;
 }
 
 QString SingleInstance::defaultLockPath()

@@ -1,15 +1,21 @@
-// One running Tarvo per user: a lock file in the user's runtime folder.
+// One running Tarvo per user.
 //
-// The lock is held for the life of the object. A lock left behind by a
-// crashed instance does not count: QLockFile checks whether its holder's
-// process still exists (stale time 0), so the next start takes it over.
+// On Windows the lock is a named mutex in the session's namespace, whose
+// name is derived from the lock path; the system drops it with the last
+// handle, so a crashed instance never blocks the next start, however process
+// ids are reused. Elsewhere it is a lock file in the user's runtime folder: a
+// lock left behind by a crashed instance does not count, because QLockFile
+// checks whether its holder's process still exists (stale time 0).
+//
 // Only a lock held by a live instance means "already running"; a lock that
 // cannot be made at all (an unwritable or missing folder) is a failure with
 // the system's reason, so that the program can say why it will not start.
+//
+// The lock is held for the life of the object.
 #pragma once
 
-#include <QLockFile>
 #include <QString>
+#include <memory>
 
 namespace Tarvo {
 
@@ -19,17 +25,21 @@ public:
     enum class Acquire { Acquired, AlreadyRunning, Failed };
 
     explicit SingleInstance(const QString &lockPath = defaultLockPath());
+    ~SingleInstance();
+    SingleInstance(const SingleInstance &) = delete;
+    SingleInstance &operator=(const SingleInstance &) = delete;
 
-    Acquire tryAcquire();        // never waits
-    QString errorString() const; // why, when Failed
-    bool isHeld() const { return m_lock.isLocked(); }
+    // Acquired when this process is now the one instance; never waits.
+    Acquire tryAcquire();
+    bool isHeld() const;
+    // Why, when tryAcquire() failed.
+    QString errorString() const;
 
     static QString defaultLockPath();
 
 private:
-    QString m_path;
-    QLockFile m_lock;
-    QString m_error;
+    struct Lock;
+    std::unique_ptr<Lock> m_lock;
 };
 
 } // namespace Tarvo

@@ -1,9 +1,11 @@
 // The log's line logic and its daily roll-over.
 #include "LogFile.h"
 
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLocale>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
 #include <sys/stat.h>
@@ -49,6 +51,41 @@ class LogFileTest : public QObject
     Q_OBJECT
 
 private slots:
+    // The log goes beside the program only where a file can really be made.
+    void defaultDirectory_data()
+    {
+        QTest::addColumn<QString>("folder"); // made in a temporary folder
+        QTest::addColumn<bool>("beside");
+        QTest::newRow("writable") << "program" << true;
+        QTest::newRow("missing") << "" << false;
+        QTest::newRow("a file") << "file" << false;
+        QTest::newRow("read-only") << "read-only" << false;
+    }
+
+    void defaultDirectory()
+    {
+        QFETCH(QString, folder);
+        QFETCH(bool, beside);
+        QStandardPaths::setTestModeEnabled(true); // the fallback is not the user's folder
+        QTemporaryDir dir;
+        const QString program = dir.filePath("Program Files/Tarvo");
+        if (folder == "file") {
+            writeFile(dir.filePath("Program Files"), "", now());
+        } else if (!folder.isEmpty()) {
+            QVERIFY(QDir().mkpath(program));
+        }
+        if (folder == "read-only") {
+            QVERIFY(QFile::setPermissions(program, QFile::ReadOwner | QFile::ExeOwner));
+            if (QFile probe(program + "/probe"); probe.open(QIODevice::WriteOnly))
+                QSKIP("This account writes into read-only folders (an administrator)");
+        }
+        const QString chosen = LogFile::defaultDirectory(program);
+        QFile::setPermissions(program, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        QCOMPARE(chosen == program, beside);
+        QVERIFY(QFileInfo(chosen).isDir());
+        QCOMPARE(QDir(program).entryList(QDir::Files), QStringList()); // no probe left behind
+    }
+
     // "<T>" in expected stands for the timestamp of now(). A log written
     // before holds "old \r\n"; the backup beside it, older still, "older \r\n".
     void writeLog_data()

@@ -1,0 +1,220 @@
+#!/usr/bin/env bash
+# The Windows part of the tests, under Wine on this Linux machine:
+#   1. build checks: tarvo.exe is a GUI program (no console window);
+#   2. every unit test program, in a throw-away Wine prefix (their report goes
+#      to a file: Wine loses what they write to standard output), and afterwards
+#      the user's settings key in that prefix must not exist;
+#   3. a call: the Windows tarvo.exe (settings pre-filled in the registry,
+#      COM1 mapped to the pseudo-terminal of the Linux tarvo-portable) sends
+#      a download list and fetches an upload list; the files must arrive
+#      byte for byte and OK must have written back all 34 values; a second
+#      start must end at once, and a start after a crash must not;
+#   4. the installer: silent install, the installed program starts,
+#      silent uninstall removes what was installed and keeps settings and log.
+#
+#   packaging/windows/test-windows.sh [linux-build-dir]
+#
+# The Linux build directory provides tarvo-portable (built when missing).
+set -euo pipefail
+HERE=$(cd "$(dirname "$0")" && pwd)
+TARVO_ROOT=$(cd "$HERE/../.." && pwd)
+LINUX_BUILD=${1:-$TARVO_ROOT/build}
+BUILD=$TARVO_ROOT/build-win
+source "$TARVO_ROOT/.ci/common.sh"
+
+START=$SECONDS
+stage() { echo "[windows test +$((SECONDS - START))s] $*"; }
+fail() {
+  echo "[windows test] FAILED: $*" >&2
+  exit 1
+}
+
+tarvo_install_missing "${TARVO_WINDOWS_PACKAGES[@]}"
+[ -x "$LINUX_BUILD/bin/tarvo-portable" ] || tarvo_build "$LINUX_BUILD" tarvo-portable
+
+QT=$("$HERE/build.sh" "$BUILD" | tail -1)
+QT=${QT#QT=}
+
+WORK=$(mktemp -d "${TMPDIR:-/tmp}/tarvo-wine.XXXXXX")
+XVFB=
+PORTABLE=
+cleanup() {
+  [ -z "${WINEPREFIX:-}" ] || wineserver -k 2>/dev/null || true
+  [ -z "$PORTABLE" ] || kill "$PORTABLE" 2>/dev/null || true
+  [ -z "$XVFB" ] || kill "$XVFB" 2>/dev/null || true
+  rm -rf "$WORK"
+}
+trap cleanup EXIT
+
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
+winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+new_prefix() {
+  [ -z "${WINEPREFIX:-}" ] || wineserver -k 2>/dev/null || true
+  export WINEPREFIX=$WORK/prefix-$1
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+}
+STORE_KEY='HKCU\Software\VB and VBA Program Settings\Tarvo'
+
+# --- 1. build checks --------------------------------------------------------
+stage "build checks"
+subsystem=$(x86_64-w64-mingw32-objdump -p "$BUILD/bin/tarvo.exe" | grep '^Subsystem')
+[[ $subsystem == *"(Windows GUI)"* ]] ||
+  fail "tarvo.exe is not linked as a GUI program: a console window would open beside it"
+
+# --- 2. unit tests ----------------------------------------------------------
+stage "creating a Wine prefix for the unit tests"
+new_prefix units
+runtime=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libstdc++-6.dll)")
+pthread=$(dirname "$(x86_64-w64-mingw32-g++-posix -print-file-name=libwinpthread-1.dll)")
+export WINEPATH="$(winpath "$QT/bin");$(winpath "$runtime");$(winpath "$pthread")"
+failed=()
+for exe in "$BUILD"/bin/test_*.exe; do
+  name=$(basename "$exe" .exe)
+  if QT_QPA_PLATFORM=offscreen QT_LOGGING_RULES='qt.qpa.*=false' \
+    timeout 300 wine "$exe" -o "$(winpath "$WORK/$name.txt"),txt" >/dev/null 2>&1; then
+    stage "$name: $(grep -m1 '^Totals:' "$WORK/$name.txt")"
+  else
+    cat "$WORK/$name.txt"
+    failed+=("$name")
+  fi
+done
+[ ${#failed[@]} -eq 0 ] || fail "unit tests under Wine: ${failed[*]}"
+if wine reg query "$STORE_KEY" >/dev/null 2>&1; then
+  fail "a test wrote into the user's own settings ($STORE_KEY)"
+fi
+unset WINEPATH
+
+# --- 3. a call under Wine ---------------------------------------------------
+stage "starting Xvfb"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
+XVFB=$!
+for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
+export DISPLAY=:$(cat "$WORK/display")
+
+stage "creating a Wine prefix for the call"
+new_prefix call
+program=$WORK/program
+cp -r "$BUILD/deploy" "$program"
+host=$WORK/host
+portable=$WORK/portable
+mkdir -p "$host/outbox" "$host/inbox" "$portable/received" "$portable/files"
+printf 'ITEM;PRICE\r\nAPPLE;0.45\r\nPEAR;0.60\r\n' >"$host/outbox/prices.txt"
+head -c 3000 /dev/urandom >"$host/outbox/catalog.bin"
+printf 'ORDER;ITEM;QTY\r\n1001;APPLE;12\r\n' >"$portable/files/ORDERS.TXT"
+head -c 2500 /dev/urandom >"$portable/files/STOCK.DAT"
+
+setting() { wine reg add "$STORE_KEY\\$1" /v "$2" /t REG_SZ /d "$3" /f >/dev/null; }
+setting Settings "Modem Port" 1
+setting Settings Job 2
+setting Dnld1 Name PRICES.TXT
+setting Dnld1 "Open From" "$(winpath "$host/outbox/prices.txt")"
+setting Dnld2 Name CATALOG.BIN
+setting Dnld2 "Open From" "$(winpath "$host/outbox/catalog.bin")"
+setting File1 Name ORDERS.TXT
+setting File1 "Save As" "$(winpath "$host/inbox/orders.txt")"
+setting File2 Name STOCK.DAT
+setting File2 "Save As" "$(winpath "$host/inbox/stock.dat")"
+modem=$WORK/modem
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$modem" /f >/dev/null
+wineserver -w
+
+"$LINUX_BUILD/bin/tarvo-portable" --link "$modem" --calls 1 --first-call-delay 3 \
+  --download-dir "$portable/received" --upload-dir "$portable/files" >"$WORK/portable.out" 2>&1 &
+PORTABLE=$!
+for _ in $(seq 50); do [ -e "$modem" ] && break; sleep 0.1; done
+
+# start_program EXE LOG: starts it in the background and waits for its
+# configuration window; prints the window id.
+start_program() {
+  wine "$1" >"$2" 2>&1 &
+  timeout 60 xdotool search --sync --name '^Tarvo Configuration$' | head -1
+}
+# Return presses OK, the default button; Wine may not have the window ready
+# for keys the moment it is mapped, so it is tried a few times.
+accept_configuration() {
+  for _ in 1 2 3 4 5; do
+    xdotool windowfocus --sync "$1" key Return 2>/dev/null || true
+    sleep 2
+    xdotool search --name '^Tarvo Configuration$' >/dev/null || return 0
+  done
+  return 1
+}
+
+stage "starting tarvo.exe; OK in its configuration window"
+window=$(start_program "$program/tarvo.exe" "$WORK/tarvo.out") || fail "no configuration window"
+accept_configuration "$window" || fail "OK in the configuration window was not taken"
+
+stage "a second start must end at once"
+timeout 30 wine "$program/tarvo.exe" >/dev/null 2>&1 || fail "a second tarvo.exe did not end by itself"
+
+stage "waiting for the call"
+for _ in $(seq 180); do kill -0 "$PORTABLE" 2>/dev/null || break; sleep 1; done
+if kill -0 "$PORTABLE" 2>/dev/null; then
+  cat "$WORK/portable.out" "$program/Tarvo.Log" 2>/dev/null
+  fail "the call did not end within 3 minutes"
+fi
+wait "$PORTABLE" || fail "tarvo-portable: $(cat "$WORK/portable.out")"
+PORTABLE=
+cat "$WORK/portable.out"
+for pair in prices.txt:PRICES.TXT catalog.bin:CATALOG.BIN; do
+  cmp "$host/outbox/${pair%%:*}" "$portable/received/${pair##*:}" ||
+    fail "download ${pair##*:} differs"
+done
+for pair in orders.txt:ORDERS.TXT stock.dat:STOCK.DAT; do
+  cmp "$portable/files/${pair##*:}" "$host/inbox/${pair%%:*}" || fail "upload ${pair##*:} differs"
+done
+stage "all four files arrived byte for byte"
+grep -q 'PRICES.TXT' "$program/Tarvo.Log" 2>/dev/null ||
+  fail "no log of the call beside tarvo.exe"
+
+wine reg export "$STORE_KEY" "$WORK/store.reg" /y >/dev/null
+iconv -f UTF-16 -t UTF-8 "$WORK/store.reg" | tr -d '\r' >"$WORK/store.txt"
+values=$(grep -c '^"' "$WORK/store.txt")
+[ "$values" -eq 34 ] || {
+  cat "$WORK/store.txt"
+  fail "OK wrote $values values, not 34"
+}
+grep -qF "\"Open From\"=\"$(winpath "$host/outbox/catalog.bin" | sed 's/\\/\\\\/g')\"" "$WORK/store.txt" ||
+  fail "the stored download path is not the one given"
+stage "OK wrote back all 34 values"
+
+stage "a start after a crash is not refused"
+wineserver -k
+window=$(start_program "$program/tarvo.exe" "$WORK/tarvo2.out") ||
+  fail "after a crash the next tarvo.exe did not start"
+wineserver -k
+
+# --- 4. the installer --------------------------------------------------------
+setup=$(ls "$BUILD"/Tarvo-*-windows-x64.exe)
+stage "installing $(basename "$setup") silently"
+new_prefix install
+wine "$setup" /S
+wineserver -w
+installed=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Programs/Tarvo' -type d | head -1)
+[ -n "$installed" ] && [ -f "$installed/tarvo.exe" ] && [ -f "$installed/platforms/qwindows.dll" ] ||
+  fail "the installer did not put the program folder under AppData\\Local\\Programs"
+menu=$(find "$WINEPREFIX/drive_c/users" -ipath '*/Start Menu/Programs/Tarvo.lnk' | head -1)
+autostart=$(find "$WINEPREFIX/drive_c/users" -ipath '*/Start Menu/Programs/Startup/Tarvo.lnk' | head -1)
+[ -n "$menu" ] && [ -n "$autostart" ] || fail "Start menu or log-in shortcut missing"
+
+stage "starting the installed program"
+window=$(start_program "$installed/tarvo.exe" "$WORK/installed.out") ||
+  fail "the installed tarvo.exe showed no configuration window"
+timeout 30 wine "$installed/tarvo.exe" >/dev/null 2>&1 || fail "a second installed tarvo.exe did not end"
+wineserver -k
+
+stage "uninstalling silently"
+echo "log line" >"$installed/Tarvo.Log"
+wine reg add "$STORE_KEY\\Settings" /v Job /t REG_SZ /d 1 /f >/dev/null
+wine "$installed/Uninstall.exe" /S
+wineserver -w
+sleep 2
+wineserver -w
+[ ! -e "$installed/tarvo.exe" ] && [ ! -e "$installed/Qt6Core.dll" ] && [ ! -d "$installed/platforms" ] &&
+  [ ! -e "$installed/Uninstall.exe" ] || fail "the uninstaller left program files: $(ls -R "$installed")"
+[ ! -e "$menu" ] && [ ! -e "$autostart" ] || fail "the uninstaller left a shortcut"
+[ -f "$installed/Tarvo.Log" ] || fail "the uninstaller removed the log"
+wine reg query "$STORE_KEY\\Settings" >/dev/null 2>&1 || fail "the uninstaller removed the settings"
+stage "installer: install, start and uninstall passed"
+stage "Windows part passed"
