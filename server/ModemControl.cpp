@@ -198,7 +198,12 @@ bool ModemControl::StartAutoAnswer()
     return false;
 }
 
-void ModemControl::HangUp()
+bool ModemControl::askHangUp()
+{
+    return m_prompter.askYesNo(QStringLiteral("Hang up (disconnect) modem?"));
+}
+
+void ModemControl::HangUp(CallAnswer answer)
 {
     BusyScope busy(*this);
     if (!m_state.PortOpened)
@@ -213,8 +218,9 @@ void ModemControl::HangUp()
     const SerialLine::Mode before = serial.mode();
     serial.setMode(SerialLine::Mode::Job);
 
-    if (carrierPresent() || m_state.Connected) {
-        if (!m_prompter.askYesNo(QStringLiteral("Hang up (disconnect) modem?"))) {
+    if (callUp()) {
+        const bool end = answer == CallAnswer::Ask ? askHangUp() : answer == CallAnswer::EndCall;
+        if (!end) {
             // Everything stays as it was. Outside a job that includes idle
             // mode: without it the server would stop noticing calls until
             // the next Stop and Start. Inside a job the job restores it.

@@ -31,7 +31,10 @@ public:
     void OpenModemPort();
     void InitializeModem() override;
     bool StartAutoAnswer();
-    void HangUp() override;
+    using ModemService::HangUp;
+    void HangUp(CallAnswer answer) override;
+    bool callUp() const override { return carrierPresent() || m_state.Connected; }
+    bool askHangUp() override;
 
     // Carrier detect, or Connected on a line that cannot report it.
     bool carrierPresent() const;

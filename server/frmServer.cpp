@@ -19,19 +19,23 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <utility>
 
 // Re-entrancy. Starting and stopping the modem and the job of a call wait by
 // pumping window events, so Exit, Stop, a second activation or a lost port
 // can arrive while one of them runs. Such an operation runs inside
 // OperationScope (a depth counter). Exit or Stop chosen meanwhile is not
-// carried out under the running operation: the line's waits are asked to end
-// so that it unwinds quickly, the request is remembered, and it is carried
-// out when the outermost operation has returned, with the abort cleared first
-// so that the hang-up can still talk to the modem. A second Exit while one is
-// pending does nothing. The modem control closes the port in whichever of
-// these paths gets there first and the later hang-up finds it closed, so it
-// is closed once. A second activation during the first activation's work is
-// kept out by m_activating.
+// carried out under the running operation: the request is remembered and
+// carried out when the outermost operation has returned, with the abort
+// cleared first so that the hang-up can still talk to the modem. With a call
+// up, the hang-up question is asked at once, while the call's job goes on
+// under the question box: only Yes cuts the job short (its waits are asked
+// to end); No lets it finish, and the later hang-up does not ask again.
+// Without a call the operation is cut short straight away. A second Exit
+// while one is pending or being asked does nothing. The modem control closes
+// the port in whichever of these paths gets there first and the later
+// hang-up finds it closed, so it is closed once. A second activation during
+// the first activation's work is kept out by m_activating.
 
 namespace Tarvo {
 
@@ -152,11 +156,26 @@ void frmServer::runOperation(const std::function<void()> &operation)
     operation();
 }
 
+void frmServer::endRunningOperation()
+{
+    if (m_wait)
+        m_wait->requestAbort();
+}
+
 void frmServer::deferUntilUnwound(bool &request)
 {
     request = true;
-    if (m_wait)
-        m_wait->requestAbort();
+    endRunningOperation();
+}
+
+ModemService::CallAnswer frmServer::askAboutCall()
+{
+    if (!m_modem || !m_modem->callUp())
+        return ModemService::CallAnswer::Ask;
+    m_askingAboutCall = true;
+    const bool end = m_modem->askHangUp();
+    m_askingAboutCall = false;
+    return end ? ModemService::CallAnswer::EndCall : ModemService::CallAnswer::KeepCall;
 }
 
 void frmServer::afterOperations()
@@ -178,6 +197,8 @@ void frmServer::afterOperations()
     }
     if (take(m_stopPending))
         stopServer();
+    if (std::exchange(m_settingsPending, false))
+        setSettingsEnabled(true);
 }
 
 void frmServer::portLost()
@@ -192,13 +213,21 @@ void frmServer::portLost()
 
 void frmServer::requestExit()
 {
-    if (m_unloading || m_exitPending)
+    if (m_unloading || m_exitPending || m_askingAboutCall)
         return;
-    if (m_depth > 0) {
-        deferUntilUnwound(m_exitPending);
+    if (m_depth == 0) {
+        closeByProgram();
         return;
     }
-    closeByProgram();
+    m_callAnswer = askAboutCall();
+    if (m_unloading || m_exitPending)
+        return;
+    if (m_depth == 0) // the operation ended under the question
+        closeByProgram();
+    else if (m_callAnswer == ModemService::CallAnswer::KeepCall)
+        m_exitPending = true; // once the job has finished
+    else
+        deferUntilUnwound(m_exitPending);
 }
 
 void frmServer::closeByProgram()
@@ -211,9 +240,10 @@ void frmServer::closeByProgram()
 
 void frmServer::stopServer()
 {
-    runOperation([this] {
+    const auto answer = std::exchange(m_callAnswer, ModemService::CallAnswer::Ask);
+    runOperation([this, answer] {
         if (m_modem)
-            m_modem->HangUp();
+            m_modem->HangUp(answer);
     });
     setSettingsEnabled(true);
 }
@@ -288,11 +318,27 @@ void frmServer::cmdWaitingCall_Click()
     }
     if (!m_prompter.askYesNo(QStringLiteral("Stop ") + Title + QStringLiteral(" ?")))
         return;
-    if (m_depth > 0) {
-        deferUntilUnwound(m_stopPending);
+    if (m_depth == 0) {
+        stopServer();
         return;
     }
-    stopServer();
+    if (m_askingAboutCall)
+        return;
+    m_callAnswer = askAboutCall();
+    if (m_callAnswer == ModemService::CallAnswer::KeepCall) {
+        // Everything stays as it was; Settings waits for the job to end, so
+        // that the job's lists do not change under it.
+        m_callAnswer = ModemService::CallAnswer::Ask;
+        if (m_depth == 0)
+            setSettingsEnabled(true);
+        else
+            m_settingsPending = true;
+        return;
+    }
+    if (m_depth == 0) // the operation ended under the question
+        stopServer();
+    else
+        deferUntilUnwound(m_stopPending);
 }
 
 void frmServer::cmdSettings_Click()
@@ -347,9 +393,10 @@ void frmServer::Form_Unload()
     m_unloading = true;
     // When the hang-up question is answered No the port stays open; it is
     // released with the line when the process ends.
-    runOperation([this] {
+    const auto answer = std::exchange(m_callAnswer, ModemService::CallAnswer::Ask);
+    runOperation([this, answer] {
         if (m_modem)
-            m_modem->HangUp();
+            m_modem->HangUp(answer);
     });
     m_tray.remove();
     m_unloaded = true;

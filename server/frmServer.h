@@ -17,6 +17,7 @@
 // tip text instead.
 #pragma once
 
+#include "ModemService.h"
 #include "Reporter.h"
 #include "ServerControls.h"
 
@@ -33,7 +34,6 @@ struct Configuration;
 struct ServerState;
 class LineWait;
 class LogFile;
-class ModemService;
 class Prompter;
 class StatusPane;
 class TrayIcon;
@@ -69,6 +69,9 @@ public:
     void runOperation(const std::function<void()> &operation);
     // The line's lost notification; deferred while an operation runs.
     void portLost();
+    // Cuts the running operation short: its waits end and it unwinds as
+    // from a failure (a transfer restores its backup).
+    void endRunningOperation();
 
     bool operationRunning() const { return m_depth > 0; }
     bool exitPending() const { return m_exitPending; }
@@ -131,6 +134,7 @@ private:
     void closeByProgram();
     void stopServer();
     void deferUntilUnwound(bool &request);
+    ModemService::CallAnswer askAboutCall();
     void afterOperations();
 
     ServerState &m_state;
@@ -156,6 +160,9 @@ private:
     bool m_activating = false;
     bool m_exitPending = false;
     bool m_stopPending = false;
+    bool m_settingsPending = false;
+    bool m_askingAboutCall = false;
+    ModemService::CallAnswer m_callAnswer = ModemService::CallAnswer::Ask;
     bool m_lostPending = false;
     bool m_programClose = false;
     bool m_unloading = false;

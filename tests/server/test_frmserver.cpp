@@ -34,10 +34,15 @@ struct FakeTray final : TrayIcon
 };
 
 // Opens and closes the port as the modem control does, with no line behind
-// it. What comes while a start waits for the modem runs inside it.
+// it. What comes while a start waits for the modem runs inside it. With a
+// call up, a stop asks about it as the modem control does, and notes whether
+// a job was still going on (not cut short) when the question came.
 struct FakeModem final : ModemService
 {
-    FakeModem(frmServer &server, ServerState &state) : server(server), state(state) {}
+    FakeModem(frmServer &server, ServerState &state, Prompter &prompter, LineWait &wait)
+        : server(server), state(state), prompter(prompter), wait(wait)
+    {
+    }
     void InitializeModem() override
     {
         ++inits;
@@ -46,7 +51,23 @@ struct FakeModem final : ModemService
         if (during)
             std::exchange(during, nullptr)();
     }
-    void HangUp() override { show(false); }
+    using ModemService::HangUp;
+    void HangUp(CallAnswer answer) override
+    {
+        if (state.PortOpened && call) {
+            if (answer == CallAnswer::Ask ? !askHangUp() : answer == CallAnswer::KeepCall)
+                return;
+            call = false;
+        }
+        show(false);
+    }
+    bool callUp() const override { return call; }
+    bool askHangUp() override
+    {
+        if (inJob)
+            jobAliveAtQuestion += !wait.aborted();
+        return prompter.askYesNo("Hang up (disconnect) modem?");
+    }
     void show(bool opened)
     {
         state.PortOpened = opened;
@@ -57,8 +78,13 @@ struct FakeModem final : ModemService
 
     frmServer &server;
     ServerState &state;
+    Prompter &prompter;
+    LineWait &wait;
     int inits = 0;
     std::function<void()> during;
+    bool call = false;
+    bool inJob = false;
+    QList<bool> jobAliveAtQuestion;
 };
 
 struct Rig
@@ -83,7 +109,7 @@ struct Rig
     ScriptedPrompter prompter;
     Configuration config;
     frmServer server{state, log, tray, prompter, config, {}, {}};
-    FakeModem modem{server, state};
+    FakeModem modem{server, state, prompter, wait};
 };
 
 } // namespace
@@ -107,29 +133,42 @@ private slots:
     // box, M minimise, T the tray's Exit, L the port lost; a + or - after an
     // action answers the question it must ask Yes or No. A script after ">"
     // runs while the first start waits, and a second activation comes first.
-    // Without a tray the window must stay within reach: on the task bar, the
-    // tip in its title.
+    // A script after "J>" runs during a call's job: the questions come
+    // first, the job goes on under them, and only ending the call cuts it
+    // short; further + or - answer the hang-up question. Without a tray the
+    // window must stay within reach: on the task bar, the tip in its title.
     void buttons_data()
     {
         QTest::addColumn<QString>("script");
         QTest::addColumn<bool>("tray");
         QTest::addColumn<QString>("end"); // running, stopped, hidden or unloaded
+        QTest::addColumn<QString>("job"); // how a call's job ended: finished or cut
 
-        QTest::newRow("Stop answered No") << "S-" << true << "running";
-        QTest::newRow("Stop: No, then Yes") << "S-S+" << true << "stopped";
-        QTest::newRow("Start after a Stop") << "S+S" << true << "running";
-        QTest::newRow("minimise hides") << "M" << true << "hidden";
-        QTest::newRow("close box hides while waiting") << "X" << true << "hidden";
-        QTest::newRow("close box when stopped, No") << "S+X-" << true << "stopped";
-        QTest::newRow("close box when stopped, Yes") << "S+X+" << true << "unloaded";
-        QTest::newRow("Hide button") << "C" << true << "hidden";
-        QTest::newRow("Exit button, Yes") << "S+C+" << true << "unloaded";
-        QTest::newRow("tray Exit while waiting") << "T+" << true << "unloaded";
-        QTest::newRow("no tray: minimise") << "M" << false << "hidden";
-        QTest::newRow("no tray: close box") << "X" << false << "hidden";
+        QTest::newRow("Stop answered No") << "S-" << true << "running" << QString();
+        QTest::newRow("Stop: No, then Yes") << "S-S+" << true << "stopped" << QString();
+        QTest::newRow("Start after a Stop") << "S+S" << true << "running" << QString();
+        QTest::newRow("minimise hides") << "M" << true << "hidden" << QString();
+        QTest::newRow("close box hides while waiting") << "X" << true << "hidden" << QString();
+        QTest::newRow("close box when stopped, No") << "S+X-" << true << "stopped" << QString();
+        QTest::newRow("close box when stopped, Yes") << "S+X+" << true << "unloaded" << QString();
+        QTest::newRow("Hide button") << "C" << true << "hidden" << QString();
+        QTest::newRow("Exit button, Yes") << "S+C+" << true << "unloaded" << QString();
+        QTest::newRow("tray Exit while waiting") << "T+" << true << "unloaded" << QString();
+        QTest::newRow("no tray: minimise") << "M" << false << "hidden" << QString();
+        QTest::newRow("no tray: close box") << "X" << false << "hidden" << QString();
         // Nothing goes away under the running start; the second Exit asks nothing.
-        QTest::newRow("tray Exit during the start") << ">T+T" << true << "unloaded";
-        QTest::newRow("port lost during the start") << ">L" << true << "stopped";
+        QTest::newRow("tray Exit during the start") << ">T+T" << true << "unloaded" << QString();
+        QTest::newRow("port lost during the start") << ">L" << true << "stopped" << QString();
+        QTest::newRow("Stop in a call, hang up") << "J>S++" << true << "stopped"
+                                                 << "cut";
+        QTest::newRow("Stop in a call, keep it") << "J>S+-" << true << "running"
+                                                 << "finished";
+        QTest::newRow("tray Exit in a call, hang up") << "J>T++" << true << "unloaded"
+                                                      << "cut";
+        QTest::newRow("tray Exit in a call, keep it") << "J>T+-T" << true << "unloaded"
+                                                      << "finished";
+        QTest::newRow("Stop in a call, then tray Exit") << "J>S+-T++" << true << "unloaded"
+                                                        << "cut";
     }
 
     void buttons()
@@ -137,6 +176,7 @@ private slots:
         QFETCH(QString, script);
         QFETCH(bool, tray);
         QFETCH(QString, end);
+        QFETCH(QString, job);
 
         Rig rig;
         rig.tray.available = tray;
@@ -146,9 +186,12 @@ private slots:
         const auto play = [&](const QString &actions) {
             for (qsizetype i = 0; i < actions.size(); ++i) {
                 const QChar action = actions[i];
-                if (i + 1 < actions.size() && QString("+-").contains(actions[i + 1])) {
-                    rig.prompter.answers = {actions[++i] == '+'};
-                    questions += action == 'S' ? "Stop Tarvo ?" : "Exit Tarvo program?";
+                rig.prompter.answers.clear();
+                for (; i + 1 < actions.size() && QString("+-").contains(actions[i + 1]); ++i) {
+                    rig.prompter.answers += actions[i + 1] == '+';
+                    questions += rig.prompter.answers.size() > 1 ? "Hang up (disconnect) modem?"
+                                 : action == 'S'                 ? "Stop Tarvo ?"
+                                                                 : "Exit Tarvo program?";
                 }
                 if (action == 'S' || action == 'C')
                     rig.button(action == 'S' ? "cmdWaitingCall" : "cmdClose")->click();
@@ -174,14 +217,31 @@ private slots:
         rig.server.Form_Activate();
         rig.server.Form_Activate(); // the modem starts with the first activation only
         QCOMPARE(rig.modem.inits, 1);
-        if (!script.startsWith('>'))
+        QString jobEnd;
+        if (script.startsWith("J>")) {
+            rig.modem.call = true;
+            rig.server.runOperation([&] {
+                rig.modem.inJob = true;
+                play(script.mid(2));
+                // The rest of the job's waits.
+                jobEnd = "finished";
+                for (int poll = 0; poll < 3; ++poll)
+                    if (!rig.wait.pause())
+                        jobEnd = "cut";
+                rig.modem.inJob = false;
+            });
+            QVERIFY(!rig.modem.jobAliveAtQuestion.isEmpty());
+            QVERIFY(!rig.modem.jobAliveAtQuestion.contains(false));
+        } else if (!script.startsWith('>')) {
             play(script);
+        }
+        QCOMPARE(jobEnd, job);
 
         QCOMPARE(rig.prompter.questions, questions);
         QCOMPARE(rig.server.isUnloaded(), end == "unloaded");
         QCOMPARE(rig.tray.removed, end == "unloaded");
-        // The shutdown hangs up.
-        QCOMPARE(rig.state.PortOpened, end == "running" || end == "hidden");
+        // The shutdown hangs up, unless the call was to be kept.
+        QCOMPARE(rig.state.PortOpened, end == "running" || end == "hidden" || job == "finished");
         if (end == "unloaded")
             return;
         QCOMPARE(rig.server.isVisible(), end != "hidden" || !tray);
@@ -189,7 +249,8 @@ private slots:
         QCOMPARE(rig.server.windowTitle(), tray ? "Tarvo" : "Tarvo - Waiting call ...");
         QCOMPARE(rig.button("cmdWaitingCall")->text(),
                  QString(end == "stopped" ? "Start" : "Stop"));
-        QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped");
+        // A kept call enables Settings all the same, once its job is over.
+        QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped" || job == "finished");
     }
 };
 
