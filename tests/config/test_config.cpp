@@ -204,6 +204,61 @@ private slots:
         QCOMPARE(stored("Settings/Job"), QString::number(job));
     }
 
+    // Texts in the file as a person would write them (the same raw text as a
+    // name, a path and a device) load exactly as written, show unchanged,
+    // and OK saves them so that this store and plain QSettings both read the
+    // same text back. OK keeps groups the program does not know.
+    void storedTextsComeBackUnchanged_data()
+    {
+        QTest::addColumn<QByteArray>("raw"); // after "=" in the file
+        QTest::addColumn<QString>("text");
+        QTest::newRow("comma") << QByteArray("a,b") << "a,b";
+        QTest::newRow("semicolon") << QByteArray("a;b") << "a;b";
+        QTest::newRow("quotes inside") << QByteArray("say \"hi\"") << "say \"hi\"";
+        QTest::newRow("backslashes") << QByteArray("C:\\data\\in.txt") << "C:\\data\\in.txt";
+        QTest::newRow("hash and equals") << QByteArray("#1=x") << "#1=x";
+        QTest::newRow("blanks kept by quotes") << QByteArray("\" two  \"") << " two  ";
+        QTest::newRow("escapes in quotes") << QByteArray("\"a\\\\b\\\"c\"") << "a\\b\"c";
+        QTest::newRow("control characters") << QByteArray("\"a\\tb\\x1f\\x31\"")
+                                            << "a\tb\x1f"
+                                               "1";
+        QTest::newRow("at sign") << QByteArray("@home") << "@home";
+        QTest::newRow("not Latin-1") << QByteArray("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac")
+                                     << QString::fromUtf8("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac");
+    }
+
+    void storedTextsComeBackUnchanged()
+    {
+        QFETCH(QByteArray, raw);
+        QFETCH(QString, text);
+        {
+            QFile file(m_ini);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[Settings]\nJob=0\n\n[Dnld1]\nName=" + raw + "\nOpen%20From = " + raw +
+                       "\n\n[Ports]\nCOM1=" + raw + "\n\n[Other]\nKeep=me\n");
+        }
+        m_store = std::make_unique<SettingsStore>(m_ini);
+        QCOMPARE(m_store->portDevice(1), text.trimmed());
+        w = std::make_unique<frmMain>(m_model, *m_store, m_prompter, m_user);
+        QCOMPARE(ctl<QListWidget>("ListDnlds")->item(0)->text(), text);
+        QCOMPARE(m_model.DownloadList[0].Name, text);
+        QCOMPARE(m_model.DownloadList[0].OpenFrom, text);
+        click("cmdOK");
+        QVERIFY(SettingsAccepted);
+
+        // A copy, so that neither reader sees the other's cached parse.
+        const QString copy = m_ini + ".copy";
+        QVERIFY(QFile::copy(m_ini, copy));
+        const QSettings plain(copy, QSettings::IniFormat);
+        for (const char *key : {"Dnld1/Name", "Dnld1/Open From", "Ports/COM1"})
+            QCOMPARE(plain.value(key).toString(), text);
+        QCOMPARE(plain.value("Other/Keep").toString(), QStringLiteral("me"));
+        Configuration again;
+        SettingsStore(copy).LoadSettings(again);
+        QCOMPARE(again.DownloadList[0].Name, text);
+        QCOMPARE(again.DownloadList[0].OpenFrom, text);
+    }
+
     // Remove of the first of three shifts the slots up and clears the last;
     // Add stops at eight and comes back after a Remove.
     void removeShiftsTheSlotsAndAddStopsAtEight()
