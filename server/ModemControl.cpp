@@ -86,17 +86,20 @@ bool ModemControl::sendCommand(const QByteArray &command)
     return WaitForModemOK();
 }
 
-bool ModemControl::interrupted()
+bool ModemControl::interrupted(bool lineOpen)
 {
-    if (m_wait.line().failed()) {
-        handlePortLost();
-        return true;
-    }
+    const bool lost = m_wait.line().failed();
     // A Stop or Exit handled inside the wait may have closed the port, or one
     // chosen during it cut the wait short and takes over once it unwinds:
     // either way the waiting operation has nothing to report and no
     // hang-up of its own to do.
-    return !m_state.PortOpened || !m_wait.line().isOpen() || m_wait.aborted();
+    const bool cut = lost || !m_state.PortOpened || !m_wait.line().isOpen() || m_wait.aborted();
+    // Whatever is reported next starts a line of its own.
+    if (cut && lineOpen)
+        m_reporter.AppendStatus(QLatin1String(CrLf));
+    if (lost)
+        handlePortLost();
+    return cut;
 }
 
 void ModemControl::closePort()
@@ -165,7 +168,7 @@ void ModemControl::InitializeModem()
         return;
     }
 
-    if (interrupted())
+    if (interrupted(true))
         return;
     m_prompter.beep();
     m_reporter.AppendStatus(line(Failed) + line(CheckModem), ColourRed);
@@ -190,7 +193,7 @@ bool ModemControl::StartAutoAnswer()
         return true;
     }
 
-    if (interrupted())
+    if (interrupted(true))
         return false;
     m_prompter.beep();
     m_reporter.AppendStatus(line(Failed) + line(CheckModem), ColourRed);

@@ -53,7 +53,8 @@ private:
     // After a failed command: true when the port is gone (a lost device is
     // reported on the way), was closed by a Stop or Exit inside the wait, or
     // the wait was cut short for one that runs once this operation unwinds.
-    bool interrupted();
+    // lineOpen: the step's " ..." line is still open and is ended first.
+    bool interrupted(bool lineOpen = false);
     // "+++" and "ATH0", then DTR dropped if the call is still up.
     void endCall();
     void forceHangUp();

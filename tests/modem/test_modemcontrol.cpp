@@ -103,21 +103,43 @@ private slots:
             << QStringList{"Modem port lost"};
     }
 
-    // Exit chosen while auto-answer is being armed cuts the wait short; the
-    // shutdown that follows hangs up, so the start reports no failure.
+    // Exit chosen while the modem is initialised or auto-answer armed cuts
+    // the wait short; the shutdown that follows hangs up, so the start
+    // reports no failure, and the step's open line is ended before the
+    // hang-up's lines follow.
+    void startCutShortReportsNothing_data()
+    {
+        QTest::addColumn<QByteArray>("silent");
+        QTest::addColumn<Commands>("commands");
+        QTest::addColumn<QString>("openLine");
+        QTest::newRow("initialising") << Init << Commands{Init} << "Initialize modem ...";
+        QTest::newRow("arming") << Arm << Commands{Init, Arm} << "Start auto answer ...";
+    }
+
     void startCutShortReportsNothing()
     {
+        QFETCH(QByteArray, silent);
+        QFETCH(Commands, commands);
+        QFETCH(QString, openLine);
+
         Rig rig;
-        rig.replies.insert(Arm, {});
+        rig.replies.insert(silent, {});
         rig.clock.onEvents = [&rig] {
             if (rig.clock.now() >= 500)
                 rig.wait.requestAbort();
         };
         rig.modem.InitializeModem();
-        QCOMPARE(rig.line.writes, (Commands{Init, Arm}));
+        QCOMPARE(rig.line.writes, commands);
         QVERIFY(rig.clock.now() < 1000);
         QVERIFY(rig.reporter.redText().isEmpty() && rig.prompter.beeps == 0);
         QVERIFY(rig.line.isOpen() && rig.state.PortOpened);
+
+        rig.clock.onEvents = nullptr;
+        rig.wait.clearAbort();
+        rig.modem.HangUp();
+        const QString pane = rig.reporter.paneText();
+        QVERIFY2(pane.contains(openLine + "\r\n") && pane.endsWith("\nNot connected\r\n"),
+                 qPrintable(pane));
     }
 
     void start()
