@@ -24,10 +24,12 @@ MessageBoxPrompter::MessageBoxPrompter(QWidget *parent) : m_parent(parent) {}
 
 QWidget *MessageBoxPrompter::owner() const
 {
-    if (m_parent)
-        return m_parent;
+    // A modal window (the configuration window, an entry dialog) is where
+    // the user is looking; the parent, the server window, may be hidden.
     if (QWidget *modal = QApplication::activeModalWidget())
         return modal;
+    if (m_parent)
+        return m_parent;
     return QApplication::activeWindow();
 }
 

@@ -14,8 +14,8 @@ namespace Tarvo {
 class MessageBoxPrompter final : public Prompter
 {
 public:
-    // Boxes are centred over parent; without one, over the window that is
-    // modal or active when the box appears.
+    // Boxes are centred over the modal window in use when there is one,
+    // otherwise over parent, otherwise over the active window.
     explicit MessageBoxPrompter(QWidget *parent = nullptr);
 
     void setParent(QWidget *parent) { m_parent = parent; }

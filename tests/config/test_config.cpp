@@ -3,10 +3,17 @@
 #include "EntryEditor.h"
 #include "FakeLine.h"
 #include "FileChooser.h"
+#include "LineCharset.h"
+#include "MessageBoxPrompter.h"
 #include "PathHelpers.h"
 #include "SettingsStore.h"
 #include "frmAbout.h"
 #include "frmMain.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
 
 #include <QComboBox>
 #include <QLabel>
@@ -67,6 +74,11 @@ class TestConfig : public QObject
         w.reset();
         m_store = std::make_unique<SettingsStore>(m_ini);
         w = std::make_unique<frmMain>(m_model, *m_store, m_prompter, m_user);
+    }
+    static void writeHostFile(const QString &path)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("data") == 4);
     }
     template <typename T = QWidget> T *ctl(const QString &name) { return w->findChild<T *>(name); }
     void click(const QString &name) { ctl<QPushButton>(name)->click(); }
@@ -313,6 +325,269 @@ private slots:
         QCOMPARE(SettingsAccepted, message.isEmpty());
         QCOMPARE(int(m_model.ModemPort), message.isEmpty() ? 3 : 1);
         QCOMPARE(stored("Settings/Job"), message.isEmpty() ? QString::number(job) : QString());
+    }
+
+    // Enter presses the button that has the focus; with the focus in any
+    // other control it presses OK (in a question box, the default No).
+    void enterPressesTheFocusedButton_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("focus"); // empty: where the dialog puts it
+        QTest::addColumn<QString>("pressed");
+        QTest::newRow("window: Cancel") << "main"
+                                        << "cmdCancel"
+                                        << "cancel";
+        QTest::newRow("window: Add") << "main"
+                                     << "cmdAddUpldFile"
+                                     << "add";
+        QTest::newRow("window: port box") << "main"
+                                          << "cboModemPort"
+                                          << "ok";
+        QTest::newRow("download: Cancel") << "download"
+                                          << "cmdCancel"
+                                          << "cancel";
+        QTest::newRow("download: Browse") << "download"
+                                          << "cmdBrowse"
+                                          << "browse";
+        QTest::newRow("download: name box") << "download"
+                                            << "txtName"
+                                            << "ok";
+        QTest::newRow("upload: Cancel") << "upload"
+                                        << "cmdCancel"
+                                        << "cancel";
+        QTest::newRow("upload: path box") << "upload"
+                                          << "txtSaveAs"
+                                          << "ok";
+        QTest::newRow("question: Yes") << "question"
+                                       << "Yes"
+                                       << "yes";
+        QTest::newRow("question: as opened") << "question"
+                                             << ""
+                                             << "no";
+    }
+
+    void enterPressesTheFocusedButton()
+    {
+        QFETCH(QString, dialog);
+        QFETCH(QString, focus);
+        QFETCH(QString, pressed);
+
+        const auto enter = [&focus](QWidget *window, QWidget *target = nullptr) {
+            window->show();
+            if (!target)
+                target =
+                    focus.isEmpty() ? window->focusWidget() : window->findChild<QWidget *>(focus);
+            QVERIFY(target);
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key_Return);
+        };
+        const QString host = m_dir.filePath("host.txt");
+        writeHostFile(host);
+        m_user.chosen = m_dir.filePath("chosen.txt");
+        QString outcome;
+        if (dialog == "main") {
+            open(1, 1);
+            enter(w.get());
+            outcome = SettingsAccepted ? "ok" : m_model.UploadCount == 2 ? "add" : "cancel";
+        } else if (dialog == "download") {
+            DownloadEditHandOver handOver{{"HOST.TXT", host}};
+            frmDnldEdit edit(handOver, m_user, m_prompter);
+            enter(&edit);
+            outcome = handOver.DownloadEditAccepted ? "ok"
+                      : edit.findChild<QLineEdit *>("txtOpenFrom")->text() == m_user.chosen
+                          ? "browse"
+                          : "cancel";
+        } else if (dialog == "upload") {
+            UploadEditHandOver handOver{{"NAME.TXT", host}};
+            frmUpldEdit edit(handOver, m_user, m_prompter);
+            enter(&edit);
+            outcome = handOver.UploadEditAccepted ? "ok" : "cancel";
+        } else {
+            MessageBoxPrompter prompter;
+            QTimer::singleShot(0, [&] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                QVERIFY(box);
+                enter(box, focus.isEmpty() ? nullptr : box->button(QMessageBox::Yes));
+            });
+            outcome = prompter.askYesNo("Remove A from list?") ? "yes" : "no";
+        }
+        QCOMPARE(outcome, pressed);
+    }
+
+    // The Save dialog takes a path only in a folder that exists: another is
+    // refused with a warning naming the folder, and the dialog comes back.
+    void saveDialogNeedsAnExistingFolder_data()
+    {
+        QTest::addColumn<QString>("folder"); // under the test's folder
+        QTest::addColumn<int>("dialogs");    // times the dialog was shown
+        QTest::newRow("existing folder") << "" << 1;
+        QTest::newRow("missing folder") << "missing" << 2;
+    }
+
+    void saveDialogNeedsAnExistingFolder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(int, dialogs);
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        const QString path = QDir(m_dir.filePath(folder)).filePath("saved.txt");
+        QFileDialogChooser chooser(m_prompter);
+        int shown = 0;
+        QTimer driver;
+        QPointer<QFileDialog> current;
+        connect(&driver, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || dialog == current)
+                return;
+            current = dialog;
+            // The first time the path is typed, the second time the user gives up.
+            if (++shown == 1) {
+                dialog->findChild<QLineEdit *>("fileNameEdit")->setText(path);
+                static_cast<QDialog *>(dialog)->accept();
+            } else {
+                dialog->reject();
+            }
+        });
+        driver.start(10);
+        const QString chosen = chooser.chooseSaveFile(nullptr, FileRequest{});
+        QCOMPARE(shown, dialogs);
+        QCOMPARE(chosen, dialogs == 1 ? path : QString());
+        QCOMPARE(m_prompter.warnings.size(), dialogs - 1);
+        if (dialogs > 1)
+            QVERIFY(m_prompter.warnings.first().contains(
+                QDir::toNativeSeparators(QFileInfo(path).absolutePath())));
+    }
+
+    // Places and sizes in twips (15 to a pixel); -1 where only the size is laid down.
+    void dialogsAsLaidOut_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("control");  // empty: the client area
+        QTest::addColumn<QList<int>>("twips"); // left, top, width, height
+
+        for (const char *dialog : {"download", "upload"}) {
+            const auto row = [dialog](const char *control, QList<int> twips) {
+                QTest::addRow("%s %s", dialog, control) << dialog << control << twips;
+            };
+            row("", {-1, -1, 5985, 2295});
+            row(dialog == QString("download") ? "txtOpenFrom" : "txtSaveAs", {-1, -1, 5070, 330});
+            row("txtName", {-1, -1, 5070, 330});
+            row("cmdBrowse", {-1, -1, 360, 285});
+            row("cmdOK", {-1, -1, 1125, 330});
+            row("cmdCancel", {-1, -1, 1125, 330});
+        }
+        const auto about = [](const char *control, QList<int> twips) {
+            QTest::addRow("about %s", control) << "about" << control << twips;
+        };
+        about("", {-1, -1, 5670, 1635});
+        about("lblTitle", {960, 240, 4365, 240});
+        about("lblCopyright", {960, 630, 4365, 450});
+        about("lblWebSite", {960, 1110, 3150, 240});
+        about("cmdOK", {4260, 1110, 1230, 360});
+        about("imgIcon", {165, 180, 480, 480});
+        about("imgCompany", {150, 765, 480, 480});
+    }
+
+    void dialogsAsLaidOut()
+    {
+        QFETCH(QString, dialog);
+        QFETCH(QString, control);
+        QFETCH(QList<int>, twips);
+
+        DownloadEditHandOver download;
+        UploadEditHandOver upload;
+        std::unique_ptr<QDialog> window;
+        if (dialog == "download")
+            window = std::make_unique<frmDnldEdit>(download, m_user, m_prompter);
+        else if (dialog == "upload")
+            window = std::make_unique<frmUpldEdit>(upload, m_user, m_prompter);
+        else
+            window = std::make_unique<frmAbout>(m_dir.filePath("Tarvo.Log"));
+        window->show();
+        const QWidget *target =
+            control.isEmpty() ? window.get() : window->findChild<QWidget *>(control);
+        QVERIFY(target);
+        const QRect place = control.isEmpty() ? window->rect() : target->geometry();
+        const QList<int> pixels{place.left(), place.top(), place.width(), place.height()};
+        for (int i = 0; i < 4; ++i)
+            if (twips[i] >= 0)
+                QCOMPARE(pixels[i], twips[i] / 15);
+        if (control.startsWith("lbl"))
+            QCOMPARE(target->font().pointSizeF(), 8.25);
+        if (control.startsWith("img"))
+            QCOMPARE(qobject_cast<const QLabel *>(target)->pixmap().size(), QSize(32, 32));
+    }
+
+    // Boxes asked while a modal window is open (the configuration window, an
+    // entry dialog) open over it, not over the prompter's parent, which may
+    // be the hidden server window.
+    void messageBoxesOpenOverTheModalWindow()
+    {
+        QWidget server;
+        MessageBoxPrompter prompter(&server);
+        open(1, 1);
+        QWidget *owner = nullptr;
+        QTimer::singleShot(0, [&] {
+            QTimer::singleShot(0, [&] {
+                auto *box = QApplication::activeModalWidget();
+                owner = box ? box->parentWidget() : nullptr;
+                if (box)
+                    box->close();
+                w->reject();
+            });
+            prompter.warn("Over the window?");
+        });
+        w->exec();
+        QCOMPARE(owner, static_cast<QWidget *>(w.get()));
+    }
+
+    // Names travel one byte per character of the host's single-byte set:
+    // upper-casing keeps the length and the set, and the entry dialogs
+    // refuse a name the set cannot carry, saying which characters.
+    void portableNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("upper"); // empty: not carried
+        QTest::newRow("plain") << "Orders.txt"
+                               << "ORDERS.TXT";
+        QTest::newRow("accented") << QString::fromUtf8("caf\xc3\xa9")
+                                  << QString::fromUtf8("CAF\xc3\x89");
+        QTest::newRow("sharp s stays") << QString::fromUtf8("stra\xc3\x9f"
+                                                            "e")
+                                       << QString::fromUtf8("STRA\xc3\x9f"
+                                                            "E");
+        QTest::newRow("y with diaeresis stays")
+            << QString::fromUtf8("\xc3\xbfy") << QString::fromUtf8("\xc3\xbfY");
+        QTest::newRow("euro sign") << QString::fromUtf8("a\xe2\x82\xac") << "";
+        QTest::newRow("Greek") << QString::fromUtf8("\xce\xb1\xce\xb2") << "";
+    }
+
+    void portableNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, upper);
+        const bool carried = !upper.isEmpty();
+        QCOMPARE(LineCharset::canCarry(name), carried);
+        if (carried) {
+            QCOMPARE(LineCharset::toUpper(name), upper);
+            QCOMPARE(QString::fromLatin1(LineCharset::encode(upper)), upper);
+        }
+
+        const QString host = m_dir.filePath("host.txt");
+        writeHostFile(host);
+        DownloadEditHandOver download{{name, host}};
+        frmDnldEdit downloadEdit(download, m_user, m_prompter);
+        UploadEditHandOver upload{{name, host}};
+        frmUpldEdit uploadEdit(upload, m_user, m_prompter);
+        for (QDialog *edit : std::initializer_list<QDialog *>{&downloadEdit, &uploadEdit}) {
+            edit->show();
+            edit->findChild<QPushButton *>("cmdOK")->click();
+            QCOMPARE(edit->result() == QDialog::Accepted, carried);
+            if (!carried)
+                QCOMPARE(edit->focusWidget(), edit->findChild<QWidget *>("txtName"));
+        }
+        QCOMPARE(m_prompter.warnings.size(), carried ? 0 : 2);
+        for (const QString &warning : std::as_const(m_prompter.warnings))
+            QVERIFY(warning.contains(name.back()));
     }
 
     void aboutTitleLine()
