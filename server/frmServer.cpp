@@ -375,7 +375,8 @@ void frmServer::mPopAbout_Click()
 
 void frmServer::mPopExit_Click()
 {
-    if (m_unloading || m_exitPending)
+    // While the question about a call is open, Exit waits for its answer.
+    if (m_unloading || m_exitPending || m_askingAboutCall)
         return;
     if (ConfirmExit())
         requestExit();
