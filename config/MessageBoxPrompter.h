@@ -21,6 +21,9 @@ public:
     void setParent(QWidget *parent) { m_parent = parent; }
 
     bool askYesNo(const QString &question) override;
+    // A modal box that does not block: the answer comes back through the
+    // event loop once the box has gone.
+    void askYesNoLater(const QString &question, std::function<void(bool yes)> answered) override;
     void inform(const QString &text) override;
     void warn(const QString &text) override;
     void beep() override;

@@ -17,6 +17,7 @@ const QString Ellipsis = QStringLiteral(" ...");
 const QString Ok = QStringLiteral(" OK");
 const QString Failed = QStringLiteral(" failed");
 const QString CheckModem = QStringLiteral("Please check modem.");
+const QString HangUpQuestion = QStringLiteral("Hang up (disconnect) modem?");
 
 QString line(const QString &text)
 {
@@ -203,7 +204,12 @@ bool ModemControl::StartAutoAnswer()
 
 bool ModemControl::askHangUp()
 {
-    return m_prompter.askYesNo(QStringLiteral("Hang up (disconnect) modem?"));
+    return m_prompter.askYesNo(HangUpQuestion);
+}
+
+void ModemControl::askHangUpLater(std::function<void(bool yes)> answered)
+{
+    m_prompter.askYesNoLater(HangUpQuestion, std::move(answered));
 }
 
 void ModemControl::HangUp(CallAnswer answer)

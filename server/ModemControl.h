@@ -34,7 +34,7 @@ public:
     using ModemService::HangUp;
     void HangUp(CallAnswer answer) override;
     bool callUp() const override { return carrierPresent() || m_state.Connected; }
-    bool askHangUp() override;
+    void askHangUpLater(std::function<void(bool yes)> answered) override;
 
     // Carrier detect, or Connected on a line that cannot report it.
     bool carrierPresent() const;
@@ -46,6 +46,7 @@ public:
 private:
     class BusyScope;
 
+    bool askHangUp();
     bool WaitForModemOK();
     bool sendCommand(const QByteArray &command);
     void setBusy(bool busy);

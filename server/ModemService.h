@@ -7,6 +7,8 @@
 // so that the job goes on under the question) it hands the answer in.
 #pragma once
 
+#include <functional>
+
 namespace Tarvo {
 
 class ModemService
@@ -24,8 +26,8 @@ public:
     virtual void HangUp(CallAnswer answer) = 0;
     // A carrier or a connected call is present.
     virtual bool callUp() const = 0;
-    // "Hang up (disconnect) modem?"; true for Yes.
-    virtual bool askHangUp() = 0;
+    // "Hang up (disconnect) modem?" without waiting for the answer.
+    virtual void askHangUpLater(std::function<void(bool yes)> answered) = 0;
 };
 
 } // namespace Tarvo

@@ -27,21 +27,32 @@
 // OperationScope (a depth counter). Exit or Stop chosen meanwhile is not
 // carried out under the running operation: the request is remembered and
 // carried out when the outermost operation has returned, with the abort
-// cleared first so that the hang-up can still talk to the modem. With a call
-// up, the hang-up question is asked at once, while the call's job goes on
-// under the question box: only Yes cuts the job short (its waits are asked
-// to end); No lets it finish, and the later hang-up does not ask again.
-// Without a call the operation is cut short straight away. A second Exit
-// while one is pending or being asked does nothing. The modem control closes
-// the port in whichever of these paths gets there first and the later
-// hang-up finds it closed, so it is closed once. A second activation during
-// the first activation's work is kept out by m_activating.
+// cleared first so that the hang-up can still talk to the modem.
+//
+// The questions come first, and while an operation runs they do not block:
+// a box that waited would sit on the job's call stack and stop its polling.
+// So they are asked with askYesNoLater and the request goes on from the
+// answer. With a call up, "Hang up (disconnect) modem?" follows at once:
+// only Yes cuts the job short (its waits are asked to end); No lets it
+// finish, and the later hang-up does not ask again. Without a call the
+// operation is cut short straight away. Stop and Exit are not taken while
+// such a question is open, nor a second Exit while one is pending.
+//
+// The modem control closes the port in whichever of these paths gets there
+// first and the later hang-up finds it closed, so it is closed once. A
+// second activation during the first activation's work is kept out by
+// m_activating.
 
 namespace Tarvo {
 
 namespace {
 
 const QString Title = QString::fromLatin1(AppVersion::Title);
+QString exitQuestion()
+{
+    return QStringLiteral("Exit ") + Title + QStringLiteral(" program?");
+}
+
 const QString Separator =
     QStringLiteral(" ") + QString(48, QLatin1Char('-')) + QStringLiteral(" ") + QLatin1String(CrLf);
 
@@ -168,14 +179,25 @@ void frmServer::deferUntilUnwound(bool &request)
     endRunningOperation();
 }
 
-ModemService::CallAnswer frmServer::askAboutCall()
+void frmServer::askLater(const QString &question, std::function<void()> onYes)
+{
+    m_asking = true;
+    m_prompter.askYesNoLater(question, [this, onYes = std::move(onYes)](bool yes) {
+        m_asking = false;
+        if (yes)
+            onYes();
+    });
+}
+
+void frmServer::askAboutCallLater(std::function<void(ModemService::CallAnswer)> answered)
 {
     if (!m_modem || !m_modem->callUp())
-        return ModemService::CallAnswer::Ask;
-    m_askingAboutCall = true;
-    const bool end = m_modem->askHangUp();
-    m_askingAboutCall = false;
-    return end ? ModemService::CallAnswer::EndCall : ModemService::CallAnswer::KeepCall;
+        return answered(ModemService::CallAnswer::Ask);
+    m_asking = true;
+    m_modem->askHangUpLater([this, answered = std::move(answered)](bool end) {
+        m_asking = false;
+        answered(end ? ModemService::CallAnswer::EndCall : ModemService::CallAnswer::KeepCall);
+    });
 }
 
 void frmServer::afterOperations()
@@ -213,18 +235,23 @@ void frmServer::portLost()
 
 void frmServer::requestExit()
 {
-    if (m_unloading || m_exitPending || m_askingAboutCall)
+    if (m_unloading || m_exitPending || m_asking)
         return;
     if (m_depth == 0) {
         closeByProgram();
         return;
     }
-    m_callAnswer = askAboutCall();
+    askAboutCallLater([this](ModemService::CallAnswer answer) { exitAnswered(answer); });
+}
+
+void frmServer::exitAnswered(ModemService::CallAnswer answer)
+{
     if (m_unloading || m_exitPending)
         return;
+    m_callAnswer = answer;
     if (m_depth == 0) // the operation ended under the question
         closeByProgram();
-    else if (m_callAnswer == ModemService::CallAnswer::KeepCall)
+    else if (answer == ModemService::CallAnswer::KeepCall)
         m_exitPending = true; // once the job has finished
     else
         deferUntilUnwound(m_exitPending);
@@ -316,26 +343,34 @@ void frmServer::cmdWaitingCall_Click()
         });
         return;
     }
-    if (!m_prompter.askYesNo(QStringLiteral("Stop ") + Title + QStringLiteral(" ?")))
-        return;
+    const QString question = QStringLiteral("Stop ") + Title + QStringLiteral(" ?");
     if (m_depth == 0) {
-        stopServer();
+        if (m_prompter.askYesNo(question))
+            stopServer();
         return;
     }
-    if (m_askingAboutCall)
+    if (m_asking || m_unloading)
         return;
-    m_callAnswer = askAboutCall();
-    if (m_callAnswer == ModemService::CallAnswer::KeepCall) {
+    askLater(question, [this] {
+        askAboutCallLater([this](ModemService::CallAnswer answer) { stopAnswered(answer); });
+    });
+}
+
+void frmServer::stopAnswered(ModemService::CallAnswer answer)
+{
+    if (m_unloading)
+        return;
+    if (answer == ModemService::CallAnswer::KeepCall) {
         // Everything stays as it was; Settings waits for the job to end, so
         // that the job's lists do not change under it.
-        m_callAnswer = ModemService::CallAnswer::Ask;
         if (m_depth == 0)
             setSettingsEnabled(true);
         else
             m_settingsPending = true;
         return;
     }
-    if (m_depth == 0) // the operation ended under the question
+    m_callAnswer = answer;
+    if (m_depth == 0) // the operation ended under the questions
         stopServer();
     else
         deferUntilUnwound(m_stopPending);
@@ -375,16 +410,19 @@ void frmServer::mPopAbout_Click()
 
 void frmServer::mPopExit_Click()
 {
-    // While the question about a call is open, Exit waits for its answer.
-    if (m_unloading || m_exitPending || m_askingAboutCall)
+    if (m_unloading || m_exitPending || m_asking)
         return;
+    if (m_depth > 0) {
+        askLater(exitQuestion(), [this] { requestExit(); });
+        return;
+    }
     if (ConfirmExit())
         requestExit();
 }
 
 bool frmServer::ConfirmExit()
 {
-    return m_prompter.askYesNo(QStringLiteral("Exit ") + Title + QStringLiteral(" program?"));
+    return m_prompter.askYesNo(exitQuestion());
 }
 
 void frmServer::Form_Unload()

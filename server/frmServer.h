@@ -134,7 +134,10 @@ private:
     void closeByProgram();
     void stopServer();
     void deferUntilUnwound(bool &request);
-    ModemService::CallAnswer askAboutCall();
+    void askLater(const QString &question, std::function<void()> onYes);
+    void askAboutCallLater(std::function<void(ModemService::CallAnswer)> answered);
+    void stopAnswered(ModemService::CallAnswer answer);
+    void exitAnswered(ModemService::CallAnswer answer);
     void afterOperations();
 
     ServerState &m_state;
@@ -161,7 +164,7 @@ private:
     bool m_exitPending = false;
     bool m_stopPending = false;
     bool m_settingsPending = false;
-    bool m_askingAboutCall = false;
+    bool m_asking = false; // a question about a running call's job is open
     ModemService::CallAnswer m_callAnswer = ModemService::CallAnswer::Ask;
     bool m_lostPending = false;
     bool m_programClose = false;

@@ -231,9 +231,7 @@ private slots:
         QTest::newRow("hash and equals") << QByteArray("#1=x") << "#1=x";
         QTest::newRow("blanks kept by quotes") << QByteArray("\" two  \"") << " two  ";
         QTest::newRow("escapes in quotes") << QByteArray("\"a\\\\b\\\"c\"") << "a\\b\"c";
-        QTest::newRow("control characters") << QByteArray("\"a\\tb\\x1f\\x31\"")
-                                            << "a\tb\x1f"
-                                               "1";
+        QTest::newRow("control characters") << QByteArray("\"a\\tb\\x1f\\x31\"") << "a\tb\0371";
         QTest::newRow("at sign") << QByteArray("@home") << "@home";
         QTest::newRow("not Latin-1") << QByteArray("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac")
                                      << QString::fromUtf8("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac");
@@ -334,36 +332,23 @@ private slots:
         QTest::addColumn<QString>("dialog");
         QTest::addColumn<QString>("focus"); // empty: where the dialog puts it
         QTest::addColumn<QString>("pressed");
-        QTest::newRow("window: Cancel") << "main"
-                                        << "cmdCancel"
-                                        << "cancel";
-        QTest::newRow("window: Add") << "main"
-                                     << "cmdAddUpldFile"
-                                     << "add";
-        QTest::newRow("window: port box") << "main"
-                                          << "cboModemPort"
-                                          << "ok";
-        QTest::newRow("download: Cancel") << "download"
-                                          << "cmdCancel"
-                                          << "cancel";
-        QTest::newRow("download: Browse") << "download"
-                                          << "cmdBrowse"
-                                          << "browse";
-        QTest::newRow("download: name box") << "download"
-                                            << "txtName"
-                                            << "ok";
-        QTest::newRow("upload: Cancel") << "upload"
-                                        << "cmdCancel"
-                                        << "cancel";
-        QTest::newRow("upload: path box") << "upload"
-                                          << "txtSaveAs"
-                                          << "ok";
-        QTest::newRow("question: Yes") << "question"
-                                       << "Yes"
-                                       << "yes";
-        QTest::newRow("question: as opened") << "question"
-                                             << ""
-                                             << "no";
+        const auto row = [](const char *name, const char *dialog, const char *focus,
+                            const char *pressed) {
+            QTest::newRow(name) << QString(dialog) << QString(focus) << QString(pressed);
+        };
+        row("window: Cancel", "main", "cmdCancel", "cancel");
+        row("window: Add", "main", "cmdAddUpldFile", "add");
+        row("window: port box", "main", "cboModemPort", "ok");
+        row("download: Cancel", "download", "cmdCancel", "cancel");
+        row("download: Browse", "download", "cmdBrowse", "browse");
+        row("download: name box", "download", "txtName", "ok");
+        row("upload: Cancel", "upload", "cmdCancel", "cancel");
+        row("upload: path box", "upload", "txtSaveAs", "ok");
+        row("question: Yes", "question", "Yes", "yes");
+        row("question: as opened", "question", "", "no");
+        // Asked without blocking (during a call's job): the caller goes on first.
+        row("question later: Yes", "later", "Yes", "yes");
+        row("question later: as opened", "later", "", "no");
     }
 
     void enterPressesTheFocusedButton()
@@ -402,6 +387,15 @@ private slots:
             frmUpldEdit edit(handOver, m_user, m_prompter);
             enter(&edit);
             outcome = handOver.UploadEditAccepted ? "ok" : "cancel";
+        } else if (dialog == "later") {
+            MessageBoxPrompter prompter;
+            prompter.askYesNoLater("Hang up (disconnect) modem?",
+                                   [&outcome](bool yes) { outcome = yes ? "yes" : "no"; });
+            QVERIFY(outcome.isEmpty());
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            enter(box, focus.isEmpty() ? nullptr : box->button(QMessageBox::Yes));
+            QTRY_VERIFY(!outcome.isEmpty());
         } else {
             MessageBoxPrompter prompter;
             QTimer::singleShot(0, [&] {
@@ -547,18 +541,16 @@ private slots:
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("upper"); // empty: not carried
-        QTest::newRow("plain") << "Orders.txt"
-                               << "ORDERS.TXT";
-        QTest::newRow("accented") << QString::fromUtf8("caf\xc3\xa9")
-                                  << QString::fromUtf8("CAF\xc3\x89");
-        QTest::newRow("sharp s stays") << QString::fromUtf8("stra\xc3\x9f"
-                                                            "e")
-                                       << QString::fromUtf8("STRA\xc3\x9f"
-                                                            "E");
-        QTest::newRow("y with diaeresis stays")
-            << QString::fromUtf8("\xc3\xbfy") << QString::fromUtf8("\xc3\xbfY");
-        QTest::newRow("euro sign") << QString::fromUtf8("a\xe2\x82\xac") << "";
-        QTest::newRow("Greek") << QString::fromUtf8("\xce\xb1\xce\xb2") << "";
+        // Rows in UTF-8.
+        const auto row = [](const char *name, const char *text, const char *upper) {
+            QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(upper);
+        };
+        row("plain", "Orders.txt", "ORDERS.TXT");
+        row("accented", "caf\xc3\xa9", "CAF\xc3\x89");
+        row("sharp s stays", "stra\303\237e", "STRA\303\237E"); // octal: the "e" is no digit
+        row("y with diaeresis stays", "\xc3\xbfy", "\xc3\xbfY");
+        row("euro sign", "a\xe2\x82\xac", "");
+        row("Greek", "\xce\xb1\xce\xb2", "");
     }
 
     void portableNames()

@@ -35,12 +35,11 @@ struct FakeTray final : TrayIcon
 
 // Opens and closes the port as the modem control does, with no line behind
 // it. What comes while a start waits for the modem runs inside it. With a
-// call up, a stop asks about it as the modem control does, and notes whether
-// a job was still going on (not cut short) when the question came.
+// call up, a stop asks about it as the modem control does.
 struct FakeModem final : ModemService
 {
-    FakeModem(frmServer &server, ServerState &state, Prompter &prompter, LineWait &wait)
-        : server(server), state(state), prompter(prompter), wait(wait)
+    FakeModem(frmServer &server, ServerState &state, Prompter &prompter)
+        : server(server), state(state), prompter(prompter)
     {
     }
     void InitializeModem() override
@@ -62,11 +61,10 @@ struct FakeModem final : ModemService
         show(false);
     }
     bool callUp() const override { return call; }
-    bool askHangUp() override
+    bool askHangUp() { return prompter.askYesNo("Hang up (disconnect) modem?"); }
+    void askHangUpLater(std::function<void(bool)> answered) override
     {
-        if (inJob)
-            jobAliveAtQuestion += !wait.aborted();
-        return prompter.askYesNo("Hang up (disconnect) modem?");
+        prompter.askYesNoLater("Hang up (disconnect) modem?", std::move(answered));
     }
     void show(bool opened)
     {
@@ -79,12 +77,9 @@ struct FakeModem final : ModemService
     frmServer &server;
     ServerState &state;
     Prompter &prompter;
-    LineWait &wait;
     int inits = 0;
     std::function<void()> during;
     bool call = false;
-    bool inJob = false;
-    QList<bool> jobAliveAtQuestion;
 };
 
 struct Rig
@@ -109,7 +104,7 @@ struct Rig
     ScriptedPrompter prompter;
     Configuration config;
     frmServer server{state, log, tray, prompter, config, {}, {}};
-    FakeModem modem{server, state, prompter, wait};
+    FakeModem modem{server, state, prompter};
 };
 
 } // namespace
@@ -134,8 +129,8 @@ private slots:
     // action answers the question it must ask Yes or No. A script after ">"
     // runs while the first start waits, and a second activation comes first.
     // A script after "J>" runs during a call's job: the questions come
-    // first, the job goes on under them, and only ending the call cuts it
-    // short; further + or - answer the hang-up question. Without a tray the
+    // first, the job goes on polling under them, and only ending the call
+    // cuts it short; further + or - answer the hang-up question. Without a tray the
     // window must stay within reach: on the task bar, the tip in its title.
     void buttons_data()
     {
@@ -181,6 +176,7 @@ private slots:
         Rig rig;
         rig.tray.available = tray;
         QStringList questions;
+        std::function<void()> settle; // after each action
         QCloseEvent close;
         QSpontaneKeyEvent::setSpontaneous(&close); // sendEvent would clear the flag
         const auto play = [&](const QString &actions) {
@@ -204,6 +200,8 @@ private slots:
                 else
                     rig.server.mPopExit_Click();
                 QTest::qWait(20);
+                if (settle)
+                    settle();
             }
         };
         if (script.startsWith('>'))
@@ -220,18 +218,25 @@ private slots:
         QString jobEnd;
         if (script.startsWith("J>")) {
             rig.modem.call = true;
+            rig.prompter.holdAnswers = true;
+            int pollsUnderQuestions = 0;
+            // The job polls on while questions are open; each poll lets the
+            // user answer the question that is up.
+            settle = [&] {
+                while (!rig.prompter.held.isEmpty() && !rig.wait.aborted()) {
+                    ++pollsUnderQuestions;
+                    rig.wait.pause();
+                    rig.prompter.answerHeld();
+                }
+            };
             rig.server.runOperation([&] {
-                rig.modem.inJob = true;
                 play(script.mid(2));
-                // The rest of the job's waits.
                 jobEnd = "finished";
                 for (int poll = 0; poll < 3; ++poll)
                     if (!rig.wait.pause())
                         jobEnd = "cut";
-                rig.modem.inJob = false;
             });
-            QVERIFY(!rig.modem.jobAliveAtQuestion.isEmpty());
-            QVERIFY(!rig.modem.jobAliveAtQuestion.contains(false));
+            QVERIFY(pollsUnderQuestions >= questions.size());
         } else if (!script.startsWith('>')) {
             play(script);
         }
