@@ -1,10 +1,14 @@
 // The server window with stand-ins around it: a recording tray, scripted
 // questions, a log in a temporary folder and a fake modem service.
+#include "CallHandler.h"
 #include "Configuration.h"
 #include "FakeLine.h"
+#include "HostSession.h"
 #include "LineWait.h"
 #include "LogFile.h"
+#include "ModemControl.h"
 #include "ModemService.h"
+#include "Portable.h"
 #include "ServerState.h"
 #include "TrayIcon.h"
 #include "frmServer.h"
@@ -82,9 +86,9 @@ struct FakeModem final : ModemService
     bool call = false;
 };
 
-struct Rig
+struct WindowRig
 {
-    Rig()
+    WindowRig()
     {
         server.attachModem(modem, &wait);
         server.setPortLostHandler([this] { // the port closes, as the modem control does
@@ -107,6 +111,39 @@ struct Rig
     FakeModem modem{server, state, prompter};
 };
 
+// The window with the real host behind it on the fake line, as the program
+// wires them, and an upload of 25 packets from the portable that replaces
+// "old" on the host.
+struct CallRig
+{
+    CallRig()
+    {
+        server.attachModem(session.modem(), &session.wait());
+        line.setReceiveHandler(
+            [this] { server.runOperation([this] { session.calls().HandleCommEvent(); }); });
+        portable.answerModem = true;
+        portable.source = pattern(3000);
+        Testing::Rig::write(target, "old");
+        config.JobType = UploadOnly;
+        config.UploadList[0] = {"ORDERS.TXT", target};
+        config.deriveCounts();
+        server.runOperation([this] { session.modem().InitializeModem(); });
+    }
+
+    QTemporaryDir dir;
+    QString target = dir.filePath("orders.txt");
+    ServerState state;
+    LogFile log{dir.path()};
+    VirtualClock clock;
+    FakeLine line{clock};
+    FakeTray tray;
+    ScriptedPrompter prompter;
+    Configuration config;
+    frmServer server{state, log, tray, prompter, config, {}, {}};
+    HostSession session{line, clock, server, prompter, server, state, config};
+    Portable portable{line};
+};
+
 } // namespace
 
 class FrmServerTest : public QObject
@@ -116,7 +153,7 @@ class FrmServerTest : public QObject
 private slots:
     void tip()
     {
-        Rig rig;
+        WindowRig rig;
         rig.server.Form_Load();
         QCOMPARE(rig.tray.tip, QString("Tarvo")); // alone at load
         rig.server.SetTrayTip(QString(56, 'a'));  // one more than "Tarvo - " leaves of 63
@@ -173,7 +210,7 @@ private slots:
         QFETCH(QString, end);
         QFETCH(QString, job);
 
-        Rig rig;
+        WindowRig rig;
         rig.tray.available = tray;
         QStringList questions;
         std::function<void()> settle; // after each action
@@ -256,6 +293,57 @@ private slots:
                  QString(end == "stopped" ? "Start" : "Stop"));
         // A kept call enables Settings all the same, once its job is over.
         QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped" || job == "finished");
+    }
+
+    // Stop or Exit in the middle of a real upload: the upload goes on under
+    // the questions; kept, the call and the new file stay; ended, the old
+    // file is back and the call is hung up.
+    void transferUnderTheQuestions_data()
+    {
+        QTest::addColumn<QString>("action"); // Stop or Exit
+        QTest::addColumn<bool>("hangUp");
+        for (const char *action : {"Stop", "Exit"})
+            for (const bool hangUp : {false, true})
+                QTest::addRow("%s, %s", action, hangUp ? "hang up" : "keep the call")
+                    << QString(action) << hangUp;
+    }
+
+    void transferUnderTheQuestions()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, hangUp);
+
+        CallRig rig;
+        QCOMPARE(rig.server.findChild<QPushButton *>("cmdWaitingCall")->text(), "Stop");
+        rig.prompter.holdAnswers = true;
+        rig.prompter.answers = {true, hangUp};
+        int polls = 0;
+        qsizetype tracedAtClick = -1, tracedAtAnswer = -1;
+        rig.clock.onEvents = [&] {
+            if (++polls == 40) {
+                tracedAtClick = rig.portable.trace.size();
+                if (action == "Stop")
+                    rig.server.findChild<QPushButton *>("cmdWaitingCall")->click();
+                else
+                    rig.server.mPopExit_Click();
+            } else if (polls > 40 && !rig.prompter.held.isEmpty() && polls % 20 == 0) {
+                rig.prompter.answerHeld();
+                if (rig.prompter.held.isEmpty())
+                    tracedAtAnswer = rig.portable.trace.size();
+            }
+        };
+        rig.line.deliver("\r\nCONNECT 9600\r\nPortable ready\r\n");
+        rig.line.pump();
+
+        QCOMPARE(rig.prompter.questions,
+                 (QStringList{action == "Stop" ? "Stop Tarvo ?" : "Exit Tarvo program?",
+                              "Hang up (disconnect) modem?"}));
+        QVERIFY2(tracedAtAnswer > tracedAtClick, "the upload stood still under the questions");
+        QCOMPARE(readFile(rig.target), hangUp ? QByteArray("old") : pattern(3000));
+        QVERIFY(!QFile::exists(rig.dir.filePath("orders.BAK")));
+        QCOMPARE(rig.line.written().contains("+++"), hangUp);
+        QCOMPARE(rig.state.PortOpened, !hangUp);
+        QCOMPARE(rig.server.isUnloaded(), action == "Exit");
     }
 };
 
