@@ -343,6 +343,7 @@ private slots:
         QVERIFY(!QFile::exists(rig.dir.filePath("orders.BAK")));
         QCOMPARE(rig.line.written().contains("+++"), hangUp);
         QCOMPARE(rig.state.PortOpened, !hangUp);
+        QCOMPARE(rig.line.closes, hangUp ? 1 : 0);
         QCOMPARE(rig.server.isUnloaded(), action == "Exit");
     }
 };
