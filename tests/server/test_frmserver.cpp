@@ -1,5 +1,6 @@
 // The server window with stand-ins around it: a recording tray, scripted
-// questions, a log in a temporary folder and a fake modem service.
+// questions, a log in a temporary folder, and a fake modem service or the
+// real host on the fake line.
 #include "CallHandler.h"
 #include "Configuration.h"
 #include "FakeLine.h"
@@ -296,8 +297,9 @@ private slots:
     }
 
     // Stop or Exit in the middle of a real upload: the upload goes on under
-    // the questions; kept, the call and the new file stay; ended, the old
-    // file is back and the call is hung up.
+    // the questions, and a second Stop or Exit asks nothing more; kept, the
+    // call and the new file stay; ended, the old file is back and the call
+    // is hung up.
     void transferUnderTheQuestions_data()
     {
         QTest::addColumn<QString>("action"); // Stop or Exit
@@ -320,8 +322,9 @@ private slots:
         int polls = 0;
         qsizetype tracedAtClick = -1, tracedAtAnswer = -1;
         rig.clock.onEvents = [&] {
-            if (++polls == 40) {
-                tracedAtClick = rig.portable.trace.size();
+            // The second Stop or Exit comes while the first one's question is open.
+            if (++polls == 40 || polls == 41) {
+                tracedAtClick = polls == 40 ? rig.portable.trace.size() : tracedAtClick;
                 if (action == "Stop")
                     rig.server.findChild<QPushButton *>("cmdWaitingCall")->click();
                 else
