@@ -167,6 +167,31 @@ void escapeChar(char32_t c, QByteArray &out, bool &escapeNextIfDigit)
     }
 }
 
+// QSettings' reader carries an open quote or a final backslash on into the
+// next line, which would swallow the lines after it.
+bool endsItsLine(QByteArrayView raw)
+{
+    bool open = false;
+    for (qsizetype i = 0; i < raw.size(); ++i) {
+        if (raw[i] == '\\' && ++i == raw.size())
+            return false;
+        if (i < raw.size() && raw[i] == '"')
+            open = !open;
+    }
+    return !open;
+}
+
+// A value read and not replaced goes back as it stood, unless that would
+// spill into the next line; any other is encoded.
+QByteArray valueText(const QVariant &value)
+{
+    if (value.metaType() == QMetaType::fromType<StoredValue>()) {
+        const auto stored = value.value<StoredValue>();
+        if (endsItsLine(stored.raw))
+            return stored.raw;
+    }
+    return encodeValue(value.toString());
+}
 } // namespace
 
 QString decodeValue(QByteArrayView raw)
@@ -205,10 +230,10 @@ bool read(QIODevice &device, QSettings::SettingsMap &map)
     if (data.startsWith("\xEF\xBB\xBF"))
         data.remove(0, 3);
     QString section;
+    // A lone CR ends a line too, as it does for QSettings.
+    data.replace('\r', '\n');
     for (const QByteArray &whole : data.split('\n')) {
-        QByteArrayView line(whole);
-        if (line.endsWith('\r'))
-            line.chop(1);
+        const QByteArrayView line(whole);
         const QByteArrayView t = trimBlanks(line);
         if (t.isEmpty() || t.front() == ';' || t.front() == '#')
             continue;
@@ -224,8 +249,9 @@ bool read(QIODevice &device, QSettings::SettingsMap &map)
         const QString key = unescapeKey(trimBlanks(line.first(equals)));
         if (key.isEmpty())
             continue;
+        const QByteArrayView raw = trimBlanks(line.sliced(equals + 1));
         map.insert(section.isEmpty() ? key : section + QLatin1Char('/') + key,
-                   decodeValue(line.sliced(equals + 1)));
+                   QVariant::fromValue(StoredValue{decodeValue(raw), raw.toByteArray()}));
     }
     return true;
 }
@@ -238,7 +264,7 @@ bool write(QIODevice &device, const QSettings::SettingsMap &map)
         const qsizetype slash = it.key().indexOf(QLatin1Char('/'));
         const QString section = slash < 0 ? QString() : it.key().left(slash);
         sections[section] +=
-            escapeKey(it.key().mid(slash + 1)) + '=' + encodeValue(it.value().toString()) + '\n';
+            escapeKey(it.key().mid(slash + 1)) + '=' + valueText(it.value()) + '\n';
     }
     QByteArray out;
     for (const auto &[section, lines] : sections) {
@@ -255,8 +281,12 @@ bool write(QIODevice &device, const QSettings::SettingsMap &map)
 
 QSettings::Format format()
 {
-    static const QSettings::Format registered = QSettings::registerFormat(
-        QStringLiteral("conf"), &IniTextFormat::read, &IniTextFormat::write);
+    static const QSettings::Format registered = [] {
+        QMetaType::registerConverter<StoredValue, QString>(
+            [](const StoredValue &value) { return value.text; });
+        return QSettings::registerFormat(QStringLiteral("conf"), &IniTextFormat::read,
+                                         &IniTextFormat::write);
+    }();
     return registered;
 }
 

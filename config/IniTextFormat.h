@@ -10,6 +10,12 @@
 // an escape, so a value this program wrote never has an escape outside
 // quotes: plain QSettings reads it back the same, and so does this reader.
 // Keys and groups are escaped as QSettings escapes them ("%20" for a blank).
+//
+// A value that was read and not replaced is written back as the bytes it
+// stood as, so values of other programs (lists and the like, which this
+// reader takes as plain text) reach them unchanged; only one whose open
+// quote or final backslash would make QSettings read on into the next line
+// is written encoded instead. A lone CR ends a line, as for QSettings.
 // Comments are not kept: like QSettings, the writer rewrites the whole file
 // from the values.
 #pragma once
@@ -17,6 +23,14 @@
 #include <QSettings>
 
 namespace Tarvo::IniTextFormat {
+
+// A value as read: its text (what QVariant::toString gives) and the bytes
+// it stood as after the "=".
+struct StoredValue
+{
+    QString text;
+    QByteArray raw;
+};
 
 // Registered on first use; file extension "conf" as the native format has.
 QSettings::Format format();
