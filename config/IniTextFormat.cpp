@@ -1,6 +1,7 @@
 #include "IniTextFormat.h"
 
 #include <QIODevice>
+#include <algorithm>
 #include <map>
 
 namespace Tarvo::IniTextFormat {
