@@ -12,5 +12,8 @@ namespace Tarvo {
 
 QIcon TarvoIcon();
 QPixmap TarvoIconPixmap();
+// The maker's logo for the About box, 32 by 32, drawn in code: a teal
+// rounded square carrying three white bars of falling length.
+QPixmap CompanyLogoPixmap();
 
 } // namespace Tarvo

@@ -4,7 +4,6 @@
 #include "AppVersion.h"
 
 #include <QDesktopServices>
-#include <QGridLayout>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPushButton>
@@ -28,24 +27,52 @@ frmAbout::frmAbout(const QString &logLocation, QWidget *parent)
     Form_Load(logLocation);
 }
 
+namespace {
+
+// Places are laid down in twips, 15 to a pixel.
+constexpr int pixels(int twips)
+{
+    return twips / 15;
+}
+
+QRect twipsRect(int left, int top, int width, int height)
+{
+    return {pixels(left), pixels(top), pixels(width), pixels(height)};
+}
+
+constexpr qreal LabelPoints = 8.25;
+constexpr int PictureSide = 32;
+
+} // namespace
+
 void frmAbout::buildControls()
 {
-    imgIcon = new QLabel(this);
-    imgIcon->setObjectName(QStringLiteral("imgIcon"));
-    imgIcon->setPixmap(TarvoIconPixmap());
-    imgIcon->setFixedSize(32, 32);
+    setFixedSize(pixels(5670), pixels(1635));
+    QFont labelFont = font();
+    labelFont.setPointSizeF(LabelPoints);
 
-    lblTitle = new QLabel(this);
-    lblTitle->setObjectName(QStringLiteral("lblTitle"));
-    lblCopyright = new QLabel(this);
-    lblCopyright->setObjectName(QStringLiteral("lblCopyright"));
+    auto picture = [this](const char *name, const QPixmap &pixmap, int left, int top) {
+        auto *label = new QLabel(this);
+        label->setObjectName(QLatin1String(name));
+        label->setPixmap(pixmap);
+        label->setGeometry(pixels(left), pixels(top), PictureSide, PictureSide);
+        return label;
+    };
+    auto label = [this, &labelFont](const char *name, const QRect &place) {
+        auto *text = new QLabel(this);
+        text->setObjectName(QLatin1String(name));
+        text->setFont(labelFont);
+        text->setGeometry(place);
+        text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+        return text;
+    };
+    imgIcon = picture("imgIcon", TarvoIconPixmap(), 165, 180);
+    imgCompany = picture("imgCompany", CompanyLogoPixmap(), 150, 765);
+    lblTitle = label("lblTitle", twipsRect(960, 240, 4365, 240));
+    lblCopyright = label("lblCopyright", twipsRect(960, 630, 4365, 450));
     lblCopyright->setWordWrap(true);
-    lblCopyright->setMinimumHeight(2 * lblCopyright->fontMetrics().lineSpacing());
-    lblCopyright->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-
-    lblWebSite = new QLabel(this);
-    lblWebSite->setObjectName(QStringLiteral("lblWebSite"));
-    QFont linkFont = lblWebSite->font();
+    lblWebSite = label("lblWebSite", twipsRect(960, 1110, 3150, 240));
+    QFont linkFont = labelFont;
     linkFont.setUnderline(true);
     lblWebSite->setFont(linkFont);
     QPalette linkPalette = lblWebSite->palette();
@@ -54,29 +81,25 @@ void frmAbout::buildControls()
     lblWebSite->setCursor(Qt::PointingHandCursor);
     lblWebSite->installEventFilter(this);
 
-    lblLogFile = new QLabel(this);
-    lblLogFile->setObjectName(QStringLiteral("lblLogFile"));
-    QFont small = lblLogFile->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
+    // Not one of the box's own controls: a thin line in the strip under
+    // the link and OK, cut short with "..." and whole in its tooltip.
+    const int stripTop = pixels(1110 + 360);
+    lblLogFile = label("lblLogFile", QRect(pixels(150), stripTop, pixels(5670 - 2 * 150),
+                                           pixels(1635) - stripTop));
+    QFont small = labelFont;
+    small.setPointSizeF(6.5);
     lblLogFile->setFont(small);
-    lblLogFile->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setGeometry(twipsRect(4260, 1110, 1230, 360));
     // Enter presses OK; Esc closes the dialog the same way.
     cmdOK->setDefault(true);
     connect(cmdOK, &QPushButton::clicked, this, &frmAbout::cmdOK_Click);
 
-    auto *grid = new QGridLayout(this);
-    grid->setHorizontalSpacing(16);
-    grid->addWidget(imgIcon, 0, 0, 2, 1, Qt::AlignTop);
-    grid->addWidget(lblTitle, 0, 1, 1, 2);
-    grid->addWidget(lblCopyright, 1, 1, 1, 2);
-    grid->addWidget(lblWebSite, 2, 1);
-    grid->addWidget(cmdOK, 2, 2, Qt::AlignRight);
-    grid->addWidget(lblLogFile, 3, 0, 1, 3);
-    grid->setColumnMinimumWidth(1, 210);
-    grid->setSizeConstraint(QLayout::SetFixedSize);
+    setTabOrder(lblTitle, lblCopyright);
+    setTabOrder(lblCopyright, lblWebSite);
+    setTabOrder(lblWebSite, cmdOK);
 }
 
 void frmAbout::Form_Load(const QString &logLocation)
@@ -87,7 +110,9 @@ void frmAbout::Form_Load(const QString &logLocation)
     lblTitle->setText(AboutTitleLine());
     lblCopyright->setText(QString::fromLatin1(AppVersion::LegalNotice));
     lblWebSite->setText(QString::fromLatin1(AppVersion::WebAddress));
-    lblLogFile->setText(QStringLiteral("Log file: ") + logLocation);
+    const QString logLine = QStringLiteral("Log file: ") + logLocation;
+    lblLogFile->setText(
+        lblLogFile->fontMetrics().elidedText(logLine, Qt::ElideMiddle, lblLogFile->width()));
     lblLogFile->setToolTip(logLocation);
     lblLogFile->setVisible(!logLocation.isEmpty());
 }

@@ -1,5 +1,6 @@
 // The About box "About Tarvo": title and version line, legal notice, the
-// maker's web address as a link, and where this installation writes its log.
+// maker's web address as a link and logo, and where this installation
+// writes its log. Its controls sit at fixed places in a fixed client area.
 //
 // Everything it shows comes from the build's identity header. A click on the
 // link hands the address to the desktop's browser; a failure there is ignored.
@@ -41,6 +42,7 @@ private:
 
     UrlOpener m_openUrl;
     QLabel *imgIcon = nullptr;
+    QLabel *imgCompany = nullptr;
     QLabel *lblTitle = nullptr;
     QLabel *lblCopyright = nullptr;
     QLabel *lblWebSite = nullptr;

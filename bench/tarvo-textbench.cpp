@@ -85,7 +85,8 @@ int main(int argc, char *argv[])
         std::printf("%5d KB  entry dialog       %6lld ms\n", kb, timed([&] {
                         UploadEditHandOver handOver{{text, path}, false};
                         NoChooser chooser;
-                        frmUpldEdit dialog(handOver, chooser);
+                        MessageBoxPrompter prompter;
+                        frmUpldEdit dialog(handOver, chooser, prompter);
                         dialog.show();
                     }));
         std::fflush(stdout);

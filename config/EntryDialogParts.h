@@ -1,6 +1,14 @@
-// Small pieces the two entry dialogs share: the row of a path box with its
-// Browse button, and the OK/Cancel row. Internal to the config UI library.
+// Small pieces the two entry dialogs share: their sizes, the row of a path
+// box with its Browse button, the OK/Cancel row and the check of a portable
+// name. Internal to the config UI library.
+//
+// Sizes are laid down in twips, 15 to a pixel. Every button takes Enter
+// while it has the focus, as dialogs do on the desktop; elsewhere Enter goes
+// to OK, the default, and Esc cancels.
 #pragma once
+
+#include "LineCharset.h"
+#include "Prompter.h"
 
 #include <QDialog>
 #include <QHBoxLayout>
@@ -9,14 +17,30 @@
 
 namespace Tarvo::EntryDialogParts {
 
-// Wide enough for a full host path; the dialog comes out near 400 pixels.
-inline constexpr int TextBoxWidth = 340;
+inline constexpr int pixels(int twips)
+{
+    return twips / 15;
+}
+
+inline constexpr int ClientWidth = pixels(5985);
+inline constexpr int ClientHeight = pixels(2295);
+inline constexpr int TextBoxWidth = pixels(5070);
+inline constexpr int TextBoxHeight = pixels(330);
+inline constexpr int BrowseWidth = pixels(360);
+inline constexpr int BrowseHeight = pixels(285);
+inline constexpr int ButtonWidth = pixels(1125);
+inline constexpr int ButtonHeight = pixels(330);
+
+inline void fixClientArea(QDialog *dialog)
+{
+    dialog->setFixedSize(ClientWidth, ClientHeight);
+}
 
 inline QLineEdit *makeTextBox(QWidget *parent, const char *name)
 {
     auto *box = new QLineEdit(parent);
     box->setObjectName(QLatin1String(name));
-    box->setMinimumWidth(TextBoxWidth);
+    box->setFixedSize(TextBoxWidth, TextBoxHeight);
     return box;
 }
 
@@ -24,18 +48,19 @@ inline QPushButton *makeButton(QWidget *parent, const char *name, const QString 
 {
     auto *button = new QPushButton(text, parent);
     button->setObjectName(QLatin1String(name));
-    // Only OK may answer Enter, whichever button has the focus.
-    button->setAutoDefault(false);
+    button->setAutoDefault(true);
+    button->setFixedSize(ButtonWidth, ButtonHeight);
     return button;
 }
 
 inline QHBoxLayout *pathRow(QLineEdit *path, QPushButton *browse)
 {
     browse->setToolTip(QStringLiteral("Browse..."));
-    browse->setFixedWidth(28);
+    browse->setFixedSize(BrowseWidth, BrowseHeight);
     auto *row = new QHBoxLayout;
-    row->addWidget(path, 1);
+    row->addWidget(path);
     row->addWidget(browse);
+    row->addStretch(1);
     return row;
 }
 
@@ -47,6 +72,23 @@ inline QHBoxLayout *buttonRow(QPushButton *ok, QPushButton *cancel)
     row->addWidget(ok);
     row->addWidget(cancel);
     return row;
+}
+
+// A name the line cannot carry is refused where it was typed: the message
+// names the characters, and the focus goes back into the box.
+inline bool portableNameFits(QLineEdit *box, Prompter &prompter)
+{
+    QString refused;
+    for (const QChar c : box->text())
+        if (!LineCharset::canCarry(c) && !refused.contains(c))
+            refused += c;
+    if (refused.isEmpty())
+        return true;
+    prompter.warn(QStringLiteral("The portable cannot receive these characters of the name: %1\n"
+                                 "Please use only characters of %2.")
+                      .arg(refused, LineCharset::name()));
+    box->setFocus();
+    return false;
 }
 
 } // namespace Tarvo::EntryDialogParts

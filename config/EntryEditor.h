@@ -35,7 +35,7 @@ public:
 
     void editUpload(QWidget *parent, UploadEditHandOver &handOver) override
     {
-        frmUpldEdit dialog(handOver, m_chooser, parent);
+        frmUpldEdit dialog(handOver, m_chooser, m_prompter, parent);
         dialog.exec();
     }
 

@@ -1,6 +1,10 @@
 #include "FileChooser.h"
 
+#include "Prompter.h"
+
+#include <QDir>
 #include <QFileDialog>
+#include <QFileInfo>
 
 namespace Tarvo {
 
@@ -9,8 +13,8 @@ QString runDialog(QWidget *parent, const FileRequest &request, QFileDialog::Acce
 {
     QFileDialog dialog(parent);
     dialog.setAcceptMode(mode);
-    // Open: the file must exist. Save: any name in an existing folder; the
-    // dialog asks before overwriting unless told otherwise.
+    // Open: the file must exist. Save: any name (the folder is checked by
+    // the caller); the dialog asks before overwriting unless told otherwise.
     dialog.setFileMode(mode == QFileDialog::AcceptOpen ? QFileDialog::ExistingFile
                                                        : QFileDialog::AnyFile);
     dialog.setNameFilters(request.filters);
@@ -35,7 +39,20 @@ QString QFileDialogChooser::chooseOpenFile(QWidget *parent, const FileRequest &r
 
 QString QFileDialogChooser::chooseSaveFile(QWidget *parent, const FileRequest &request)
 {
-    return runDialog(parent, request, QFileDialog::AcceptSave);
+    // Qt's own dialog takes any typed path; the folder is checked here and
+    // the dialog shown again, on the refused path, until it fits or is cancelled.
+    FileRequest next = request;
+    for (;;) {
+        const QString chosen = runDialog(parent, next, QFileDialog::AcceptSave);
+        const QFileInfo info(chosen);
+        if (chosen.isEmpty() || info.absoluteDir().exists())
+            return chosen;
+        m_prompter.warn(
+            QStringLiteral("The folder %1 does not exist.\nPlease choose another folder.")
+                .arg(QDir::toNativeSeparators(info.absolutePath())));
+        next.initialDir = info.absolutePath();
+        next.initialName = info.fileName();
+    }
 }
 
 QString allFilesFilter()

@@ -13,6 +13,8 @@ class QWidget;
 
 namespace Tarvo {
 
+class Prompter;
+
 struct FileRequest
 {
     QString initialDir;    // empty: the file dialog's own default folder
@@ -31,11 +33,17 @@ public:
     virtual QString chooseSaveFile(QWidget *parent, const FileRequest &request) = 0;
 };
 
+// A Save choice in a folder that does not exist is refused with a warning
+// and the dialog comes back, so only a path that can be written returns.
 class QFileDialogChooser final : public FileChooser
 {
 public:
+    explicit QFileDialogChooser(Prompter &prompter) : m_prompter(prompter) {}
     QString chooseOpenFile(QWidget *parent, const FileRequest &request) override;
     QString chooseSaveFile(QWidget *parent, const FileRequest &request) override;
+
+private:
+    Prompter &m_prompter;
 };
 
 // The "All files" filter: on Unix "*.*" would hide names without a dot.

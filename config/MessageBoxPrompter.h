@@ -14,13 +14,16 @@ namespace Tarvo {
 class MessageBoxPrompter final : public Prompter
 {
 public:
-    // Boxes are centred over parent; without one, over the window that is
-    // modal or active when the box appears.
+    // Boxes are centred over the modal window in use when there is one,
+    // otherwise over parent, otherwise over the active window.
     explicit MessageBoxPrompter(QWidget *parent = nullptr);
 
     void setParent(QWidget *parent) { m_parent = parent; }
 
     bool askYesNo(const QString &question) override;
+    // A modal box that does not block: the answer comes back through the
+    // event loop once the box has gone.
+    void askYesNoLater(const QString &question, std::function<void(bool yes)> answered) override;
     void inform(const QString &text) override;
     void warn(const QString &text) override;
     void beep() override;

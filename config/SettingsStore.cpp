@@ -1,5 +1,7 @@
 #include "SettingsStore.h"
 
+#include "IniTextFormat.h"
+
 #include <QSettings>
 #include <limits>
 
@@ -33,9 +35,9 @@ std::unique_ptr<QSettings> platformSettings()
         QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Tarvo"),
         QSettings::NativeFormat);
 #else
-    // The native format on Unix is INI text named .conf; IniFormat would
-    // name the file Tarvo.ini instead.
-    return std::make_unique<QSettings>(QSettings::NativeFormat, QSettings::UserScope,
+    // INI text named .conf, where the native format keeps it, but read so
+    // that hand-written values come in exactly as they stand.
+    return std::make_unique<QSettings>(IniTextFormat::format(), QSettings::UserScope,
                                        QStringLiteral("Tarvo"), QStringLiteral("Tarvo"));
 #endif
 }
@@ -44,7 +46,7 @@ std::unique_ptr<QSettings> platformSettings()
 SettingsStore::SettingsStore() : m_settings(platformSettings()) {}
 
 SettingsStore::SettingsStore(const QString &iniPath)
-    : m_settings(std::make_unique<QSettings>(iniPath, QSettings::IniFormat))
+    : m_settings(std::make_unique<QSettings>(iniPath, IniTextFormat::format()))
 {
 }
 

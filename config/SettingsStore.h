@@ -2,9 +2,10 @@
 // default and range of Tarvo's stored configuration.
 //
 // On Linux the store is an INI file, $XDG_CONFIG_HOME/Tarvo/Tarvo.conf
-// (~/.config/Tarvo/Tarvo.conf); on Windows it is the registry key
-// HKCU\Software\VB and VBA Program Settings\Tarvo, where per-user settings of
-// classic desktop programs live, so an existing configuration is found there.
+// (~/.config/Tarvo/Tarvo.conf), read and written through IniTextFormat so
+// that values come back exactly as written, by the program or by hand; on Windows it is the
+// registry key HKCU\Software\VB and VBA Program Settings\Tarvo, where per-user settings of classic
+// desktop programs live, so an existing configuration is found there.
 //
 // The model occupies 34 values: Settings/"Modem Port", Settings/"Job", and
 // "Name" plus "Open From" of Dnld1..Dnld8 and "Name" plus "Save As" of

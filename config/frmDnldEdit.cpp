@@ -47,9 +47,9 @@ void frmDnldEdit::buildControls()
     layout->addWidget(label1);
     layout->addLayout(pathRow(txtOpenFrom, cmdBrowse));
     layout->addWidget(label2);
-    layout->addWidget(txtName);
+    layout->addWidget(txtName, 0, Qt::AlignLeft);
     layout->addLayout(buttonRow(cmdOK, cmdCancel));
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    fixClientArea(this);
 
     setTabOrder(txtOpenFrom, cmdBrowse);
     setTabOrder(cmdBrowse, txtName);
@@ -100,6 +100,8 @@ void frmDnldEdit::cmdOK_Click()
         txtName->setFocus();
         return;
     }
+    if (!portableNameFits(txtName, m_prompter))
+        return;
     m_handOver.DownloadEditEntry.OpenFrom = path;
     m_handOver.DownloadEditEntry.Name = name;
     m_handOver.DownloadEditAccepted = true;

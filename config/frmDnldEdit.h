@@ -6,7 +6,8 @@
 // clears DownloadEditAccepted, and only a valid OK writes the trimmed texts
 // back and sets the flag. Browse picks an existing host file and, when no
 // portable name has been typed yet, proposes an 8.3 name from it. OK refuses
-// a host path that is empty or cannot be opened for reading.
+// a host path that is empty or cannot be opened for reading, and a portable
+// name the line cannot carry.
 #pragma once
 
 #include "Configuration.h"

@@ -36,8 +36,8 @@ template <typename Widget> Widget *named(Widget *widget, const char *name)
 QPushButton *listButton(QWidget *parent, const char *name, const QString &text)
 {
     auto *button = named(new QPushButton(text, parent), name);
-    // Enter belongs to OK wherever the focus is.
-    button->setAutoDefault(false);
+    // Enter presses the button that has the focus; elsewhere it goes to OK.
+    button->setAutoDefault(true);
     return button;
 }
 
@@ -430,7 +430,7 @@ void frmMain::showEvent(QShowEvent *event)
 bool ShowConfigurationWindow(QWidget *parent, Configuration &model, SettingsStore &store,
                              Prompter &prompter)
 {
-    QFileDialogChooser chooser;
+    QFileDialogChooser chooser(prompter);
     DialogEntryEditor editor(chooser, prompter);
     frmMain window(model, store, prompter, editor, parent);
     window.exec();

@@ -12,9 +12,10 @@ namespace Tarvo {
 
 using namespace EntryDialogParts;
 
-frmUpldEdit::frmUpldEdit(UploadEditHandOver &handOver, FileChooser &chooser, QWidget *parent)
+frmUpldEdit::frmUpldEdit(UploadEditHandOver &handOver, FileChooser &chooser, Prompter &prompter,
+                         QWidget *parent)
     : QDialog(parent), m_handOver(handOver), m_received(handOver.UploadEditEntry),
-      m_chooser(chooser)
+      m_chooser(chooser), m_prompter(prompter)
 {
     setObjectName(QStringLiteral("frmUpldEdit"));
     setWindowTitle(QStringLiteral("Upload File"));
@@ -36,11 +37,11 @@ void frmUpldEdit::buildControls()
 
     auto *layout = new QVBoxLayout(this);
     layout->addWidget(label1);
-    layout->addWidget(txtName);
+    layout->addWidget(txtName, 0, Qt::AlignLeft);
     layout->addWidget(label2);
     layout->addLayout(pathRow(txtSaveAs, cmdBrowse));
     layout->addLayout(buttonRow(cmdOK, cmdCancel));
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    fixClientArea(this);
 
     setTabOrder(txtName, txtSaveAs);
     setTabOrder(txtSaveAs, cmdBrowse);
@@ -81,6 +82,8 @@ void frmUpldEdit::cmdOK_Click()
         txtName->setFocus();
         return;
     }
+    if (!portableNameFits(txtName, m_prompter))
+        return;
     const QString path = txtSaveAs->text().trimmed();
     if (path.isEmpty()) {
         txtSaveAs->setFocus();

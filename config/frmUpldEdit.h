@@ -4,8 +4,8 @@
 // Hand-over as in the download dialog, through an UploadEditHandOver. Browse
 // offers a save dialog (text files first, "txt" added to a bare name) that
 // starts in the folder of the stored save path, proposing its file name or,
-// without one, the typed portable name. OK needs both texts non-empty; the
-// save path is not tested any further.
+// without one, the typed portable name. OK needs both texts non-empty and a
+// name the line can carry; the save path is not tested any further.
 #pragma once
 
 #include "Configuration.h"
@@ -18,6 +18,7 @@ class QPushButton;
 namespace Tarvo {
 
 class FileChooser;
+class Prompter;
 
 struct UploadEditHandOver
 {
@@ -29,7 +30,8 @@ class frmUpldEdit final : public QDialog
 {
     Q_OBJECT
 public:
-    frmUpldEdit(UploadEditHandOver &handOver, FileChooser &chooser, QWidget *parent = nullptr);
+    frmUpldEdit(UploadEditHandOver &handOver, FileChooser &chooser, Prompter &prompter,
+                QWidget *parent = nullptr);
 
 private slots:
     void cmdBrowse_Click();
@@ -43,6 +45,7 @@ private:
     UploadEditHandOver &m_handOver;
     const UploadEntry m_received;
     FileChooser &m_chooser;
+    Prompter &m_prompter;
 
     QLineEdit *txtName = nullptr;
     QLineEdit *txtSaveAs = nullptr;

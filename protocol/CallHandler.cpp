@@ -73,11 +73,14 @@ void CallHandler::processLine(const QByteArray &bytes)
             m_reporter.AppendStatus(shown);
             m_reporter.SetTrayTip(line);
             m_state.Connected = true;
+            m_carrierSeen = false;
+            carrierPresent();
             return;
         }
         if (line.contains(QLatin1String("Portable ready"))) {
             m_reporter.ClearStatus();
             m_reporter.AppendStatus(shown);
+            carrierPresent();
             runJob();
             return;
         }
@@ -86,6 +89,7 @@ void CallHandler::processLine(const QByteArray &bytes)
             m_reporter.AppendStatus(shown);
             m_reporter.SetTrayTip(line);
             m_state.Connected = false;
+            m_carrierSeen = false;
             m_modem.StartAutoAnswer();
             return;
         }
@@ -130,13 +134,23 @@ void CallHandler::runJob()
         m_jobObserver(false);
 
     // A hang-up in the middle of a job is read by the job's own polls, so
-    // its "NO CARRIER" never becomes a line. Where the modem can tell us the
-    // carrier is gone, finish the call as that line would have.
-    if (m_state.Connected && line.isOpen() && line.hasModemLines() && !line.carrierDetect())
+    // its "NO CARRIER" never becomes a line. Where the carrier was seen and
+    // is gone now, finish the call as that line would have.
+    if (m_state.Connected && line.isOpen() && !carrierPresent())
         processLine("NO CARRIER");
     // Without carrier detect the job's polls saw the modem's own result line.
     else if (hungUp)
         processLine("NO CARRIER");
+}
+
+bool CallHandler::carrierPresent()
+{
+    const SerialLine &line = m_wait.line();
+    if (!line.isOpen() || !line.hasModemLines())
+        return m_state.Connected;
+    if (line.carrierDetect())
+        m_carrierSeen = true;
+    return m_carrierSeen ? line.carrierDetect() : m_state.Connected;
 }
 
 bool CallHandler::RunDownloadList()
@@ -154,7 +168,7 @@ bool CallHandler::runList(int count, const std::function<bool(int)> &runEntry)
     for (int index = 0; index < count; ++index) {
         if (!runEntry(index)) {
             // With the carrier gone there is nobody left to tell.
-            if (m_modem.carrierPresent())
+            if (carrierPresent())
                 m_link.SendPacket(Error);
             return false;
         }

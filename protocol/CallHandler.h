@@ -8,6 +8,11 @@
 // inside the receive notification with the line in job mode, and idle mode
 // is restored whatever happens. Bytes after a complete line stay in the port
 // for whoever reads next.
+//
+// The carrier-detect line is believed only once it has been seen high in the
+// current call: on a port whose DCD pin is not wired it reads low all
+// through a live call, and the modem's own "NO CARRIER" line ends the call
+// there.
 #pragma once
 
 #include "LineWait.h"
@@ -56,6 +61,8 @@ private:
     void processLine(const QByteArray &line);
     void runJob();
     bool runList(int count, const std::function<bool(int)> &runEntry);
+    // The carrier as far as it can be told; notes DCD seen high.
+    bool carrierPresent();
 
     LineWait &m_wait;
     Reporter &m_reporter;
@@ -68,6 +75,7 @@ private:
     std::function<void(bool)> m_jobObserver;
     bool m_inHandler = false;
     bool m_jobRunning = false;
+    bool m_carrierSeen = false; // DCD high at some point since CONNECT
     int m_jobsRun = 0;
 };
 

@@ -1,4 +1,5 @@
 #include "Configuration.h"
+#include "LineCharset.h"
 #include "Transfers.h"
 
 #include "HostFiles.h"
@@ -34,7 +35,8 @@ DownloadJob::DownloadJob(PacketLink &link, Reporter &reporter, const Configurati
 bool DownloadJob::RunDownloadJob(int index)
 {
     const DownloadEntry &entry = m_config.DownloadList.at(std::size_t(index));
-    beginFileTransfer(m_link, m_reporter, QStringLiteral("RECEIVING ") + entry.Name.toUpper(),
+    beginFileTransfer(m_link, m_reporter,
+                      QStringLiteral("RECEIVING ") + LineCharset::toUpper(entry.Name),
                       QStringLiteral("Download ") + entry.Name + QStringLiteral(" ..."));
 
     // The host file is opened before the announce: a file that vanished or

@@ -1,5 +1,7 @@
 #include "PacketLink.h"
 
+#include "LineCharset.h"
+
 namespace Tarvo {
 
 namespace {
@@ -111,7 +113,7 @@ int EscapeBlock(const std::uint8_t *source, std::uint8_t *target, int count)
 
 QByteArray lineBytes(const QString &text)
 {
-    return text.toLatin1();
+    return LineCharset::encode(text);
 }
 
 Exchange::Exchange(LineWait &wait, QByteArray frame, QByteArray watch, bool ackCounts,

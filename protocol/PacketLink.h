@@ -46,7 +46,7 @@ bool ParsePacket(const QByteArray &text, DataBuffer &buffer, int &count, bool &l
 // Escapes count bytes of source into target; returns the encoded length.
 int EscapeBlock(const std::uint8_t *source, std::uint8_t *target, int count);
 
-// Text as it crosses the line: one byte per character (Latin-1).
+// Text as it crosses the line: one byte per character (LineCharset).
 QByteArray lineBytes(const QString &text);
 
 class Exchange

@@ -1,4 +1,5 @@
 #include "Configuration.h"
+#include "LineCharset.h"
 #include "PathHelpers.h"
 #include "Transfers.h"
 
@@ -174,7 +175,8 @@ QString UploadJob::backupPath(const QString &saveAs)
 bool UploadJob::RunUploadJob(int index)
 {
     const UploadEntry &entry = m_config.UploadList.at(std::size_t(index));
-    beginFileTransfer(m_link, m_reporter, QStringLiteral("SENDING ") + entry.Name.toUpper(),
+    beginFileTransfer(m_link, m_reporter,
+                      QStringLiteral("SENDING ") + LineCharset::toUpper(entry.Name),
                       QStringLiteral("Upload ") + entry.Name + QStringLiteral(" ..."));
 
     if (!RequestUpload(entry.Name, 0))

@@ -53,11 +53,10 @@ QString LogFile::defaultDirectory(const QString &besideProgram)
     return perUser;
 }
 
-QString LogFile::timestamp(const QDateTime &when)
+QString LogFile::timestamp(const QDateTime &when, const QLocale &locale)
 {
-    const QLocale locale = QLocale::system();
     QString text = locale.toString(when.date(), QLocale::ShortFormat) + QLatin1Char(' ') +
-                   locale.toString(when.time(), QLocale::LongFormat) + QLatin1Char(' ');
+                   locale.toString(when.time(), timeFormatWithoutZone(locale)) + QLatin1Char(' ');
     // Some locales put thin or narrow spaces into times; the 8-bit log has
     // no room for them.
     for (QChar &c : text) {
@@ -65,6 +64,28 @@ QString LogFile::timestamp(const QDateTime &when)
             c = QLatin1Char(' ');
     }
     return text;
+}
+
+QString LogFile::timeFormatWithoutZone(const QLocale &locale)
+{
+    const QString format = locale.timeFormat(QLocale::LongFormat);
+    QString out;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == QLatin1Char('\''))
+            quoted = !quoted;
+        if (quoted || c != QLatin1Char('t')) {
+            out += c;
+            continue;
+        }
+        // The zone goes with the blanks that separate it from the time.
+        while (!out.isEmpty() && out.back().isSpace())
+            out.chop(1);
+        while (i + 1 < format.size() && format[i + 1] == QLatin1Char('t'))
+            ++i;
+    }
+    return out.trimmed();
 }
 
 void LogFile::rollOver(const QDateTime &now)

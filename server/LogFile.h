@@ -17,6 +17,7 @@
 #pragma once
 
 #include <QDateTime>
+#include <QLocale>
 #include <QString>
 #include <functional>
 
@@ -46,8 +47,10 @@ public:
     void WriteLog(const QString &text);
 
     // The timestamp that opens a line: short date and long time of the
-    // system locale, then one blank.
-    static QString timestamp(const QDateTime &when);
+    // locale, without a time zone, then one blank.
+    static QString timestamp(const QDateTime &when, const QLocale &locale = QLocale::system());
+    // The locale's long time format with its time-zone field taken out.
+    static QString timeFormatWithoutZone(const QLocale &locale);
 
 private:
     void rollOver(const QDateTime &now);

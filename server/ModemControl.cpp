@@ -17,6 +17,7 @@ const QString Ellipsis = QStringLiteral(" ...");
 const QString Ok = QStringLiteral(" OK");
 const QString Failed = QStringLiteral(" failed");
 const QString CheckModem = QStringLiteral("Please check modem.");
+const QString HangUpQuestion = QStringLiteral("Hang up (disconnect) modem?");
 
 QString line(const QString &text)
 {
@@ -86,17 +87,20 @@ bool ModemControl::sendCommand(const QByteArray &command)
     return WaitForModemOK();
 }
 
-bool ModemControl::interrupted()
+bool ModemControl::interrupted(bool lineOpen)
 {
-    if (m_wait.line().failed()) {
-        handlePortLost();
-        return true;
-    }
+    const bool lost = m_wait.line().failed();
     // A Stop or Exit handled inside the wait may have closed the port, or one
     // chosen during it cut the wait short and takes over once it unwinds:
     // either way the waiting operation has nothing to report and no
     // hang-up of its own to do.
-    return !m_state.PortOpened || !m_wait.line().isOpen() || m_wait.aborted();
+    const bool cut = lost || !m_state.PortOpened || !m_wait.line().isOpen() || m_wait.aborted();
+    // Whatever is reported next starts a line of its own.
+    if (cut && lineOpen)
+        m_reporter.AppendStatus(QLatin1String(CrLf));
+    if (lost)
+        handlePortLost();
+    return cut;
 }
 
 void ModemControl::closePort()
@@ -165,7 +169,7 @@ void ModemControl::InitializeModem()
         return;
     }
 
-    if (interrupted())
+    if (interrupted(true))
         return;
     m_prompter.beep();
     m_reporter.AppendStatus(line(Failed) + line(CheckModem), ColourRed);
@@ -190,7 +194,7 @@ bool ModemControl::StartAutoAnswer()
         return true;
     }
 
-    if (interrupted())
+    if (interrupted(true))
         return false;
     m_prompter.beep();
     m_reporter.AppendStatus(line(Failed) + line(CheckModem), ColourRed);
@@ -198,7 +202,17 @@ bool ModemControl::StartAutoAnswer()
     return false;
 }
 
-void ModemControl::HangUp()
+bool ModemControl::askHangUp()
+{
+    return m_prompter.askYesNo(HangUpQuestion);
+}
+
+void ModemControl::askHangUpLater(std::function<void(bool yes)> answered)
+{
+    m_prompter.askYesNoLater(HangUpQuestion, std::move(answered));
+}
+
+void ModemControl::HangUp(CallAnswer answer)
 {
     BusyScope busy(*this);
     if (!m_state.PortOpened)
@@ -213,9 +227,9 @@ void ModemControl::HangUp()
     const SerialLine::Mode before = serial.mode();
     serial.setMode(SerialLine::Mode::Job);
 
-    if (carrierPresent() || m_state.Connected) {
-        if (m_askBeforeHangUp &&
-            !m_prompter.askYesNo(QStringLiteral("Hang up (disconnect) modem?"))) {
+    if (callUp()) {
+        const bool end = answer == CallAnswer::Ask ? askHangUp() : answer == CallAnswer::EndCall;
+        if (!end) {
             // Everything stays as it was. Outside a job that includes idle
             // mode: without it the server would stop noticing calls until
             // the next Stop and Start. Inside a job the job restores it.
@@ -243,13 +257,6 @@ void ModemControl::HangUp()
     m_reporter.SetTrayTip(QStringLiteral("Not connected"));
     m_controls.setStartStopCaption(QStringLiteral("Start"));
     m_controls.setCloseCaption(QStringLiteral("Exit"));
-}
-
-void ModemControl::HangUpWithoutAsking()
-{
-    m_askBeforeHangUp = false;
-    HangUp();
-    m_askBeforeHangUp = true;
 }
 
 void ModemControl::endCall()

@@ -31,8 +31,10 @@ public:
     void OpenModemPort();
     void InitializeModem() override;
     bool StartAutoAnswer();
-    void HangUp() override;
-    void HangUpWithoutAsking() override;
+    using ModemService::HangUp;
+    void HangUp(CallAnswer answer) override;
+    bool callUp() const override { return carrierPresent() || m_state.Connected; }
+    void askHangUpLater(std::function<void(bool yes)> answered) override;
 
     // Carrier detect, or Connected on a line that cannot report it.
     bool carrierPresent() const;
@@ -44,6 +46,7 @@ public:
 private:
     class BusyScope;
 
+    bool askHangUp();
     bool WaitForModemOK();
     bool sendCommand(const QByteArray &command);
     void setBusy(bool busy);
@@ -51,7 +54,8 @@ private:
     // After a failed command: true when the port is gone (a lost device is
     // reported on the way), was closed by a Stop or Exit inside the wait, or
     // the wait was cut short for one that runs once this operation unwinds.
-    bool interrupted();
+    // lineOpen: the step's " ..." line is still open and is ended first.
+    bool interrupted(bool lineOpen = false);
     // "+++" and "ATH0", then DTR dropped if the call is still up.
     void endCall();
     void forceHangUp();
@@ -64,7 +68,6 @@ private:
     const Configuration &m_config;
     int m_busyDepth = 0;
     bool m_lostReported = false;
-    bool m_askBeforeHangUp = true;
 };
 
 } // namespace Tarvo

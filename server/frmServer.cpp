@@ -20,25 +20,40 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QTimer>
+#include <utility>
 
 // Re-entrancy. Starting and stopping the modem and the job of a call wait by
 // pumping window events, so Exit, Stop, a second activation or a lost port
 // can arrive while one of them runs. Such an operation runs inside
 // OperationScope (a depth counter). Exit or Stop chosen meanwhile is not
-// carried out under the running operation: the line's waits are asked to end
-// so that it unwinds quickly, the request is remembered, and it is carried
-// out when the outermost operation has returned, with the abort cleared first
-// so that the hang-up can still talk to the modem. A second Exit while one is
-// pending does nothing. The modem control closes the port in whichever of
-// these paths gets there first and the later hang-up finds it closed, so it
-// is closed once. A second activation during the first activation's work is
-// kept out by m_activating.
+// carried out under the running operation: the request is remembered and
+// carried out when the outermost operation has returned, with the abort
+// cleared first so that the hang-up can still talk to the modem.
+//
+// The questions come first, and while an operation runs they do not block:
+// a box that waited would sit on the job's call stack and stop its polling.
+// So they are asked with askYesNoLater and the request goes on from the
+// answer. With a call up, "Hang up (disconnect) modem?" follows at once:
+// only Yes cuts the job short (its waits are asked to end); No lets it
+// finish, and the later hang-up does not ask again. Without a call the
+// operation is cut short straight away. Stop and Exit are not taken while
+// such a question is open, nor a second Exit while one is pending.
+//
+// The modem control closes the port in whichever of these paths gets there
+// first and the later hang-up finds it closed, so it is closed once. A
+// second activation during the first activation's work is kept out by
+// m_activating.
 
 namespace Tarvo {
 
 namespace {
 
 const QString Title = QString::fromLatin1(AppVersion::Title);
+QString exitQuestion()
+{
+    return QStringLiteral("Exit ") + Title + QStringLiteral(" program?");
+}
+
 const QString Separator =
     QStringLiteral(" ") + QString(48, QLatin1Char('-')) + QStringLiteral(" ") + QLatin1String(CrLf);
 
@@ -153,11 +168,37 @@ void frmServer::runOperation(const std::function<void()> &operation)
     operation();
 }
 
+void frmServer::endRunningOperation()
+{
+    if (m_wait)
+        m_wait->requestAbort();
+}
+
 void frmServer::deferUntilUnwound(bool &request)
 {
     request = true;
-    if (m_wait)
-        m_wait->requestAbort();
+    endRunningOperation();
+}
+
+void frmServer::askLater(const QString &question, std::function<void()> onYes)
+{
+    m_asking = true;
+    m_prompter.askYesNoLater(question, [this, onYes = std::move(onYes)](bool yes) {
+        m_asking = false;
+        if (yes)
+            onYes();
+    });
+}
+
+void frmServer::askAboutCallLater(std::function<void(ModemService::CallAnswer)> answered)
+{
+    if (!m_modem || !m_modem->callUp())
+        return answered(ModemService::CallAnswer::Ask);
+    m_asking = true;
+    m_modem->askHangUpLater([this, answered = std::move(answered)](bool end) {
+        m_asking = false;
+        answered(end ? ModemService::CallAnswer::EndCall : ModemService::CallAnswer::KeepCall);
+    });
 }
 
 void frmServer::afterOperations()
@@ -179,6 +220,8 @@ void frmServer::afterOperations()
     }
     if (take(m_stopPending))
         stopServer();
+    if (std::exchange(m_settingsPending, false))
+        setSettingsEnabled(true);
 }
 
 void frmServer::portLost()
@@ -193,13 +236,26 @@ void frmServer::portLost()
 
 void frmServer::requestExit()
 {
-    if (m_unloading || m_exitPending)
+    if (m_unloading || m_exitPending || m_asking)
         return;
-    if (m_depth > 0) {
-        deferUntilUnwound(m_exitPending);
+    if (m_depth == 0) {
+        closeByProgram();
         return;
     }
-    closeByProgram();
+    askAboutCallLater([this](ModemService::CallAnswer answer) { exitAnswered(answer); });
+}
+
+void frmServer::exitAnswered(ModemService::CallAnswer answer)
+{
+    if (m_unloading || m_exitPending)
+        return;
+    m_callAnswer = answer;
+    if (m_depth == 0) // the operation ended under the question
+        closeByProgram();
+    else if (answer == ModemService::CallAnswer::KeepCall)
+        m_exitPending = true; // once the job has finished
+    else
+        deferUntilUnwound(m_exitPending);
 }
 
 void frmServer::closeByProgram()
@@ -212,9 +268,10 @@ void frmServer::closeByProgram()
 
 void frmServer::stopServer()
 {
-    runOperation([this] {
+    const auto answer = std::exchange(m_callAnswer, ModemService::CallAnswer::Ask);
+    runOperation([this, answer] {
         if (m_modem)
-            m_modem->HangUp();
+            m_modem->HangUp(answer);
     });
     setSettingsEnabled(true);
 }
@@ -290,13 +347,37 @@ void frmServer::cmdWaitingCall_Click()
         });
         return;
     }
-    if (!m_prompter.askYesNo(QStringLiteral("Stop ") + Title + QStringLiteral(" ?")))
-        return;
-    if (m_depth > 0) {
-        deferUntilUnwound(m_stopPending);
+    const QString question = QStringLiteral("Stop ") + Title + QStringLiteral(" ?");
+    if (m_depth == 0) {
+        if (m_prompter.askYesNo(question))
+            stopServer();
         return;
     }
-    stopServer();
+    if (m_asking || m_unloading)
+        return;
+    askLater(question, [this] {
+        askAboutCallLater([this](ModemService::CallAnswer answer) { stopAnswered(answer); });
+    });
+}
+
+void frmServer::stopAnswered(ModemService::CallAnswer answer)
+{
+    if (m_unloading)
+        return;
+    if (answer == ModemService::CallAnswer::KeepCall) {
+        // Everything stays as it was; Settings waits for the job to end, so
+        // that the job's lists do not change under it.
+        if (m_depth == 0)
+            setSettingsEnabled(true);
+        else
+            m_settingsPending = true;
+        return;
+    }
+    m_callAnswer = answer;
+    if (m_depth == 0) // the operation ended under the questions
+        stopServer();
+    else
+        deferUntilUnwound(m_stopPending);
 }
 
 void frmServer::cmdSettings_Click()
@@ -333,15 +414,19 @@ void frmServer::mPopAbout_Click()
 
 void frmServer::mPopExit_Click()
 {
-    if (m_unloading || m_exitPending)
+    if (m_unloading || m_exitPending || m_asking)
         return;
+    if (m_depth > 0) {
+        askLater(exitQuestion(), [this] { requestExit(); });
+        return;
+    }
     if (ConfirmExit())
         requestExit();
 }
 
 bool frmServer::ConfirmExit()
 {
-    return m_prompter.askYesNo(QStringLiteral("Exit ") + Title + QStringLiteral(" program?"));
+    return m_prompter.askYesNo(exitQuestion());
 }
 
 void frmServer::Form_Unload()
@@ -351,11 +436,13 @@ void frmServer::Form_Unload()
     m_unloading = true;
     // When the hang-up question is answered No the port stays open; it is
     // released with the line when the process ends.
-    runOperation([this] {
-        if (m_modem && m_noQuestions)
-            m_modem->HangUpWithoutAsking();
-        else if (m_modem)
-            m_modem->HangUp();
+    // The program being ended by the system asks nobody: a call is ended.
+    auto answer = std::exchange(m_callAnswer, ModemService::CallAnswer::Ask);
+    if (m_noQuestions)
+        answer = ModemService::CallAnswer::EndCall;
+    runOperation([this, answer] {
+        if (m_modem)
+            m_modem->HangUp(answer);
     });
     m_tray.remove();
     m_unloaded = true;

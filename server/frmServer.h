@@ -17,6 +17,7 @@
 // tip text instead.
 #pragma once
 
+#include "ModemService.h"
 #include "Reporter.h"
 #include "ServerControls.h"
 
@@ -34,7 +35,6 @@ struct Configuration;
 struct ServerState;
 class LineWait;
 class LogFile;
-class ModemService;
 class Prompter;
 class StatusPane;
 class TrayIcon;
@@ -71,6 +71,9 @@ public:
     void runOperation(const std::function<void()> &operation);
     // The line's lost notification; deferred while an operation runs.
     void portLost();
+    // Cuts the running operation short: its waits end and it unwinds as
+    // from a failure (a transfer restores its backup).
+    void endRunningOperation();
 
     bool operationRunning() const { return m_depth > 0; }
     bool exitPending() const { return m_exitPending; }
@@ -138,6 +141,10 @@ private:
     void closeByProgram();
     void stopServer();
     void deferUntilUnwound(bool &request);
+    void askLater(const QString &question, std::function<void()> onYes);
+    void askAboutCallLater(std::function<void(ModemService::CallAnswer)> answered);
+    void stopAnswered(ModemService::CallAnswer answer);
+    void exitAnswered(ModemService::CallAnswer answer);
     void afterOperations();
 
     ServerState &m_state;
@@ -163,6 +170,9 @@ private:
     bool m_activating = false;
     bool m_exitPending = false;
     bool m_stopPending = false;
+    bool m_settingsPending = false;
+    bool m_asking = false; // a question about a running call's job is open
+    ModemService::CallAnswer m_callAnswer = ModemService::CallAnswer::Ask;
     bool m_lostPending = false;
     bool m_programClose = false;
     bool m_unloading = false;

@@ -175,37 +175,63 @@ private slots:
         QCOMPARE(rig.session.calls().jobsRun(), 1);
     }
 
-    void errorOnlyWhileCarrierPresent_data()
+    // A job whose entry fails, in a call whose carrier-detect line reads
+    // high throughout, drops during the call, or never goes high (a DCD pin
+    // that is not wired). While the call is up the modem is on line and
+    // answers no command. ERROR goes out only while the carrier may be
+    // there, the call is ended without its "NO CARRIER" line only when a
+    // carrier that was seen has gone, and the next call is handled in
+    // every case.
+    void carrier_data()
     {
         QTest::addColumn<bool>("modemLines");
-        QTest::addColumn<bool>("carrier");
-        QTest::addColumn<bool>("connected");
+        QTest::addColumn<QString>("dcd"); // high, drops or low
+        QTest::addColumn<bool>("connect");
         QTest::addColumn<bool>("errorSent");
+        QTest::addColumn<bool>("endedByJob");
 
-        QTest::newRow("carrier up") << true << true << false << true;
-        QTest::newRow("carrier gone") << true << false << true << false;
-        QTest::newRow("no modem lines, call up") << false << false << true << true;
-        QTest::newRow("no modem lines, no call") << false << false << false << false;
+        QTest::newRow("carrier held") << true << "high" << true << true << false;
+        QTest::newRow("carrier drops") << true << "drops" << true << false << true;
+        QTest::newRow("DCD never high") << true << "low" << true << true << false;
+        QTest::newRow("no modem lines, call up") << false << "low" << true << true << false;
+        QTest::newRow("no modem lines, no call") << false << "low" << false << false << false;
     }
 
-    void errorOnlyWhileCarrierPresent()
+    void carrier()
     {
         QFETCH(bool, modemLines);
-        QFETCH(bool, carrier);
-        QFETCH(bool, connected);
+        QFETCH(QString, dcd);
+        QFETCH(bool, connect);
         QFETCH(bool, errorSent);
+        QFETCH(bool, endedByJob);
 
         Rig rig;
         rig.line.modemLines = modemLines;
-        rig.line.carrier = carrier;
-        rig.state.Connected = connected;
+        rig.line.carrier = dcd != "low";
         rig.config.JobType = UploadOnly;
         rig.config.UploadList[0] = {"GONE.TXT", m_dir.filePath("gone.txt")};
         rig.config.deriveCounts();
         rig.portable.rules += Rule{'U', 0, 0, QByteArray(1, Byte::EOT)};
 
+        rig.portable.answerModem = false;
+        if (connect)
+            rig.receive("\r\nCONNECT 9600\r\n");
+        if (dcd == "drops") { // and the modem is back in command mode
+            rig.line.carrier = false;
+            rig.portable.answerModem = true;
+        }
         rig.receive("Portable ready\r\n");
         QCOMPARE(jobPackets(rig.portable).contains("ERROR"), errorSent);
+        QCOMPARE(rig.line.written().contains("ATS0=1\r"), endedByJob);
+        QCOMPARE(rig.state.Connected, connect && !endedByJob);
+
+        rig.portable.answerModem = true;
+        rig.line.carrier = dcd == "high";
+        if (connect && !endedByJob)
+            rig.receive("\r\nNO CARRIER\r\n");
+        rig.receive("\r\nRING\r\n\r\nCONNECT 9600\r\nPortable ready\r\n");
+        QCOMPARE(rig.session.calls().jobsRun(), 2);
+        QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
     }
 
     // The portable hangs up in the middle of a file and the modem says so on

@@ -3,10 +3,17 @@
 #include "EntryEditor.h"
 #include "FakeLine.h"
 #include "FileChooser.h"
+#include "LineCharset.h"
+#include "MessageBoxPrompter.h"
 #include "PathHelpers.h"
 #include "SettingsStore.h"
 #include "frmAbout.h"
 #include "frmMain.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QMessageBox>
+#include <QTimer>
 
 #include <QComboBox>
 #include <QDir>
@@ -72,6 +79,16 @@ class TestConfig : public QObject
         w.reset();
         m_store = std::make_unique<SettingsStore>(m_ini);
         w = std::make_unique<frmMain>(m_model, *m_store, m_prompter, m_user);
+    }
+    static QByteArray readFile(const QString &path)
+    {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    }
+    static void writeHostFile(const QString &path)
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("data") == 4);
     }
     template <typename T = QWidget> T *ctl(const QString &name) { return w->findChild<T *>(name); }
     void click(const QString &name) { ctl<QPushButton>(name)->click(); }
@@ -254,6 +271,63 @@ private slots:
         QCOMPARE(stored("Settings/Job"), QString::number(job));
     }
 
+    // Texts in the file as a person would write them (the same raw text as a
+    // name, a path and a device) load exactly as written, show unchanged,
+    // and OK saves them so that this store and plain QSettings both read the
+    // same text back. OK keeps groups the program does not know.
+    void storedTextsComeBackUnchanged_data()
+    {
+        QTest::addColumn<QByteArray>("raw"); // after "=" in the file
+        QTest::addColumn<QString>("text");
+        QTest::newRow("comma") << QByteArray("a,b") << "a,b";
+        QTest::newRow("semicolon") << QByteArray("a;b") << "a;b";
+        QTest::newRow("quotes inside") << QByteArray("say \"hi\"") << "say \"hi\"";
+        QTest::newRow("backslashes") << QByteArray("C:\\data\\in.txt") << "C:\\data\\in.txt";
+        QTest::newRow("hash and equals") << QByteArray("#1=x") << "#1=x";
+        QTest::newRow("blanks kept by quotes") << QByteArray("\" two  \"") << " two  ";
+        QTest::newRow("escapes in quotes") << QByteArray("\"a\\\\b\\\"c\"") << "a\\b\"c";
+        QTest::newRow("control characters") << QByteArray("\"a\\tb\\x1f\\x31\"") << "a\tb\0371";
+        QTest::newRow("at sign") << QByteArray("@home") << "@home";
+        QTest::newRow("not Latin-1") << QByteArray("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac")
+                                     << QString::fromUtf8("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac");
+    }
+
+    void storedTextsComeBackUnchanged()
+    {
+        QFETCH(QByteArray, raw);
+        QFETCH(QString, text);
+        {
+            QFile file(m_ini);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write("[Settings]\nJob=0\n\n[Dnld1]\nName=" + raw + "\nOpen%20From = " + raw +
+                       "\n\n[Ports]\nCOM1=" + raw + "\n\n[Other]\nBroken=say \"hi\nKeep=me, you\n");
+        }
+        m_store = std::make_unique<SettingsStore>(m_ini);
+        QCOMPARE(m_store->portDevice(1), text.trimmed());
+        w = std::make_unique<frmMain>(m_model, *m_store, m_prompter, m_user);
+        QCOMPARE(ctl<QListWidget>("ListDnlds")->item(0)->text(), text);
+        QCOMPARE(m_model.DownloadList[0].Name, text);
+        QCOMPARE(m_model.DownloadList[0].OpenFrom, text);
+        click("cmdOK");
+        QVERIFY(SettingsAccepted);
+
+        // A copy, so that neither reader sees the other's cached parse.
+        const QString copy = m_ini + ".copy";
+        QVERIFY(QFile::copy(m_ini, copy));
+        const QSettings plain(copy, QSettings::IniFormat);
+        for (const char *key : {"Dnld1/Name", "Dnld1/Open From"})
+            QCOMPARE(plain.value(key).toString(), text);
+        // Values the program does not write stay as they stood, but for one
+        // that would run on into the next line.
+        QCOMPARE(plain.value("Other/Keep").toStringList(), (QStringList{"me", "you"}));
+        QCOMPARE(plain.value("Other/Broken").toString(), QStringLiteral("say \"hi"));
+        QVERIFY(readFile(m_ini).contains("\nCOM1=" + raw + "\n"));
+        Configuration again;
+        SettingsStore(copy).LoadSettings(again);
+        QCOMPARE(again.DownloadList[0].Name, text);
+        QCOMPARE(again.DownloadList[0].OpenFrom, text);
+    }
+
     // Remove of the first of three shifts the slots up and clears the last;
     // Add stops at eight and comes back after a Remove.
     void removeShiftsTheSlotsAndAddStopsAtEight()
@@ -341,6 +415,263 @@ private slots:
         QVERIFY(SettingsAccepted);
         for (int i = 0; i < saveAs.size(); ++i)
             QCOMPARE(stored(QString("File%1/Save As").arg(i + 1)), m_dir.filePath(saveAs[i]));
+    }
+
+    // Enter presses the button that has the focus; with the focus in any
+    // other control it presses OK (in a question box, the default No).
+    void enterPressesTheFocusedButton_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("focus"); // empty: where the dialog puts it
+        QTest::addColumn<QString>("pressed");
+        const auto row = [](const char *name, const char *dialog, const char *focus,
+                            const char *pressed) {
+            QTest::newRow(name) << QString(dialog) << QString(focus) << QString(pressed);
+        };
+        row("window: Cancel", "main", "cmdCancel", "cancel");
+        row("window: Add", "main", "cmdAddUpldFile", "add");
+        row("window: port box", "main", "cboModemPort", "ok");
+        row("download: Cancel", "download", "cmdCancel", "cancel");
+        row("download: Browse", "download", "cmdBrowse", "browse");
+        row("download: name box", "download", "txtName", "ok");
+        row("upload: Cancel", "upload", "cmdCancel", "cancel");
+        row("upload: path box", "upload", "txtSaveAs", "ok");
+        row("question: Yes", "question", "Yes", "yes");
+        row("question: as opened", "question", "", "no");
+        // Asked without blocking (during a call's job): the caller goes on first.
+        row("question later: Yes", "later", "Yes", "yes");
+        row("question later: as opened", "later", "", "no");
+    }
+
+    void enterPressesTheFocusedButton()
+    {
+        QFETCH(QString, dialog);
+        QFETCH(QString, focus);
+        QFETCH(QString, pressed);
+
+        const auto enter = [&focus](QWidget *window, QWidget *target = nullptr) {
+            window->show();
+            if (!target)
+                target =
+                    focus.isEmpty() ? window->focusWidget() : window->findChild<QWidget *>(focus);
+            QVERIFY(target);
+            target->setFocus();
+            QTest::keyClick(target, Qt::Key_Return);
+        };
+        const QString host = m_dir.filePath("host.txt");
+        writeHostFile(host);
+        m_user.chosen = m_dir.filePath("chosen.txt");
+        QString outcome;
+        if (dialog == "main") {
+            open(1, 1);
+            enter(w.get());
+            outcome = SettingsAccepted ? "ok" : m_model.UploadCount == 2 ? "add" : "cancel";
+        } else if (dialog == "download") {
+            DownloadEditHandOver handOver{{"HOST.TXT", host}};
+            frmDnldEdit edit(handOver, m_user, m_prompter);
+            enter(&edit);
+            outcome = handOver.DownloadEditAccepted ? "ok"
+                      : edit.findChild<QLineEdit *>("txtOpenFrom")->text() == m_user.chosen
+                          ? "browse"
+                          : "cancel";
+        } else if (dialog == "upload") {
+            UploadEditHandOver handOver{{"NAME.TXT", host}};
+            frmUpldEdit edit(handOver, m_user, m_prompter);
+            enter(&edit);
+            outcome = handOver.UploadEditAccepted ? "ok" : "cancel";
+        } else if (dialog == "later") {
+            MessageBoxPrompter prompter;
+            prompter.askYesNoLater("Hang up (disconnect) modem?",
+                                   [&outcome](bool yes) { outcome = yes ? "yes" : "no"; });
+            QVERIFY(outcome.isEmpty());
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            QVERIFY(box);
+            enter(box, focus.isEmpty() ? nullptr : box->button(QMessageBox::Yes));
+            QTRY_VERIFY(!outcome.isEmpty());
+        } else {
+            MessageBoxPrompter prompter;
+            QTimer::singleShot(0, [&] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                QVERIFY(box);
+                enter(box, focus.isEmpty() ? nullptr : box->button(QMessageBox::Yes));
+            });
+            outcome = prompter.askYesNo("Remove A from list?") ? "yes" : "no";
+        }
+        QCOMPARE(outcome, pressed);
+    }
+
+    // The Save dialog takes a path only in a folder that exists: another is
+    // refused with a warning naming the folder, and the dialog comes back.
+    void saveDialogNeedsAnExistingFolder_data()
+    {
+        QTest::addColumn<QString>("folder"); // under the test's folder
+        QTest::addColumn<int>("dialogs");    // times the dialog was shown
+        QTest::newRow("existing folder") << "" << 1;
+        QTest::newRow("missing folder") << "missing" << 2;
+    }
+
+    void saveDialogNeedsAnExistingFolder()
+    {
+        QFETCH(QString, folder);
+        QFETCH(int, dialogs);
+        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
+        const QString path = QDir(m_dir.filePath(folder)).filePath("saved.txt");
+        QFileDialogChooser chooser(m_prompter);
+        int shown = 0;
+        QTimer driver;
+        QPointer<QFileDialog> current;
+        connect(&driver, &QTimer::timeout, [&] {
+            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+            if (!dialog || dialog == current)
+                return;
+            current = dialog;
+            // The first time the path is typed, the second time the user gives up.
+            if (++shown == 1) {
+                dialog->findChild<QLineEdit *>("fileNameEdit")->setText(path);
+                static_cast<QDialog *>(dialog)->accept();
+            } else {
+                dialog->reject();
+            }
+        });
+        driver.start(10);
+        const QString chosen = chooser.chooseSaveFile(nullptr, FileRequest{});
+        QCOMPARE(shown, dialogs);
+        QCOMPARE(chosen, dialogs == 1 ? path : QString());
+        QCOMPARE(m_prompter.warnings.size(), dialogs - 1);
+        if (dialogs > 1)
+            QVERIFY(m_prompter.warnings.first().contains(
+                QDir::toNativeSeparators(QFileInfo(path).absolutePath())));
+    }
+
+    // Places and sizes in twips (15 to a pixel); -1 where only the size is laid down.
+    void dialogsAsLaidOut_data()
+    {
+        QTest::addColumn<QString>("dialog");
+        QTest::addColumn<QString>("control");  // empty: the client area
+        QTest::addColumn<QList<int>>("twips"); // left, top, width, height
+
+        for (const char *dialog : {"download", "upload"}) {
+            const auto row = [dialog](const char *control, QList<int> twips) {
+                QTest::addRow("%s %s", dialog, control) << dialog << control << twips;
+            };
+            row("", {-1, -1, 5985, 2295});
+            row(dialog == QString("download") ? "txtOpenFrom" : "txtSaveAs", {-1, -1, 5070, 330});
+            row("txtName", {-1, -1, 5070, 330});
+            row("cmdBrowse", {-1, -1, 360, 285});
+            row("cmdOK", {-1, -1, 1125, 330});
+            row("cmdCancel", {-1, -1, 1125, 330});
+        }
+        const auto about = [](const char *control, QList<int> twips) {
+            QTest::addRow("about %s", control) << "about" << control << twips;
+        };
+        about("", {-1, -1, 5670, 1635});
+        about("lblTitle", {960, 240, 4365, 240});
+        about("lblCopyright", {960, 630, 4365, 450});
+        about("lblWebSite", {960, 1110, 3150, 240});
+        about("cmdOK", {4260, 1110, 1230, 360});
+        about("imgIcon", {165, 180, 480, 480});
+        about("imgCompany", {150, 765, 480, 480});
+    }
+
+    void dialogsAsLaidOut()
+    {
+        QFETCH(QString, dialog);
+        QFETCH(QString, control);
+        QFETCH(QList<int>, twips);
+
+        DownloadEditHandOver download;
+        UploadEditHandOver upload;
+        std::unique_ptr<QDialog> window;
+        if (dialog == "download")
+            window = std::make_unique<frmDnldEdit>(download, m_user, m_prompter);
+        else if (dialog == "upload")
+            window = std::make_unique<frmUpldEdit>(upload, m_user, m_prompter);
+        else
+            window = std::make_unique<frmAbout>(m_dir.filePath("Tarvo.Log"));
+        window->show();
+        const QWidget *target =
+            control.isEmpty() ? window.get() : window->findChild<QWidget *>(control);
+        QVERIFY(target);
+        const QRect place = control.isEmpty() ? window->rect() : target->geometry();
+        const QList<int> pixels{place.left(), place.top(), place.width(), place.height()};
+        for (int i = 0; i < 4; ++i)
+            if (twips[i] >= 0)
+                QCOMPARE(pixels[i], twips[i] / 15);
+        if (control.startsWith("lbl"))
+            QCOMPARE(target->font().pointSizeF(), 8.25);
+        if (control.startsWith("img"))
+            QCOMPARE(qobject_cast<const QLabel *>(target)->pixmap().size(), QSize(32, 32));
+    }
+
+    // Boxes asked while a modal window is open (the configuration window, an
+    // entry dialog) open over it, not over the prompter's parent, which may
+    // be the hidden server window.
+    void messageBoxesOpenOverTheModalWindow()
+    {
+        QWidget server;
+        MessageBoxPrompter prompter(&server);
+        open(1, 1);
+        QWidget *owner = nullptr;
+        QTimer::singleShot(0, [&] {
+            QTimer::singleShot(0, [&] {
+                auto *box = QApplication::activeModalWidget();
+                owner = box ? box->parentWidget() : nullptr;
+                if (box)
+                    box->close();
+                w->reject();
+            });
+            prompter.warn("Over the window?");
+        });
+        w->exec();
+        QCOMPARE(owner, static_cast<QWidget *>(w.get()));
+    }
+
+    // Names travel one byte per character of the host's single-byte set:
+    // upper-casing keeps the length and the set, and the entry dialogs
+    // refuse a name the set cannot carry, saying which characters.
+    void portableNames_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("upper"); // empty: not carried
+        // Rows in UTF-8.
+        const auto row = [](const char *name, const char *text, const char *upper) {
+            QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(upper);
+        };
+        row("plain", "Orders.txt", "ORDERS.TXT");
+        row("accented", "caf\xc3\xa9", "CAF\xc3\x89");
+        row("sharp s stays", "stra\303\237e", "STRA\303\237E"); // octal: the "e" is no digit
+        row("y with diaeresis stays", "\xc3\xbfy", "\xc3\xbfY");
+        row("euro sign", "a\xe2\x82\xac", "");
+        row("Greek", "\xce\xb1\xce\xb2", "");
+    }
+
+    void portableNames()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, upper);
+        const bool carried = !upper.isEmpty();
+        QCOMPARE(LineCharset::canCarry(name), carried);
+        if (carried) {
+            QCOMPARE(LineCharset::toUpper(name), upper);
+            QCOMPARE(QString::fromLatin1(LineCharset::encode(upper)), upper);
+        }
+
+        const QString host = m_dir.filePath("host.txt");
+        writeHostFile(host);
+        DownloadEditHandOver download{{name, host}};
+        frmDnldEdit downloadEdit(download, m_user, m_prompter);
+        UploadEditHandOver upload{{name, host}};
+        frmUpldEdit uploadEdit(upload, m_user, m_prompter);
+        for (QDialog *edit : std::initializer_list<QDialog *>{&downloadEdit, &uploadEdit}) {
+            edit->show();
+            edit->findChild<QPushButton *>("cmdOK")->click();
+            QCOMPARE(edit->result() == QDialog::Accepted, carried);
+            if (!carried)
+                QCOMPARE(edit->focusWidget(), edit->findChild<QWidget *>("txtName"));
+        }
+        QCOMPARE(m_prompter.warnings.size(), carried ? 0 : 2);
+        for (const QString &warning : std::as_const(m_prompter.warnings))
+            QVERIFY(warning.contains(name.back()));
     }
 
     void aboutTitleLine()

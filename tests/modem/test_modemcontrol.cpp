@@ -103,21 +103,43 @@ private slots:
             << QStringList{"Modem port lost"};
     }
 
-    // Exit chosen while auto-answer is being armed cuts the wait short; the
-    // shutdown that follows hangs up, so the start reports no failure.
+    // Exit chosen while the modem is initialised or auto-answer armed cuts
+    // the wait short; the shutdown that follows hangs up, so the start
+    // reports no failure, and the step's open line is ended before the
+    // hang-up's lines follow.
+    void startCutShortReportsNothing_data()
+    {
+        QTest::addColumn<QByteArray>("silent");
+        QTest::addColumn<Commands>("commands");
+        QTest::addColumn<QString>("openLine");
+        QTest::newRow("initialising") << Init << Commands{Init} << "Initialize modem ...";
+        QTest::newRow("arming") << Arm << Commands{Init, Arm} << "Start auto answer ...";
+    }
+
     void startCutShortReportsNothing()
     {
+        QFETCH(QByteArray, silent);
+        QFETCH(Commands, commands);
+        QFETCH(QString, openLine);
+
         Rig rig;
-        rig.replies.insert(Arm, {});
+        rig.replies.insert(silent, {});
         rig.clock.onEvents = [&rig] {
             if (rig.clock.now() >= 500)
                 rig.wait.requestAbort();
         };
         rig.modem.InitializeModem();
-        QCOMPARE(rig.line.writes, (Commands{Init, Arm}));
+        QCOMPARE(rig.line.writes, commands);
         QVERIFY(rig.clock.now() < 1000);
         QVERIFY(rig.reporter.redText().isEmpty() && rig.prompter.beeps == 0);
         QVERIFY(rig.line.isOpen() && rig.state.PortOpened);
+
+        rig.clock.onEvents = nullptr;
+        rig.wait.clearAbort();
+        rig.modem.HangUp();
+        const QString pane = rig.reporter.paneText();
+        QVERIFY2(pane.contains(openLine + "\r\n") && pane.endsWith("\nNot connected\r\n"),
+                 qPrintable(pane));
     }
 
     void start()
@@ -166,20 +188,26 @@ private slots:
         QTest::addColumn<int>("carrierDropsAfter"); // polls after the DTR drop; -1 never
         QTest::addColumn<Commands>("commands");
         QTest::addColumn<int>("polls");
+        QTest::addColumn<bool>("askedBefore"); // the window asked during a job
 
         QTest::newRow("no call: disarm, nothing asked")
-            << false << true << true << QByteArray() << -1 << Commands{Disarm} << 3;
+            << false << true << true << QByteArray() << -1 << Commands{Disarm} << 3 << false;
         QTest::newRow("call, No: everything stays")
-            << true << true << false << QByteArray() << -1 << Commands{} << 0;
+            << true << true << false << QByteArray() << -1 << Commands{} << 0 << false;
         QTest::newRow("call, modem obeys") << true << true << true << QByteArray() << -1
-                                           << Commands{Escape, "ATH0\r", Disarm} << 9;
+                                           << Commands{Escape, "ATH0\r", Disarm} << 9 << false;
         QTest::newRow("+++ unanswered, carrier drops")
-            << true << true << true << Escape << 51 << Commands{Escape, Disarm} << 1000 + 51 + 3;
+            << true << true << true << Escape << 51 << Commands{Escape, Disarm} << 1000 + 51 + 3
+            << false;
         QTest::newRow("+++ unanswered, carrier stays")
-            << true << true << true << Escape << -1 << Commands{Escape} << 2000;
+            << true << true << true << Escape << -1 << Commands{Escape} << 2000 << false;
+        QTest::newRow("call, Yes given before") << true << true << true << QByteArray() << -1
+                                                << Commands{Escape, "ATH0\r", Disarm} << 9 << true;
+        QTest::newRow("call, No given before")
+            << true << true << false << QByteArray() << -1 << Commands{} << 0 << true;
         // Nothing to watch: the close ends the call.
         QTest::newRow("+++ unanswered, no modem lines")
-            << true << false << true << Escape << -1 << Commands{Escape} << 1000;
+            << true << false << true << Escape << -1 << Commands{Escape} << 1000 << false;
     }
 
     void stop()
@@ -191,6 +219,7 @@ private slots:
         QFETCH(int, carrierDropsAfter);
         QFETCH(Commands, commands);
         QFETCH(int, polls);
+        QFETCH(bool, askedBefore);
 
         Rig rig;
         rig.line.modemLines = modemLines;
@@ -205,10 +234,11 @@ private slots:
         };
         const int before = rig.clock.sleeps();
 
-        rig.modem.HangUp();
+        using Answer = ModemService::CallAnswer;
+        rig.modem.HangUp(!askedBefore ? Answer::Ask : answer ? Answer::EndCall : Answer::KeepCall);
 
         QCOMPARE(rig.prompter.questions,
-                 QStringList(connected ? 1 : 0, "Hang up (disconnect) modem?"));
+                 QStringList(connected && !askedBefore ? 1 : 0, "Hang up (disconnect) modem?"));
         QCOMPARE(rig.line.writes, commands);
         QCOMPARE(rig.clock.sleeps() - before, polls); // "+++" goes without a pause
         // DTR drops only to force the hang-up.

@@ -189,6 +189,33 @@ private slots:
         QCOMPARE(rig.reporter.tips, (QStringList{"Download a.txt ...", "Download success"}));
     }
 
+    // A name goes out byte for byte in the host's single-byte set, in the
+    // message (upper case, one character for one) and in the frame alike.
+    void namesKeepTheirCharacters_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("shown"); // in the message
+        QTest::newRow("plain") << "a.txt"
+                               << "A.TXT";
+        QTest::newRow("sharp s and y diaeresis")
+            << QString::fromLatin1("\xdf\xff\xe9.txt") << QString::fromLatin1("\xdf\xff\xc9.TXT");
+    }
+    void namesKeepTheirCharacters()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, shown);
+        Rig rig(pattern(0));
+        rig.config.DownloadList[2].Name = name;
+        rig.config.UploadList[1].Name = name;
+        QVERIFY(rig.download());
+        QVERIFY(rig.upload());
+        QCOMPARE(rig.portable.trace.mid(0, 2),
+                 (QStringList{"0 RECEIVING " + shown + "\r\n", "L " + name}));
+        const qsizetype sending = rig.portable.trace.indexOf("0 SENDING " + shown + "\r\n");
+        QVERIFY(sending > 0);
+        QCOMPARE(rig.portable.trace.at(sending + 1), "U " + name + "[0]");
+    }
+
     void downloadFailures_data()
     {
         QTest::addColumn<Rule>("rule");

@@ -1,10 +1,15 @@
 // The server window with stand-ins around it: a recording tray, scripted
-// questions, a log in a temporary folder and a fake modem service.
+// questions, a log in a temporary folder, and a fake modem service or the
+// real host on the fake line.
+#include "CallHandler.h"
 #include "Configuration.h"
 #include "FakeLine.h"
+#include "HostSession.h"
 #include "LineWait.h"
 #include "LogFile.h"
+#include "ModemControl.h"
 #include "ModemService.h"
+#include "Portable.h"
 #include "ServerState.h"
 #include "StatusPane.h"
 #include "TrayIcon.h"
@@ -35,10 +40,14 @@ struct FakeTray final : TrayIcon
 };
 
 // Opens and closes the port as the modem control does, with no line behind
-// it. What comes while a start waits for the modem runs inside it.
+// it. What comes while a start waits for the modem runs inside it. With a
+// call up, a stop asks about it as the modem control does.
 struct FakeModem final : ModemService
 {
-    FakeModem(frmServer &server, ServerState &state) : server(server), state(state) {}
+    FakeModem(frmServer &server, ServerState &state, Prompter &prompter)
+        : server(server), state(state), prompter(prompter)
+    {
+    }
     void InitializeModem() override
     {
         ++inits;
@@ -47,7 +56,22 @@ struct FakeModem final : ModemService
         if (during)
             std::exchange(during, nullptr)();
     }
-    void HangUp() override { show(false); }
+    using ModemService::HangUp;
+    void HangUp(CallAnswer answer) override
+    {
+        if (state.PortOpened && call) {
+            if (answer == CallAnswer::Ask ? !askHangUp() : answer == CallAnswer::KeepCall)
+                return;
+            call = false;
+        }
+        show(false);
+    }
+    bool callUp() const override { return call; }
+    bool askHangUp() { return prompter.askYesNo("Hang up (disconnect) modem?"); }
+    void askHangUpLater(std::function<void(bool)> answered) override
+    {
+        prompter.askYesNoLater("Hang up (disconnect) modem?", std::move(answered));
+    }
     void show(bool opened)
     {
         state.PortOpened = opened;
@@ -58,13 +82,15 @@ struct FakeModem final : ModemService
 
     frmServer &server;
     ServerState &state;
+    Prompter &prompter;
     int inits = 0;
     std::function<void()> during;
+    bool call = false;
 };
 
-struct Rig
+struct WindowRig
 {
-    Rig()
+    WindowRig()
     {
         server.attachModem(modem, &wait);
         server.setPortLostHandler([this] { // the port closes, as the modem control does
@@ -84,7 +110,40 @@ struct Rig
     ScriptedPrompter prompter;
     Configuration config;
     frmServer server{state, log, tray, prompter, config, {}, {}};
-    FakeModem modem{server, state};
+    FakeModem modem{server, state, prompter};
+};
+
+// The window with the real host behind it on the fake line, as the program
+// wires them, and an upload of 25 packets from the portable that replaces
+// "old" on the host.
+struct CallRig
+{
+    CallRig()
+    {
+        server.attachModem(session.modem(), &session.wait());
+        line.setReceiveHandler(
+            [this] { server.runOperation([this] { session.calls().HandleCommEvent(); }); });
+        portable.answerModem = true;
+        portable.source = pattern(3000);
+        Testing::Rig::write(target, "old");
+        config.JobType = UploadOnly;
+        config.UploadList[0] = {"ORDERS.TXT", target};
+        config.deriveCounts();
+        server.runOperation([this] { session.modem().InitializeModem(); });
+    }
+
+    QTemporaryDir dir;
+    QString target = dir.filePath("orders.txt");
+    ServerState state;
+    LogFile log{dir.path()};
+    VirtualClock clock;
+    FakeLine line{clock};
+    FakeTray tray;
+    ScriptedPrompter prompter;
+    Configuration config;
+    frmServer server{state, log, tray, prompter, config, {}, {}};
+    HostSession session{line, clock, server, prompter, server, state, config};
+    Portable portable{line};
 };
 
 } // namespace
@@ -96,7 +155,7 @@ class FrmServerTest : public QObject
 private slots:
     void tip()
     {
-        Rig rig;
+        WindowRig rig;
         rig.server.Form_Load();
         QCOMPARE(rig.tray.tip, QString("Tarvo")); // alone at load
         rig.server.SetTrayTip(QString(56, 'a'));  // one more than "Tarvo - " leaves of 63
@@ -108,29 +167,42 @@ private slots:
     // box, M minimise, T the tray's Exit, L the port lost; a + or - after an
     // action answers the question it must ask Yes or No. A script after ">"
     // runs while the first start waits, and a second activation comes first.
-    // Without a tray the window must stay within reach: on the task bar, the
-    // tip in its title.
+    // A script after "J>" runs during a call's job: the questions come
+    // first, the job goes on polling under them, and only ending the call
+    // cuts it short; further + or - answer the hang-up question. Without a tray the
+    // window must stay within reach: on the task bar, the tip in its title.
     void buttons_data()
     {
         QTest::addColumn<QString>("script");
         QTest::addColumn<bool>("tray");
         QTest::addColumn<QString>("end"); // running, stopped, hidden or unloaded
+        QTest::addColumn<QString>("job"); // how a call's job ended: finished or cut
 
-        QTest::newRow("Stop answered No") << "S-" << true << "running";
-        QTest::newRow("Stop: No, then Yes") << "S-S+" << true << "stopped";
-        QTest::newRow("Start after a Stop") << "S+S" << true << "running";
-        QTest::newRow("minimise hides") << "M" << true << "hidden";
-        QTest::newRow("close box hides while waiting") << "X" << true << "hidden";
-        QTest::newRow("close box when stopped, No") << "S+X-" << true << "stopped";
-        QTest::newRow("close box when stopped, Yes") << "S+X+" << true << "unloaded";
-        QTest::newRow("Hide button") << "C" << true << "hidden";
-        QTest::newRow("Exit button, Yes") << "S+C+" << true << "unloaded";
-        QTest::newRow("tray Exit while waiting") << "T+" << true << "unloaded";
-        QTest::newRow("no tray: minimise") << "M" << false << "hidden";
-        QTest::newRow("no tray: close box") << "X" << false << "hidden";
+        QTest::newRow("Stop answered No") << "S-" << true << "running" << QString();
+        QTest::newRow("Stop: No, then Yes") << "S-S+" << true << "stopped" << QString();
+        QTest::newRow("Start after a Stop") << "S+S" << true << "running" << QString();
+        QTest::newRow("minimise hides") << "M" << true << "hidden" << QString();
+        QTest::newRow("close box hides while waiting") << "X" << true << "hidden" << QString();
+        QTest::newRow("close box when stopped, No") << "S+X-" << true << "stopped" << QString();
+        QTest::newRow("close box when stopped, Yes") << "S+X+" << true << "unloaded" << QString();
+        QTest::newRow("Hide button") << "C" << true << "hidden" << QString();
+        QTest::newRow("Exit button, Yes") << "S+C+" << true << "unloaded" << QString();
+        QTest::newRow("tray Exit while waiting") << "T+" << true << "unloaded" << QString();
+        QTest::newRow("no tray: minimise") << "M" << false << "hidden" << QString();
+        QTest::newRow("no tray: close box") << "X" << false << "hidden" << QString();
         // Nothing goes away under the running start; the second Exit asks nothing.
-        QTest::newRow("tray Exit during the start") << ">T+T" << true << "unloaded";
-        QTest::newRow("port lost during the start") << ">L" << true << "stopped";
+        QTest::newRow("tray Exit during the start") << ">T+T" << true << "unloaded" << QString();
+        QTest::newRow("port lost during the start") << ">L" << true << "stopped" << QString();
+        QTest::newRow("Stop in a call, hang up") << "J>S++" << true << "stopped"
+                                                 << "cut";
+        QTest::newRow("Stop in a call, keep it") << "J>S+-" << true << "running"
+                                                 << "finished";
+        QTest::newRow("tray Exit in a call, hang up") << "J>T++" << true << "unloaded"
+                                                      << "cut";
+        QTest::newRow("tray Exit in a call, keep it") << "J>T+-T" << true << "unloaded"
+                                                      << "finished";
+        QTest::newRow("Stop in a call, then tray Exit") << "J>S+-T++" << true << "unloaded"
+                                                        << "cut";
     }
 
     void buttons()
@@ -138,18 +210,23 @@ private slots:
         QFETCH(QString, script);
         QFETCH(bool, tray);
         QFETCH(QString, end);
+        QFETCH(QString, job);
 
-        Rig rig;
+        WindowRig rig;
         rig.tray.available = tray;
         QStringList questions;
+        std::function<void()> settle; // after each action
         QCloseEvent close;
         QSpontaneKeyEvent::setSpontaneous(&close); // sendEvent would clear the flag
         const auto play = [&](const QString &actions) {
             for (qsizetype i = 0; i < actions.size(); ++i) {
                 const QChar action = actions[i];
-                if (i + 1 < actions.size() && QString("+-").contains(actions[i + 1])) {
-                    rig.prompter.answers = {actions[++i] == '+'};
-                    questions += action == 'S' ? "Stop Tarvo ?" : "Exit Tarvo program?";
+                rig.prompter.answers.clear();
+                for (; i + 1 < actions.size() && QString("+-").contains(actions[i + 1]); ++i) {
+                    rig.prompter.answers += actions[i + 1] == '+';
+                    questions += rig.prompter.answers.size() > 1 ? "Hang up (disconnect) modem?"
+                                 : action == 'S'                 ? "Stop Tarvo ?"
+                                                                 : "Exit Tarvo program?";
                 }
                 if (action == 'S' || action == 'C')
                     rig.button(action == 'S' ? "cmdWaitingCall" : "cmdClose")->click();
@@ -162,6 +239,8 @@ private slots:
                 else
                     rig.server.mPopExit_Click();
                 QTest::qWait(20);
+                if (settle)
+                    settle();
             }
         };
         if (script.startsWith('>'))
@@ -175,14 +254,38 @@ private slots:
         rig.server.Form_Activate();
         rig.server.Form_Activate(); // the modem starts with the first activation only
         QCOMPARE(rig.modem.inits, 1);
-        if (!script.startsWith('>'))
+        QString jobEnd;
+        if (script.startsWith("J>")) {
+            rig.modem.call = true;
+            rig.prompter.holdAnswers = true;
+            int pollsUnderQuestions = 0;
+            // The job polls on while questions are open; each poll lets the
+            // user answer the question that is up.
+            settle = [&] {
+                while (!rig.prompter.held.isEmpty() && !rig.wait.aborted()) {
+                    ++pollsUnderQuestions;
+                    rig.wait.pause();
+                    rig.prompter.answerHeld();
+                }
+            };
+            rig.server.runOperation([&] {
+                play(script.mid(2));
+                jobEnd = "finished";
+                for (int poll = 0; poll < 3; ++poll)
+                    if (!rig.wait.pause())
+                        jobEnd = "cut";
+            });
+            QVERIFY(pollsUnderQuestions >= questions.size());
+        } else if (!script.startsWith('>')) {
             play(script);
+        }
+        QCOMPARE(jobEnd, job);
 
         QCOMPARE(rig.prompter.questions, questions);
         QCOMPARE(rig.server.isUnloaded(), end == "unloaded");
         QCOMPARE(rig.tray.removed, end == "unloaded");
-        // The shutdown hangs up.
-        QCOMPARE(rig.state.PortOpened, end == "running" || end == "hidden");
+        // The shutdown hangs up, unless the call was to be kept.
+        QCOMPARE(rig.state.PortOpened, end == "running" || end == "hidden" || job == "finished");
         if (end == "unloaded")
             return;
         QCOMPARE(rig.server.isVisible(), end != "hidden" || !tray);
@@ -190,7 +293,62 @@ private slots:
         QCOMPARE(rig.server.windowTitle(), tray ? "Tarvo" : "Tarvo - Waiting call ...");
         QCOMPARE(rig.button("cmdWaitingCall")->text(),
                  QString(end == "stopped" ? "Start" : "Stop"));
-        QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped");
+        // A kept call enables Settings all the same, once its job is over.
+        QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped" || job == "finished");
+    }
+
+    // Stop or Exit in the middle of a real upload: the upload goes on under
+    // the questions, and a second Stop or Exit asks nothing more; kept, the
+    // call and the new file stay; ended, the old file is back and the call
+    // is hung up.
+    void transferUnderTheQuestions_data()
+    {
+        QTest::addColumn<QString>("action"); // Stop or Exit
+        QTest::addColumn<bool>("hangUp");
+        for (const char *action : {"Stop", "Exit"})
+            for (const bool hangUp : {false, true})
+                QTest::addRow("%s, %s", action, hangUp ? "hang up" : "keep the call")
+                    << QString(action) << hangUp;
+    }
+
+    void transferUnderTheQuestions()
+    {
+        QFETCH(QString, action);
+        QFETCH(bool, hangUp);
+
+        CallRig rig;
+        QCOMPARE(rig.server.findChild<QPushButton *>("cmdWaitingCall")->text(), "Stop");
+        rig.prompter.holdAnswers = true;
+        rig.prompter.answers = {true, hangUp};
+        int polls = 0;
+        qsizetype tracedAtClick = -1, tracedAtAnswer = -1;
+        rig.clock.onEvents = [&] {
+            // The second Stop or Exit comes while the first one's question is open.
+            if (++polls == 40 || polls == 41) {
+                tracedAtClick = polls == 40 ? rig.portable.trace.size() : tracedAtClick;
+                if (action == "Stop")
+                    rig.server.findChild<QPushButton *>("cmdWaitingCall")->click();
+                else
+                    rig.server.mPopExit_Click();
+            } else if (polls > 40 && !rig.prompter.held.isEmpty() && polls % 20 == 0) {
+                rig.prompter.answerHeld();
+                if (rig.prompter.held.isEmpty())
+                    tracedAtAnswer = rig.portable.trace.size();
+            }
+        };
+        rig.line.deliver("\r\nCONNECT 9600\r\nPortable ready\r\n");
+        rig.line.pump();
+
+        QCOMPARE(rig.prompter.questions,
+                 (QStringList{action == "Stop" ? "Stop Tarvo ?" : "Exit Tarvo program?",
+                              "Hang up (disconnect) modem?"}));
+        QVERIFY2(tracedAtAnswer > tracedAtClick, "the upload stood still under the questions");
+        QCOMPARE(readFile(rig.target), hangUp ? QByteArray("old") : pattern(3000));
+        QVERIFY(!QFile::exists(rig.dir.filePath("orders.BAK")));
+        QCOMPARE(rig.line.written().contains("+++"), hangUp);
+        QCOMPARE(rig.state.PortOpened, !hangUp);
+        QCOMPARE(rig.line.closes, hangUp ? 1 : 0);
+        QCOMPARE(rig.server.isUnloaded(), action == "Exit");
     }
 
     // Notes of the start-up check (an interrupted upload undone) reach the
@@ -198,7 +356,7 @@ private slots:
     // cleared it.
     void startupNotesOutliveTheModemStart()
     {
-        Rig rig;
+        WindowRig rig;
         rig.server.setStartupCheck([] { return QStringList{"Restored A.TXT"}; });
         rig.modem.during = [&] {
             QVERIFY(QFile(rig.log.path()).size() > 0);
@@ -216,7 +374,7 @@ private slots:
     // and this test would never end.
     void longTextInThePane()
     {
-        Rig rig;
+        WindowRig rig;
         rig.server.Form_Load();
         const QString text = "Upload " + QString(2000000, 'N') + " ...\r\n";
         rig.server.AppendStatus(text);

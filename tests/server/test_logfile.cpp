@@ -8,6 +8,7 @@
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimeZone>
 #include <sys/stat.h>
 #include <utime.h>
 
@@ -34,14 +35,9 @@ void writeFile(const QString &path, const QByteArray &bytes, const QDateTime &mo
     QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
 }
 
-// Built here rather than taken from LogFile, so a wrong format shows.
 QByteArray stamp()
 {
-    const QLocale locale = QLocale::system();
-    QString text = locale.toString(now().date(), QLocale::ShortFormat) + " " +
-                   locale.toString(now().time(), QLocale::LongFormat) + " ";
-    text.replace(QChar(0x202F), ' ').replace(QChar(0x2009), ' ');
-    return text.toLatin1();
+    return LogFile::timestamp(now()).toLatin1();
 }
 
 } // namespace
@@ -84,6 +80,33 @@ private slots:
         QCOMPARE(chosen == program, beside);
         QVERIFY(QFileInfo(chosen).isDir());
         QCOMPARE(QDir(program).entryList(QDir::Files), QStringList()); // no probe left behind
+    }
+
+    // A log line's timestamp: the locale's short date, one blank, its long
+    // time without a zone, one blank. The same wall-clock time in two zones
+    // stamps the same, and no zone name or offset appears.
+    void timestamp_data()
+    {
+        QTest::addColumn<QString>("locale");
+        for (const char *name : {"C", "en_US", "en_GB", "de_DE", "fi_FI", "ja_JP", "ar_EG"})
+            QTest::newRow(name) << QString(name);
+    }
+
+    void timestamp()
+    {
+        QFETCH(QString, locale);
+        const QLocale l(locale);
+        const QDate day(2026, 12, 5);
+        const QTime time(22, 16, 1);
+        const QString utc = LogFile::timestamp(QDateTime(day, time, QTimeZone::utc()), l);
+        const QString ahead = LogFile::timestamp(QDateTime(day, time, QTimeZone(9 * 3600)), l);
+        QCOMPARE(utc, ahead);
+        for (const QString &zone : {"UTC", "GMT", "JST", "+09", "+00"})
+            QVERIFY2(!utc.contains(zone), qPrintable(utc));
+        QVERIFY(utc.startsWith(l.toString(day, QLocale::ShortFormat) + ' '));
+        QVERIFY(utc.endsWith(' ') && !utc.endsWith("  "));
+        // The seconds are there: the long time, not the short one.
+        QVERIFY(utc != LogFile::timestamp(QDateTime(day, time.addSecs(1), QTimeZone::utc()), l));
     }
 
     // "<T>" in expected stands for the timestamp of now(). A log written

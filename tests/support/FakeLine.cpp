@@ -95,4 +95,18 @@ bool ScriptedPrompter::askYesNo(const QString &question)
     return answers.isEmpty() || answers.takeFirst();
 }
 
+void ScriptedPrompter::askYesNoLater(const QString &question, std::function<void(bool)> answered)
+{
+    const bool yes = askYesNo(question);
+    if (!holdAnswers)
+        return answered(yes);
+    held += [answered, yes] { answered(yes); };
+}
+
+void ScriptedPrompter::answerHeld()
+{
+    for (const auto &answer : std::exchange(held, {}))
+        answer();
+}
+
 } // namespace Tarvo::Testing

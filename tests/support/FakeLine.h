@@ -147,11 +147,17 @@ class ScriptedPrompter final : public Prompter
 {
 public:
     bool askYesNo(const QString &question) override;
+    // Answered at once, or, with holdAnswers, when answerHeld() is called.
+    void askYesNoLater(const QString &question, std::function<void(bool)> answered) override;
+    // Gives the answers held so far; questions they lead to wait for the next call.
+    void answerHeld();
     void inform(const QString &text) override { informs += text; }
     void warn(const QString &text) override { warnings += text; }
     void beep() override { ++beeps; }
 
     QList<bool> answers; // consumed in order; Yes when used up
+    bool holdAnswers = false;
+    QList<std::function<void()>> held;
     QStringList questions;
     QStringList informs;
     QStringList warnings;

@@ -1,0 +1,96 @@
+#include "LineCharset.h"
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
+namespace Tarvo::LineCharset {
+
+namespace {
+
+#ifdef Q_OS_WIN
+// The ANSI code page, when it holds one byte per character. UTF-8 and the
+// double-byte pages cannot be framed byte for byte.
+bool ansiIsSingleByte()
+{
+    CPINFO info{};
+    return GetACP() != CP_UTF8 && GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1;
+}
+
+QByteArray encodeAnsi(const QString &text, bool *lossless)
+{
+    const auto *wide = reinterpret_cast<LPCWCH>(text.utf16());
+    const int units = int(text.size());
+    BOOL usedDefault = FALSE;
+    const int size = WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, units, nullptr, 0,
+                                         nullptr, &usedDefault);
+    QByteArray out(size, '\0');
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide, units, out.data(), size, nullptr,
+                        &usedDefault);
+    *lossless = !usedDefault && size == units;
+    return out;
+}
+#endif
+
+QByteArray encodeLatin1(const QString &text, bool *lossless)
+{
+    *lossless = true;
+    QByteArray out(text.size(), '?');
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i].unicode() <= 0xFF)
+            out[i] = char(text[i].unicode());
+        else
+            *lossless = false;
+    }
+    return out;
+}
+
+QByteArray encodeChecked(const QString &text, bool *lossless)
+{
+    if (text.isEmpty()) {
+        *lossless = true;
+        return {};
+    }
+#ifdef Q_OS_WIN
+    if (ansiIsSingleByte())
+        return encodeAnsi(text, lossless);
+#endif
+    return encodeLatin1(text, lossless);
+}
+
+} // namespace
+
+QByteArray encode(const QString &text)
+{
+    bool lossless = false;
+    return encodeChecked(text, &lossless);
+}
+
+bool canCarry(const QString &text)
+{
+    bool lossless = false;
+    encodeChecked(text, &lossless);
+    return lossless;
+}
+
+QString toUpper(const QString &text)
+{
+    QString out = text;
+    for (qsizetype i = 0; i < out.size(); ++i) {
+        const QString upper = QString(out[i]).toUpper();
+        if (upper.size() == 1 && canCarry(upper))
+            out[i] = upper[0];
+    }
+    return out;
+}
+
+QString name()
+{
+#ifdef Q_OS_WIN
+    if (ansiIsSingleByte())
+        return QStringLiteral("Windows code page %1").arg(GetACP());
+#endif
+    return QStringLiteral("Latin-1");
+}
+
+} // namespace Tarvo::LineCharset
