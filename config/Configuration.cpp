@@ -18,10 +18,4 @@ void Configuration::deriveCounts()
     UploadCount = leadingNamed(UploadList);
 }
 
-Configuration &configuration()
-{
-    static Configuration model;
-    return model;
-}
-
 } // namespace Tarvo

@@ -1,9 +1,9 @@
 // The configuration model: which port the modem is on, what a call does,
 // and the two fixed tables of file entries.
 //
-// There is one model per process (configuration()). The configuration window
-// loads it from the settings store every time it opens and edits it in place;
-// the modem control and the transfers only read it. Counts are never stored:
+// main() owns the one model of a run and hands it to whoever needs it. The
+// configuration window loads it from the settings store every time it opens
+// and edits it in place; the modem control and the call handling only read it. Counts are never stored:
 // the window derives them at load from the leading slots with a name.
 #pragma once
 
@@ -46,8 +46,5 @@ struct Configuration
 
     bool operator==(const Configuration &) const = default;
 };
-
-// The process-wide model shared by the windows, the modem control and the job.
-Configuration &configuration();
 
 } // namespace Tarvo

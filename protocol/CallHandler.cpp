@@ -3,7 +3,8 @@
 #include "Configuration.h"
 #include "ModemControl.h"
 #include "PacketLink.h"
-#include "Transfers.h"
+#include "DownloadJob.h"
+#include "UploadJob.h"
 
 namespace Tarvo {
 
@@ -43,7 +44,7 @@ void CallHandler::HandleCommEvent()
 
 void CallHandler::takeCharacter(char c)
 {
-    QByteArray &buffer = m_state.LineBuffer;
+    QByteArray &buffer = m_lineBuffer;
     buffer += c;
     // Noise without CR LF would otherwise grow the buffer for ever; the
     // newest characters are the ones that can still end a line.
@@ -58,7 +59,7 @@ void CallHandler::takeCharacter(char c)
     QByteArray line = buffer;
     line.replace("\r\n", "");
     processLine(line);
-    m_state.LineBuffer.clear();
+    m_lineBuffer.clear();
 }
 
 void CallHandler::processLine(const QByteArray &bytes)
@@ -155,12 +156,16 @@ bool CallHandler::carrierPresent()
 
 bool CallHandler::RunDownloadList()
 {
-    return runList(m_config.DownloadCount, [this](int i) { return m_download.RunDownloadJob(i); });
+    return runList(m_config.DownloadCount, [this](int i) {
+        return m_download.RunDownloadJob(m_config.DownloadList.at(std::size_t(i)));
+    });
 }
 
 bool CallHandler::RunUploadList()
 {
-    return runList(m_config.UploadCount, [this](int i) { return m_upload.RunUploadJob(i); });
+    return runList(m_config.UploadCount, [this](int i) {
+        return m_upload.RunUploadJob(m_config.UploadList.at(std::size_t(i)));
+    });
 }
 
 bool CallHandler::runList(int count, const std::function<bool(int)> &runEntry)

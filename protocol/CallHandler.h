@@ -19,6 +19,7 @@
 #include "Reporter.h"
 #include "ServerState.h"
 
+#include <QByteArray>
 #include <functional>
 
 namespace Tarvo {
@@ -55,6 +56,8 @@ public:
         m_jobObserver = std::move(observer);
     }
     int jobsRun() const { return m_jobsRun; }
+    // Received characters not yet forming a line.
+    const QByteArray &lineBuffer() const { return m_lineBuffer; }
 
 private:
     void takeCharacter(char c);
@@ -73,6 +76,7 @@ private:
     UploadJob &m_upload;
     const Configuration &m_config;
     std::function<void(bool)> m_jobObserver;
+    QByteArray m_lineBuffer;
     bool m_inHandler = false;
     bool m_jobRunning = false;
     bool m_carrierSeen = false; // DCD high at some point since CONNECT

@@ -11,7 +11,8 @@
 #include "LineWait.h"
 #include "ModemControl.h"
 #include "PacketLink.h"
-#include "Transfers.h"
+#include "DownloadJob.h"
+#include "UploadJob.h"
 
 #include <QStringList>
 #include <functional>

@@ -10,6 +10,7 @@
 #pragma once
 
 #include "PacketLink.h"
+#include "Exchange.h"
 #include "Reporter.h"
 
 namespace Tarvo {

@@ -280,7 +280,7 @@ void frmServer::stopServer()
 
 void frmServer::Form_Load()
 {
-    m_state.Activated = false;
+    m_activated = false;
     m_state.PortOpened = false;
     m_state.AutoAnswerOn = false;
     m_state.Connected = false;
@@ -299,7 +299,7 @@ void frmServer::Form_Load()
     // to hand focus to a new window, the window may never be activated; an
     // unattended server must start its modem all the same.
     QTimer::singleShot(ActivationFallbackMs, this, [this] {
-        if (!m_state.Activated && !m_activating && !m_unloading)
+        if (!m_activated && !m_activating && !m_unloading)
             Form_Activate();
     });
 }
@@ -318,7 +318,7 @@ void frmServer::centreOnScreen()
 void frmServer::Form_Activate()
 {
     QCoreApplication::processEvents();
-    if (m_state.Activated || m_activating || m_unloading)
+    if (m_activated || m_activating || m_unloading)
         return;
     m_activating = true;
     WriteLog(Separator);
@@ -334,7 +334,7 @@ void frmServer::Form_Activate()
     });
     for (const QString &note : notes)
         m_pane->appendText(note + QLatin1String(CrLf), ColourRed);
-    m_state.Activated = true;
+    m_activated = true;
     m_activating = false;
 }
 
@@ -468,7 +468,7 @@ void frmServer::shutdownNow()
 
 bool frmServer::event(QEvent *e)
 {
-    if (e->type() == QEvent::WindowActivate && !m_state.Activated && !m_activating) {
+    if (e->type() == QEvent::WindowActivate && !m_activated && !m_activating) {
         const bool handled = QWidget::event(e);
         // Outside the activation event itself, so the window is drawn first.
         QTimer::singleShot(0, this, &frmServer::Form_Activate);
@@ -569,7 +569,6 @@ void frmServer::WriteLog(const QString &text)
 
 void frmServer::SetTrayTip(const QString &state)
 {
-    m_state.TrayState = state;
     m_tip = tipText(state);
     if (!m_unloaded)
         m_tray.setTip(m_tip);

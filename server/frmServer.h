@@ -167,6 +167,7 @@ private:
 
     QString m_tip;
     int m_depth = 0;
+    bool m_activated = false; // the first activation's work is done
     bool m_activating = false;
     bool m_exitPending = false;
     bool m_stopPending = false;

@@ -64,7 +64,7 @@ int main(int argc, char *argv[])
 
     SettingsStore store;
     MessageBoxPrompter prompter;
-    Configuration &config = configuration();
+    Configuration config; // the run's one model, edited by the configuration window
     if (!ShowConfigurationWindow(nullptr, config, store, prompter))
         return 0;
     QCoreApplication::processEvents();

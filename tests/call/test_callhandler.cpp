@@ -90,7 +90,7 @@ private slots:
         QCOMPARE(rig.reporter.paneText(), pane);
         QCOMPARE(rig.reporter.tips, tips);
         QCOMPARE(rig.state.Connected, connected);
-        QCOMPARE(rig.state.LineBuffer, left);
+        QCOMPARE(rig.session.calls().lineBuffer(), left);
         QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
     }
 
@@ -111,9 +111,9 @@ private slots:
     {
         Rig rig;
         rig.receive(QByteArray(20000, 'x'));
-        QCOMPARE(rig.state.LineBuffer.size(), CallHandler::MaxLineBuffer);
+        QCOMPARE(rig.session.calls().lineBuffer().size(), CallHandler::MaxLineBuffer);
         rig.receive("\r\nRING\r\n");
-        QVERIFY(rig.state.LineBuffer.isEmpty());
+        QVERIFY(rig.session.calls().lineBuffer().isEmpty());
         QVERIFY(rig.reporter.tip().endsWith(QLatin1String("RING")));
     }
 

@@ -34,7 +34,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     require(line.mode() == SerialLine::Mode::Idle, "the server did not start");
     running = true;
 
-    const QByteArray &buffer = host.state.LineBuffer;
+    const QByteArray &buffer = host.session.calls().lineBuffer();
     for (qsizetype offset = 0, k = 1; offset < stream.size(); ++k) {
         const QByteArray chunk = stream.mid(offset, 1 + (data[1] * k * 37 + k / 3) % maxChunk);
         offset += chunk.size();

@@ -2,7 +2,7 @@
 // parsed as it came and, without its ETX bytes, framed with a right checksum;
 // escaped as file data, it must travel safely and decode back.
 #include "FuzzRequire.h"
-#include "PacketLink.h"
+#include "FrameCodec.h"
 
 #include <algorithm>
 #include <cstdint>

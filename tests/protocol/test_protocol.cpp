@@ -1,5 +1,6 @@
 // The packet link byte for byte, and both directions of file transfer against
 // the scripted portable: restarts, failures, and the backup an upload keeps.
+#include "Exchange.h"
 #include "Portable.h"
 
 #include <csignal>

@@ -12,7 +12,9 @@
 #include "Configuration.h"
 #include "FakeLine.h"
 #include "PacketLink.h"
-#include "Transfers.h"
+#include "DownloadJob.h"
+#include "FrameCodec.h"
+#include "UploadJob.h"
 #include "UploadJournal.h"
 
 #include <QDir>
@@ -134,8 +136,8 @@ struct Rig
         QFile file(path);
         QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
     }
-    bool download() { return DownloadJob(link, reporter, config).RunDownloadJob(2); }
-    bool upload() { return UploadJob(link, reporter, config, &journal).RunUploadJob(1); }
+    bool download() { return DownloadJob(link, reporter).RunDownloadJob(config.DownloadList[2]); }
+    bool upload() { return UploadJob(link, reporter, &journal).RunUploadJob(config.UploadList[1]); }
 
     QTemporaryDir dir;
     UploadJournal journal{dir.filePath(QStringLiteral("journal"))};

@@ -1,7 +1,8 @@
 #include "Configuration.h"
 #include "LineCharset.h"
 #include "PathHelpers.h"
-#include "Transfers.h"
+#include "FrameCodec.h"
+#include "UploadJob.h"
 
 #include "HostFiles.h"
 #include "TransferSteps.h"
@@ -161,9 +162,9 @@ private:
 
 } // namespace
 
-UploadJob::UploadJob(PacketLink &link, Reporter &reporter, const Configuration &config,
+UploadJob::UploadJob(PacketLink &link, Reporter &reporter,
                      UploadJournal *journal)
-    : m_link(link), m_reporter(reporter), m_config(config), m_journal(journal)
+    : m_link(link), m_reporter(reporter), m_journal(journal)
 {
 }
 
@@ -172,9 +173,8 @@ QString UploadJob::backupPath(const QString &saveAs)
     return BackupPath(saveAs);
 }
 
-bool UploadJob::RunUploadJob(int index)
+bool UploadJob::RunUploadJob(const UploadEntry &entry)
 {
-    const UploadEntry &entry = m_config.UploadList.at(std::size_t(index));
     beginFileTransfer(m_link, m_reporter,
                       QStringLiteral("SENDING ") + LineCharset::toUpper(entry.Name),
                       QStringLiteral("Upload ") + entry.Name + QStringLiteral(" ..."));

@@ -1,6 +1,7 @@
 #include "Configuration.h"
 #include "LineCharset.h"
-#include "Transfers.h"
+#include "DownloadJob.h"
+#include "FrameCodec.h"
 
 #include "HostFiles.h"
 #include "TransferSteps.h"
@@ -27,14 +28,13 @@ QString announceBody(const QString &name, std::uint32_t offset)
 
 } // namespace
 
-DownloadJob::DownloadJob(PacketLink &link, Reporter &reporter, const Configuration &config)
-    : m_link(link), m_reporter(reporter), m_config(config)
+DownloadJob::DownloadJob(PacketLink &link, Reporter &reporter)
+    : m_link(link), m_reporter(reporter)
 {
 }
 
-bool DownloadJob::RunDownloadJob(int index)
+bool DownloadJob::RunDownloadJob(const DownloadEntry &entry)
 {
-    const DownloadEntry &entry = m_config.DownloadList.at(std::size_t(index));
     beginFileTransfer(m_link, m_reporter,
                       QStringLiteral("RECEIVING ") + LineCharset::toUpper(entry.Name),
                       QStringLiteral("Download ") + entry.Name + QStringLiteral(" ..."));
