@@ -6,7 +6,7 @@ TARVO_PACKAGES=(
   qt6-base-dev qt6-base-dev-tools qt6-serialport-dev libgl-dev
   qt6-qpa-plugins
   xvfb xauth desktop-file-utils dpkg-dev file
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format python3
 )
 
 # The Windows part of test.sh: the MinGW cross compiler, Wine on a virtual

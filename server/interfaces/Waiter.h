@@ -14,12 +14,4 @@ public:
     virtual void sleepMs(int ms) = 0;
 };
 
-// Qt's event loop and a real sleep.
-class RealWaiter final : public Waiter
-{
-public:
-    void processEvents() override;
-    void sleepMs(int ms) override;
-};
-
 } // namespace Tarvo

@@ -17,6 +17,14 @@
 
 namespace Tarvo {
 
+// Qt's event loop and a real sleep.
+class RealWaiter final : public Waiter
+{
+public:
+    void processEvents() override;
+    void sleepMs(int ms) override;
+};
+
 class LineWait
 {
 public:
