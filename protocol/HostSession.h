@@ -85,13 +85,13 @@ public:
 class HeadlessControls final : public ServerControls
 {
 public:
-    void setStartStopCaption(const QString &caption) override { startStop = caption; }
+    void setStartStop(StartStop action) override { startStop = action; }
     void setStartStopEnabled(bool) override {}
     void setCloseCaption(const QString &) override {}
     void setSettingsEnabled(bool) override {}
     void setBusy(bool) override {}
 
-    QString startStop = QStringLiteral("Start");
+    StartStop startStop = StartStop::Start;
 };
 
 } // namespace Tarvo

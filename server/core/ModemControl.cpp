@@ -161,7 +161,7 @@ void ModemControl::InitializeModem()
         m_reporter.AppendStatus(line(Ok));
         m_state.AutoAnswerOn = true;
         if (StartAutoAnswer()) {
-            m_controls.setStartStopCaption(QStringLiteral("Stop"));
+            m_controls.setStartStop(ServerControls::StartStop::Stop);
         } else if (!interrupted()) {
             HangUp();
             m_controls.setSettingsEnabled(true);
@@ -255,7 +255,7 @@ void ModemControl::HangUp(CallAnswer answer)
     }
     m_reporter.AppendStatus(line(QStringLiteral("Not connected")));
     m_reporter.SetTrayTip(QStringLiteral("Not connected"));
-    m_controls.setStartStopCaption(QStringLiteral("Start"));
+    m_controls.setStartStop(ServerControls::StartStop::Start);
     m_controls.setCloseCaption(QStringLiteral("Exit"));
 }
 
@@ -314,7 +314,7 @@ void ModemControl::handlePortLost()
     closePort();
     m_state.PortOpened = false;
     m_state.Connected = false;
-    m_controls.setStartStopCaption(QStringLiteral("Start"));
+    m_controls.setStartStop(ServerControls::StartStop::Start);
     m_controls.setCloseCaption(QStringLiteral("Exit"));
     m_controls.setStartStopEnabled(true);
     m_controls.setSettingsEnabled(true);

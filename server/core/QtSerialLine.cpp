@@ -218,13 +218,9 @@ void QtSerialLine::onReadyRead()
 
 void QtSerialLine::notifyIfBuffered()
 {
-    // A job runs inside the notification; its nested event passes must not
-    // start another one.
-    if (m_notifying || !m_open || m_failed || m_mode != Mode::Idle || m_port->bytesAvailable() == 0)
+    if (!m_open || m_failed || m_mode != Mode::Idle || m_port->bytesAvailable() == 0)
         return;
-    m_notifying = true;
     notifyReceive();
-    m_notifying = false;
 }
 
 QString QtSerialLine::lostReason() const

@@ -77,7 +77,6 @@ private:
     bool m_open = false;
     bool m_modemLines = false;
     bool m_failed = false;
-    bool m_notifying = false;
     QString m_failure;
     // Counts opens and closes, so that work queued for one open never
     // touches the next.

@@ -54,10 +54,15 @@ public:
     void setLostHandler(std::function<void()> handler) { m_onLost = std::move(handler); }
 
 protected:
+    // Never raised recursively: a job runs inside the notification, and the
+    // event passes of its waits must not start another one.
     void notifyReceive()
     {
-        if (m_onReceive)
-            m_onReceive();
+        if (!m_onReceive || m_notifying)
+            return;
+        m_notifying = true;
+        m_onReceive();
+        m_notifying = false;
     }
     void notifyLost()
     {
@@ -68,6 +73,7 @@ protected:
 private:
     std::function<void()> m_onReceive;
     std::function<void()> m_onLost;
+    bool m_notifying = false;
 };
 
 } // namespace Tarvo

@@ -3,9 +3,9 @@
 // uses it, and so does the end-to-end test that kills and signals a real
 // server, so that both run the same connections.
 //
-// The line's two notifications go through the window: a call's job runs
-// inside its operation guard, and a lost port waits for a running operation
-// to unwind. Uploads interrupted in an earlier run are undone at the first
+// The line's two notifications go to the window's operations: a call's job
+// runs inside the operation guard, and a lost port waits for a running
+// operation to unwind. Uploads interrupted in an earlier run are undone at the first
 // activation, before the modem starts. A termination signal, the session's
 // end and the application quitting all run the same shutdown without
 // questions; the window's unloading then ends the event loop.
@@ -24,12 +24,13 @@ namespace Tarvo {
 inline void connectServer(QApplication &app, frmServer &server, HostSession &session,
                           SerialLine &line, UploadJournal &journal, ShutdownSignals &ends)
 {
-    server.attachModem(session.modem(), &session.wait());
-    server.setPortLostHandler([&session] { session.settle(); });
-    line.setReceiveHandler([&server, &session] {
-        server.runOperation([&session] { session.calls().HandleCommEvent(); });
+    OperationController &operations = server.operations();
+    operations.attachModem(session.modem(), &session.wait());
+    operations.setPortLostHandler([&session] { session.settle(); });
+    line.setReceiveHandler([&operations, &session] {
+        operations.runOperation([&session] { session.calls().HandleCommEvent(); });
     });
-    line.setLostHandler([&server] { server.portLost(); });
+    line.setLostHandler([&operations] { operations.portLost(); });
 
     session.setJournal(&journal);
     server.setStartupCheck([&journal] { return journal.recover(); });

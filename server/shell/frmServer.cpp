@@ -3,7 +3,6 @@
 #include "AppIcon.h"
 #include "AppVersion.h"
 #include "Configuration.h"
-#include "LineWait.h"
 #include "LogFile.h"
 #include "ModemService.h"
 #include "Prompter.h"
@@ -22,37 +21,11 @@
 #include <QTimer>
 #include <utility>
 
-// Re-entrancy. Starting and stopping the modem and the job of a call wait by
-// pumping window events, so Exit, Stop, a second activation or a lost port
-// can arrive while one of them runs. Such an operation runs inside
-// OperationScope (a depth counter). Exit or Stop chosen meanwhile is not
-// carried out under the running operation: the request is remembered and
-// carried out when the outermost operation has returned, with the abort
-// cleared first so that the hang-up can still talk to the modem.
-//
-// The questions come first, and while an operation runs they do not block:
-// a box that waited would sit on the job's call stack and stop its polling.
-// So they are asked with askYesNoLater and the request goes on from the
-// answer. With a call up, "Hang up (disconnect) modem?" follows at once:
-// only Yes cuts the job short (its waits are asked to end); No lets it
-// finish, and the later hang-up does not ask again. Without a call the
-// operation is cut short straight away. Stop and Exit are not taken while
-// such a question is open, nor a second Exit while one is pending.
-//
-// The modem control closes the port in whichever of these paths gets there
-// first and the later hang-up finds it closed, so it is closed once. A
-// second activation during the first activation's work is kept out by
-// m_activating.
-
 namespace Tarvo {
 
 namespace {
 
 const QString Title = QString::fromLatin1(AppVersion::Title);
-QString exitQuestion()
-{
-    return QStringLiteral("Exit ") + Title + QStringLiteral(" program?");
-}
 
 const QString Separator =
     QStringLiteral(" ") + QString(48, QLatin1Char('-')) + QStringLiteral(" ") + QLatin1String(CrLf);
@@ -72,22 +45,6 @@ constexpr int PaneHeight = 135;
 
 } // namespace
 
-class frmServer::OperationScope
-{
-public:
-    explicit OperationScope(frmServer &server) : m_server(server) { ++m_server.m_depth; }
-    ~OperationScope()
-    {
-        if (--m_server.m_depth == 0)
-            m_server.afterOperations();
-    }
-    OperationScope(const OperationScope &) = delete;
-    OperationScope &operator=(const OperationScope &) = delete;
-
-private:
-    frmServer &m_server;
-};
-
 frmServer::frmServer(ServerState &state, LogFile &log, TrayIcon &tray, Prompter &prompter,
                      const Configuration &config, ConfigureStep configure, AboutStep about,
                      QWidget *parent)
@@ -95,7 +52,8 @@ frmServer::frmServer(ServerState &state, LogFile &log, TrayIcon &tray, Prompter 
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       m_state(state), m_log(log), m_tray(tray), m_prompter(prompter), m_config(config),
-      m_configure(std::move(configure)), m_about(std::move(about)), m_tip(Title)
+      m_configure(std::move(configure)), m_about(std::move(about)),
+      m_operations(prompter, *this), m_tip(Title)
 {
     setObjectName(QStringLiteral("frmServer"));
     setWindowTitle(Title);
@@ -154,138 +112,15 @@ void frmServer::buildMenu()
     m_menu->setDefaultAction(restore);
 }
 
-void frmServer::attachModem(ModemService &modem, LineWait *wait)
-{
-    m_modem = &modem;
-    m_wait = wait;
-}
-
-// ---- Operations and what waits for them
-
-void frmServer::runOperation(const std::function<void()> &operation)
-{
-    OperationScope scope(*this);
-    operation();
-}
-
-void frmServer::endRunningOperation()
-{
-    if (m_wait)
-        m_wait->requestAbort();
-}
-
-void frmServer::deferUntilUnwound(bool &request)
-{
-    request = true;
-    endRunningOperation();
-}
-
-void frmServer::askLater(const QString &question, std::function<void()> onYes)
-{
-    m_asking = true;
-    m_prompter.askYesNoLater(question, [this, onYes = std::move(onYes)](bool yes) {
-        m_asking = false;
-        if (yes)
-            onYes();
-    });
-}
-
-void frmServer::askAboutCallLater(std::function<void(ModemService::CallAnswer)> answered)
-{
-    if (!m_modem || !m_modem->callUp())
-        return answered(ModemService::CallAnswer::Ask);
-    m_asking = true;
-    m_modem->askHangUpLater([this, answered = std::move(answered)](bool end) {
-        m_asking = false;
-        answered(end ? ModemService::CallAnswer::EndCall : ModemService::CallAnswer::KeepCall);
-    });
-}
-
-void frmServer::afterOperations()
-{
-    auto take = [this](bool &request) {
-        if (!request)
-            return false;
-        request = false;
-        if (m_wait)
-            m_wait->clearAbort();
-        return true;
-    };
-    if (take(m_lostPending) && m_onPortLost)
-        m_onPortLost();
-    if (take(m_exitPending)) {
-        m_stopPending = false; // the shutdown hangs up anyway
-        closeByProgram();
-        return;
-    }
-    if (take(m_stopPending))
-        stopServer();
-    if (std::exchange(m_settingsPending, false))
-        setSettingsEnabled(true);
-}
-
-void frmServer::portLost()
-{
-    if (m_depth > 0) {
-        deferUntilUnwound(m_lostPending);
-        return;
-    }
-    if (m_onPortLost)
-        m_onPortLost();
-}
-
-void frmServer::requestExit()
-{
-    if (m_unloading || m_exitPending || m_asking)
-        return;
-    if (m_depth == 0) {
-        closeByProgram();
-        return;
-    }
-    askAboutCallLater([this](ModemService::CallAnswer answer) { exitAnswered(answer); });
-}
-
-void frmServer::exitAnswered(ModemService::CallAnswer answer)
-{
-    if (m_unloading || m_exitPending)
-        return;
-    m_callAnswer = answer;
-    if (m_depth == 0) // the operation ended under the question
-        closeByProgram();
-    else if (answer == ModemService::CallAnswer::KeepCall)
-        m_exitPending = true; // once the job has finished
-    else
-        deferUntilUnwound(m_exitPending);
-}
-
-void frmServer::closeByProgram()
-{
-    m_programClose = true;
-    close();
-    // close() does nothing more when a close is already under way.
-    Form_Unload();
-}
-
-void frmServer::stopServer()
-{
-    const auto answer = std::exchange(m_callAnswer, ModemService::CallAnswer::Ask);
-    runOperation([this, answer] {
-        if (m_modem)
-            m_modem->HangUp(answer);
-    });
-    setSettingsEnabled(true);
-}
-
 // ---- Event handlers
 
 void frmServer::Form_Load()
 {
-    m_activated = false;
     m_state.PortOpened = false;
     m_state.AutoAnswerOn = false;
     m_state.Connected = false;
     setWindowIcon(TarvoIcon());
-    setStartStopCaption(QStringLiteral("Start"));
+    setStartStop(StartStop::Start);
     setCloseCaption(QStringLiteral("Exit"));
     ClearStatus();
     centreOnScreen();
@@ -299,7 +134,7 @@ void frmServer::Form_Load()
     // to hand focus to a new window, the window may never be activated; an
     // unattended server must start its modem all the same.
     QTimer::singleShot(ActivationFallbackMs, this, [this] {
-        if (!m_activated && !m_activating && !m_unloading)
+        if (m_operations.activationDue())
             Form_Activate();
     });
 }
@@ -318,66 +153,25 @@ void frmServer::centreOnScreen()
 void frmServer::Form_Activate()
 {
     QCoreApplication::processEvents();
-    if (m_activated || m_activating || m_unloading)
+    if (!m_operations.beginActivation())
         return;
-    m_activating = true;
     WriteLog(Separator);
     const QStringList notes = m_startupCheck ? m_startupCheck() : QStringList();
     for (const QString &note : notes)
         WriteLog(note + QLatin1String(CrLf));
-    runOperation([this] {
-        if (m_modem)
-            m_modem->InitializeModem();
-        else
+    m_operations.runOperation([this] {
+        if (!m_operations.initializeModem())
             AppendStatus(QStringLiteral("No modem control is present.") + QLatin1String(CrLf),
                          ColourRed);
     });
     for (const QString &note : notes)
         m_pane->appendText(note + QLatin1String(CrLf), ColourRed);
-    m_activated = true;
-    m_activating = false;
+    m_operations.endActivation();
 }
 
 void frmServer::cmdWaitingCall_Click()
 {
-    if (m_cmdWaitingCall->text() == QLatin1String("Start")) {
-        runOperation([this] {
-            if (m_modem)
-                m_modem->InitializeModem();
-        });
-        return;
-    }
-    const QString question = QStringLiteral("Stop ") + Title + QStringLiteral(" ?");
-    if (m_depth == 0) {
-        if (m_prompter.askYesNo(question))
-            stopServer();
-        return;
-    }
-    if (m_asking || m_unloading)
-        return;
-    askLater(question, [this] {
-        askAboutCallLater([this](ModemService::CallAnswer answer) { stopAnswered(answer); });
-    });
-}
-
-void frmServer::stopAnswered(ModemService::CallAnswer answer)
-{
-    if (m_unloading)
-        return;
-    if (answer == ModemService::CallAnswer::KeepCall) {
-        // Everything stays as it was; Settings waits for the job to end, so
-        // that the job's lists do not change under it.
-        if (m_depth == 0)
-            setSettingsEnabled(true);
-        else
-            m_settingsPending = true;
-        return;
-    }
-    m_callAnswer = answer;
-    if (m_depth == 0) // the operation ended under the questions
-        stopServer();
-    else
-        deferUntilUnwound(m_stopPending);
+    m_operations.startStopClicked();
 }
 
 void frmServer::cmdSettings_Click()
@@ -414,36 +208,26 @@ void frmServer::mPopAbout_Click()
 
 void frmServer::mPopExit_Click()
 {
-    if (m_unloading || m_exitPending || m_asking)
-        return;
-    if (m_depth > 0) {
-        askLater(exitQuestion(), [this] { requestExit(); });
-        return;
-    }
-    if (ConfirmExit())
-        requestExit();
+    m_operations.exitChosen();
 }
 
 bool frmServer::ConfirmExit()
 {
-    return m_prompter.askYesNo(exitQuestion());
+    return m_operations.confirmExit();
+}
+
+void frmServer::closeByProgram()
+{
+    m_programClose = true;
+    close();
+    // close() does nothing more when a close is already under way.
+    Form_Unload();
 }
 
 void frmServer::Form_Unload()
 {
-    if (m_unloading)
+    if (!m_operations.unload())
         return;
-    m_unloading = true;
-    // When the hang-up question is answered No the port stays open; it is
-    // released with the line when the process ends.
-    // The program being ended by the system asks nobody: a call is ended.
-    auto answer = std::exchange(m_callAnswer, ModemService::CallAnswer::Ask);
-    if (m_noQuestions)
-        answer = ModemService::CallAnswer::EndCall;
-    runOperation([this, answer] {
-        if (m_modem)
-            m_modem->HangUp(answer);
-    });
     m_tray.remove();
     m_unloaded = true;
     emit unloaded();
@@ -454,21 +238,14 @@ void frmServer::shutdownNow()
     // Whatever waits for an answer gets No, so that its caller unwinds.
     if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
         dialog->reject();
-    if (m_unloading)
-        return;
-    m_noQuestions = true;
-    if (m_depth > 0) {
-        deferUntilUnwound(m_exitPending);
-        return;
-    }
-    closeByProgram();
+    m_operations.shutdown();
 }
 
 // ---- Window events
 
 bool frmServer::event(QEvent *e)
 {
-    if (e->type() == QEvent::WindowActivate && !m_activated && !m_activating) {
+    if (e->type() == QEvent::WindowActivate && m_operations.activationDue()) {
         const bool handled = QWidget::event(e);
         // Outside the activation event itself, so the window is drawn first.
         QTimer::singleShot(0, this, &frmServer::Form_Activate);
@@ -492,7 +269,7 @@ void frmServer::changeEvent(QEvent *e)
 
 void frmServer::closeEvent(QCloseEvent *e)
 {
-    if (m_unloading) {
+    if (m_operations.unloading()) {
         e->accept();
         return;
     }
@@ -505,15 +282,15 @@ void frmServer::closeEvent(QCloseEvent *e)
             hideWindow();
             return;
         }
-        if (m_exitPending || !ConfirmExit()) {
+        if (m_operations.exitPending() || !ConfirmExit()) {
             e->ignore();
             return;
         }
     }
     // Nothing goes away under a running operation, whoever asks.
-    if (m_depth > 0) {
+    if (m_operations.operationRunning()) {
         e->ignore();
-        requestExit();
+        m_operations.requestExit();
         return;
     }
     e->accept();
@@ -577,9 +354,11 @@ void frmServer::SetTrayTip(const QString &state)
 
 // ---- ServerControls
 
-void frmServer::setStartStopCaption(const QString &caption)
+void frmServer::setStartStop(StartStop action)
 {
-    m_cmdWaitingCall->setText(caption);
+    const bool stop = action == StartStop::Stop;
+    m_cmdWaitingCall->setText(stop ? QStringLiteral("Stop") : QStringLiteral("Start"));
+    m_operations.setStopOffered(stop);
 }
 
 void frmServer::setStartStopEnabled(bool enabled)

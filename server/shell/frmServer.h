@@ -3,14 +3,16 @@
 //
 // It is the Reporter (pane, log, tray tip) and the ServerControls (captions,
 // enabled states, hourglass) of the modem control and the call handling, so
-// those are attached after construction (attachModem). Everything else it
+// those are attached to its operations after construction. Everything else it
 // works with comes in from outside: the flags, the log, the tray, the
 // question boxes, and the configuration and About windows as plain steps,
 // which lets tests run the window with stand-ins.
 //
 // Operations that wait (starting and stopping the modem, the job of a call)
-// pump window events, so clicks arrive in the middle of them. They run inside
-// runOperation(); see frmServer.cpp for how Exit and Stop behave then.
+// pump window events, so clicks arrive in the middle of them. What runs, what
+// waits for it and what a click means then is kept by the window's
+// OperationController (operations()); the window draws, forwards the clicks
+// and shows the state.
 //
 // Without a tray on the desktop the window never hides: minimising, Hide and
 // the close box leave it minimised on the task bar, and its title carries the
@@ -18,6 +20,7 @@
 #pragma once
 
 #include "ModemService.h"
+#include "OperationController.h"
 #include "Reporter.h"
 #include "ServerControls.h"
 
@@ -33,13 +36,15 @@ namespace Tarvo {
 
 struct Configuration;
 struct ServerState;
-class LineWait;
 class LogFile;
 class Prompter;
 class StatusPane;
 class TrayIcon;
 
-class frmServer final : public QWidget, public Reporter, public ServerControls
+class frmServer final : public QWidget,
+                        public Reporter,
+                        public ServerControls,
+                        private OperationController::View
 {
     Q_OBJECT
 
@@ -57,26 +62,14 @@ public:
               QWidget *parent = nullptr);
     ~frmServer() override;
 
-    // The modem side. wait, when given, is asked to end its waits when Exit
-    // or Stop must wait for a running operation.
-    void attachModem(ModemService &modem, LineWait *wait = nullptr);
-    // Called when a lost port is to be dealt with (closed and reported).
-    void setPortLostHandler(std::function<void()> handler) { m_onPortLost = std::move(handler); }
+    // The operations, the modem side attached to them and the line's
+    // notifications that run inside them.
+    OperationController &operations() { return m_operations; }
     // Runs once at the first activation, right after the run's separator
     // line, before the modem is started. What it returns goes to the log at
     // once and to the pane, in red, once the modem's start has cleared it.
     void setStartupCheck(std::function<QStringList()> check) { m_startupCheck = std::move(check); }
 
-    // Runs operation inside the operation guard.
-    void runOperation(const std::function<void()> &operation);
-    // The line's lost notification; deferred while an operation runs.
-    void portLost();
-    // Cuts the running operation short: its waits end and it unwinds as
-    // from a failure (a transfer restores its backup).
-    void endRunningOperation();
-
-    bool operationRunning() const { return m_depth > 0; }
-    bool exitPending() const { return m_exitPending; }
     bool isUnloaded() const { return m_unloaded; }
 
     // "Tarvo - " + state, cut to what the tray holds.
@@ -95,7 +88,7 @@ public:
     void SetTrayTip(const QString &state) override;
 
     // ServerControls
-    void setStartStopCaption(const QString &caption) override;
+    void setStartStop(StartStop action) override;
     void setStartStopEnabled(bool enabled) override;
     void setCloseCaption(const QString &caption) override;
     void setSettingsEnabled(bool enabled) override;
@@ -130,22 +123,13 @@ protected:
     void paintEvent(QPaintEvent *event) override;
 
 private:
-    class OperationScope;
-
     void buildControls();
     void buildMenu();
     void centreOnScreen();
     void hideWindow();
     void updateTitle();
-    void requestExit();
-    void closeByProgram();
-    void stopServer();
-    void deferUntilUnwound(bool &request);
-    void askLater(const QString &question, std::function<void()> onYes);
-    void askAboutCallLater(std::function<void(ModemService::CallAnswer)> answered);
-    void stopAnswered(ModemService::CallAnswer answer);
-    void exitAnswered(ModemService::CallAnswer answer);
-    void afterOperations();
+    // OperationController::View
+    void closeByProgram() override;
 
     ServerState &m_state;
     LogFile &m_log;
@@ -154,10 +138,8 @@ private:
     const Configuration &m_config;
     ConfigureStep m_configure;
     AboutStep m_about;
-    ModemService *m_modem = nullptr;
-    LineWait *m_wait = nullptr;
-    std::function<void()> m_onPortLost;
     std::function<QStringList()> m_startupCheck;
+    OperationController m_operations;
 
     StatusPane *m_pane = nullptr;
     QPushButton *m_cmdSettings = nullptr;
@@ -166,20 +148,9 @@ private:
     QMenu *m_menu = nullptr;
 
     QString m_tip;
-    int m_depth = 0;
-    bool m_activated = false; // the first activation's work is done
-    bool m_activating = false;
-    bool m_exitPending = false;
-    bool m_stopPending = false;
-    bool m_settingsPending = false;
-    bool m_asking = false; // a question about a running call's job is open
-    ModemService::CallAnswer m_callAnswer = ModemService::CallAnswer::Ask;
-    bool m_lostPending = false;
     bool m_programClose = false;
-    bool m_unloading = false;
     bool m_unloaded = false;
     bool m_busy = false;
-    bool m_noQuestions = false;
 };
 
 } // namespace Tarvo

@@ -93,7 +93,7 @@ void EndToEndTest::portVanishesDuringTransfer()
     // What is wrong now, not a text an earlier call on the port left behind.
     QVERIFY2(rig.reporter.failures().contains(": No such file or directory"),
              qPrintable(rig.reporter.failures()));
-    QCOMPARE(rig.controls.startStop, QString("Start"));
+    QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Start);
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)

@@ -98,7 +98,7 @@ void FaultTest::filesSurviveFaults()
         QVERIFY(!rig.state.PortOpened);
         QCOMPARE(rig.line.closes, 1);
         QVERIFY(rig.reporter.redText().contains("Modem port lost"));
-        QCOMPARE(rig.controls.startStop, QString("Start"));
+        QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Start);
         return;
     }
     if (fault == "silent") {

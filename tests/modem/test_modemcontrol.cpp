@@ -50,7 +50,7 @@ struct Rig
 void verifyStopped(const Rig &rig)
 {
     QVERIFY(!rig.state.PortOpened && !rig.state.Connected && !rig.line.isOpen());
-    QCOMPARE(rig.controls.startStop, QString("Start"));
+    QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Start);
     QCOMPARE(rig.controls.close, QString("Exit"));
     QVERIFY(rig.controls.startStopEnabled && !rig.controls.busy);
 }
@@ -172,7 +172,7 @@ private slots:
         }
         QVERIFY(rig.state.AutoAnswerOn && rig.line.isOpen());
         QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
-        QCOMPARE(rig.controls.startStop, QString("Stop"));
+        QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Stop);
         QCOMPARE(rig.controls.close, QString("Hide"));
         QVERIFY(!rig.controls.settingsEnabled && rig.controls.startStopEnabled);
     }
@@ -252,7 +252,7 @@ private slots:
         QVERIFY(rig.state.Connected && rig.state.AutoAnswerOn && rig.line.isOpen());
         QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
         QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle); // still hears calls
-        QCOMPARE(rig.controls.startStop, QString("Stop"));
+        QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Stop);
     }
 };
 

@@ -75,7 +75,7 @@ struct FakeModem final : ModemService
     void show(bool opened)
     {
         state.PortOpened = opened;
-        server.setStartStopCaption(opened ? "Stop" : "Start");
+        server.setStartStop(opened ? ServerControls::StartStop::Stop : ServerControls::StartStop::Start);
         server.setCloseCaption(opened ? "Hide" : "Exit");
         server.SetTrayTip(opened ? "Waiting call ..." : "Not connected");
     }
@@ -92,8 +92,8 @@ struct WindowRig
 {
     WindowRig()
     {
-        server.attachModem(modem, &wait);
-        server.setPortLostHandler([this] { // the port closes, as the modem control does
+        server.operations().attachModem(modem, &wait);
+        server.operations().setPortLostHandler([this] { // the port closes, as the modem control does
             modem.HangUp();
             server.setSettingsEnabled(true);
         });
@@ -120,16 +120,17 @@ struct CallRig
 {
     CallRig()
     {
-        server.attachModem(session.modem(), &session.wait());
-        line.setReceiveHandler(
-            [this] { server.runOperation([this] { session.calls().HandleCommEvent(); }); });
+        server.operations().attachModem(session.modem(), &session.wait());
+        line.setReceiveHandler([this] {
+            server.operations().runOperation([this] { session.calls().HandleCommEvent(); });
+        });
         portable.answerModem = true;
         portable.source = pattern(3000);
         Testing::Rig::write(target, "old");
         config.JobType = UploadOnly;
         config.UploadList[0] = {"ORDERS.TXT", target};
         config.deriveCounts();
-        server.runOperation([this] { session.modem().InitializeModem(); });
+        server.operations().runOperation([this] { session.modem().InitializeModem(); });
     }
 
     QTemporaryDir dir;
@@ -235,7 +236,7 @@ private slots:
                 else if (action == 'M')
                     rig.server.showMinimized();
                 else if (action == 'L')
-                    rig.server.portLost();
+                    rig.server.operations().portLost();
                 else
                     rig.server.mPopExit_Click();
                 QTest::qWait(20);
@@ -268,7 +269,7 @@ private slots:
                     rig.prompter.answerHeld();
                 }
             };
-            rig.server.runOperation([&] {
+            rig.server.operations().runOperation([&] {
                 play(script.mid(2));
                 jobEnd = "finished";
                 for (int poll = 0; poll < 3; ++poll)

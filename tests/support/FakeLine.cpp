@@ -24,12 +24,8 @@ void FakeLine::deliverDue()
 void FakeLine::pump()
 {
     deliverDue();
-    // Like QSerialPort, the notification is never raised recursively.
-    if (m_open && m_mode == Mode::Idle && !m_pending.isEmpty() && !m_notifying) {
-        m_notifying = true;
+    if (m_open && m_mode == Mode::Idle && !m_pending.isEmpty())
         notifyReceive();
-        m_notifying = false;
-    }
 }
 
 void FakeLine::vanish(const QString &error)

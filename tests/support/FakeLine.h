@@ -108,7 +108,6 @@ private:
     Mode m_mode = Mode::Job;
     bool m_open = false;
     bool m_failed = false;
-    bool m_notifying = false;
     QString m_failure;
 };
 
@@ -167,13 +166,13 @@ public:
 class RecordingControls final : public ServerControls
 {
 public:
-    void setStartStopCaption(const QString &caption) override { startStop = caption; }
+    void setStartStop(StartStop action) override { startStop = action; }
     void setStartStopEnabled(bool enabled) override { startStopEnabled = enabled; }
     void setCloseCaption(const QString &caption) override { close = caption; }
     void setSettingsEnabled(bool enabled) override { settingsEnabled = enabled; }
     void setBusy(bool on) override { busy = on; }
 
-    QString startStop = QStringLiteral("Start");
+    StartStop startStop = StartStop::Start;
     QString close = QStringLiteral("Exit");
     bool startStopEnabled = true;
     bool settingsEnabled = true;
