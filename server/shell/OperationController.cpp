@@ -77,8 +77,7 @@ void OperationController::askLater(const QString &question, std::function<void()
     });
 }
 
-void OperationController::askAboutCallLater(
-    std::function<void(ModemService::CallAnswer)> answered)
+void OperationController::askAboutCallLater(std::function<void(ModemService::CallAnswer)> answered)
 {
     if (!m_modem || !m_modem->callUp())
         return answered(ModemService::CallAnswer::Ask);

@@ -52,8 +52,8 @@ frmServer::frmServer(ServerState &state, LogFile &log, TrayIcon &tray, Prompter 
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
       m_state(state), m_log(log), m_tray(tray), m_prompter(prompter), m_config(config),
-      m_configure(std::move(configure)), m_about(std::move(about)),
-      m_operations(prompter, *this), m_tip(Title)
+      m_configure(std::move(configure)), m_about(std::move(about)), m_operations(prompter, *this),
+      m_tip(Title)
 {
     setObjectName(QStringLiteral("frmServer"));
     setWindowTitle(Title);
