@@ -5,7 +5,9 @@ TARVO_ROOT=$(cd "$(dirname "$0")" && pwd)
 source "$TARVO_ROOT/.ci/common.sh"
 
 tarvo_install_missing
-tarvo_build "$TARVO_ROOT/build"
+tarvo_check_format
+TARVO_WERROR=ON tarvo_build "$TARVO_ROOT/build"
+python3 "$TARVO_ROOT/.ci/check_layers.py" "$TARVO_ROOT"
 ctest --test-dir "$TARVO_ROOT/build" --output-on-failure -j2 -LE soak
 "$TARVO_ROOT/.ci/sanitize.sh"
 

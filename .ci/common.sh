@@ -20,6 +20,12 @@ tarvo_as_root() {
   if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi
 }
 
+# tarvo_check_format: every C++ source as .clang-format lays it out.
+tarvo_check_format() {
+  (cd "$TARVO_ROOT" && find . -path ./build -prune -o -path './build-*' -prune -o -path ./.git -prune \
+     -o \( -name '*.cpp' -o -name '*.h' \) -print0 | xargs -0 clang-format --dry-run --Werror)
+}
+
 # tarvo_install_missing [packages...]: TARVO_PACKAGES when none are named.
 tarvo_install_missing() {
   local wanted=("$@") missing=()
@@ -35,10 +41,11 @@ tarvo_install_missing() {
 }
 
 # tarvo_build DIR [targets...]: configure once, then build the targets (all
-# when none are named).
+# when none are named). TARVO_WERROR=ON makes warnings errors.
 tarvo_build() {
   local dir=$1; shift
-  cmake -S "$TARVO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake -S "$TARVO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DTARVO_WERROR="${TARVO_WERROR:-OFF}" >/dev/null
   if [ $# -gt 0 ]; then
     cmake --build "$dir" -j"$(nproc)" --target "$@"
   else

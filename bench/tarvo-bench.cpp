@@ -91,17 +91,17 @@ QJsonObject runTransfer(const QString &direction, qint64 size, int bps)
         return failure("file arrived damaged: " + rig.reporter.failures());
 
     const auto job = rig.lastJob();
-    const double wall = job.wallMs / 1000.0;
+    const double wall = double(job.wallMs) / 1000.0;
     QJsonObject row{{"case", direction},
                     {"bytes", size},
                     {"bps", bps},
                     {"wall_seconds", wall},
-                    {"payload_bytes_per_second", wall > 0 ? size / wall : 0.0},
+                    {"payload_bytes_per_second", wall > 0 ? double(size) / wall : 0.0},
                     {"wire_bytes", job.wireBytes},
                     {"cpu_seconds", job.cpuSeconds},
                     {"peak_rss_kib", double(peakRssKiB())}};
     if (bps > 0) {
-        const double ideal = job.wireBytes / (bps / 10.0);
+        const double ideal = double(job.wireBytes) / (bps / 10.0);
         row["ideal_seconds"] = ideal;
         row["efficiency"] = ideal / wall;
     }

@@ -44,8 +44,8 @@ struct FakeTray final : TrayIcon
 // call up, a stop asks about it as the modem control does.
 struct FakeModem final : ModemService
 {
-    FakeModem(frmServer &server, ServerState &state, Prompter &prompter)
-        : server(server), state(state), prompter(prompter)
+    FakeModem(frmServer &window, ServerState &shared, Prompter &questions)
+        : server(window), state(shared), prompter(questions)
     {
     }
     void InitializeModem() override

@@ -101,7 +101,7 @@ private slots:
         const QString utc = LogFile::timestamp(QDateTime(day, time, QTimeZone::utc()), l);
         const QString ahead = LogFile::timestamp(QDateTime(day, time, QTimeZone(9 * 3600)), l);
         QCOMPARE(utc, ahead);
-        for (const QString &zone : {"UTC", "GMT", "JST", "+09", "+00"})
+        for (const char *zone : {"UTC", "GMT", "JST", "+09", "+00"})
             QVERIFY2(!utc.contains(zone), qPrintable(utc));
         QVERIFY(utc.startsWith(l.toString(day, QLocale::ShortFormat) + ' '));
         QVERIFY(utc.endsWith(' ') && !utc.endsWith("  "));

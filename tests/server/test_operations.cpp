@@ -32,7 +32,7 @@ struct RecordingView final : OperationController::View
 // Notes each hang-up and whether the waits were still told to end then.
 struct CallModem final : ModemService
 {
-    CallModem(LineWait &wait, Prompter &prompter) : wait(wait), prompter(prompter) {}
+    CallModem(LineWait &lineWait, Prompter &questions) : wait(lineWait), prompter(questions) {}
     void InitializeModem() override {}
     using ModemService::HangUp;
     void HangUp(CallAnswer answer) override
