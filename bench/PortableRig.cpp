@@ -76,8 +76,8 @@ bool PortableRig::startHost()
     const QString device = m_ptyPath;
     m_line = std::make_unique<QtSerialLine>([device](int) { return device; });
     m_counting = std::make_unique<CountingLine>(*m_line);
-    m_session = std::make_unique<HostSession>(*m_counting, m_waiter, reporter, prompter,
-                                              controls, state, config);
+    m_session = std::make_unique<HostSession>(*m_counting, m_waiter, reporter, prompter, controls,
+                                              state, config);
     m_session->connectLine();
     m_session->calls().setJobObserver([this](bool running) { observeJob(running); });
     config.ModemPort = 1;

@@ -150,16 +150,14 @@ void printRow(const QJsonObject &row)
                     row["cpu_percent"].toDouble());
     } else {
         const bool paced = row.contains("efficiency");
-        std::printf("%-9s %8lld %6d %8.2f %9.1f %9lld %8s %6s %8.3f %8.0f\n",
-                    qPrintable(row["case"].toString()), qint64(row["bytes"].toDouble()),
-                    row["bps"].toInt(), row["wall_seconds"].toDouble(),
-                    row["payload_bytes_per_second"].toDouble(),
-                    qint64(row["wire_bytes"].toDouble()),
-                    paced ? qPrintable(QString::number(row["ideal_seconds"].toDouble(), 'f', 2))
-                          : "-",
-                    paced ? qPrintable(QString::number(row["efficiency"].toDouble(), 'f', 3))
-                          : "-",
-                    row["cpu_seconds"].toDouble(), row["peak_rss_kib"].toDouble());
+        std::printf(
+            "%-9s %8lld %6d %8.2f %9.1f %9lld %8s %6s %8.3f %8.0f\n",
+            qPrintable(row["case"].toString()), qint64(row["bytes"].toDouble()), row["bps"].toInt(),
+            row["wall_seconds"].toDouble(), row["payload_bytes_per_second"].toDouble(),
+            qint64(row["wire_bytes"].toDouble()),
+            paced ? qPrintable(QString::number(row["ideal_seconds"].toDouble(), 'f', 2)) : "-",
+            paced ? qPrintable(QString::number(row["efficiency"].toDouble(), 'f', 3)) : "-",
+            row["cpu_seconds"].toDouble(), row["peak_rss_kib"].toDouble());
     }
     std::fflush(stdout);
 }
@@ -183,10 +181,10 @@ int main(int argc, char *argv[])
 
     if (parser.isSet("case")) {
         const QString which = parser.value("case");
-        const QJsonObject row =
-            which == QLatin1String("idle")
-                ? runIdle(parser.value("idle-seconds").toInt())
-                : runTransfer(which, parser.value("size").toLongLong(), parser.value("bps").toInt());
+        const QJsonObject row = which == QLatin1String("idle")
+                                    ? runIdle(parser.value("idle-seconds").toInt())
+                                    : runTransfer(which, parser.value("size").toLongLong(),
+                                                  parser.value("bps").toInt());
         QJsonObject out = row;
         out["case"] = row.value("case").toString(which);
         std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
@@ -203,9 +201,9 @@ int main(int argc, char *argv[])
     for (const int bps : {9600, 0})
         for (const char *direction : {"download", "upload"})
             for (const qint64 size : sizes) {
-                const QJsonObject row = runChild(
-                    self, {"--case", direction, "--size", QString::number(size), "--bps",
-                           QString::number(bps)});
+                const QJsonObject row =
+                    runChild(self, {"--case", direction, "--size", QString::number(size), "--bps",
+                                    QString::number(bps)});
                 printRow(row);
                 rows.append(row);
             }

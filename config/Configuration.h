@@ -3,8 +3,9 @@
 //
 // main() owns the one model of a run and hands it to whoever needs it. The
 // configuration window loads it from the settings store every time it opens
-// and edits it in place; the modem control and the call handling only read it. Counts are never stored:
-// the window derives them at load from the leading slots with a name.
+// and edits it in place; the modem control and the call handling only read
+// it. Counts are never stored: the window derives them at load from the
+// leading slots with a name.
 #pragma once
 
 #include <QString>

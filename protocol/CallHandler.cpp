@@ -1,9 +1,9 @@
 #include "CallHandler.h"
 
 #include "Configuration.h"
+#include "DownloadJob.h"
 #include "ModemControl.h"
 #include "PacketLink.h"
-#include "DownloadJob.h"
 #include "UploadJob.h"
 
 namespace Tarvo {

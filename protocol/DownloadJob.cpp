@@ -1,7 +1,7 @@
-#include "Configuration.h"
-#include "LineCharset.h"
 #include "DownloadJob.h"
+#include "Configuration.h"
 #include "FrameCodec.h"
+#include "LineCharset.h"
 
 #include "HostFiles.h"
 #include "TransferSteps.h"
@@ -28,8 +28,7 @@ QString announceBody(const QString &name, std::uint32_t offset)
 
 } // namespace
 
-DownloadJob::DownloadJob(PacketLink &link, Reporter &reporter)
-    : m_link(link), m_reporter(reporter)
+DownloadJob::DownloadJob(PacketLink &link, Reporter &reporter) : m_link(link), m_reporter(reporter)
 {
 }
 

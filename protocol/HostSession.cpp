@@ -2,9 +2,8 @@
 
 namespace Tarvo {
 
-HostSession::HostSession(SerialLine &line, Waiter &waiter, Reporter &reporter,
-                         Prompter &prompter, ServerControls &controls, ServerState &state,
-                         const Configuration &config)
+HostSession::HostSession(SerialLine &line, Waiter &waiter, Reporter &reporter, Prompter &prompter,
+                         ServerControls &controls, ServerState &state, const Configuration &config)
     : m_wait(line, waiter), m_modem(m_wait, reporter, prompter, controls, state, config),
       m_link(m_wait), m_download(m_link, reporter), m_upload(m_link, reporter),
       m_calls(m_wait, reporter, state, m_modem, m_link, m_download, m_upload, config)

@@ -8,10 +8,10 @@
 #pragma once
 
 #include "CallHandler.h"
+#include "DownloadJob.h"
 #include "LineWait.h"
 #include "ModemControl.h"
 #include "PacketLink.h"
-#include "DownloadJob.h"
 #include "UploadJob.h"
 
 #include <QStringList>
@@ -60,7 +60,11 @@ public:
     void AppendStatus(const QString &text, std::uint32_t colour = ColourBlue) override;
     void ClearStatus() override {}
     void WriteLog(const QString &text) override;
-    void SetTrayTip(const QString &state) override { m_tip = state; ++m_tipChanges; }
+    void SetTrayTip(const QString &state) override
+    {
+        m_tip = state;
+        ++m_tipChanges;
+    }
 
     QString tip() const { return m_tip; }
     int tipChanges() const { return m_tipChanges; }

@@ -9,8 +9,8 @@
 // portable has no such file.
 #pragma once
 
-#include "PacketLink.h"
 #include "Exchange.h"
+#include "PacketLink.h"
 #include "Reporter.h"
 
 namespace Tarvo {

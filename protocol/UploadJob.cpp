@@ -1,8 +1,8 @@
+#include "UploadJob.h"
 #include "Configuration.h"
+#include "FrameCodec.h"
 #include "LineCharset.h"
 #include "PathHelpers.h"
-#include "FrameCodec.h"
-#include "UploadJob.h"
 
 #include "HostFiles.h"
 #include "TransferSteps.h"
@@ -162,8 +162,7 @@ private:
 
 } // namespace
 
-UploadJob::UploadJob(PacketLink &link, Reporter &reporter,
-                     UploadJournal *journal)
+UploadJob::UploadJob(PacketLink &link, Reporter &reporter, UploadJournal *journal)
     : m_link(link), m_reporter(reporter), m_journal(journal)
 {
 }

@@ -83,8 +83,9 @@ struct SingleInstance::Lock
             return Acquire::Acquired;
         if (file.error() == QLockFile::LockFailedError)
             return Acquire::AlreadyRunning;
-        error = QStringLiteral("Cannot create the lock file %1: %2")
-                    .arg(QDir::toNativeSeparators(file.fileName()), whyNotWritable(file.fileName()));
+        error =
+            QStringLiteral("Cannot create the lock file %1: %2")
+                .arg(QDir::toNativeSeparators(file.fileName()), whyNotWritable(file.fileName()));
         return Acquire::Failed;
     }
     bool isHeld() const { return file.isLocked(); }

@@ -1,8 +1,8 @@
 // Frames and escaping of the packet link under arbitrary bytes: the input is
 // parsed as it came and, without its ETX bytes, framed with a right checksum;
 // escaped as file data, it must travel safely and decode back.
-#include "FuzzRequire.h"
 #include "FrameCodec.h"
+#include "FuzzRequire.h"
 
 #include <algorithm>
 #include <cstdint>

@@ -75,7 +75,8 @@ struct FakeModem final : ModemService
     void show(bool opened)
     {
         state.PortOpened = opened;
-        server.setStartStop(opened ? ServerControls::StartStop::Stop : ServerControls::StartStop::Start);
+        server.setStartStop(opened ? ServerControls::StartStop::Stop
+                                   : ServerControls::StartStop::Start);
         server.setCloseCaption(opened ? "Hide" : "Exit");
         server.SetTrayTip(opened ? "Waiting call ..." : "Not connected");
     }
@@ -93,10 +94,11 @@ struct WindowRig
     WindowRig()
     {
         server.operations().attachModem(modem, &wait);
-        server.operations().setPortLostHandler([this] { // the port closes, as the modem control does
-            modem.HangUp();
-            server.setSettingsEnabled(true);
-        });
+        server.operations().setPortLostHandler(
+            [this] { // the port closes, as the modem control does
+                modem.HangUp();
+                server.setSettingsEnabled(true);
+            });
     }
     QPushButton *button(const char *name) { return server.findChild<QPushButton *>(name); }
 

@@ -10,10 +10,10 @@
 #pragma once
 
 #include "Configuration.h"
-#include "FakeLine.h"
-#include "PacketLink.h"
 #include "DownloadJob.h"
+#include "FakeLine.h"
 #include "FrameCodec.h"
+#include "PacketLink.h"
 #include "UploadJob.h"
 #include "UploadJournal.h"
 
