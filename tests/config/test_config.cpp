@@ -1,5 +1,6 @@
 // The store, path helpers and proposed portable names; then the window on a
 // real INI store with the entry editor and message boxes scripted; the About box.
+#include "AppVersion.h"
 #include "EntryEditor.h"
 #include "FakeLine.h"
 #include "FileChooser.h"
@@ -163,54 +164,73 @@ private slots:
     {
         QTest::addColumn<QString>("path");
         QTest::addColumn<QChar>("sep");
-        QTest::addColumn<QStringList>("parts"); // directory, name, bare name, extension
+        QTest::addColumn<QString>("directory");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("bareName");
+        QTest::addColumn<QString>("extension");
         const QChar bs('\\');
-        QTest::newRow("first dot") << "C:\\d\\report.old.txt" << bs
-                                   << QStringList{"C:\\d", "report.old.txt", "report", "old.txt"};
-        QTest::newRow("drive root")
-            << "C:\\in.txt" << bs << QStringList{"C:", "in.txt", "in", "txt"};
-        QTest::newRow("no separator") << "in.txt" << bs << QStringList{"", "in.txt", "in", "txt"};
-        QTest::newRow("dot in folder")
-            << "C:\\my.dir\\readme" << bs << QStringList{"C:\\my.dir", "readme", "readme", ""};
-        QTest::newRow("slash") << "/home/ann/in.txt" << QChar('/')
-                               << QStringList{"/home/ann", "in.txt", "in", "txt"};
+        QTest::newRow("first dot") << "C:\\d\\report.old.txt" << bs << "C:\\d"
+                                   << "report.old.txt"
+                                   << "report"
+                                   << "old.txt";
+        QTest::newRow("drive root") << "C:\\in.txt" << bs << "C:"
+                                    << "in.txt"
+                                    << "in"
+                                    << "txt";
+        QTest::newRow("no separator") << "in.txt" << bs << ""
+                                      << "in.txt"
+                                      << "in"
+                                      << "txt";
+        QTest::newRow("dot in folder") << "C:\\my.dir\\readme" << bs << "C:\\my.dir"
+                                       << "readme"
+                                       << "readme"
+                                       << "";
+        QTest::newRow("slash") << "/home/ann/in.txt" << QChar('/') << "/home/ann"
+                               << "in.txt"
+                               << "in"
+                               << "txt";
     }
 
     void pathParts()
     {
         QFETCH(QString, path);
         QFETCH(QChar, sep);
-        QTEST((QStringList{GetDirectory(path, sep), GetFileName(path, true, sep),
-                           GetFileName(path, false, sep), GetExtension(path, sep)}),
-              "parts");
+        QTEST(GetDirectory(path, sep), "directory");
+        QTEST(GetFileName(path, true, sep), "name");
+        QTEST(GetFileName(path, false, sep), "bareName");
+        QTEST(GetExtension(path, sep), "extension");
     }
 
     void canOpenFile_data()
     {
-        // path ("@" is the temporary folder), part of the warning ("": opens
-        // quietly; "*": the system's own words for the failed open, which
-        // differ between platforms)
-        QTest::addColumn<QStringList>("row");
-        QTest::newRow("readable") << QStringList{"@/host.txt", ""};
-        QTest::newRow("missing") << QStringList{"@/none.txt", "*"};
-        QTest::newRow("empty path") << QStringList{"", "No file name"};
-        QTest::newRow("folder") << QStringList{"@", "folder"};
+        QTest::addColumn<QString>("path"); // "@" is the temporary folder
+        // Part of the warning. "": opens quietly; "*": the system's own words
+        // for the failed open, which differ between platforms.
+        QTest::addColumn<QString>("warning");
+        QTest::newRow("readable") << "@/host.txt"
+                                  << "";
+        QTest::newRow("missing") << "@/none.txt"
+                                 << "*";
+        QTest::newRow("empty path") << ""
+                                    << "No file name";
+        QTest::newRow("folder") << "@"
+                                << "folder";
 #ifndef Q_OS_WIN
         // Opening a pipe for reading would wait for a writer for ever.
-        QTest::newRow("named pipe")
-            << QStringList{"@/pipe", "@/pipe: not a regular file (a named pipe)"};
+        QTest::newRow("named pipe") << "@/pipe"
+                                    << "@/pipe: not a regular file (a named pipe)";
 #endif
     }
 
     void canOpenFile()
     {
-        QFETCH(QStringList, row);
+        QFETCH(QString, path);
+        QFETCH(QString, warning);
         QFile(m_dir.filePath("host.txt")).open(QIODevice::WriteOnly);
 #ifndef Q_OS_WIN
         ::mkfifo(QFile::encodeName(m_dir.filePath("pipe")).constData(), 0600);
 #endif
-        const QString path = QDir::toNativeSeparators(row[0].replace('@', m_dir.path()));
-        QString warning = row[1];
+        path = QDir::toNativeSeparators(path.replace('@', m_dir.path()));
         if (warning == "*") {
             QFile probe(path);
             QVERIFY(!probe.open(QIODevice::ReadOnly));
@@ -225,44 +245,62 @@ private slots:
 
     void proposedPortableName_data()
     {
-        QTest::addColumn<QStringList>("row"); // chosen file, typed name, expected name
-        QTest::newRow("long base") << QStringList{"/data/Inventories.csv", "", "Inventor.csv"};
-        QTest::newRow("two dots") << QStringList{"/data/Orders.backup.txt", "", "Orders.bac"};
-        QTest::newRow("no dot") << QStringList{"/data/README_FIRST", "", "README_F"};
-        QTest::newRow("typed kept") << QStringList{"/data/Inventories.csv", "Inv.text", "Inv.text"};
+        QTest::addColumn<QString>("chosen");
+        QTest::addColumn<QString>("typed");
+        QTest::addColumn<QString>("proposed");
+        QTest::newRow("long base") << "/data/Inventories.csv"
+                                   << ""
+                                   << "Inventor.csv";
+        QTest::newRow("two dots") << "/data/Orders.backup.txt"
+                                  << ""
+                                  << "Orders.bac";
+        QTest::newRow("no dot") << "/data/README_FIRST"
+                                << ""
+                                << "README_F";
+        QTest::newRow("typed kept") << "/data/Inventories.csv"
+                                    << "Inv.text"
+                                    << "Inv.text";
     }
 
     void proposedPortableName()
     {
-        QFETCH(QStringList, row);
+        QFETCH(QString, chosen);
+        QFETCH(QString, typed);
+        QFETCH(QString, proposed);
         DownloadEditHandOver handOver;
-        m_user.chosen = row[0];
+        m_user.chosen = chosen;
         frmDnldEdit dialog(handOver, m_user, m_prompter);
         auto *name = dialog.findChild<QLineEdit *>(QStringLiteral("txtName"));
-        name->setText(row[1]);
+        name->setText(typed);
         dialog.findChild<QPushButton *>(QStringLiteral("cmdBrowse"))->click();
-        QCOMPARE(name->text(), row[2]);
+        QCOMPARE(name->text(), proposed);
     }
 
     // A port or job the drop-downs cannot show opens as the default, and OK
     // stores a valid value again. Without a Ports group COMn is the default device.
     void storedNumbersOpenSafely_data()
     {
-        QTest::addColumn<QStringList>("inStore"); // port, job
-        QTest::addColumn<int>("port");            // shown, and saved by OK
+        QTest::addColumn<QString>("storedPort");
+        QTest::addColumn<QString>("storedJob");
+        QTest::addColumn<int>("port"); // shown, and saved by OK
         QTest::addColumn<int>("job");
-        QTest::newRow("blanks around") << QStringList{" 4 ", " 0"} << 4 << 0;
-        QTest::newRow("out of range") << QStringList{"7", "-1"} << 1 << 2;
-        QTest::newRow("not numbers") << QStringList{"abc", "1.5"} << 1 << 2;
-        QTest::newRow("beyond 16 bits") << QStringList{"65538", "65536"} << 1 << 2;
+        QTest::newRow("blanks around") << " 4 "
+                                       << " 0" << 4 << 0;
+        QTest::newRow("out of range") << "7"
+                                      << "-1" << 1 << 2;
+        QTest::newRow("not numbers") << "abc"
+                                     << "1.5" << 1 << 2;
+        QTest::newRow("beyond 16 bits") << "65538"
+                                        << "65536" << 1 << 2;
     }
 
     void storedNumbersOpenSafely()
     {
-        QFETCH(QStringList, inStore);
+        QFETCH(QString, storedPort);
+        QFETCH(QString, storedJob);
         QFETCH(int, port);
         QFETCH(int, job);
-        open(1, 1, {{"Settings/Modem Port", inStore[0]}, {"Settings/Job", inStore[1]}});
+        open(1, 1, {{"Settings/Modem Port", storedPort}, {"Settings/Job", storedJob}});
         QCOMPARE(ctl<QComboBox>("cboModemPort")->currentIndex(), port - 1);
         QCOMPARE(ctl<QComboBox>("cboResponsibility")->currentIndex(), job);
         QCOMPARE(ctl<QLabel>("lblPortDevice")->text(), SettingsStore::defaultPortDevice(port));
@@ -676,7 +714,8 @@ private slots:
 
     void aboutTitleLine()
     {
-        QCOMPARE(frmAbout().findChild<QLabel *>("lblTitle")->text(), "Tarvo Version 2.1.0");
+        QCOMPARE(frmAbout().findChild<QLabel *>("lblTitle")->text(),
+                 QString("Tarvo Version ") + AppVersion::Version);
     }
 };
 
