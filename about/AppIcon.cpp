@@ -15,20 +15,20 @@ static void registerTarvoResources()
 
 namespace Tarvo {
 
-QIcon TarvoIcon()
+QIcon tarvoIcon()
 {
     registerTarvoResources();
     QIcon icon(QStringLiteral(":/icons/tarvo.png"));
     return icon;
 }
 
-QPixmap TarvoIconPixmap()
+QPixmap tarvoIconPixmap()
 {
     registerTarvoResources();
     return QPixmap(QStringLiteral(":/icons/tarvo.png"));
 }
 
-QPixmap CompanyLogoPixmap()
+QPixmap companyLogoPixmap()
 {
     constexpr int Side = 32;
     QPixmap logo(Side, Side);

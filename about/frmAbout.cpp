@@ -66,8 +66,8 @@ void frmAbout::buildControls()
         text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         return text;
     };
-    imgIcon = picture("imgIcon", TarvoIconPixmap(), 165, 180);
-    imgCompany = picture("imgCompany", CompanyLogoPixmap(), 150, 765);
+    imgIcon = picture("imgIcon", tarvoIconPixmap(), 165, 180);
+    imgCompany = picture("imgCompany", companyLogoPixmap(), 150, 765);
     lblTitle = label("lblTitle", twipsRect(960, 240, 4365, 240));
     lblCopyright = label("lblCopyright", twipsRect(960, 630, 4365, 450));
     lblCopyright->setWordWrap(true);
@@ -106,7 +106,7 @@ void frmAbout::Form_Load(const QString &logLocation)
 {
     const QString title = QString::fromLatin1(AppVersion::Title);
     setWindowTitle(QStringLiteral("About ") + title);
-    setWindowIcon(TarvoIcon());
+    setWindowIcon(tarvoIcon());
     lblTitle->setText(AboutTitleLine());
     lblCopyright->setText(QString::fromLatin1(AppVersion::LegalNotice));
     lblWebSite->setText(QString::fromLatin1(AppVersion::WebAddress));
@@ -138,7 +138,7 @@ void frmAbout::cmdOK_Click()
     accept();
 }
 
-void ShowAboutWindow(QWidget *parent, const QString &logLocation)
+void showAboutWindow(QWidget *parent, const QString &logLocation)
 {
     frmAbout window(logLocation, parent);
     window.exec();

@@ -50,6 +50,6 @@ private:
     QPushButton *cmdOK = nullptr;
 };
 
-void ShowAboutWindow(QWidget *parent, const QString &logLocation = QString());
+void showAboutWindow(QWidget *parent, const QString &logLocation = QString());
 
 } // namespace Tarvo

@@ -41,7 +41,7 @@ QString GetExtension(const QString &path, QChar separator)
     return dot < 0 ? QString() : name.mid(dot + 1);
 }
 
-QString BackupPath(const QString &saveAs)
+QString backupPath(const QString &saveAs)
 {
     const QString path = QDir::toNativeSeparators(saveAs);
     const QChar separator = nativeSeparator();
@@ -53,7 +53,7 @@ QString BackupPath(const QString &saveAs)
     return backup == path ? path + QStringLiteral(".BAK") : backup;
 }
 
-QStringList BackupCollisions(const Configuration &config)
+QStringList backupCollisions(const Configuration &config)
 {
     // File names compare as the platform's file system does.
     const Qt::CaseSensitivity cs =
@@ -68,11 +68,11 @@ QStringList BackupCollisions(const Configuration &config)
             const QString &b = config.UploadList[j].SaveAs;
             if (i == j || a.isEmpty() || b.isEmpty() || same(a, b))
                 continue;
-            if (i < j && same(BackupPath(a), BackupPath(b)))
+            if (i < j && same(backupPath(a), backupPath(b)))
                 found += QStringLiteral("%1 and %2 both keep their backup in %3: an upload to "
                                         "one destroys the other's backup.")
-                             .arg(a, b, BackupPath(a));
-            else if (same(a, BackupPath(b)))
+                             .arg(a, b, backupPath(a));
+            else if (same(a, backupPath(b)))
                 found += QStringLiteral("%1 is where the upload to %2 keeps its backup: each "
                                         "upload to %2 overwrites it.")
                              .arg(a, b);

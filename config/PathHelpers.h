@@ -28,12 +28,12 @@ QString GetExtension(const QString &path, QChar separator = nativeSeparator());
 
 // Where an upload keeps the copy it replaces: folder + name before its
 // first "." + ".BAK" (a file already named so gets ".BAK" added).
-QString BackupPath(const QString &saveAs);
+QString backupPath(const QString &saveAs);
 
 // One sentence for each pair of upload entries in use whose files would
 // destroy each other's backup: two targets with one backup (A.TXT and
 // A.DAT), or a target that is another entry's backup.
-QStringList BackupCollisions(const Configuration &config);
+QStringList backupCollisions(const Configuration &config);
 
 // Opens the file for reading and closes it again. On failure shows the
 // platform's description in an exclamation box and returns false. Only a

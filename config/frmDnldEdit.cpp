@@ -13,7 +13,7 @@ namespace Tarvo {
 
 using namespace EntryDialogParts;
 
-QString ProposePortableName(const QString &fileTitle)
+QString proposePortableName(const QString &fileTitle)
 {
     const QString base = GetFileName(fileTitle, false).left(8);
     const QString ext = GetExtension(fileTitle).left(3);
@@ -82,7 +82,7 @@ void frmDnldEdit::cmdBrowse_Click()
         return;
     txtOpenFrom->setText(QDir::toNativeSeparators(chosen));
     if (txtName->text().trimmed().isEmpty())
-        txtName->setText(ProposePortableName(QFileInfo(chosen).fileName()));
+        txtName->setText(proposePortableName(QFileInfo(chosen).fileName()));
 }
 
 void frmDnldEdit::cmdOK_Click()

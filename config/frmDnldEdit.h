@@ -31,7 +31,7 @@ struct DownloadEditHandOver
 // The portable's short name for a host file name (without folder): up to 8
 // characters before the first dot, a dot, and up to 3 characters after it;
 // no dot when the name has no extension. Letter case is kept.
-QString ProposePortableName(const QString &fileTitle);
+QString proposePortableName(const QString &fileTitle);
 
 class frmDnldEdit final : public QDialog
 {

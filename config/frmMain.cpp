@@ -365,7 +365,7 @@ bool frmMain::refuseEmptyList(const QString &message, int tab)
     return false;
 }
 
-bool frmMain::ListsDefined()
+bool frmMain::listsDefined()
 {
     const int job = m_model.JobType;
     const bool needsDownloads = job == DownloadOnly || job == DownloadAndUpload;
@@ -381,11 +381,11 @@ void frmMain::cmdOK_Click()
 {
     // The job is taken even when the check below refuses the OK.
     m_model.JobType = static_cast<std::int16_t>(cboResponsibility->currentIndex());
-    if (!ListsDefined())
+    if (!listsDefined())
         return;
     m_model.ModemPort = static_cast<std::int16_t>(cboModemPort->currentIndex() + 1);
     // Said, not refused: the entries are the user's to keep as typed.
-    if (const QStringList collisions = BackupCollisions(m_model); !collisions.isEmpty())
+    if (const QStringList collisions = backupCollisions(m_model); !collisions.isEmpty())
         m_prompter.inform(collisions.join(QLatin1Char('\n')));
     m_store.SaveSettings(m_model);
     SettingsAccepted = true;
@@ -427,7 +427,7 @@ void frmMain::showEvent(QShowEvent *event)
         move(display->availableGeometry().center() - rect().center());
 }
 
-bool ShowConfigurationWindow(QWidget *parent, Configuration &model, SettingsStore &store,
+bool showConfigurationWindow(QWidget *parent, Configuration &model, SettingsStore &store,
                              Prompter &prompter)
 {
     QFileDialogChooser chooser(prompter);

@@ -91,7 +91,7 @@ private:
     // Asks, then removes the selected entry from the page and its table.
     template <typename Entry>
     void removeSelected(ListPage &page, std::array<Entry, MaxEntries> &table, std::int16_t &count);
-    bool ListsDefined();
+    bool listsDefined();
     bool refuseEmptyList(const QString &message, int tab);
     void selectNextTab();
 
@@ -112,7 +112,7 @@ private:
 
 // Shows the configuration window modally with the file dialogs of the
 // platform and returns SettingsAccepted.
-bool ShowConfigurationWindow(QWidget *parent, Configuration &model, SettingsStore &store,
+bool showConfigurationWindow(QWidget *parent, Configuration &model, SettingsStore &store,
                              Prompter &prompter);
 
 } // namespace Tarvo

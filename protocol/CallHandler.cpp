@@ -44,7 +44,7 @@ void CallHandler::HandleCommEvent()
 
 void CallHandler::takeCharacter(char c)
 {
-    QByteArray &buffer = m_lineBuffer;
+    QByteArray &buffer = LineBuffer;
     buffer += c;
     // Noise without CR LF would otherwise grow the buffer for ever; the
     // newest characters are the ones that can still end a line.
@@ -59,7 +59,7 @@ void CallHandler::takeCharacter(char c)
     QByteArray line = buffer;
     line.replace("\r\n", "");
     processLine(line);
-    m_lineBuffer.clear();
+    LineBuffer.clear();
 }
 
 void CallHandler::processLine(const QByteArray &bytes)
@@ -79,14 +79,14 @@ void CallHandler::processLine(const QByteArray &bytes)
             return;
         }
         if (line.contains(QLatin1String("Portable ready"))) {
-            m_reporter.ClearStatus();
+            m_reporter.clearStatus();
             m_reporter.AppendStatus(shown);
             carrierPresent();
             runJob();
             return;
         }
         if (line.contains(QLatin1String("NO CARRIER"))) {
-            m_reporter.ClearStatus();
+            m_reporter.clearStatus();
             m_reporter.AppendStatus(shown);
             m_reporter.SetTrayTip(line);
             m_state.Connected = false;
@@ -95,7 +95,7 @@ void CallHandler::processLine(const QByteArray &bytes)
             return;
         }
     }
-    m_reporter.ClearStatus();
+    m_reporter.clearStatus();
     m_reporter.AppendStatus(shown);
     m_reporter.SetTrayTip(line);
 }

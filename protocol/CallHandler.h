@@ -57,7 +57,7 @@ public:
     }
     int jobsRun() const { return m_jobsRun; }
     // Received characters not yet forming a line.
-    const QByteArray &lineBuffer() const { return m_lineBuffer; }
+    const QByteArray &lineBuffer() const { return LineBuffer; }
 
 private:
     void takeCharacter(char c);
@@ -76,7 +76,7 @@ private:
     UploadJob &m_upload;
     const Configuration &m_config;
     std::function<void(bool)> m_jobObserver;
-    QByteArray m_lineBuffer;
+    QByteArray LineBuffer;
     bool m_inHandler = false;
     bool m_jobRunning = false;
     bool m_carrierSeen = false; // DCD high at some point since CONNECT

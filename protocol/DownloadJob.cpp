@@ -66,7 +66,7 @@ bool DownloadJob::RunDownloadJob(const DownloadEntry &entry)
         const int length = EscapeBlock(block, escaped.data(), int(got));
         Exchange exchange(
             m_link.wait(),
-            BuildFrame('Y', QByteArray(reinterpret_cast<const char *>(escaped.data()), length)));
+            buildFrame('Y', QByteArray(reinterpret_cast<const char *>(escaped.data()), length)));
         Exchange::Outcome outcome = exchange.run();
         if (outcome == Exchange::Outcome::ThirdNak) {
             // The portable starts this block over: close what it has, announce
@@ -105,13 +105,13 @@ bool DownloadJob::RunDownloadJob(const DownloadEntry &entry)
 bool DownloadJob::AnnounceDownload(const QString &name, std::uint32_t offset)
 {
     return openFileExchange(m_link, m_reporter,
-                            BuildFrame('L', lineBytes(announceBody(name, offset))), {}, offset,
+                            buildFrame('L', lineBytes(announceBody(name, offset))), {}, offset,
                             Failed);
 }
 
 bool DownloadJob::SendEndPacket()
 {
-    Exchange exchange(m_link.wait(), BuildFrame('Z', {}));
+    Exchange exchange(m_link.wait(), buildFrame('Z', {}));
     switch (exchange.run()) {
     case Exchange::Outcome::Ack:
         return true;

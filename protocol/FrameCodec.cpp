@@ -6,7 +6,7 @@ namespace Tarvo {
 
 namespace {
 
-constexpr int Low4(unsigned value)
+constexpr int low4(unsigned value)
 {
     return static_cast<int>(value & 0x0F);
 }
@@ -40,11 +40,11 @@ void ComputeChecksum(const QByteArray &frame, int n, char &high, char &low)
         sum = (sum + std::uint8_t(frame.at(i))) & 0xFF;
     sum = (sum + Byte::End) & 0xFF;
     const unsigned check = (sum + unsigned(n)) & 0xFF;
-    high = char(64 + Low4(check >> 4));
-    low = char(64 + Low4(check));
+    high = char(64 + low4(check >> 4));
+    low = char(64 + low4(check));
 }
 
-QByteArray BuildFrame(char type, const QByteArray &body)
+QByteArray buildFrame(char type, const QByteArray &body)
 {
     const int n = int(body.size()) + 2;
     QByteArray frame(n + 4, '\0');
@@ -82,7 +82,7 @@ bool ParsePacket(const QByteArray &text, DataBuffer &buffer, int &count, bool &l
             buffer[std::size_t(stored++)] = std::uint8_t(decoded);
     }
     const unsigned check = (sum + unsigned(p - 4)) & 0xFF;
-    if (at(p - 2) != 64 + Low4(check >> 4) || at(p - 1) != 64 + Low4(check))
+    if (at(p - 2) != 64 + low4(check >> 4) || at(p - 1) != 64 + low4(check))
         return false;
     count = stored;
     last = at(3) == 'Z';

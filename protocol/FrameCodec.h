@@ -32,7 +32,7 @@ using DataBuffer = std::array<std::uint8_t, 257>;
 // bytes from offset 1 on.
 void ComputeChecksum(const QByteArray &frame, int n, char &high, char &low);
 // A complete host frame of the given type and (already escaped) body.
-QByteArray BuildFrame(char type, const QByteArray &body);
+QByteArray buildFrame(char type, const QByteArray &body);
 // Checks and decodes one portable frame; count and last are written only on success.
 bool ParsePacket(const QByteArray &text, DataBuffer &buffer, int &count, bool &last);
 // Escapes count bytes of source into target; returns the encoded length.

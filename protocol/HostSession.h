@@ -58,7 +58,7 @@ public:
     explicit HeadlessReporter(std::function<void(const QString &)> log) : m_log(std::move(log)) {}
 
     void AppendStatus(const QString &text, std::uint32_t colour = ColourBlue) override;
-    void ClearStatus() override {}
+    void clearStatus() override {}
     void WriteLog(const QString &text) override;
     void SetTrayTip(const QString &state) override
     {

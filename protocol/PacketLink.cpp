@@ -7,7 +7,7 @@ namespace Tarvo {
 
 bool PacketLink::SendPacket(const QString &text)
 {
-    Exchange exchange(m_wait, BuildFrame('0', lineBytes(text)));
+    Exchange exchange(m_wait, buildFrame('0', lineBytes(text)));
     return exchange.run() == Exchange::Outcome::Ack;
 }
 

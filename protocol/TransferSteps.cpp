@@ -5,7 +5,7 @@ namespace Tarvo {
 void beginFileTransfer(PacketLink &link, Reporter &reporter, const QString &message,
                        const QString &progress)
 {
-    reporter.ClearStatus();
+    reporter.clearStatus();
     link.SendPacket(message + CrLf);
     reporter.AppendStatus(progress + CrLf);
     reporter.SetTrayTip(progress);

@@ -46,7 +46,7 @@ public:
             return false;
         }
         const bool existing = QFile::exists(m_saveAs);
-        const QString backup = existing ? UploadJob::backupPath(m_saveAs) : QString();
+        const QString backup = existing ? Tarvo::backupPath(m_saveAs) : QString();
         if (!record([&](UploadJournal &j, QString &why) { return j.note(m_saveAs, backup, why); },
                     error))
             return false;
@@ -167,11 +167,6 @@ UploadJob::UploadJob(PacketLink &link, Reporter &reporter, UploadJournal *journa
 {
 }
 
-QString UploadJob::backupPath(const QString &saveAs)
-{
-    return BackupPath(saveAs);
-}
-
 bool UploadJob::RunUploadJob(const UploadEntry &entry)
 {
     beginFileTransfer(m_link, m_reporter,
@@ -200,7 +195,7 @@ bool UploadJob::RunUploadJob(const UploadEntry &entry)
         return m_link.line().write(QByteArray(1, byte)) && m_link.wait().pause();
     };
 
-    const QByteArray nextPacket = BuildFrame('Y', {});
+    const QByteArray nextPacket = buildFrame('Y', {});
     DataBuffer data{};
     for (;;) {
         // A fresh exchange per packet: both counts start again from 0.
@@ -249,7 +244,7 @@ bool UploadJob::RunUploadJob(const UploadEntry &entry)
 bool UploadJob::RequestUpload(const QString &name, std::uint32_t offset)
 {
     const QByteArray body = lineBytes(name) + '[' + QByteArray::number(offset) + ']';
-    return openFileExchange(m_link, m_reporter, BuildFrame('U', body), QByteArray(1, Byte::EOT),
+    return openFileExchange(m_link, m_reporter, buildFrame('U', body), QByteArray(1, Byte::EOT),
                             offset, Failed);
 }
 

@@ -27,9 +27,6 @@ public:
     bool RunUploadJob(const UploadEntry &entry);
     bool RequestUpload(const QString &name, std::uint32_t offset);
 
-    // The backup path for a host file: folder + name before its first "." + ".BAK".
-    static QString backupPath(const QString &saveAs);
-
 private:
     PacketLink &m_link;
     Reporter &m_reporter;

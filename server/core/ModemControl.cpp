@@ -119,7 +119,7 @@ bool ModemControl::carrierPresent() const
 void ModemControl::OpenModemPort()
 {
     const int port = m_config.ModemPort;
-    m_reporter.ClearStatus();
+    m_reporter.clearStatus();
     m_reporter.AppendStatus(QStringLiteral("Open COM") + QString::number(port) + Ellipsis);
 
     QString error;
@@ -182,7 +182,7 @@ void ModemControl::InitializeModem()
 bool ModemControl::StartAutoAnswer()
 {
     SerialLine &serial = m_wait.line();
-    m_reporter.ClearStatus();
+    m_reporter.clearStatus();
     m_reporter.AppendStatus(QStringLiteral("Start auto answer") + Ellipsis);
     serial.setDtr(true);
     serial.setMode(SerialLine::Mode::Job);

@@ -21,7 +21,7 @@ public:
     // Appends text in colour to the pane, repaints, and logs the text.
     virtual void AppendStatus(const QString &text, std::uint32_t colour = ColourBlue) = 0;
     // Empties the pane (the log keeps everything).
-    virtual void ClearStatus() = 0;
+    virtual void clearStatus() = 0;
     // Log only.
     virtual void WriteLog(const QString &text) = 0;
     // Makes state the tray state; the tip becomes "Tarvo - " + state.

@@ -133,7 +133,7 @@ bool OperationController::beginActivation()
 
 void OperationController::endActivation()
 {
-    m_activated = true;
+    Activated = true;
     m_activating = false;
 }
 

@@ -67,7 +67,7 @@ public:
 
     // The first activation: begin() is false when it has run, runs or the
     // window unloads; end() marks it done.
-    bool activationDue() const { return !m_activated && !m_activating && !m_unloading; }
+    bool activationDue() const { return !Activated && !m_activating && !m_unloading; }
     bool beginActivation();
     void endActivation();
     // Starts the modem (call inside runOperation); false when there is none.
@@ -111,7 +111,7 @@ private:
     std::function<void()> m_onPortLost;
 
     int m_depth = 0;
-    bool m_activated = false;
+    bool Activated = false; // the first activation's work is done
     bool m_activating = false;
     bool m_stopOffered = false;
     bool m_exitPending = false;

@@ -119,10 +119,10 @@ void frmServer::Form_Load()
     m_state.PortOpened = false;
     m_state.AutoAnswerOn = false;
     m_state.Connected = false;
-    setWindowIcon(TarvoIcon());
+    setWindowIcon(tarvoIcon());
     setStartStop(StartStop::Start);
     setCloseCaption(QStringLiteral("Exit"));
-    ClearStatus();
+    clearStatus();
     centreOnScreen();
     show();
     centreOnScreen(); // the frame's size is known now
@@ -178,7 +178,7 @@ void frmServer::cmdSettings_Click()
 {
     if (!m_configure || !m_configure(this))
         return;
-    ClearStatus();
+    clearStatus();
     AppendStatus(QStringLiteral("Modem Port: COM") + QString::number(m_config.ModemPort) +
                  QLatin1String(CrLf));
 }
@@ -334,7 +334,7 @@ void frmServer::AppendStatus(const QString &text, std::uint32_t colour)
     WriteLog(text);
 }
 
-void frmServer::ClearStatus()
+void frmServer::clearStatus()
 {
     m_pane->clearText();
 }
@@ -346,7 +346,8 @@ void frmServer::WriteLog(const QString &text)
 
 void frmServer::SetTrayTip(const QString &state)
 {
-    m_tip = tipText(state);
+    TrayState = state;
+    m_tip = tipText(TrayState);
     if (!m_unloaded)
         m_tray.setTip(m_tip);
     updateTitle();

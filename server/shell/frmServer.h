@@ -83,7 +83,7 @@ public:
 
     // Reporter
     void AppendStatus(const QString &text, std::uint32_t colour = ColourBlue) override;
-    void ClearStatus() override;
+    void clearStatus() override;
     void WriteLog(const QString &text) override;
     void SetTrayTip(const QString &state) override;
 
@@ -147,6 +147,7 @@ private:
     QPushButton *m_cmdClose = nullptr;
     QMenu *m_menu = nullptr;
 
+    QString TrayState; // the state last shown in the tray tip
     QString m_tip;
     bool m_programClose = false;
     bool m_unloaded = false;

@@ -65,18 +65,18 @@ int main(int argc, char *argv[])
     SettingsStore store;
     MessageBoxPrompter prompter;
     Configuration config; // the run's one model, edited by the configuration window
-    if (!ShowConfigurationWindow(nullptr, config, store, prompter))
+    if (!showConfigurationWindow(nullptr, config, store, prompter))
         return 0;
     QCoreApplication::processEvents();
 
-    QApplication::setWindowIcon(TarvoIcon()); // also registers the icon resources
+    QApplication::setWindowIcon(tarvoIcon()); // also registers the icon resources
     LogFile log(LogFile::defaultDirectory());
     SystemTrayIcon tray;
     ServerState state;
     frmServer server(
         state, log, tray, prompter, config,
-        [&](QWidget *parent) { return ShowConfigurationWindow(parent, config, store, prompter); },
-        [&](QWidget *parent) { ShowAboutWindow(parent, log.path()); });
+        [&](QWidget *parent) { return showConfigurationWindow(parent, config, store, prompter); },
+        [&](QWidget *parent) { showAboutWindow(parent, log.path()); });
     prompter.setParent(&server);
 
     ServerRuntime runtime(app, server, prompter, state, config,

@@ -5,6 +5,7 @@
 // against tarvo-portable over a pseudo-terminal.
 #include "Calls.h"
 #include "FakeHost.h"
+#include "PathHelpers.h"
 #include "Portable.h"
 
 #include <QFile>
@@ -91,7 +92,7 @@ void FaultTest::filesSurviveFaults()
         QCOMPARE(readFile(target), old);
     if (download) // not even touched; a restored upload target is a fresh copy
         QCOMPARE(QFileInfo(target).lastModified(), modified);
-    QVERIFY(!QFile::exists(UploadJob::backupPath(target)));
+    QVERIFY(!QFile::exists(Tarvo::backupPath(target)));
     QVERIFY(rig.reporter.log.contains(download ? "Download failed" : "Upload failed"));
 
     if (fault == "vanish") {

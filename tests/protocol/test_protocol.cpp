@@ -1,6 +1,7 @@
 // The packet link byte for byte, and both directions of file transfer against
 // the scripted portable: restarts, failures, and the backup an upload keeps.
 #include "Exchange.h"
+#include "PathHelpers.h"
 #include "Portable.h"
 
 #include <csignal>
@@ -55,16 +56,16 @@ private slots:
         const auto row = [](const char *name, const QByteArray &got, const char *hex) {
             QTest::newRow(name) << got.toHex(' ') << QByteArray::fromHex(hex).toHex(' ');
         };
-        row("next-packet request", BuildFrame('Y', {}), "02 1B 59 43 47 C1");
-        row("end packet", BuildFrame('Z', {}), "02 1B 5A 43 48 C1");
-        row("message .", BuildFrame('0', "."), "02 1B 30 2E 43 4D C1");
-        row("U offset 0", BuildFrame('U', "A.TXT[0]"), "02 1B 55 41 2E 54 58 54 5B 30 5D 49 42 C1");
-        row("U offset 120", BuildFrame('U', "A.TXT[120]"),
+        row("next-packet request", buildFrame('Y', {}), "02 1B 59 43 47 C1");
+        row("end packet", buildFrame('Z', {}), "02 1B 5A 43 48 C1");
+        row("message .", buildFrame('0', "."), "02 1B 30 2E 43 4D C1");
+        row("U offset 0", buildFrame('U', "A.TXT[0]"), "02 1B 55 41 2E 54 58 54 5B 30 5D 49 42 C1");
+        row("U offset 120", buildFrame('U', "A.TXT[120]"),
             "02 1B 55 41 2E 54 58 54 5B 31 32 30 5D 4F 47 C1");
-        row("L offset 0", BuildFrame('L', "A.TXT"), "02 1B 4C 41 2E 54 58 54 49 4E C1");
-        row("L offset 120", BuildFrame('L', "A.TXT[120]"),
+        row("L offset 0", buildFrame('L', "A.TXT"), "02 1B 4C 41 2E 54 58 54 49 4E C1");
+        row("L offset 120", buildFrame('L', "A.TXT[120]"),
             "02 1B 4C 41 2E 54 58 54 5B 31 32 30 5D 4E 4E C1");
-        row("RECEIVING A.TXT", BuildFrame('0', "RECEIVING A.TXT\r\n"),
+        row("RECEIVING A.TXT", buildFrame('0', "RECEIVING A.TXT\r\n"),
             "02 1B 30 52 45 43 45 49 56 49 4E 47 20 41 2E 54 58 54 0D 0A 46 41 C1");
         row("EscapeBlock", escapeBlock(QByteArray::fromHex("5C 00 41 9F A0 DC FF")),
             "5C 5C 5C 80 41 9F 5C 20 DC 5C 7F");
@@ -132,10 +133,10 @@ private slots:
         Rig rig;
         script(rig.line, answers);
         const bool next = watch == ETX;
-        Exchange exchange(rig.wait, BuildFrame('0', "x"), watch, !next,
+        Exchange exchange(rig.wait, buildFrame('0', "x"), watch, !next,
                           next ? Exchange::Priority::WatchedFirst : Exchange::Priority::NakFirst);
         QCOMPARE(exchange.run(), outcome);
-        QCOMPARE(rig.line.writes, QList<QByteArray>(writes, BuildFrame('0', "x")));
+        QCOMPARE(rig.line.writes, QList<QByteArray>(writes, buildFrame('0', "x")));
         if (outcome == Exchange::Outcome::Watched) // the last transmission's text only
             QCOMPARE(exchange.received(), answers.at(writes - 1));
     }
@@ -144,11 +145,11 @@ private slots:
     {
         Rig silent, restarted;
         silent.line.peer = nullptr;
-        QCOMPARE(Exchange(silent.wait, BuildFrame('Z', {})).run(), Exchange::Outcome::ThirdTimeout);
+        QCOMPARE(Exchange(silent.wait, buildFrame('Z', {})).run(), Exchange::Outcome::ThirdTimeout);
         QCOMPARE(silent.clock.now(), 3 * 1000 * 10);
         // Restarted, NAKs only repeat; the earlier time-out counts with two more.
         script(restarted.line, {None, NAK, NAK, NAK, NAK, NAK, NAK, None, None});
-        Exchange exchange(restarted.wait, BuildFrame('Y', "data"));
+        Exchange exchange(restarted.wait, buildFrame('Y', "data"));
         QCOMPARE(exchange.run(), Exchange::Outcome::ThirdNak);
         QCOMPARE(exchange.resume(), Exchange::Outcome::ThirdTimeout);
         QCOMPARE(exchange.writes(), 9);
@@ -246,9 +247,9 @@ private slots:
     {
         // Paths come back with the platform's separator.
         const auto native = [](const char *path) { return QDir::toNativeSeparators(path); };
-        QCOMPARE(UploadJob::backupPath("/in.d/A.B.C"), native("/in.d/A.BAK"));
+        QCOMPARE(Tarvo::backupPath("/in.d/A.B.C"), native("/in.d/A.BAK"));
         // Not ORDERS.BAK itself, which would be deleted to make room for its copy.
-        QCOMPARE(UploadJob::backupPath("/in/ORDERS.BAK"), native("/in/ORDERS.BAK.BAK"));
+        QCOMPARE(Tarvo::backupPath("/in/ORDERS.BAK"), native("/in/ORDERS.BAK.BAK"));
     }
 
     void upload_data()

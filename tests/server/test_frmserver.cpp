@@ -363,7 +363,7 @@ private slots:
         rig.server.setStartupCheck([] { return QStringList{"Restored A.TXT"}; });
         rig.modem.during = [&] {
             QVERIFY(QFile(rig.log.path()).size() > 0);
-            rig.server.ClearStatus();
+            rig.server.clearStatus();
         };
         rig.server.Form_Load();
         rig.server.Form_Activate();

@@ -121,7 +121,7 @@ public:
         m_red += colour == ColourRed ? text : QString();
         log += text;
     }
-    void ClearStatus() override { m_pane.clear(); }
+    void clearStatus() override { m_pane.clear(); }
     void WriteLog(const QString &text) override
     {
         log += text;
