@@ -4,8 +4,6 @@
 #include "AppVersion.h"
 #include "Configuration.h"
 #include "LogFile.h"
-#include "ModemService.h"
-#include "Prompter.h"
 #include "ServerState.h"
 #include "StatusPane.h"
 #include "TrayIcon.h"
@@ -51,9 +49,8 @@ frmServer::frmServer(ServerState &state, LogFile &log, TrayIcon &tray, Prompter 
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      m_state(state), m_log(log), m_tray(tray), m_prompter(prompter), m_config(config),
-      m_configure(std::move(configure)), m_about(std::move(about)), m_operations(prompter, *this),
-      m_tip(Title)
+      m_state(state), m_log(log), m_tray(tray), m_config(config), m_configure(std::move(configure)),
+      m_about(std::move(about)), m_operations(prompter, *this), m_tip(Title)
 {
     setObjectName(QStringLiteral("frmServer"));
     setWindowTitle(Title);

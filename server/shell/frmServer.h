@@ -19,7 +19,6 @@
 // tip text instead.
 #pragma once
 
-#include "ModemService.h"
 #include "OperationController.h"
 #include "Reporter.h"
 #include "ServerControls.h"
@@ -134,7 +133,6 @@ private:
     ServerState &m_state;
     LogFile &m_log;
     TrayIcon &m_tray;
-    Prompter &m_prompter;
     const Configuration &m_config;
     ConfigureStep m_configure;
     AboutStep m_about;
