@@ -1,7 +1,7 @@
 // The wait behind every reply Tarvo expects: let the window process its
-// pending events, then sleep. Real code pumps the Qt event loop and sleeps
-// the thread; tests substitute a virtual clock so that a 1000-poll time-out
-// costs microseconds.
+// pending events, then sleep. RealWaiter (LineWait.h) pumps the Qt event
+// loop and sleeps the thread; tests substitute a virtual clock so that a
+// 1000-poll time-out costs microseconds.
 #pragma once
 
 namespace Tarvo {
