@@ -3,6 +3,7 @@
 // only the newest bytes and never a whole line, and the server is back in
 // idle mode with nothing unread, unless a silent modem stopped it.
 #include "FakeHost.h"
+#include "FrameCodec.h"
 #include "FuzzRequire.h"
 
 using namespace Tarvo;
