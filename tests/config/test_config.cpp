@@ -585,11 +585,11 @@ private slots:
     void dialogsAsLaidOut_data()
     {
         QTest::addColumn<QString>("dialog");
-        QTest::addColumn<QString>("control");  // empty: the client area
-        QTest::addColumn<QList<int>>("twips"); // left, top, width, height
+        QTest::addColumn<QString>("control"); // empty: the client area
+        QTest::addColumn<QRect>("twips");     // left and top -1: only the size is laid down
 
         for (const char *dialog : {"download", "upload"}) {
-            const auto row = [dialog](const char *control, QList<int> twips) {
+            const auto row = [dialog](const char *control, QRect twips) {
                 QTest::addRow("%s %s", dialog, control) << dialog << control << twips;
             };
             row("", {-1, -1, 5985, 2295});
@@ -599,7 +599,7 @@ private slots:
             row("cmdOK", {-1, -1, 1125, 330});
             row("cmdCancel", {-1, -1, 1125, 330});
         }
-        const auto about = [](const char *control, QList<int> twips) {
+        const auto about = [](const char *control, QRect twips) {
             QTest::addRow("about %s", control) << "about" << control << twips;
         };
         about("", {-1, -1, 5670, 1635});
@@ -615,7 +615,7 @@ private slots:
     {
         QFETCH(QString, dialog);
         QFETCH(QString, control);
-        QFETCH(QList<int>, twips);
+        QFETCH(QRect, twips);
 
         DownloadEditHandOver download;
         UploadEditHandOver upload;
@@ -631,10 +631,9 @@ private slots:
             control.isEmpty() ? window.get() : window->findChild<QWidget *>(control);
         QVERIFY(target);
         const QRect place = control.isEmpty() ? window->rect() : target->geometry();
-        const QList<int> pixels{place.left(), place.top(), place.width(), place.height()};
-        for (int i = 0; i < 4; ++i)
-            if (twips[i] >= 0)
-                QCOMPARE(pixels[i], twips[i] / 15);
+        if (twips.left() >= 0)
+            QCOMPARE(place.topLeft(), QPoint(twips.left() / 15, twips.top() / 15));
+        QCOMPARE(place.size(), QSize(twips.width() / 15, twips.height() / 15));
         if (control.startsWith("lbl"))
             QCOMPARE(target->font().pointSizeF(), 8.25);
         if (control.startsWith("img"))
