@@ -4,6 +4,7 @@
 #include "EntryEditor.h"
 #include "FakeLine.h"
 #include "FileChooser.h"
+#include "IniTextFormat.h"
 #include "LineCharset.h"
 #include "MessageBoxPrompter.h"
 #include "PathHelpers.h"
@@ -60,16 +61,19 @@ class TestConfig : public QObject
     std::unique_ptr<SettingsStore> m_store;
     std::unique_ptr<frmMain> w;
 
+    // Qt shares one parse of a file among all QSettings on its path, whatever
+    // their format: the test reads and writes the store's file as the store
+    // does, and plain QSettings only ever sees copies.
     QString stored(const QString &key) const
     {
-        return QSettings(m_ini, QSettings::IniFormat).value(key).toString();
+        return QSettings(m_ini, IniTextFormat::format()).value(key).toString();
     }
     // Opens the window on a store whose lists start with `downloads` and
     // `uploads` slots named "A", "B", ..., plus the given keys.
     void open(int downloads, int uploads, const QMap<QString, QString> &keys = {})
     {
         {
-            QSettings s(m_ini, QSettings::IniFormat);
+            QSettings s(m_ini, IniTextFormat::format());
             for (int i = 0; i < downloads; ++i)
                 s.setValue(QString("Dnld%1/Name").arg(i + 1), QString(QChar('A' + i)));
             for (int i = 0; i < uploads; ++i)
@@ -349,9 +353,9 @@ private slots:
         click("cmdOK");
         QVERIFY(SettingsAccepted);
 
-        // A copy, so that neither reader sees the other's cached parse.
-        const QString copy = m_ini + ".copy";
-        QVERIFY(QFile::copy(m_ini, copy));
+        // Copies, so that neither reader sees the other's cached parse.
+        const QString copy = m_ini + ".copy", again = m_ini + ".again";
+        QVERIFY(QFile::copy(m_ini, copy) && QFile::copy(m_ini, again));
         const QSettings plain(copy, QSettings::IniFormat);
         for (const char *key : {"Dnld1/Name", "Dnld1/Open From"})
             QCOMPARE(plain.value(key).toString(), text);
@@ -359,11 +363,11 @@ private slots:
         // that would run on into the next line.
         QCOMPARE(plain.value("Other/Keep").toStringList(), (QStringList{"me", "you"}));
         QCOMPARE(plain.value("Other/Broken").toString(), QStringLiteral("say \"hi"));
-        QVERIFY(readFile(m_ini).contains("\nCOM1=" + raw + "\n"));
-        Configuration again;
-        SettingsStore(copy).LoadSettings(again);
-        QCOMPARE(again.DownloadList[0].Name, text);
-        QCOMPARE(again.DownloadList[0].OpenFrom, text);
+        QVERIFY(readFile(m_ini).replace("\r\n", "\n").contains("\nCOM1=" + raw + "\n"));
+        Configuration reloaded;
+        SettingsStore(again).LoadSettings(reloaded);
+        QCOMPARE(reloaded.DownloadList[0].Name, text);
+        QCOMPARE(reloaded.DownloadList[0].OpenFrom, text);
     }
 
     // Remove of the first of three shifts the slots up and clears the last;
@@ -483,6 +487,10 @@ private slots:
 
     void enterPressesTheFocusedButton()
     {
+#ifdef Q_OS_WIN
+        QSKIP("Under Wine key clicks on buttons of hidden tabs and combo boxes are lost; "
+              "checked on Linux only.");
+#endif
         QFETCH(QString, dialog);
         QFETCH(QString, focus);
         QFETCH(QString, pressed);
@@ -677,8 +685,14 @@ private slots:
         row("plain", "Orders.txt", "ORDERS.TXT");
         row("accented", "caf\xc3\xa9", "CAF\xc3\x89");
         row("sharp s stays", "stra\303\237e", "STRA\303\237E"); // octal: the "e" is no digit
+#ifdef Q_OS_WIN
+        // Code page 1252 (a Western Windows, and Wine) has both.
+        row("y with diaeresis", "\xc3\xbfy", "\xc5\xb8Y");
+        row("euro sign", "a\xe2\x82\xac", "A\xe2\x82\xac");
+#else
         row("y with diaeresis stays", "\xc3\xbfy", "\xc3\xbfY");
         row("euro sign", "a\xe2\x82\xac", "");
+#endif
         row("Greek", "\xce\xb1\xce\xb2", "");
     }
 
@@ -690,7 +704,11 @@ private slots:
         QCOMPARE(LineCharset::canCarry(name), carried);
         if (carried) {
             QCOMPARE(LineCharset::toUpper(name), upper);
+#ifdef Q_OS_WIN
+            QCOMPARE(QString::fromLocal8Bit(LineCharset::encode(upper)), upper);
+#else
             QCOMPARE(QString::fromLatin1(LineCharset::encode(upper)), upper);
+#endif
         }
 
         const QString host = m_dir.filePath("host.txt");

@@ -5,8 +5,10 @@
 #include "Portable.h"
 
 #include <csignal>
+#ifdef Q_OS_UNIX
 #include <sys/resource.h>
 #include <sys/stat.h>
+#endif
 
 using namespace Tarvo;
 using namespace Tarvo::Testing;
@@ -199,8 +201,17 @@ private slots:
         QTest::addColumn<QString>("shown"); // in the message
         QTest::newRow("plain") << "a.txt"
                                << "A.TXT";
+        // Upper-case y with diaeresis exists in code page 1252 (0x9F, here as
+        // the byte the portable saw) but not in Latin-1.
+#ifdef Q_OS_WIN
+        const char *upperY = "\x9f";
+#else
+        const char *upperY = "\xff";
+#endif
         QTest::newRow("sharp s and y diaeresis")
-            << QString::fromLatin1("\xdf\xff\xe9.txt") << QString::fromLatin1("\xdf\xff\xc9.TXT");
+            << QString::fromLatin1("\xdf\xff\xe9.txt")
+            << QString::fromLatin1("\xdf") + QString::fromLatin1(upperY) +
+                   QString::fromLatin1("\xc9.TXT");
     }
     void namesKeepTheirCharacters()
     {
@@ -380,6 +391,9 @@ private slots:
     }
     void hostFileFaults()
     {
+#ifndef Q_OS_UNIX
+        QSKIP("Named pipes and file size limits are POSIX facilities.");
+#else
         QFETCH(QString, fault);
         QFETCH(bool, result);
         QFETCH(QString, red);
@@ -419,6 +433,7 @@ private slots:
             QCOMPARE(readFile(target), fault.endsWith("large copy") ? pattern(3000) : OldContent);
         QVERIFY(!QFile::exists(backup) || fault == "stuck backup");
         QVERIFY(rig.journal.entries().isEmpty());
+#endif
     }
 
     // What start-up does with the journal an interrupted upload left: armed
