@@ -183,4 +183,15 @@ bool replaceFile(const QString &from, const QString &to, QString &error)
 #endif
 }
 
+bool putBack(const QString &target, const QString &backup, QString &error)
+{
+    if (!backup.isEmpty())
+        return replaceFile(backup, target, error);
+    QFile partial(target);
+    if (!partial.exists() || partial.remove())
+        return true;
+    error = partial.errorString();
+    return false;
+}
+
 } // namespace Tarvo

@@ -32,6 +32,11 @@ QString notRegularReason(const QString &path);
 // system's reason in error.
 bool replaceFile(const QString &from, const QString &to, QString &error);
 
+// Undoes an upload into target: its backup renamed back over it, or, when
+// there was no earlier copy (backup empty), the partial file removed. False
+// with the system's reason in error.
+bool putBack(const QString &target, const QString &backup, QString &error);
+
 // Writes all of data to an open file; empty on success, else the system's
 // words for the write that failed (QFile calls a short write on a full disk
 // "Unknown error").

@@ -105,8 +105,8 @@ bool DownloadJob::RunDownloadJob(const DownloadEntry &entry)
 bool DownloadJob::AnnounceDownload(const QString &name, std::uint32_t offset)
 {
     return openFileExchange(m_link, m_reporter,
-                            buildFrame('L', lineBytes(announceBody(name, offset))), {}, offset,
-                            Failed);
+                            buildFrame('L', LineCharset::encode(announceBody(name, offset))), {},
+                            offset, Failed);
 }
 
 bool DownloadJob::SendEndPacket()

@@ -1,7 +1,5 @@
 #include "FrameCodec.h"
 
-#include "LineCharset.h"
-
 namespace Tarvo {
 
 namespace {
@@ -109,11 +107,6 @@ int EscapeBlock(const std::uint8_t *source, std::uint8_t *target, int count)
         }
     }
     return length;
-}
-
-QByteArray lineBytes(const QString &text)
-{
-    return LineCharset::encode(text);
 }
 
 } // namespace Tarvo

@@ -9,7 +9,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QString>
 #include <array>
 #include <cstdint>
 
@@ -37,8 +36,5 @@ QByteArray buildFrame(char type, const QByteArray &body);
 bool ParsePacket(const QByteArray &text, DataBuffer &buffer, int &count, bool &last);
 // Escapes count bytes of source into target; returns the encoded length.
 int EscapeBlock(const std::uint8_t *source, std::uint8_t *target, int count);
-
-// Text as it crosses the line: one byte per character (LineCharset).
-QByteArray lineBytes(const QString &text);
 
 } // namespace Tarvo

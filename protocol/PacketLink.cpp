@@ -2,12 +2,13 @@
 
 #include "Exchange.h"
 #include "FrameCodec.h"
+#include "LineCharset.h"
 
 namespace Tarvo {
 
 bool PacketLink::SendPacket(const QString &text)
 {
-    Exchange exchange(m_wait, buildFrame('0', lineBytes(text)));
+    Exchange exchange(m_wait, buildFrame('0', LineCharset::encode(text)));
     return exchange.run() == Exchange::Outcome::Ack;
 }
 

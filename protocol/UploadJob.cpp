@@ -101,14 +101,11 @@ public:
     {
         m_file.close();
         QString why;
-        if (!m_backup.isEmpty()) {
-            if (!replaceFile(m_backup, m_saveAs, why)) {
-                error = QStringLiteral("Cannot restore ") + m_saveAs + QStringLiteral(" from ") +
-                        m_backup + QStringLiteral(": ") + why;
-                return false;
-            }
-        } else if (QFile partial(m_saveAs); partial.exists() && !partial.remove()) {
-            error = fileError(QStringLiteral("Cannot delete"), m_saveAs, partial.errorString());
+        if (!putBack(m_saveAs, m_backup, why)) {
+            error = m_backup.isEmpty()
+                        ? fileError(QStringLiteral("Cannot delete"), m_saveAs, why)
+                        : QStringLiteral("Cannot restore ") + m_saveAs + QStringLiteral(" from ") +
+                              m_backup + QStringLiteral(": ") + why;
             return false;
         }
         settle();
@@ -243,7 +240,7 @@ bool UploadJob::RunUploadJob(const UploadEntry &entry)
 
 bool UploadJob::RequestUpload(const QString &name, std::uint32_t offset)
 {
-    const QByteArray body = lineBytes(name) + '[' + QByteArray::number(offset) + ']';
+    const QByteArray body = LineCharset::encode(name) + '[' + QByteArray::number(offset) + ']';
     return openFileExchange(m_link, m_reporter, buildFrame('U', body), QByteArray(1, Byte::EOT),
                             offset, Failed);
 }

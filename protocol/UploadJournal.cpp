@@ -96,31 +96,25 @@ bool UploadJournal::forget(const QString &target, QString &error)
 
 QString UploadJournal::undo(const Entry &entry, bool &done)
 {
-    QString error;
-    if (!entry.backup.isEmpty()) {
-        if (!QFile::exists(entry.backup)) {
-            // Already put back (or removed by hand): nothing left to undo.
-            done = true;
-            return {};
-        }
-        done = replaceFile(entry.backup, entry.target, error);
-        return done ? QStringLiteral("Restored %1 from its backup %2: an upload to it was "
-                                     "interrupted.")
-                          .arg(entry.target, entry.backup)
-                    : QStringLiteral("Cannot restore %1 from its backup %2: %3")
-                          .arg(entry.target, entry.backup, error);
-    }
-    QFile partial(entry.target);
-    if (!partial.exists()) {
+    // Already put back (or removed by hand): nothing left to undo.
+    const QString left = entry.backup.isEmpty() ? entry.target : entry.backup;
+    if (!QFile::exists(left)) {
         done = true;
         return {};
     }
-    done = partial.remove();
-    return done ? QStringLiteral("Removed %1: an upload to it was interrupted and there was no "
-                                 "earlier copy.")
-                      .arg(entry.target)
-                : QStringLiteral("Cannot remove the incomplete %1: %2")
-                      .arg(entry.target, partial.errorString());
+    QString error;
+    done = putBack(entry.target, entry.backup, error);
+    if (entry.backup.isEmpty())
+        return done
+                   ? QStringLiteral("Removed %1: an upload to it was interrupted and there was "
+                                    "no earlier copy.")
+                         .arg(entry.target)
+                   : QStringLiteral("Cannot remove the incomplete %1: %2").arg(entry.target, error);
+    return done ? QStringLiteral("Restored %1 from its backup %2: an upload to it was "
+                                 "interrupted.")
+                      .arg(entry.target, entry.backup)
+                : QStringLiteral("Cannot restore %1 from its backup %2: %3")
+                      .arg(entry.target, entry.backup, error);
 }
 
 QStringList UploadJournal::recover()
