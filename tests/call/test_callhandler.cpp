@@ -94,19 +94,6 @@ private slots:
         QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
     }
 
-    void noCarrierRearmsAutoAnswer()
-    {
-        Rig rig;
-        rig.receive("\r\nCONNECT 9600\r\n");
-        rig.receive("\r\nNO CARRIER\r\n");
-        QVERIFY(!rig.state.Connected);
-        QCOMPARE(rig.line.written(), QByteArray("ATS0=1\r"));
-        QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
-        // The next call is handled again.
-        rig.receive("\r\nRING\r\n");
-        QCOMPARE(rig.reporter.tip(), QString("RING"));
-    }
-
     void noiseCannotGrowTheBuffer()
     {
         Rig rig;
@@ -129,8 +116,6 @@ private slots:
 
         QTest::newRow("download only, two files")
             << 0 << 2 << -1 << 2 << -1 << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 0;
-        QTest::newRow("upload only")
-            << 1 << 2 << -1 << 2 << -1 << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 2;
         QTest::newRow("upload only, second missing")
             << 1 << 0 << -1 << 3 << 1 << QStringList{"SUCCESS", "ERROR"} << 2;
         QTest::newRow("both") << 2 << 1 << -1 << 1 << -1

@@ -1,6 +1,5 @@
 // The store, path helpers and proposed portable names; then the window on a
 // real INI store with the entry editor and message boxes scripted; the About box.
-#include "AppVersion.h"
 #include "EntryEditor.h"
 #include "FakeLine.h"
 #include "FileChooser.h"
@@ -8,6 +7,7 @@
 #include "LineCharset.h"
 #include "MessageBoxPrompter.h"
 #include "PathHelpers.h"
+#include "Portable.h"
 #include "SettingsStore.h"
 #include "frmAbout.h"
 #include "frmMain.h"
@@ -85,16 +85,6 @@ class TestConfig : public QObject
         m_store = std::make_unique<SettingsStore>(m_ini);
         w = std::make_unique<frmMain>(m_model, *m_store, m_prompter, m_user);
     }
-    static QByteArray readFile(const QString &path)
-    {
-        QFile file(path);
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
-    static void writeHostFile(const QString &path)
-    {
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("data") == 4);
-    }
     template <typename T = QWidget> T *ctl(const QString &name) { return w->findChild<T *>(name); }
     void click(const QString &name) { ctl<QPushButton>(name)->click(); }
     // A fresh store of the platform's own kind that is not the user's.
@@ -164,65 +154,22 @@ private slots:
         QCOMPARE(int(loaded.UploadCount), 8);
     }
 
-    void pathParts_data()
-    {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QChar>("sep");
-        QTest::addColumn<QString>("directory");
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("bareName");
-        QTest::addColumn<QString>("extension");
-        const QChar bs('\\');
-        QTest::newRow("first dot") << "C:\\d\\report.old.txt" << bs << "C:\\d"
-                                   << "report.old.txt"
-                                   << "report"
-                                   << "old.txt";
-        QTest::newRow("drive root") << "C:\\in.txt" << bs << "C:"
-                                    << "in.txt"
-                                    << "in"
-                                    << "txt";
-        QTest::newRow("no separator") << "in.txt" << bs << ""
-                                      << "in.txt"
-                                      << "in"
-                                      << "txt";
-        QTest::newRow("dot in folder") << "C:\\my.dir\\readme" << bs << "C:\\my.dir"
-                                       << "readme"
-                                       << "readme"
-                                       << "";
-        QTest::newRow("slash") << "/home/ann/in.txt" << QChar('/') << "/home/ann"
-                               << "in.txt"
-                               << "in"
-                               << "txt";
-    }
-
-    void pathParts()
-    {
-        QFETCH(QString, path);
-        QFETCH(QChar, sep);
-        QTEST(GetDirectory(path, sep), "directory");
-        QTEST(GetFileName(path, true, sep), "name");
-        QTEST(GetFileName(path, false, sep), "bareName");
-        QTEST(GetExtension(path, sep), "extension");
-    }
-
     void canOpenFile_data()
     {
         QTest::addColumn<QString>("path"); // "@" is the temporary folder
         // Part of the warning. "": opens quietly; "*": the system's own words
         // for the failed open, which differ between platforms.
         QTest::addColumn<QString>("warning");
-        QTest::newRow("readable") << "@/host.txt"
-                                  << "";
-        QTest::newRow("missing") << "@/none.txt"
-                                 << "*";
-        QTest::newRow("empty path") << ""
-                                    << "No file name";
-        QTest::newRow("folder") << "@"
-                                << "folder";
+        const auto row = [](const char *name, const char *path, const char *warning) {
+            QTest::newRow(name) << QString(path) << QString(warning);
+        };
+        row("readable", "@/host.txt", "");
+        row("missing", "@/none.txt", "*");
+        row("empty path", "", "No file name");
+        row("folder", "@", "folder");
 #ifndef Q_OS_WIN
         // Opening a pipe for reading would wait for a writer for ever.
-        QTest::newRow("named pipe") << "@/pipe"
-                                    << "@/pipe: not a regular file (a named pipe)";
+        row("named pipe", "@/pipe", "@/pipe: not a regular file (a named pipe)");
 #endif
     }
 
@@ -252,18 +199,14 @@ private slots:
         QTest::addColumn<QString>("chosen");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("proposed");
-        QTest::newRow("long base") << "/data/Inventories.csv"
-                                   << ""
-                                   << "Inventor.csv";
-        QTest::newRow("two dots") << "/data/Orders.backup.txt"
-                                  << ""
-                                  << "Orders.bac";
-        QTest::newRow("no dot") << "/data/README_FIRST"
-                                << ""
-                                << "README_F";
-        QTest::newRow("typed kept") << "/data/Inventories.csv"
-                                    << "Inv.text"
-                                    << "Inv.text";
+        const auto row = [](const char *name, const char *chosen, const char *typed,
+                            const char *proposed) {
+            QTest::newRow(name) << QString(chosen) << QString(typed) << QString(proposed);
+        };
+        row("long base", "/data/Inventories.csv", "", "Inventor.csv");
+        row("two dots", "/data/Orders.backup.txt", "", "Orders.bac");
+        row("no dot", "/data/README_FIRST", "", "README_F");
+        row("typed kept", "/data/Inventories.csv", "Inv.text", "Inv.text");
     }
 
     void proposedPortableName()
@@ -288,14 +231,14 @@ private slots:
         QTest::addColumn<QString>("storedJob");
         QTest::addColumn<int>("port"); // shown, and saved by OK
         QTest::addColumn<int>("job");
-        QTest::newRow("blanks around") << " 4 "
-                                       << " 0" << 4 << 0;
-        QTest::newRow("out of range") << "7"
-                                      << "-1" << 1 << 2;
-        QTest::newRow("not numbers") << "abc"
-                                     << "1.5" << 1 << 2;
-        QTest::newRow("beyond 16 bits") << "65538"
-                                        << "65536" << 1 << 2;
+        const auto row = [](const char *name, const char *port, const char *job, int shownPort,
+                            int shownJob) {
+            QTest::newRow(name) << QString(port) << QString(job) << shownPort << shownJob;
+        };
+        row("blanks around", " 4 ", " 0", 4, 0);
+        row("out of range", "7", "-1", 1, 2);
+        row("not numbers", "abc", "1.5", 1, 2);
+        row("beyond 16 bits", "65538", "65536", 1, 2);
     }
 
     void storedNumbersOpenSafely()
@@ -363,7 +306,7 @@ private slots:
         // that would run on into the next line.
         QCOMPARE(plain.value("Other/Keep").toStringList(), (QStringList{"me", "you"}));
         QCOMPARE(plain.value("Other/Broken").toString(), QStringLiteral("say \"hi"));
-        QVERIFY(readFile(m_ini).replace("\r\n", "\n").contains("\nCOM1=" + raw + "\n"));
+        QVERIFY(Testing::readFile(m_ini).replace("\r\n", "\n").contains("\nCOM1=" + raw + "\n"));
         Configuration reloaded;
         SettingsStore(again).LoadSettings(reloaded);
         QCOMPARE(reloaded.DownloadList[0].Name, text);
@@ -470,16 +413,13 @@ private slots:
                             const char *pressed) {
             QTest::newRow(name) << QString(dialog) << QString(focus) << QString(pressed);
         };
-        row("window: Cancel", "main", "cmdCancel", "cancel");
+        // The entry dialogs share their buttons: the download one stands for both.
         row("window: Add", "main", "cmdAddUpldFile", "add");
         row("window: port box", "main", "cboModemPort", "ok");
-        row("download: Cancel", "download", "cmdCancel", "cancel");
-        row("download: Browse", "download", "cmdBrowse", "browse");
-        row("download: name box", "download", "txtName", "ok");
-        row("upload: Cancel", "upload", "cmdCancel", "cancel");
-        row("upload: path box", "upload", "txtSaveAs", "ok");
+        row("entry: Browse", "entry", "cmdBrowse", "browse");
+        row("entry: name box", "entry", "txtName", "ok");
+        // Both kinds of question share one box: its default is tried once.
         row("question: Yes", "question", "Yes", "yes");
-        row("question: as opened", "question", "", "no");
         // Asked without blocking (during a call's job): the caller goes on first.
         row("question later: Yes", "later", "Yes", "yes");
         row("question later: as opened", "later", "", "no");
@@ -505,14 +445,14 @@ private slots:
             QTest::keyClick(target, Qt::Key_Return);
         };
         const QString host = m_dir.filePath("host.txt");
-        writeHostFile(host);
+        Testing::Rig::write(host, "data");
         m_user.chosen = m_dir.filePath("chosen.txt");
         QString outcome;
         if (dialog == "main") {
             open(1, 1);
             enter(w.get());
             outcome = SettingsAccepted ? "ok" : m_model.UploadCount == 2 ? "add" : "cancel";
-        } else if (dialog == "download") {
+        } else if (dialog == "entry") {
             DownloadEditHandOver handOver{{"HOST.TXT", host}};
             frmDnldEdit edit(handOver, m_user, m_prompter);
             enter(&edit);
@@ -520,11 +460,6 @@ private slots:
                       : edit.findChild<QLineEdit *>("txtOpenFrom")->text() == m_user.chosen
                           ? "browse"
                           : "cancel";
-        } else if (dialog == "upload") {
-            UploadEditHandOver handOver{{"NAME.TXT", host}};
-            frmUpldEdit edit(handOver, m_user, m_prompter);
-            enter(&edit);
-            outcome = handOver.UploadEditAccepted ? "ok" : "cancel";
         } else if (dialog == "later") {
             MessageBoxPrompter prompter;
             prompter.askYesNoLater("Hang up (disconnect) modem?",
@@ -712,7 +647,7 @@ private slots:
         }
 
         const QString host = m_dir.filePath("host.txt");
-        writeHostFile(host);
+        Testing::Rig::write(host, "data");
         DownloadEditHandOver download{{name, host}};
         frmDnldEdit downloadEdit(download, m_user, m_prompter);
         UploadEditHandOver upload{{name, host}};
@@ -727,12 +662,6 @@ private slots:
         QCOMPARE(m_prompter.warnings.size(), carried ? 0 : 2);
         for (const QString &warning : std::as_const(m_prompter.warnings))
             QVERIFY(warning.contains(name.back()));
-    }
-
-    void aboutTitleLine()
-    {
-        QCOMPARE(frmAbout().findChild<QLabel *>("lblTitle")->text(),
-                 QString("Tarvo Version ") + AppVersion::Version);
     }
 };
 

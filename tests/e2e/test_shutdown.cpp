@@ -92,8 +92,6 @@ private slots:
     {
         QTest::addColumn<int>("signalNumber");
         QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGINT") << SIGINT;
-        QTest::newRow("SIGHUP") << SIGHUP;
         QTest::newRow("SIGKILL, then a new start") << SIGKILL;
     }
 

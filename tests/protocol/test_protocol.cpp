@@ -30,14 +30,6 @@ void script(FakeLine &line, const QList<QByteArray> &answers)
     };
 }
 
-QByteArray escapeBlock(const QByteArray &raw)
-{
-    DataBuffer out{};
-    const auto *in = reinterpret_cast<const std::uint8_t *>(raw.data());
-    return QByteArray(reinterpret_cast<const char *>(out.data()),
-                      EscapeBlock(in, out.data(), int(raw.size())));
-}
-
 void checkFailure(const Rig &rig, const QString &red, const QString &direction)
 {
     QCOMPARE(rig.reporter.redText(), red + "\r\n" + direction + " failed\r\n");
@@ -51,34 +43,6 @@ class TestProtocol : public QObject
     Q_OBJECT
 
 private slots:
-    void encoding_data()
-    {
-        QTest::addColumn<QByteArray>("got");
-        QTest::addColumn<QByteArray>("expected");
-        const auto row = [](const char *name, const QByteArray &got, const char *hex) {
-            QTest::newRow(name) << got.toHex(' ') << QByteArray::fromHex(hex).toHex(' ');
-        };
-        row("next-packet request", buildFrame('Y', {}), "02 1B 59 43 47 C1");
-        row("end packet", buildFrame('Z', {}), "02 1B 5A 43 48 C1");
-        row("message .", buildFrame('0', "."), "02 1B 30 2E 43 4D C1");
-        row("U offset 0", buildFrame('U', "A.TXT[0]"), "02 1B 55 41 2E 54 58 54 5B 30 5D 49 42 C1");
-        row("U offset 120", buildFrame('U', "A.TXT[120]"),
-            "02 1B 55 41 2E 54 58 54 5B 31 32 30 5D 4F 47 C1");
-        row("L offset 0", buildFrame('L', "A.TXT"), "02 1B 4C 41 2E 54 58 54 49 4E C1");
-        row("L offset 120", buildFrame('L', "A.TXT[120]"),
-            "02 1B 4C 41 2E 54 58 54 5B 31 32 30 5D 4E 4E C1");
-        row("RECEIVING A.TXT", buildFrame('0', "RECEIVING A.TXT\r\n"),
-            "02 1B 30 52 45 43 45 49 56 49 4E 47 20 41 2E 54 58 54 0D 0A 46 41 C1");
-        row("EscapeBlock", escapeBlock(QByteArray::fromHex("5C 00 41 9F A0 DC FF")),
-            "5C 5C 5C 80 41 9F 5C 20 DC 5C 7F");
-    }
-    void encoding()
-    {
-        QFETCH(QByteArray, got);
-        QFETCH(QByteArray, expected);
-        QCOMPARE(got, expected);
-    }
-
     void parsePacket_data()
     {
         QTest::addColumn<QByteArray>("text");
@@ -141,20 +105,6 @@ private slots:
         QCOMPARE(rig.line.writes, QList<QByteArray>(writes, buildFrame('0', "x")));
         if (outcome == Exchange::Outcome::Watched) // the last transmission's text only
             QCOMPARE(exchange.received(), answers.at(writes - 1));
-    }
-
-    void polling()
-    {
-        Rig silent, restarted;
-        silent.line.peer = nullptr;
-        QCOMPARE(Exchange(silent.wait, buildFrame('Z', {})).run(), Exchange::Outcome::ThirdTimeout);
-        QCOMPARE(silent.clock.now(), 3 * 1000 * 10);
-        // Restarted, NAKs only repeat; the earlier time-out counts with two more.
-        script(restarted.line, {None, NAK, NAK, NAK, NAK, NAK, NAK, None, None});
-        Exchange exchange(restarted.wait, buildFrame('Y', "data"));
-        QCOMPARE(exchange.run(), Exchange::Outcome::ThirdNak);
-        QCOMPARE(exchange.resume(), Exchange::Outcome::ThirdTimeout);
-        QCOMPARE(exchange.writes(), 9);
     }
 
     void download_data()
@@ -277,16 +227,6 @@ private slots:
         rig.portable.zData = "NOT PART OF THE FILE";
         if (existing)
             Rig::write(rig.path("ORDERS.TXT"), OldContent);
-        QList<QByteArray> backups; // the backup while each packet is asked for
-        QStringList journal;       // what the journal says meanwhile
-        rig.portable.onFrame = [&](char type) {
-            if (type != 'Y')
-                return;
-            backups += readFile(rig.path("ORDERS.BAK"));
-            for (const UploadJournal::Entry &entry : rig.journal.entries())
-                journal += QDir(rig.dir.path()).relativeFilePath(entry.target) + " " +
-                           QFileInfo(entry.backup).fileName() + (entry.armed ? " armed" : "");
-        };
         QVERIFY(rig.upload());
         const int packets = (size + 119) / 120;
         QStringList trace{"0 SENDING A.TXT\r\n", "U a.txt[0]", "0 ."};
@@ -295,9 +235,6 @@ private slots:
         QCOMPARE(rig.portable.trace, trace);
         QCOMPARE(readFile(rig.path("ORDERS.TXT")), pattern(size));
         QCOMPARE(rig.files(), (QStringList{"ORDERS.TXT", "source.bin"}));
-        QCOMPARE(backups, QList<QByteArray>(packets + 1, existing ? OldContent : "<missing>"));
-        QCOMPARE(journal, QStringList(packets + 1, existing ? "ORDERS.TXT ORDERS.BAK armed"
-                                                            : "ORDERS.TXT  armed"));
         QVERIFY(rig.journal.entries().isEmpty());
         QCOMPARE(rig.reporter.paneText(),
                  "Upload a.txt ...\r\n" + QString(packets + 2, '.') + "\r\nDone\r\n");

@@ -40,14 +40,10 @@ struct FakeTray final : TrayIcon
 };
 
 // Opens and closes the port as the modem control does, with no line behind
-// it. What comes while a start waits for the modem runs inside it. With a
-// call up, a stop asks about it as the modem control does.
+// it and no call. What comes while a start waits for the modem runs inside it.
 struct FakeModem final : ModemService
 {
-    FakeModem(frmServer &window, ServerState &shared, Prompter &questions)
-        : server(window), state(shared), prompter(questions)
-    {
-    }
+    FakeModem(frmServer &window, ServerState &shared) : server(window), state(shared) {}
     void InitializeModem() override
     {
         ++inits;
@@ -57,21 +53,9 @@ struct FakeModem final : ModemService
             std::exchange(during, nullptr)();
     }
     using ModemService::HangUp;
-    void HangUp(CallAnswer answer) override
-    {
-        if (state.PortOpened && call) {
-            if (answer == CallAnswer::Ask ? !askHangUp() : answer == CallAnswer::KeepCall)
-                return;
-            call = false;
-        }
-        show(false);
-    }
-    bool callUp() const override { return call; }
-    bool askHangUp() { return prompter.askYesNo("Hang up (disconnect) modem?"); }
-    void askHangUpLater(std::function<void(bool)> answered) override
-    {
-        prompter.askYesNoLater("Hang up (disconnect) modem?", std::move(answered));
-    }
+    void HangUp(CallAnswer) override { show(false); }
+    bool callUp() const override { return false; }
+    void askHangUpLater(std::function<void(bool)> answered) override { answered(true); }
     void show(bool opened)
     {
         state.PortOpened = opened;
@@ -83,10 +67,8 @@ struct FakeModem final : ModemService
 
     frmServer &server;
     ServerState &state;
-    Prompter &prompter;
     int inits = 0;
     std::function<void()> during;
-    bool call = false;
 };
 
 struct WindowRig
@@ -112,7 +94,7 @@ struct WindowRig
     ScriptedPrompter prompter;
     Configuration config;
     frmServer server{state, log, tray, prompter, config, {}, {}};
-    FakeModem modem{server, state, prompter};
+    FakeModem modem{server, state};
 };
 
 // The window with the real host behind it on the fake line, as the program
@@ -170,42 +152,32 @@ private slots:
     // box, M minimise, T the tray's Exit, L the port lost; a + or - after an
     // action answers the question it must ask Yes or No. A script after ">"
     // runs while the first start waits, and a second activation comes first.
-    // A script after "J>" runs during a call's job: the questions come
-    // first, the job goes on polling under them, and only ending the call
-    // cuts it short; further + or - answer the hang-up question. Without a tray the
-    // window must stay within reach: on the task bar, the tip in its title.
+    // Without a tray the window must stay within reach: on the task bar, the
+    // tip in its title. Clicks during a call's job: transferUnderTheQuestions
+    // and test_operations.
     void buttons_data()
     {
         QTest::addColumn<QString>("script");
         QTest::addColumn<bool>("tray");
         QTest::addColumn<QString>("end"); // running, stopped, hidden or unloaded
-        QTest::addColumn<QString>("job"); // how a call's job ended: finished or cut
-
-        QTest::newRow("Stop answered No") << "S-" << true << "running" << QString();
-        QTest::newRow("Stop: No, then Yes") << "S-S+" << true << "stopped" << QString();
-        QTest::newRow("Start after a Stop") << "S+S" << true << "running" << QString();
-        QTest::newRow("minimise hides") << "M" << true << "hidden" << QString();
-        QTest::newRow("close box hides while waiting") << "X" << true << "hidden" << QString();
-        QTest::newRow("close box when stopped, No") << "S+X-" << true << "stopped" << QString();
-        QTest::newRow("close box when stopped, Yes") << "S+X+" << true << "unloaded" << QString();
-        QTest::newRow("Hide button") << "C" << true << "hidden" << QString();
-        QTest::newRow("Exit button, Yes") << "S+C+" << true << "unloaded" << QString();
-        QTest::newRow("tray Exit while waiting") << "T+" << true << "unloaded" << QString();
-        QTest::newRow("no tray: minimise") << "M" << false << "hidden" << QString();
-        QTest::newRow("no tray: close box") << "X" << false << "hidden" << QString();
+        const auto row = [](const char *name, const char *script, bool tray, const char *end) {
+            QTest::newRow(name) << QString(script) << tray << QString(end);
+        };
+        row("Stop answered No", "S-", true, "running");
+        row("Stop: No, then Yes", "S-S+", true, "stopped");
+        row("Start after a Stop", "S+S", true, "running");
+        row("minimise hides", "M", true, "hidden");
+        row("close box hides while waiting", "X", true, "hidden");
+        row("close box when stopped, No", "S+X-", true, "stopped");
+        row("close box when stopped, Yes", "S+X+", true, "unloaded");
+        row("Hide button", "C", true, "hidden");
+        row("Exit button, Yes", "S+C+", true, "unloaded");
+        row("tray Exit while waiting", "T+", true, "unloaded");
+        row("no tray: minimise", "M", false, "hidden");
+        row("no tray: close box", "X", false, "hidden");
         // Nothing goes away under the running start; the second Exit asks nothing.
-        QTest::newRow("tray Exit during the start") << ">T+T" << true << "unloaded" << QString();
-        QTest::newRow("port lost during the start") << ">L" << true << "stopped" << QString();
-        QTest::newRow("Stop in a call, hang up") << "J>S++" << true << "stopped"
-                                                 << "cut";
-        QTest::newRow("Stop in a call, keep it") << "J>S+-" << true << "running"
-                                                 << "finished";
-        QTest::newRow("tray Exit in a call, hang up") << "J>T++" << true << "unloaded"
-                                                      << "cut";
-        QTest::newRow("tray Exit in a call, keep it") << "J>T+-T" << true << "unloaded"
-                                                      << "finished";
-        QTest::newRow("Stop in a call, then tray Exit") << "J>S+-T++" << true << "unloaded"
-                                                        << "cut";
+        row("tray Exit during the start", ">T+T", true, "unloaded");
+        row("port lost during the start", ">L", true, "stopped");
     }
 
     void buttons()
@@ -213,12 +185,10 @@ private slots:
         QFETCH(QString, script);
         QFETCH(bool, tray);
         QFETCH(QString, end);
-        QFETCH(QString, job);
 
         WindowRig rig;
         rig.tray.available = tray;
         QStringList questions;
-        std::function<void()> settle; // after each action
         QCloseEvent close;
         QSpontaneKeyEvent::setSpontaneous(&close); // sendEvent would clear the flag
         const auto play = [&](const QString &actions) {
@@ -227,9 +197,7 @@ private slots:
                 rig.prompter.answers.clear();
                 for (; i + 1 < actions.size() && QString("+-").contains(actions[i + 1]); ++i) {
                     rig.prompter.answers += actions[i + 1] == '+';
-                    questions += rig.prompter.answers.size() > 1 ? "Hang up (disconnect) modem?"
-                                 : action == 'S'                 ? "Stop Tarvo ?"
-                                                                 : "Exit Tarvo program?";
+                    questions += action == 'S' ? "Stop Tarvo ?" : "Exit Tarvo program?";
                 }
                 if (action == 'S' || action == 'C')
                     rig.button(action == 'S' ? "cmdWaitingCall" : "cmdClose")->click();
@@ -242,8 +210,6 @@ private slots:
                 else
                     rig.server.mPopExit_Click();
                 QTest::qWait(20);
-                if (settle)
-                    settle();
             }
         };
         if (script.startsWith('>'))
@@ -257,38 +223,13 @@ private slots:
         rig.server.Form_Activate();
         rig.server.Form_Activate(); // the modem starts with the first activation only
         QCOMPARE(rig.modem.inits, 1);
-        QString jobEnd;
-        if (script.startsWith("J>")) {
-            rig.modem.call = true;
-            rig.prompter.holdAnswers = true;
-            int pollsUnderQuestions = 0;
-            // The job polls on while questions are open; each poll lets the
-            // user answer the question that is up.
-            settle = [&] {
-                while (!rig.prompter.held.isEmpty() && !rig.wait.aborted()) {
-                    ++pollsUnderQuestions;
-                    rig.wait.pause();
-                    rig.prompter.answerHeld();
-                }
-            };
-            rig.server.operations().runOperation([&] {
-                play(script.mid(2));
-                jobEnd = "finished";
-                for (int poll = 0; poll < 3; ++poll)
-                    if (!rig.wait.pause())
-                        jobEnd = "cut";
-            });
-            QVERIFY(pollsUnderQuestions >= questions.size());
-        } else if (!script.startsWith('>')) {
+        if (!script.startsWith('>'))
             play(script);
-        }
-        QCOMPARE(jobEnd, job);
 
         QCOMPARE(rig.prompter.questions, questions);
         QCOMPARE(rig.server.isUnloaded(), end == "unloaded");
         QCOMPARE(rig.tray.removed, end == "unloaded");
-        // The shutdown hangs up, unless the call was to be kept.
-        QCOMPARE(rig.state.PortOpened, end == "running" || end == "hidden" || job == "finished");
+        QCOMPARE(rig.state.PortOpened, end == "running" || end == "hidden");
         if (end == "unloaded")
             return;
         QCOMPARE(rig.server.isVisible(), end != "hidden" || !tray);
@@ -296,8 +237,7 @@ private slots:
         QCOMPARE(rig.server.windowTitle(), tray ? "Tarvo" : "Tarvo - Waiting call ...");
         QCOMPARE(rig.button("cmdWaitingCall")->text(),
                  QString(end == "stopped" ? "Start" : "Stop"));
-        // A kept call enables Settings all the same, once its job is over.
-        QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped" || job == "finished");
+        QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped");
     }
 
     // Stop or Exit in the middle of a real upload: the upload goes on under

@@ -90,7 +90,7 @@ private slots:
     void timestamp_data()
     {
         QTest::addColumn<QString>("locale");
-        for (const char *name : {"C", "en_US", "en_GB", "de_DE", "fi_FI", "ja_JP", "ar_EG"})
+        for (const char *name : {"C", "en_US", "fi_FI", "ja_JP", "ar_EG"})
             QTest::newRow(name) << QString(name);
     }
 

@@ -119,21 +119,15 @@ public:
     {
         m_pane += text;
         m_red += colour == ColourRed ? text : QString();
-        log += text;
     }
     void clearStatus() override { m_pane.clear(); }
-    void WriteLog(const QString &text) override
-    {
-        log += text;
-        logOnly += text;
-    }
+    void WriteLog(const QString &text) override { logOnly += text; }
     void SetTrayTip(const QString &state) override { tips += state; }
 
     QString paneText() const { return m_pane; } // what the pane shows now
     QString redText() const { return m_red; }   // all red text since the start
     QString tip() const { return tips.isEmpty() ? QString() : tips.last(); }
 
-    QString log;         // everything that reached the log
     QStringList logOnly; // WriteLog calls made directly
     QStringList tips;
 
