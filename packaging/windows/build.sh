@@ -11,6 +11,7 @@ set -euo pipefail
 HERE=$(cd "$(dirname "$0")" && pwd)
 ROOT=$(cd "$HERE/../.." && pwd)
 BUILD=${1:-$ROOT/build-win}
+mkdir -p "$BUILD" && BUILD=$(cd "$BUILD" && pwd) # the installer step changes folder
 MINGW=x86_64-w64-mingw32
 
 START=$SECONDS
