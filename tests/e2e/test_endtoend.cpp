@@ -1,5 +1,6 @@
 // Whole unattended calls: the real host pieces over a pseudo-terminal against
-// tarvo-portable, unpaced, from RING to NO CARRIER and the re-armed modem.
+// tarvo-portable, unpaced, from RING to NO CARRIER and the re-armed modem,
+// also with NAKs and corrupted frames on the line.
 #include "Calls.h"
 #include "Portable.h"
 
@@ -19,6 +20,8 @@ class EndToEndTest : public QObject
 private slots:
     void twoCallsBothWays();
     void portVanishesDuringTransfer();
+    void lineFaultsCostNoFile_data();
+    void lineFaultsCostNoFile();
 };
 
 void EndToEndTest::twoCallsBothWays()
@@ -76,6 +79,41 @@ void EndToEndTest::portVanishesDuringTransfer()
     QVERIFY2(rig.reporter.failures().contains(": No such file or directory"),
              qPrintable(rig.reporter.failures()));
     QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Start);
+}
+
+void EndToEndTest::lineFaultsCostNoFile_data()
+{
+    QTest::addColumn<QStringList>("faults");
+    QTest::addColumn<bool>("mustComplete");
+    // A third random NAK in one exchange may fail a file; corrupted frames are
+    // NAKed and sent again, so alone they never end a transfer.
+    QTest::newRow("random NAKs") << QStringList{"--nak-random", "10", "--seed", "7"} << false;
+    QTest::newRow("corrupted frames") << QStringList{"--corrupt-every", "3"} << true;
+}
+
+void EndToEndTest::lineFaultsCostNoFile()
+{
+    QFETCH(QStringList, faults);
+    QFETCH(bool, mustComplete);
+    PortableRig rig;
+    const QByteArray outgoing = pattern(6000), incoming = pattern(7000).toBase64().left(7000);
+    QVERIFY(start(rig, {.host = {{"out.bin", outgoing}, {"in.txt", "old copy"}},
+                        .portable = {{"IN.TXT", incoming}},
+                        .downloads = {{"OUT.BIN", "out.bin"}},
+                        .uploads = {{"IN.TXT", "in.txt"}},
+                        .options = {.extra = faults}}));
+    QVERIFY(rig.waitForCalls(1, 120000));
+
+    // The host's own copies are whole: the old one or the complete new one.
+    QCOMPARE(PortableRig::readFile(rig.hostPath("out.bin")), outgoing);
+    const QByteArray uploaded = PortableRig::readFile(rig.hostPath("in.txt"));
+    QVERIFY(uploaded == incoming || uploaded == "old copy");
+    QVERIFY(!QFile::exists(rig.hostPath("in.BAK")));
+    if (mustComplete) {
+        QCOMPARE(uploaded, incoming);
+        QCOMPARE(PortableRig::readFile(rig.receivedFile("OUT.BIN")), outgoing);
+    }
+    QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)
