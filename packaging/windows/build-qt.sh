@@ -2,8 +2,8 @@
 # Cross-builds the Qt the Windows program needs (a reduced qtbase plus
 # qtserialport, 6.4.2 like Debian's host Qt) with Debian's MinGW-w64, once.
 # The result is kept outside the clone under the user's cache, keyed by a hash
-# of this script, the toolchain file and the sources, so any change to how Qt
-# is built makes a fresh one and an unchanged setup reuses it.
+# of how Qt is patched, configured and built, so any change there makes a
+# fresh one and an unchanged recipe reuses it.
 #
 # Prints the Qt prefix as the last line of standard output; progress goes to
 # standard error. Needs: g++-mingw-w64-x86-64-posix, qt6-base-dev-tools,
@@ -20,30 +20,46 @@ START=$SECONDS
 stage() { echo "[windows qt +$((SECONDS - START))s] $*" >&2; }
 as_root() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
-key=$(cat "$0" "$HERE/mingw-w64.cmake" | sha256sum | cut -c1-16)
-CACHE_ROOT=${XDG_CACHE_HOME:-$HOME/.cache}/tarvo-windows
-PREFIX=$CACHE_ROOT/qt-$QT_VERSION-$key
-if [ -f "$PREFIX/.complete" ]; then
-  stage "reusing $PREFIX"
-  echo "$PREFIX"
-  exit 0
-fi
-
-WORK=$CACHE_ROOT/work-$key
-rm -rf "$WORK" "$PREFIX"
-mkdir -p "$WORK"
-trap 'stage "failed; the partial build is left in $WORK"' ERR
+# The source entry is made from the machine's own apt sources, so the build
+# uses whatever mirror this machine is set up with and the project names none:
+# the first URIs of a "Types: deb" stanza, else the first deb line of
+# sources.list.
+archive_uri() {
+  local f uri
+  for f in /etc/apt/sources.list.d/*.sources; do
+    [ -f "$f" ] || continue
+    uri=$(awk 'BEGIN { RS = "" }
+      {
+        deb = 0; first = ""
+        n = split($0, line, "\n")
+        for (i = 1; i <= n; i++) {
+          if (line[i] ~ /^Types:.*[ \t]deb([ \t]|$)/) deb = 1
+          if (line[i] ~ /^URIs:/ && first == "") { split(line[i], w, /[ \t]+/); first = w[2] }
+        }
+        if (deb && first != "") { print first; exit }
+      }' "$f")
+    [ -z "$uri" ] || {
+      echo "$uri"
+      return
+    }
+  done
+  uri=$(sed -n 's/^[[:space:]]*deb[[:space:]]\+\(\[[^]]*\][[:space:]]\+\)\?\([^[:space:]]\+\).*/\2/p' \
+    /etc/apt/sources.list 2>/dev/null | head -1)
+  [ -n "$uri" ] && echo "$uri"
+}
 
 ensure_deb_src() {
   if apt-get source --print-uris qt6-base >/dev/null 2>&1; then return; fi
-  stage "adding a deb-src entry for Debian's qt6-base source"
-  as_root tee /etc/apt/sources.list.d/tarvo-deb-src.sources >/dev/null <<'EOF'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-EOF
+  local uri codename
+  uri=$(archive_uri) || {
+    echo "No deb entry in /etc/apt/sources.list or /etc/apt/sources.list.d/*.sources:" >&2
+    echo "add a deb-src entry for Debian's main archive and run this again." >&2
+    return 1
+  }
+  codename=$(. /etc/os-release && echo "$VERSION_CODENAME")
+  stage "adding a deb-src entry for Debian's qt6-base source from $uri"
+  printf 'Types: deb-src\nURIs: %s\nSuites: %s %s-updates\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$uri" "$codename" "$codename" | as_root tee /etc/apt/sources.list.d/tarvo-deb-src.sources >/dev/null
   as_root apt-get update -qq
 }
 
@@ -131,6 +147,27 @@ build_qtserialport() {
   }
   cmake --install "$WORK/build-qtserialport" >/dev/null
 }
+
+# The cache key covers what shapes the result: the Qt version, the steps that
+# patch, configure and build it, and the toolchain file. How the sources are
+# fetched is left out, so a change there reuses a finished build.
+key=$({
+  echo "$QT_VERSION"
+  declare -f patch_out_wintab build_qtbase build_qtserialport
+  cat "$HERE/mingw-w64.cmake"
+} | sha256sum | cut -c1-16)
+CACHE_ROOT=${XDG_CACHE_HOME:-$HOME/.cache}/tarvo-windows
+PREFIX=$CACHE_ROOT/qt-$QT_VERSION-$key
+if [ -f "$PREFIX/.complete" ]; then
+  stage "reusing $PREFIX"
+  echo "$PREFIX"
+  exit 0
+fi
+
+WORK=$CACHE_ROOT/work-$key
+rm -rf "$WORK" "$PREFIX"
+mkdir -p "$WORK"
+trap 'stage "failed; the partial build is left in $WORK"' ERR
 
 stage "building Qt $QT_VERSION for Windows into $PREFIX"
 fetch_qtbase
