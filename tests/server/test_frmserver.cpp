@@ -19,7 +19,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPushButton>
+#if QT_CONFIG(sessionmanager)
 #include <QSessionManager>
+#endif
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtTest/qtestspontaneevent.h>
@@ -332,7 +334,7 @@ private slots:
         rig.line.writes.clear();
 
         if (event == "save") {
-#ifdef QT_NO_SESSIONMANAGER
+#if !QT_CONFIG(sessionmanager)
             QSKIP("Qt was built without session management");
 #else
             emit qApp->commitDataRequest(*qApp->findChild<QSessionManager *>());
