@@ -78,10 +78,7 @@ inline QHBoxLayout *buttonRow(QPushButton *ok, QPushButton *cancel)
 // names the characters, and the focus goes back into the box.
 inline bool portableNameFits(QLineEdit *box, Prompter &prompter)
 {
-    QString refused;
-    for (const QChar c : box->text())
-        if (!LineCharset::canCarry(c) && !refused.contains(c))
-            refused += c;
+    const QString refused = LineCharset::uncarried(box->text());
     if (refused.isEmpty())
         return true;
     prompter.warn(QStringLiteral("The portable cannot receive these characters of the name: %1\n"

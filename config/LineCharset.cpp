@@ -73,6 +73,21 @@ bool canCarry(const QString &text)
     return lossless;
 }
 
+QString uncarried(const QString &text)
+{
+    QString refused;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        // A character beyond the first 65536 is two units and is named whole.
+        const bool pair =
+            text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
+        const QString c = text.mid(i, pair ? 2 : 1);
+        i += pair ? 1 : 0;
+        if (!refused.contains(c) && !canCarry(c))
+            refused += c;
+    }
+    return refused;
+}
+
 QString toUpper(const QString &text)
 {
     QString out = text;

@@ -107,7 +107,7 @@ void CallHandler::runJob()
     if (m_jobObserver)
         m_jobObserver(true);
     line.setMode(SerialLine::Mode::Job);
-    m_wait.beginHangUpWatch();
+    m_wait.beginHangUpWatch(m_carrierSeen);
     m_wait.waiter().sleepMs(JobDelayMs);
 
     switch (m_config.JobType) {
@@ -135,12 +135,10 @@ void CallHandler::runJob()
         m_jobObserver(false);
 
     // A hang-up in the middle of a job is read by the job's own polls, so
-    // its "NO CARRIER" never becomes a line. Where the carrier was seen and
-    // is gone now, finish the call as that line would have.
-    if (m_state.Connected && line.isOpen() && !carrierPresent())
-        processLine("NO CARRIER");
-    // Without carrier detect the job's polls saw the modem's own result line.
-    else if (hungUp)
+    // its "NO CARRIER" never becomes a line: finish the call as that line
+    // would have, when the polls saw the call end or the carrier that was
+    // seen is gone now.
+    if (hungUp || (m_state.Connected && line.isOpen() && !carrierPresent()))
         processLine("NO CARRIER");
 }
 

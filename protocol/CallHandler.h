@@ -12,7 +12,9 @@
 // The carrier-detect line is believed only once it has been seen high in the
 // current call: on a port whose DCD pin is not wired it reads low all
 // through a live call, and the modem's own "NO CARRIER" line ends the call
-// there.
+// there. During a job the wait watches for both (LineWait.h), so a
+// portable that hangs up mid-file ends the job at once, without an "ERROR"
+// into the dead line, and the modem is armed again for the next call.
 #pragma once
 
 #include "LineWait.h"

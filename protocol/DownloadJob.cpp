@@ -34,9 +34,11 @@ DownloadJob::DownloadJob(PacketLink &link, Reporter &reporter) : m_link(link), m
 
 bool DownloadJob::RunDownloadJob(const DownloadEntry &entry)
 {
-    beginFileTransfer(m_link, m_reporter,
-                      QStringLiteral("RECEIVING ") + LineCharset::toUpper(entry.Name),
-                      QStringLiteral("Download ") + entry.Name + QStringLiteral(" ..."));
+    if (!beginFileTransfer(m_link, m_reporter, entry.Name,
+                           QStringLiteral("RECEIVING ") + LineCharset::toUpper(entry.Name),
+                           QStringLiteral("Download ") + entry.Name + QStringLiteral(" ..."),
+                           Failed))
+        return false;
 
     // The host file is opened before the announce: a file that vanished or
     // cannot be read must not reach the portable, not even as an empty file.

@@ -1,14 +1,29 @@
 #include "TransferSteps.h"
 
+#include "LineCharset.h"
+
 namespace Tarvo {
 
-void beginFileTransfer(PacketLink &link, Reporter &reporter, const QString &message,
-                       const QString &progress)
+bool beginFileTransfer(PacketLink &link, Reporter &reporter, const QString &name,
+                       const QString &message, const QString &progress, const QString &failed)
 {
     reporter.clearStatus();
+    // A stand-in character would make the portable store or send another
+    // file than the one configured.
+    const QString refused = LineCharset::uncarried(name);
+    if (!refused.isEmpty()) {
+        reporter.AppendStatus(progress + CrLf);
+        reportTransferFailure(reporter,
+                              QStringLiteral("The name %1 cannot be sent to the portable: %2 "
+                                             "has no %3. Please change it in the settings.")
+                                  .arg(name, LineCharset::name(), refused),
+                              failed);
+        return false;
+    }
     link.SendPacket(message + CrLf);
     reporter.AppendStatus(progress + CrLf);
     reporter.SetTrayTip(progress);
+    return true;
 }
 
 void reportTransferFailure(Reporter &reporter, const QString &reason, const QString &failed)

@@ -1,8 +1,9 @@
 // Steps the two transfer directions share: the start of a file (a cleared
-// pane, the "RECEIVING"/"SENDING" message, the progress line and tip), the
-// red failure report that ends
-// with "Download failed" or "Upload failed", and the opening exchange of a
-// file (the "L" announce or the "U" request), which both answer the same way:
+// pane, the "RECEIVING"/"SENDING" message, the progress line and tip, or,
+// for a name the line cannot carry, nothing sent and a failure), the red
+// failure report that ends with "Download failed" or "Upload failed", and
+// the opening exchange of a file (the "L" announce or the "U" request),
+// which both answer the same way:
 // an ACK shows "." and sends the "." message, a third NAK is "NAK error (1)"
 // at offset 0 and "NAK error (2)" elsewhere, a third time-out is
 // "Time out error (1)", and EOT (watched by the request only) means the
@@ -15,8 +16,10 @@
 
 namespace Tarvo {
 
-void beginFileTransfer(PacketLink &link, Reporter &reporter, const QString &message,
-                       const QString &progress);
+// False when name cannot travel: it failed with a red message naming the
+// characters, and nothing went out.
+bool beginFileTransfer(PacketLink &link, Reporter &reporter, const QString &name,
+                       const QString &message, const QString &progress, const QString &failed);
 
 void reportTransferFailure(Reporter &reporter, const QString &reason, const QString &failed);
 

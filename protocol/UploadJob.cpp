@@ -166,9 +166,10 @@ UploadJob::UploadJob(PacketLink &link, Reporter &reporter, UploadJournal *journa
 
 bool UploadJob::RunUploadJob(const UploadEntry &entry)
 {
-    beginFileTransfer(m_link, m_reporter,
-                      QStringLiteral("SENDING ") + LineCharset::toUpper(entry.Name),
-                      QStringLiteral("Upload ") + entry.Name + QStringLiteral(" ..."));
+    if (!beginFileTransfer(m_link, m_reporter, entry.Name,
+                           QStringLiteral("SENDING ") + LineCharset::toUpper(entry.Name),
+                           QStringLiteral("Upload ") + entry.Name + QStringLiteral(" ..."), Failed))
+        return false;
 
     if (!RequestUpload(entry.Name, 0))
         return false;

@@ -29,16 +29,19 @@ bool LineWait::poll(QByteArray &received)
         return false;
     const QByteArray fresh = m_line.read();
     received += fresh;
-    if (m_watching && !m_line.hasModemLines())
+    if (m_watching) {
         lookForHangUp(fresh);
+        watchCarrier();
+    }
     return !aborted();
 }
 
-void LineWait::beginHangUpWatch()
+void LineWait::beginHangUpWatch(bool carrierSeen)
 {
     m_watching = true;
     m_inFrame = false;
     m_carrierLost = false;
+    m_carrierSeen = carrierSeen;
     m_tail.clear();
 }
 
@@ -46,6 +49,17 @@ bool LineWait::endHangUpWatch()
 {
     m_watching = false;
     return std::exchange(m_carrierLost, false);
+}
+
+void LineWait::watchCarrier()
+{
+    // A closed or failed port has no carrier to lose; its own reason is told.
+    if (!m_line.hasModemLines() || !m_line.isOpen() || m_line.failed())
+        return;
+    if (m_line.carrierDetect())
+        m_carrierSeen = true;
+    else if (m_carrierSeen)
+        m_carrierLost = true;
 }
 
 void LineWait::lookForHangUp(const QByteArray &fresh)

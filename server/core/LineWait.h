@@ -5,11 +5,16 @@
 // all waits to end (Stop or Exit chosen while an operation runs). poll() then
 // returns false and the caller unwinds as from a failed wait.
 //
-// On a line without carrier detect the modem's "NO CARRIER" reaches a job
-// as data. While a job watches for it, every poll looks at what it read for
-// that result line (CR LF framed, outside any portable frame, whose STX..ETX
-// a file's words cannot leave) and, once seen, ends all waits as a lost
-// carrier.
+// While a job watches for the end of the call, every poll also looks for
+// the signs that the line is dead and, at the first one, ends all waits as
+// a lost carrier:
+//   - the modem's own "NO CARRIER" in what the poll read (CR LF framed,
+//     outside any portable frame, whose STX..ETX a file's words cannot
+//     leave). A job reads everything, so the result line reaches it as data,
+//     on every kind of line: one whose carrier detect is not wired reports
+//     modem signals but never a carrier.
+//   - carrier detect gone low, once it has been seen high in this call.
+//     Before that it proves nothing: the pin may not be wired.
 #pragma once
 
 #include "SerialLine.h"
@@ -42,9 +47,11 @@ public:
     void clearAbort() { m_abort = false; }
     bool aborted() const { return m_abort || m_carrierLost || m_line.failed(); }
 
-    // Starts looking for the modem's "NO CARRIER" in what polls read.
-    void beginHangUpWatch();
-    // Stops looking; true when it was seen (the waits end no longer).
+    // Starts watching for the end of the call; carrierSeen: carrier detect
+    // has been high in this call already.
+    void beginHangUpWatch(bool carrierSeen);
+    // Stops watching; true when the call was seen to end (the waits end no
+    // longer).
     bool endHangUpWatch();
     bool carrierLost() const { return m_carrierLost; }
 
@@ -53,6 +60,7 @@ public:
 
 private:
     void lookForHangUp(const QByteArray &fresh);
+    void watchCarrier();
 
     SerialLine &m_line;
     Waiter &m_waiter;
@@ -60,6 +68,7 @@ private:
     bool m_watching = false;
     bool m_inFrame = false;
     bool m_carrierLost = false;
+    bool m_carrierSeen = false;
     QByteArray m_tail; // the end of what came outside frames
 };
 

@@ -12,6 +12,7 @@ const QByteArray EscapeCommand = QByteArrayLiteral("+++"); // no pause before or
 const QByteArray HangUpCommand = QByteArrayLiteral("ATH0\r");
 const QByteArray AutoAnswerOffCommand = QByteArrayLiteral("ATS0=0\r");
 const QByteArray OkReply = QByteArrayLiteral("OK\r\n");
+const QByteArray ErrorReply = QByteArrayLiteral("ERROR\r\n");
 
 const QString Ellipsis = QStringLiteral(" ...");
 const QString Ok = QStringLiteral(" OK");
@@ -64,7 +65,7 @@ void ModemControl::setBusy(bool busy)
     }
 }
 
-bool ModemControl::WaitForModemOK()
+bool ModemControl::WaitForModemOK(bool *refused)
 {
     QByteArray reply;
     for (int polls = 0; polls < LineWait::MaxPolls;) {
@@ -72,6 +73,10 @@ bool ModemControl::WaitForModemOK()
         ++polls;
         if (reply.contains(OkReply))
             return true;
+        if (refused && reply.contains(ErrorReply)) {
+            *refused = true;
+            return false;
+        }
         // A Stop or Exit handled inside the poll may have closed the port.
         if (!alive || !m_wait.line().isOpen())
             return false;
@@ -79,12 +84,12 @@ bool ModemControl::WaitForModemOK()
     return false;
 }
 
-bool ModemControl::sendCommand(const QByteArray &command)
+bool ModemControl::sendCommand(const QByteArray &command, bool *refused)
 {
     // A write that does not get out ends the command like a silent modem.
     if (!m_wait.line().write(command))
         return false;
-    return WaitForModemOK();
+    return WaitForModemOK(refused);
 }
 
 bool ModemControl::interrupted(bool lineOpen)
@@ -187,7 +192,16 @@ bool ModemControl::StartAutoAnswer()
     serial.setDtr(true);
     serial.setMode(SerialLine::Mode::Job);
 
-    if (sendCommand(AutoAnswerCommand)) {
+    // After a call that ended in the middle of a file, the modem may have
+    // taken the tail of a frame that was on its way when the carrier dropped
+    // as the start of a command line (a file's "AT" is enough), and reads
+    // "ATS0=1" behind it as a wrong command. Its "ERROR" is met by sending
+    // the command once more, to a clean command line.
+    bool refused = false;
+    bool armed = sendCommand(AutoAnswerCommand, &refused);
+    if (!armed && refused)
+        armed = sendCommand(AutoAnswerCommand);
+    if (armed) {
         m_reporter.AppendStatus(line(Ok) + line(QStringLiteral("Waiting call ...")));
         m_reporter.SetTrayTip(QStringLiteral("Waiting call ..."));
         serial.setMode(SerialLine::Mode::Idle);

@@ -3,9 +3,10 @@
 //
 // Every command is written in job mode and followed by WaitForModemOK: up to
 // 1000 polls of 10 ms, succeeding as soon as "OK" CR LF appears anywhere in
-// what came back (echoes and other lines before it do no harm). The texts,
-// colours, tips and button states reported here are what the user sees of
-// the server's Start/Stop cycle.
+// what came back (echoes and other lines before it do no harm). Only the
+// arming of auto-answer also listens for "ERROR", and then tries once more.
+// The texts, colours, tips and button states reported here are what the
+// user sees of the server's Start/Stop cycle.
 //
 // On lines without modem-status signals the carrier is inferred from the
 // call state (Connected), and a forced hang-up by DTR cannot be watched.
@@ -47,8 +48,9 @@ private:
     class BusyScope;
 
     bool askHangUp();
-    bool WaitForModemOK();
-    bool sendCommand(const QByteArray &command);
+    // refused, when given, ends the wait at an "ERROR" and is set then.
+    bool WaitForModemOK(bool *refused = nullptr);
+    bool sendCommand(const QByteArray &command, bool *refused = nullptr);
     void setBusy(bool busy);
     void closePort();
     // After a failed command: true when the port is gone (a lost device is

@@ -9,6 +9,14 @@
 // activation, before the modem starts. A termination signal, the session's
 // end and the application quitting all run the same shutdown without
 // questions; the window's unloading then ends the event loop.
+//
+// The session's end is the application quitting: on Windows Qt turns
+// WM_ENDSESSION (the log-off or shutdown really happening) into
+// aboutToQuit, and the X11 session manager's "die" into a Quit event to the
+// application, which would otherwise close the window with the hang-up
+// question first. The session manager's save request (commitDataRequest,
+// WM_QUERYENDSESSION) comes before that and may still be cancelled by
+// another program, so nothing is done on it: the modem stays armed.
 #pragma once
 
 #include "HostSession.h"
@@ -20,6 +28,24 @@
 #include <QApplication>
 
 namespace Tarvo {
+
+// Runs the orderly shutdown as the application is asked to quit, before
+// Qt closes its windows; the quit itself goes on.
+class QuitWatch final : public QObject
+{
+public:
+    explicit QuitWatch(frmServer &server) : QObject(&server), m_server(server) {}
+
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit)
+            m_server.shutdownNow();
+        return false;
+    }
+
+private:
+    frmServer &m_server;
+};
 
 inline void connectServer(QApplication &app, frmServer &server, HostSession &session,
                           SerialLine &line, UploadJournal &journal, ShutdownSignals &ends)
@@ -38,11 +64,8 @@ inline void connectServer(QApplication &app, frmServer &server, HostSession &ses
     QObject::connect(&server, &frmServer::unloaded, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
     QObject::connect(&ends, &ShutdownSignals::received, &server, &frmServer::shutdownNow);
-#ifndef QT_NO_SESSIONMANAGER
-    QObject::connect(&app, &QGuiApplication::commitDataRequest, &server,
-                     [&server](QSessionManager &) { server.shutdownNow(); });
-#endif
     QObject::connect(&app, &QCoreApplication::aboutToQuit, &server, &frmServer::shutdownNow);
+    app.installEventFilter(new QuitWatch(server));
 }
 
 // The modem side of a running server on a real serial port, connected to

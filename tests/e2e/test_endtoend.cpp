@@ -85,24 +85,28 @@ void EndToEndTest::lineFaultsCostNoFile_data()
 {
     QTest::addColumn<QStringList>("faults");
     QTest::addColumn<bool>("mustComplete");
+    QTest::addColumn<int>("calls");
     // A third random NAK in one exchange may fail a file; corrupted frames are
-    // NAKed and sent again, so alone they never end a transfer.
-    QTest::newRow("random NAKs") << QStringList{"--nak-random", "10", "--seed", "7"} << false;
-    QTest::newRow("corrupted frames") << QStringList{"--corrupt-every", "3"} << true;
+    // NAKed and sent again, so alone they never end a transfer. A portable
+    // that hangs up mid-file leaves the modem armed for the next call.
+    QTest::newRow("random NAKs") << QStringList{"--nak-random", "10", "--seed", "7"} << false << 1;
+    QTest::newRow("corrupted frames") << QStringList{"--corrupt-every", "3"} << true << 1;
+    QTest::newRow("hang-ups mid-file") << QStringList{"--hangup-after-bytes", "3000"} << false << 2;
 }
 
 void EndToEndTest::lineFaultsCostNoFile()
 {
     QFETCH(QStringList, faults);
     QFETCH(bool, mustComplete);
+    QFETCH(int, calls);
     PortableRig rig;
     const QByteArray outgoing = pattern(6000), incoming = pattern(7000).toBase64().left(7000);
     QVERIFY(start(rig, {.host = {{"out.bin", outgoing}, {"in.txt", "old copy"}},
                         .portable = {{"IN.TXT", incoming}},
                         .downloads = {{"OUT.BIN", "out.bin"}},
                         .uploads = {{"IN.TXT", "in.txt"}},
-                        .options = {.extra = faults}}));
-    QVERIFY(rig.waitForCalls(1, 120000));
+                        .options = {.calls = calls, .extra = faults}}));
+    QVERIFY(rig.waitForCalls(calls, 120000));
 
     // The host's own copies are whole: the old one or the complete new one.
     QCOMPARE(PortableRig::readFile(rig.hostPath("out.bin")), outgoing);
@@ -114,6 +118,7 @@ void EndToEndTest::lineFaultsCostNoFile()
         QCOMPARE(PortableRig::readFile(rig.receivedFile("OUT.BIN")), outgoing);
     }
     QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
+    QCOMPARE(rig.log.count("Waiting call ..."), 1 + calls);
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)

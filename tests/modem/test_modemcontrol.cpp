@@ -96,17 +96,20 @@ private slots:
             << " failed\r\nPermission error while locking the device\r\n"
                "Please change your modem port, then click Start to retry.\r\n"
             << QStringList{"Open COM failed"};
+        const QString lost = "Modem port lost: Input/output error\r\n"
+                             "Please check the modem and its cable, then click Start to retry.\r\n";
         QTest::newRow("device pulled: told twice, reported once")
-            << Init << Pieces{{"", -1}} << Commands{Init} << 1
-            << "Modem port lost: Input/output error\r\n"
-               "Please check the modem and its cable, then click Start to retry.\r\n"
+            << Init << Pieces{{"", -1}} << Commands{Init} << 1 << lost
+            << QStringList{"Modem port lost"};
+        QTest::newRow("device pulled while arming")
+            << Arm << Pieces{{"", -1}} << Commands{Init, Arm} << 3 + 1 << lost
             << QStringList{"Modem port lost"};
     }
 
-    // Exit chosen while the modem is initialised or auto-answer armed cuts
-    // the wait short; the shutdown that follows hangs up, so the start
-    // reports no failure, and the step's open line is ended before the
-    // hang-up's lines follow.
+    // Exit or Stop chosen while the modem is initialised or auto-answer
+    // armed cuts the wait short; the hang-up that follows does the rest, so
+    // the start reports no failure and offers no Stop, and the step's open
+    // line is ended before the hang-up's lines follow.
     void startCutShortReportsNothing_data()
     {
         QTest::addColumn<QByteArray>("silent");
@@ -130,6 +133,7 @@ private slots:
         };
         rig.modem.InitializeModem();
         QCOMPARE(rig.line.writes, commands);
+        QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Start);
         QVERIFY(rig.clock.now() < 1000);
         QVERIFY(rig.reporter.redText().isEmpty() && rig.prompter.beeps == 0);
         QVERIFY(rig.line.isOpen() && rig.state.PortOpened);

@@ -11,6 +11,7 @@
 #include "ModemService.h"
 #include "Portable.h"
 #include "ServerState.h"
+#include "ServerWiring.h"
 #include "StatusPane.h"
 #include "TrayIcon.h"
 #include "frmServer.h"
@@ -18,6 +19,9 @@
 #include <QApplication>
 #include <QCloseEvent>
 #include <QPushButton>
+#if QT_CONFIG(sessionmanager)
+#include <QSessionManager>
+#endif
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtTest/qtestspontaneevent.h>
@@ -129,6 +133,13 @@ struct CallRig
     frmServer server{state, log, tray, prompter, config, {}, {}};
     HostSession session{line, clock, server, prompter, server, state, config};
     Portable portable{line};
+};
+
+// Keeps the application's own answer to Quit (closing every window, leaving
+// the event loop) out of the test process.
+struct SwallowQuit final : QObject
+{
+    bool eventFilter(QObject *, QEvent *event) override { return event->type() == QEvent::Quit; }
 };
 
 } // namespace
@@ -292,6 +303,55 @@ private slots:
         QCOMPARE(rig.state.PortOpened, !hangUp);
         QCOMPARE(rig.line.closes, hangUp ? 1 : 0);
         QCOMPARE(rig.server.isUnloaded(), action == "Exit");
+    }
+
+    // Wired as the program wires it, with a call up. The session manager's
+    // save request comes first and may still be cancelled by another
+    // program: the server keeps running, with its port and its call. The
+    // session's real end (on Windows WM_ENDSESSION, which Qt turns into
+    // aboutToQuit; the X11 session manager's "die", a Quit event) ends the
+    // call and the program in order, asking nothing, the port closed once.
+    void sessionEnd_data()
+    {
+        QTest::addColumn<QString>("event");
+        QTest::newRow("save request") << "save";
+        QTest::newRow("Windows ends the session") << "aboutToQuit";
+        QTest::newRow("X11 session manager ends it") << "Quit";
+    }
+
+    void sessionEnd()
+    {
+        QFETCH(QString, event);
+        SwallowQuit swallow; // installed first, so it sees Quit after the server
+        qApp->installEventFilter(&swallow);
+        CallRig rig;
+        UploadJournal journal{rig.dir.filePath("journal")};
+        ShutdownSignals ends;
+        connectServer(*qobject_cast<QApplication *>(qApp), rig.server, rig.session, rig.line,
+                      journal, ends);
+        rig.line.deliver("\r\nCONNECT 9600\r\n");
+        rig.line.pump();
+        rig.line.writes.clear();
+
+        if (event == "save") {
+#if !QT_CONFIG(sessionmanager)
+            QSKIP("Qt was built without session management");
+#else
+            emit qApp->commitDataRequest(*qApp->findChild<QSessionManager *>());
+#endif
+        } else if (event == "aboutToQuit") {
+            QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
+        } else {
+            QEvent quit(QEvent::Quit);
+            QCoreApplication::sendEvent(qApp, &quit);
+        }
+        const bool ended = event != "save";
+        QCOMPARE(rig.server.isUnloaded(), ended);
+        QCOMPARE(rig.line.isOpen(), !ended);
+        QCOMPARE(rig.line.closes, ended ? 1 : 0);
+        QCOMPARE(rig.state.Connected, !ended);
+        QCOMPARE(rig.line.written().startsWith("+++"), ended);
+        QVERIFY(rig.prompter.questions.isEmpty());
     }
 
     // Notes of the start-up check (an interrupted upload undone) reach the
