@@ -46,8 +46,12 @@ int serve(int argc, char *argv[])
     frmServer server(state, log, tray, prompter, config, {}, {});
     prompter.setParent(&server);
 
-    ServerRuntime runtime(app, server, prompter, state, config,
-                          [device = args.at(2)](int) { return device; });
+    UploadJournal journal;
+    QString error;
+    journal.acquire(error);
+    ServerRuntime runtime(
+        app, server, prompter, state, config, [device = args.at(2)](int) { return device; },
+        journal);
     server.Form_Load();
     return app.exec();
 }
