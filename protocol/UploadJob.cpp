@@ -44,7 +44,8 @@ QString fileError(const QString &what, const QString &path, const QString &error
 class HostCopy
 {
 public:
-    HostCopy(const QString &saveAs, UploadJournal *journal) : m_saveAs(saveAs), m_journal(journal)
+    HostCopy(const QString &saveAs, UploadJournal *journal, Reporter &reporter)
+        : m_saveAs(saveAs), m_journal(journal), m_reporter(reporter)
     {
     }
     ~HostCopy() { leaveFlight(); }
@@ -195,6 +196,17 @@ public:
         return done;
     }
 
+    // The program is ending under the upload, its stack left in place; only
+    // the log can still be told.
+    void abandonAtExit()
+    {
+        QString note;
+        abandon(note);
+        m_reporter.WriteLog(
+            CrLf + QStringLiteral("Tarvo ended during the upload to %1: ").arg(m_saveAs) +
+            (note.isEmpty() ? QStringLiteral("it is undone.") : note) + CrLf + Failed + CrLf);
+    }
+
 private:
     template <typename Step> bool record(Step step, QString &error)
     {
@@ -246,6 +258,7 @@ private:
 
     QString m_saveAs;
     UploadJournal *m_journal;
+    Reporter &m_reporter;
     QString m_target; // where Save As leads
     QString m_backup; // empty when no backup was made
     QString m_id;
@@ -260,9 +273,8 @@ HostCopy *inFlight = nullptr;
 
 void putBackAtExit()
 {
-    QString ignored;
     if (inFlight)
-        inFlight->abandon(ignored);
+        inFlight->abandonAtExit();
 }
 
 void HostCopy::enterFlight()
@@ -294,7 +306,7 @@ bool UploadJob::RunUploadJob(const UploadEntry &entry)
     if (!RequestUpload(entry.Name, 0))
         return false;
 
-    HostCopy host(entry.SaveAs, m_journal);
+    HostCopy host(entry.SaveAs, m_journal, m_reporter);
     QString error;
     QStringList notes;
     const bool begun = host.begin(error, notes);
