@@ -64,8 +64,8 @@ public:
         const QString backup = Tarvo::backupPath(m_target);
         if (m_journal && !m_journal->recover(m_target, backup, notes)) {
             error = QStringLiteral("Upload to %1 refused: an earlier upload to it was interrupted "
-                                   "and is not undone yet, and its backup holds the only previous "
-                                   "copy. Put right what is said above; Tarvo tries again at the "
+                                   "and is not undone yet, and this one would destroy what it "
+                                   "kept. Put right what is said above; Tarvo tries again at the "
                                    "next upload and at the next start.")
                         .arg(m_saveAs);
             return false;
@@ -158,7 +158,11 @@ public:
             error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
             return false;
         }
-        setModified(m_file, QDateTime::currentMSecsSinceEpoch(), why); // its real age
+        // Its real age from now on; should the close still fail, this is
+        // the time that marks the file as the upload's own.
+        const qint64 finished = QDateTime::currentMSecsSinceEpoch();
+        if (setModified(m_file, finished, why))
+            m_stamp = finished;
         m_file.close();
         if (m_file.error() != QFileDevice::NoError) {
             error = fileError(QStringLiteral("Cannot write"), m_saveAs, m_file.errorString());

@@ -36,8 +36,6 @@ QByteArray start(QProcess &process, const QString &lockPath)
 // A real Tarvo's surroundings: its own folders, no screen.
 QProcessEnvironment environment(const QString &config, const QString &data, const QString &runtime)
 {
-    QDir().mkpath(runtime);
-    QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert("XDG_CONFIG_HOME", config);
     env.insert("XDG_DATA_HOME", data);
