@@ -120,9 +120,7 @@ private slots:
                     return true;
             return false;
         };
-        for (int ms = 0; ms < Patience && !holdsLock(); ms += 50)
-            QTest::qWait(50);
-        QVERIFY(holdsLock());
+        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(), Patience);
         second.start(TARVO_PATH, {});
         QVERIFY(second.waitForFinished(Patience));
         QCOMPARE(second.exitCode(), 0);
