@@ -352,36 +352,42 @@ private slots:
             "the user's");
         row("new file that cannot be removed", false,
             "Time out error (2)" + upload +
-                "Cannot remove the incomplete @/ORDERS.TXT: Device or resource busy" + upload,
+                "Cannot remove the incomplete @/ORDERS.TXT: Permission denied" + upload,
             pattern(240), true);
     }
     void hostFileFaults()
     {
-#ifndef Q_OS_UNIX
-        QSKIP("Named pipes, file size limits and these error texts are POSIX facilities.");
-#else
         QFETCH(QString, fault);
         QFETCH(bool, result);
         QFETCH(QString, red);
         QFETCH(QByteArray, after);
         QFETCH(bool, pending);
+#ifndef Q_OS_UNIX
+        // A file Tarvo has open cannot be replaced or removed there, nor can a folder be.
+        if (fault.contains("pipe") || fault.contains("limit") || fault.contains("replaced") ||
+            fault.startsWith("backup"))
+            QSKIP("Named pipes, file size limits and these faults are POSIX ones.");
+#endif
         Rig rig(pattern(2000));
         const QString source = rig.path("source.bin"), target = rig.path("ORDERS.TXT"),
                       backup = rig.path("ORDERS.BAK");
         const bool upload = !fault.startsWith("download");
         if (fault.contains("pipe")) {
+#ifdef Q_OS_UNIX
             const QString pipe = upload ? target : source;
             QFile::remove(pipe);
             QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+#endif
         } else if (upload && !fault.startsWith("new file")) {
             Rig::write(target, fault.endsWith("by the backup") ? pattern(3000) : OldContent);
         } else if (QFile file(source);
-                   file.open(QIODevice::ReadOnly)) { // older than the clock's step
+                   file.open(QIODevice::ReadWrite)) { // older than the clock's step
             QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
                                      QFileDevice::FileModificationTime));
         }
         QString error; // an older upload's entry, which a journal that fails must keep
         QVERIFY(fault != "journal's disk full" || rig.journal.note({rig.path("O"), {}, 0}, error));
+#ifdef Q_OS_UNIX
         rlimit before{};
         getrlimit(RLIMIT_FSIZE, &before);
         if (fault.startsWith("file size limit")) {
@@ -390,15 +396,18 @@ private slots:
             small.rlim_cur = 1000;
             setrlimit(RLIMIT_FSIZE, &small);
         }
+#endif
         const QMap<QString, std::tuple<FileOp, QString, int>> hooked{
             {"download of a read-only file", {FileOp::OpenWrite, source, EACCES}},
             {"read error while backing up", {FileOp::Read, target, EIO}},
             {"target cannot be opened", {FileOp::OpenWrite, target, EACCES}},
             {"journal's disk full", {FileOp::Write, rig.journal.path() + ".new", ENOSPC}},
-            {"new file that cannot be removed", {FileOp::Remove, target, EBUSY}}};
+            {"new file that cannot be removed", {FileOp::Remove, target, EACCES}}};
         if (hooked.contains(fault))
             setFaultHook([how = hooked[fault]](FileOp op, const QString &path) {
-                return op == std::get<0>(how) && path == std::get<1>(how) ? std::get<2>(how) : 0;
+                const bool hit =
+                    op == std::get<0>(how) && QDir::fromNativeSeparators(path) == std::get<1>(how);
+                return hit ? std::get<2>(how) : 0;
             });
         if (fault.startsWith("new file"))
             rig.portable.rules = {{'Y', 2, 99}};
@@ -423,11 +432,14 @@ private slots:
             }
         };
         const bool ok = upload ? rig.upload() : rig.download();
+#ifdef Q_OS_UNIX
         setrlimit(RLIMIT_FSIZE, &before);
+#endif
         setFaultHook({});
 
         QCOMPARE(ok, result);
-        QCOMPARE(rig.reporter.redText(), red.replace('@', rig.dir.path()));
+        QCOMPARE(QDir::fromNativeSeparators(rig.reporter.redText()),
+                 red.replace('@', rig.dir.path()));
         if (!after.isEmpty())
             QCOMPARE(readFile(target), after);
         QVERIFY(!QFile::exists(backup) || fault == "backup cannot be deleted");
@@ -436,7 +448,6 @@ private slots:
         QList<UploadJournal::Entry> left;
         QVERIFY(rig.journal.read(left, error));
         QCOMPARE(left.size(), pending ? 1 : 0);
-#endif
     }
 
     // Save As through a symbolic link, and a folder that goes away during
@@ -554,8 +565,9 @@ private slots:
         const QString target = rig.path("ORDERS.TXT"), backup = rig.path("ORDERS.BAK");
         const QString users = rig.path("source.BAK"); // no journal names it
         Rig::write(users, "the user's own");
-        const auto stuck = [&](FileOp op, const QString &path) {
-            return path == target && (op == FileOp::Rename || op == FileOp::Remove) ? EACCES : 0;
+        const auto stuck = [&](FileOp op, const QString &path) { // paths come back native
+            const bool undo = op == FileOp::Rename || op == FileOp::Remove;
+            return undo && QDir::fromNativeSeparators(path) == target ? EACCES : 0;
         };
         QString error;
         if (armed) {
@@ -595,7 +607,8 @@ private slots:
             QVERIFY(rig.upload()); // put right: undone first, then uploaded
         } else {
             const QStringList notes = rig.journal.recover();
-            QCOMPARE(notes.join('\n'), note.replace('@', rig.dir.path()));
+            QCOMPARE(QDir::fromNativeSeparators(notes.join('\n')),
+                     note.replace('@', rig.dir.path()));
         }
         QCOMPARE(readFile(target), after);
         QCOMPARE(QFile::exists(backup), existing && !armed);
