@@ -78,6 +78,9 @@ bool PortableRig::startHost()
     m_counting = std::make_unique<CountingLine>(*m_line);
     m_session = std::make_unique<HostSession>(*m_counting, m_waiter, reporter, prompter, controls,
                                               state, config);
+    QString error;
+    m_journal.acquire(error);
+    m_session->setJournal(&m_journal); // uploads pay for their journal as in the server
     m_session->connectLine();
     m_session->calls().setJobObserver([this](bool running) { observeJob(running); });
     config.ModemPort = 1;

@@ -5,7 +5,8 @@
 //
 // Each rig gets its own folders: host/ for the host's files, portable/files
 // for what the portable serves and portable/received for what it stored.
-// The line is wrapped in a counter, and every job is timed.
+// The line is wrapped in a counter, and every job is timed. Uploads keep
+// their journal in the rig's folder, as the server keeps its own.
 #pragma once
 
 #include "Configuration.h"
@@ -13,6 +14,7 @@
 #include "HostSession.h"
 #include "LineWait.h"
 #include "ServerState.h"
+#include "UploadJournal.h"
 
 #include <QElapsedTimer>
 #include <QProcess>
@@ -84,6 +86,7 @@ private:
     void readPortableOutput();
 
     QTemporaryDir m_dir;
+    UploadJournal m_journal{m_dir.filePath(QStringLiteral("journal"))};
     QProcess m_portable;
     QByteArray m_portableOut;
     QString m_ptyPath;

@@ -1,5 +1,7 @@
 #include "HostFiles.h"
 
+#include <QDateTime>
+#include <QDir>
 #include <QFileInfo>
 #include <QSaveFile>
 #include <cerrno>
@@ -7,12 +9,13 @@
 #include <cstring>
 
 #ifdef Q_OS_WIN
-#include <QDir>
+#include <io.h>
 #include <windows.h>
 #endif
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -20,6 +23,21 @@
 namespace Tarvo {
 
 namespace {
+
+// As many as the system itself follows before it gives up (ELOOP).
+constexpr int MaxLinks = 40;
+
+FaultHook &faultHook()
+{
+    static FaultHook hook;
+    return hook;
+}
+
+int fault(FileOp op, const QString &path)
+{
+    const FaultHook &hook = faultHook();
+    return hook ? hook(op, path) : 0;
+}
 
 #ifdef Q_OS_UNIX
 QString kindOf(mode_t mode)
@@ -44,17 +62,71 @@ int openFlags(QIODevice::OpenMode mode)
     const bool reads = mode & QIODevice::ReadOnly;
     const bool writes = mode & (QIODevice::WriteOnly | QIODevice::Append);
     flags |= reads && writes ? O_RDWR : writes ? O_WRONLY : O_RDONLY;
-    if (writes)
+    if (writes && !(mode & QIODevice::ExistingOnly))
         flags |= O_CREAT;
+    if (writes && (mode & QIODevice::NewOnly))
+        flags |= O_EXCL;
+    const bool keeps = mode & (QIODevice::NewOnly | QIODevice::ExistingOnly);
     if (mode & QIODevice::Append)
         flags |= O_APPEND;
-    else if (writes && !reads && !(mode & QIODevice::ExistingOnly))
+    else if ((mode & QIODevice::Truncate) || (writes && !reads && !keeps))
         flags |= O_TRUNC;
     return flags;
 }
+
+FileIdentity identityFrom(const struct stat &st)
+{
+    FileIdentity identity;
+    identity.id = QString::number(st.st_dev) + QLatin1Char(':') + QString::number(st.st_ino);
+    identity.size = qint64(st.st_size);
+    identity.modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
+    return identity;
+}
+
+// Makes a rename in folder durable; file systems that cannot sync a folder
+// order their metadata themselves.
+void syncFolder(const QString &folder)
+{
+    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    ::fsync(fd);
+    ::close(fd);
+}
+#endif
+
+#ifdef Q_OS_WIN
+HANDLE osHandle(QFileDevice &file)
+{
+    return reinterpret_cast<HANDLE>(::_get_osfhandle(file.handle()));
+}
+
+FileIdentity identityFrom(HANDLE handle)
+{
+    BY_HANDLE_FILE_INFORMATION info = {};
+    FileIdentity identity;
+    if (handle == INVALID_HANDLE_VALUE || !GetFileInformationByHandle(handle, &info))
+        return identity;
+    const auto join = [](DWORD high, DWORD low) { return (quint64(high) << 32) | low; };
+    identity.id = QString::number(info.dwVolumeSerialNumber) + QLatin1Char(':') +
+                  QString::number(join(info.nFileIndexHigh, info.nFileIndexLow));
+    identity.size = qint64(join(info.nFileSizeHigh, info.nFileSizeLow));
+    // FILETIME counts 100 ns steps from 1601.
+    const quint64 ticks =
+        join(info.ftLastWriteTime.dwHighDateTime, info.ftLastWriteTime.dwLowDateTime);
+    identity.modified = qint64(ticks / 10000) - Q_INT64_C(11644473600000);
+    return identity;
+}
+
+void syncFolder(const QString &) {} // MoveFileEx writes through
 #endif
 
 } // namespace
+
+void setFaultHook(FaultHook hook)
+{
+    faultHook() = std::move(hook);
+}
 
 QString systemErrorText(int error)
 {
@@ -88,7 +160,13 @@ bool openRegularFile(QFile &file, QIODevice::OpenMode mode, QString &error)
     if (!error.isEmpty())
         return false;
 #ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(path).constData(), openFlags(mode), 0666);
+    const int flags = openFlags(mode);
+    if (const int code =
+            fault((flags & O_ACCMODE) == O_RDONLY ? FileOp::OpenRead : FileOp::OpenWrite, path)) {
+        error = systemErrorText(code);
+        return false;
+    }
+    const int fd = ::open(QFile::encodeName(path).constData(), flags, 0666);
     if (fd < 0) {
         error = systemErrorText(errno);
         return false;
@@ -107,6 +185,11 @@ bool openRegularFile(QFile &file, QIODevice::OpenMode mode, QString &error)
     }
     return true;
 #else
+    const bool writes = mode & (QIODevice::WriteOnly | QIODevice::Append);
+    if (const int code = fault(writes ? FileOp::OpenWrite : FileOp::OpenRead, path)) {
+        error = systemErrorText(code);
+        return false;
+    }
     if (file.open(mode))
         return true;
     error = file.errorString();
@@ -114,8 +197,34 @@ bool openRegularFile(QFile &file, QIODevice::OpenMode mode, QString &error)
 #endif
 }
 
-QString writeAll(QFileDevice &file, const char *data, qint64 count)
+qint64 readSome(QFileDevice &file, const QString &path, char *data, qint64 count, QString &error)
 {
+    if (const int code = fault(FileOp::Read, path)) {
+        error = systemErrorText(code);
+        return -1;
+    }
+#ifdef Q_OS_UNIX
+    for (;;) {
+        const ssize_t got = ::read(file.handle(), data, std::size_t(count));
+        if (got >= 0)
+            return qint64(got);
+        if (errno != EINTR) {
+            error = systemErrorText(errno);
+            return -1;
+        }
+    }
+#else
+    const qint64 got = file.read(data, count);
+    if (got < 0)
+        error = file.errorString();
+    return got;
+#endif
+}
+
+QString writeAll(QFileDevice &file, const QString &path, const char *data, qint64 count)
+{
+    if (const int code = fault(FileOp::Write, path))
+        return systemErrorText(code);
 #ifdef Q_OS_UNIX
     const int fd = file.handle();
     while (count > 0) {
@@ -135,6 +244,24 @@ QString writeAll(QFileDevice &file, const char *data, qint64 count)
 #endif
 }
 
+bool syncFile(QFileDevice &file, const QString &path, QString &error)
+{
+    if (const int code = fault(FileOp::Sync, path)) {
+        error = systemErrorText(code);
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    if (::fsync(file.handle()) == 0)
+        return true;
+    error = systemErrorText(errno);
+#else
+    if (file.flush() && FlushFileBuffers(osHandle(file)))
+        return true;
+    error = qt_error_string(int(GetLastError()));
+#endif
+    return false;
+}
+
 bool copyRegularFile(const QString &from, const QString &to, QString &error)
 {
     QFile source(from);
@@ -147,14 +274,12 @@ bool copyRegularFile(const QString &from, const QString &to, QString &error)
     }
     QByteArray block(64 * 1024, Qt::Uninitialized);
     for (;;) {
-        const qint64 got = source.read(block.data(), block.size());
-        if (got < 0) {
-            error = source.errorString();
+        const qint64 got = readSome(source, from, block.data(), block.size(), error);
+        if (got < 0)
             return false;
-        }
         if (got == 0)
             break;
-        error = writeAll(target, block.constData(), got);
+        error = writeAll(target, to, block.constData(), got);
         if (!error.isEmpty())
             return false;
     }
@@ -164,8 +289,51 @@ bool copyRegularFile(const QString &from, const QString &to, QString &error)
     return false;
 }
 
+bool writeFileChecked(const QString &path, const QByteArray &data, QString &error)
+{
+    // QSaveFile will not do: a write that fails in its final flush (a full
+    // disk) still renames the empty temporary file over the old content.
+    const QString fresh = path + QStringLiteral(".new");
+    {
+        QFile file(fresh);
+        if (!openRegularFile(file, QIODevice::WriteOnly | QIODevice::Truncate, error))
+            return false;
+        error = writeAll(file, fresh, data.constData(), data.size());
+        if (error.isEmpty())
+            syncFile(file, fresh, error);
+        file.close();
+        if (error.isEmpty() && file.error() != QFileDevice::NoError)
+            error = file.errorString();
+        if (!error.isEmpty() || !replaceFile(fresh, path, error)) {
+            QString ignored;
+            removeFile(fresh, ignored);
+            return false;
+        }
+    }
+    syncFolder(QFileInfo(path).absolutePath());
+
+    QFile check(path);
+    if (!openRegularFile(check, QIODevice::ReadOnly, error))
+        return false;
+    QByteArray back(data.size() + 1, Qt::Uninitialized);
+    qint64 total = 0;
+    for (qint64 got = 1; got > 0 && total < back.size(); total += got) {
+        got = readSome(check, path, back.data() + total, back.size() - total, error);
+        if (got < 0)
+            return false;
+    }
+    if (total == data.size() && back.left(data.size()) == data)
+        return true;
+    error = QStringLiteral("what was read back differs from what was written");
+    return false;
+}
+
 bool replaceFile(const QString &from, const QString &to, QString &error)
 {
+    if (const int code = fault(FileOp::Rename, to)) {
+        error = systemErrorText(code);
+        return false;
+    }
     // QFile::rename refuses an existing target; these replace it in one step.
 #ifdef Q_OS_WIN
     const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
@@ -183,15 +351,179 @@ bool replaceFile(const QString &from, const QString &to, QString &error)
 #endif
 }
 
-bool putBack(const QString &target, const QString &backup, QString &error)
+QString moveToFreeName(const QString &from, QString &error)
 {
-    if (!backup.isEmpty())
-        return replaceFile(backup, target, error);
-    QFile partial(target);
-    if (!partial.exists() || partial.remove())
+    for (int n = 1; n < 1000; ++n) {
+        const QString name = from + QLatin1Char('.') + QString::number(n);
+        const QFileInfo taken(name);
+        if (taken.exists() || taken.isSymLink())
+            continue;
+        return replaceFile(from, name, error) ? name : QString();
+    }
+    error = QStringLiteral("no free name beside it");
+    return {};
+}
+
+bool removeFile(const QString &path, QString &error)
+{
+    if (const int code = fault(FileOp::Remove, path)) {
+        error = systemErrorText(code);
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    if (::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT)
         return true;
-    error = partial.errorString();
+    error = systemErrorText(errno);
     return false;
+#else
+    QFile file(path);
+    if (!file.exists() || file.remove())
+        return true;
+    error = file.errorString();
+    return false;
+#endif
+}
+
+QString resolveLinks(const QString &path, QString &error)
+{
+    QString current = QFileInfo(path).absoluteFilePath();
+    for (int hops = 0; QFileInfo(current).isSymbolicLink(); ++hops) {
+        if (hops == MaxLinks) {
+            error = QStringLiteral("Too many levels of symbolic links");
+            return {};
+        }
+        current = QFileInfo(current).symLinkTarget();
+    }
+    const QFileInfo last(current);
+    const QString folder = QFileInfo(last.absolutePath()).canonicalFilePath();
+    if (!folder.isEmpty())
+        current = QDir(folder).filePath(last.fileName());
+    return QDir::toNativeSeparators(current);
+}
+
+FileIdentity identityOf(const QString &path)
+{
+#ifdef Q_OS_UNIX
+    struct stat st = {};
+    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+        return {};
+    return identityFrom(st);
+#else
+    const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
+    // No access asked for: this only reads the file's record.
+    const HANDLE handle =
+        CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {};
+    const FileIdentity identity = identityFrom(handle);
+    CloseHandle(handle);
+    return identity;
+#endif
+}
+
+FileIdentity identityOf(QFileDevice &file)
+{
+#ifdef Q_OS_UNIX
+    struct stat st = {};
+    if (::fstat(file.handle(), &st) != 0)
+        return {};
+    return identityFrom(st);
+#else
+    return identityFrom(osHandle(file));
+#endif
+}
+
+bool setModified(QFileDevice &file, qint64 modified, QString &error)
+{
+#ifdef Q_OS_UNIX
+    const struct timespec times[2] = {{0, UTIME_OMIT},
+                                      {time_t(modified / 1000), long(modified % 1000) * 1000000}};
+    if (::futimens(file.handle(), times) == 0)
+        return true;
+    error = systemErrorText(errno);
+    return false;
+#else
+    if (file.setFileTime(QDateTime::fromMSecsSinceEpoch(modified, Qt::UTC),
+                         QFileDevice::FileModificationTime))
+        return true;
+    error = file.errorString();
+    return false;
+#endif
+}
+
+// ---- FileLock
+
+#ifdef Q_OS_WIN
+struct FileLock::Handle
+{
+    HANDLE file = INVALID_HANDLE_VALUE;
+    ~Handle()
+    {
+        if (file != INVALID_HANDLE_VALUE)
+            CloseHandle(file);
+    }
+};
+#else
+struct FileLock::Handle
+{
+    int fd = -1;
+    ~Handle()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+#endif
+
+FileLock::FileLock(QString path) : m_path(std::move(path)) {}
+
+FileLock::~FileLock() = default;
+
+bool FileLock::isLocked() const
+{
+    return m_handle != nullptr;
+}
+
+FileLock::Result FileLock::tryLock(QString &error)
+{
+    if (m_handle)
+        return Result::Locked;
+    QDir().mkpath(QFileInfo(m_path).absolutePath());
+    auto handle = std::make_unique<Handle>();
+#ifdef Q_OS_WIN
+    const std::wstring name = QDir::toNativeSeparators(m_path).toStdWString();
+    handle->file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle->file == INVALID_HANDLE_VALUE) {
+        error = qt_error_string(int(GetLastError()));
+        return Result::Failed;
+    }
+    OVERLAPPED whole = {};
+    if (!LockFileEx(handle->file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0,
+                    &whole)) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_LOCK_VIOLATION)
+            return Result::HeldElsewhere;
+        error = qt_error_string(int(code));
+        return Result::Failed;
+    }
+#else
+    handle->fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (handle->fd < 0) {
+        error = systemErrorText(errno);
+        return Result::Failed;
+    }
+    if (::flock(handle->fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK)
+            return Result::HeldElsewhere;
+        error = systemErrorText(errno);
+        return Result::Failed;
+    }
+#endif
+    m_handle = std::move(handle);
+    return Result::Locked;
 }
 
 } // namespace Tarvo

@@ -1,4 +1,5 @@
-// Opening and replacing host files without ever hanging on one.
+// Opening, checking and replacing host files without ever hanging on one,
+// and without trusting a file by its path alone.
 //
 // A path the user configured may name something that is not a file at all:
 // a named pipe, a socket, a device. Opening those for reading or writing can
@@ -7,20 +8,32 @@
 // itself does not block (O_NONBLOCK, cleared afterwards): a pipe swapped in
 // between the check and the open is caught by fstat() on what was opened.
 //
+// A path may also stop naming the file that was opened: a folder renamed, a
+// file put in its place. FileIdentity tells files apart by the system's own
+// number for a file (device and inode on POSIX, volume serial and file index
+// on Windows), with its size and modification time for the changes an
+// in-place write makes.
+//
 // Error texts are the system's own words for the operation that failed,
 // taken at the moment it failed (errno), never a text left from an earlier
-// call.
+// call. Every open, read, write, sync, removal and rename goes past one
+// fault hook, so that tests can make any of them fail as a full disk or a
+// read-only medium would.
 #pragma once
 
 #include <QFile>
 #include <QString>
+#include <functional>
+#include <memory>
 
 namespace Tarvo {
 
 // Opens file (by its fileName()) with mode when it is a regular file or does
-// not exist yet (write modes create it). On failure returns false and fills
-// error with the reason in words, the path not included. On POSIX the file
-// is opened by descriptor, which leaves file.fileName() empty: use the path.
+// not exist yet (write modes create it unless ExistingOnly; NewOnly insists
+// on creating it). A write mode truncates only with Truncate or as plain
+// WriteOnly. On failure returns false and fills error with the reason in
+// words, the path not included. On POSIX the file is opened by descriptor,
+// which leaves file.fileName() empty: use the path.
 bool openRegularFile(QFile &file, QIODevice::OpenMode mode, QString &error);
 
 // Why path cannot be opened as a file ("not a regular file (a named pipe)"),
@@ -32,21 +45,92 @@ QString notRegularReason(const QString &path);
 // system's reason in error.
 bool replaceFile(const QString &from, const QString &to, QString &error);
 
-// Undoes an upload into target: its backup renamed back over it, or, when
-// there was no earlier copy (backup empty), the partial file removed. False
-// with the system's reason in error.
-bool putBack(const QString &target, const QString &backup, QString &error);
+// Moves from to the first free name of from + ".1", ".2", ... in the same
+// folder and returns that name; empty with the reason in error.
+QString moveToFreeName(const QString &from, QString &error);
+
+// Removes the file at path; an absent file counts as removed.
+bool removeFile(const QString &path, QString &error);
+
+// Reads up to count bytes of an open file (path for the error text): the
+// number read, 0 at the end, -1 with error filled.
+qint64 readSome(QFileDevice &file, const QString &path, char *data, qint64 count, QString &error);
 
 // Writes all of data to an open file; empty on success, else the system's
 // words for the write that failed (QFile calls a short write on a full disk
 // "Unknown error").
-QString writeAll(QFileDevice &file, const char *data, qint64 count);
+QString writeAll(QFileDevice &file, const QString &path, const char *data, qint64 count);
+
+// Makes what was written to an open file durable on its disk.
+bool syncFile(QFileDevice &file, const QString &path, QString &error);
 
 // Copies the regular file from into to (replaced as a whole, never seen
 // half-written); false with the system's reason in error.
 bool copyRegularFile(const QString &from, const QString &to, QString &error);
 
+// Replaces the file at path with data, checked at each step: written beside
+// it, synced, renamed over it, then read back and compared. On failure the
+// earlier content is still there unless the read-back found it changed.
+bool writeFileChecked(const QString &path, const QByteArray &data, QString &error);
+
+// path with its links resolved: the chain of symbolic links its last part
+// names is followed and its folder made canonical, so that a file can be
+// written, backed up and renamed where it really lives. A link that leads
+// nowhere gives the path it leads to. Empty, with error, for a loop.
+QString resolveLinks(const QString &path, QString &error);
+
+// Which file a path or an open file is, and in what state.
+struct FileIdentity
+{
+    QString id;          // empty where the system gives files no number
+    qint64 size = -1;    // -1: no file there
+    qint64 modified = 0; // milliseconds since the epoch
+
+    bool exists() const { return size >= 0; }
+    bool sameFile(const FileIdentity &other) const
+    {
+        return exists() && other.exists() && id == other.id;
+    }
+};
+
+// The file at path, links followed; not existing when there is none.
+FileIdentity identityOf(const QString &path);
+// The open file.
+FileIdentity identityOf(QFileDevice &file);
+
+// Sets the modification time of an open file (milliseconds since the epoch).
+bool setModified(QFileDevice &file, qint64 modified, QString &error);
+
+// An exclusive advisory lock on a file, held until the object goes; the
+// system releases it when the process ends, however it ends.
+class FileLock
+{
+public:
+    enum class Result { Locked, HeldElsewhere, Failed };
+
+    explicit FileLock(QString path);
+    ~FileLock();
+    FileLock(const FileLock &) = delete;
+    FileLock &operator=(const FileLock &) = delete;
+
+    // Never waits; error says why on Failed.
+    Result tryLock(QString &error);
+    bool isLocked() const;
+    QString path() const { return m_path; }
+
+private:
+    struct Handle;
+    QString m_path;
+    std::unique_ptr<Handle> m_handle;
+};
+
 // The system's text for an error number.
 QString systemErrorText(int error);
+
+// The fault hook: asked before each of these operations with the path
+// concerned; a non-zero error number makes the operation fail with it.
+enum class FileOp { OpenRead, OpenWrite, Read, Write, Sync, Remove, Rename };
+using FaultHook = std::function<int(FileOp op, const QString &path)>;
+void setFaultHook(FaultHook hook);
 
 } // namespace Tarvo

@@ -50,6 +50,8 @@ bool DownloadJob::RunDownloadJob(const DownloadEntry &entry)
                                       QStringLiteral(": ") + error);
         return false;
     }
+    // What is sent must be one version of one file: taken now, compared at the end.
+    const FileIdentity opened = identityOf(file);
     if (!AnnounceDownload(entry.Name, 0))
         return false;
 
@@ -57,10 +59,11 @@ bool DownloadJob::RunDownloadJob(const DownloadEntry &entry)
     DataBuffer escaped{};
     std::uint32_t offset = 0;
     for (;;) {
-        const qint64 got = file.read(reinterpret_cast<char *>(block), BlockSize);
+        const qint64 got =
+            readSome(file, entry.OpenFrom, reinterpret_cast<char *>(block), BlockSize, error);
         if (got < 0) {
             reportFailure(m_reporter, QStringLiteral("Cannot read ") + entry.OpenFrom +
-                                          QStringLiteral(": ") + file.errorString());
+                                          QStringLiteral(": ") + error);
             return false;
         }
         if (got == 0)
@@ -97,6 +100,15 @@ bool DownloadJob::RunDownloadJob(const DownloadEntry &entry)
             break;
     }
 
+    // Rewritten, cut short or replaced while it was read: the portable has a
+    // mixed or short copy, which must not be called a success.
+    const FileIdentity read = identityOf(file);
+    if (!identityOf(entry.OpenFrom).sameFile(opened) || read.size != opened.size ||
+        read.modified != opened.modified || offset != quint64(opened.size)) {
+        reportFailure(m_reporter,
+                      entry.OpenFrom + QStringLiteral(" changed while it was being sent."));
+        return false;
+    }
     if (!SendEndPacket())
         return false;
     m_reporter.AppendStatus(CrLf + QStringLiteral("Done") + CrLf);

@@ -8,7 +8,10 @@
 #include "TransferSteps.h"
 #include "UploadJournal.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
+#include <cstdlib>
 
 namespace Tarvo {
 
@@ -28,88 +31,184 @@ QString fileError(const QString &what, const QString &path, const QString &error
 
 // The host side of one upload: the file being written and the backup of the
 // copy it replaces, recorded in the journal (when there is one) for as long
-// as the target may differ from what it was. Once begin() has succeeded,
-// exactly one of commit() and abandon() ends it.
+// as the target may differ from what it was. The target is the file Save As
+// leads to, links resolved once at the start; a link stays a link. Once
+// begin() has succeeded, exactly one of commit() and abandon() ends it.
+//
+// After every write the target gets the same modification time (the stamp,
+// an even second before the upload began, which no later write can give a
+// file), so that the journal can tell the upload's own partial file from a
+// newer one written after a crash. While it is in flight, an exit() that
+// skips the stack (Qt ends the program that way when the display goes)
+// still puts the old copy back.
 class HostCopy
 {
 public:
-    HostCopy(const QString &saveAs, UploadJournal *journal)
-        : m_saveAs(saveAs), m_journal(journal), m_file(saveAs)
+    HostCopy(const QString &saveAs, UploadJournal *journal, Reporter &reporter)
+        : m_saveAs(saveAs), m_journal(journal), m_reporter(reporter)
     {
     }
+    ~HostCopy() { leaveFlight(); }
+    HostCopy(const HostCopy &) = delete;
+    HostCopy &operator=(const HostCopy &) = delete;
 
-    bool begin(QString &error)
+    // notes: what undoing an earlier upload to the same target said.
+    bool begin(QString &error, QStringList &notes)
     {
-        const QString notAFile = notRegularReason(m_saveAs);
-        if (!notAFile.isEmpty()) {
-            error = fileError(QStringLiteral("Cannot write"), m_saveAs, notAFile);
+        QString why;
+        m_target = resolveLinks(m_saveAs, why);
+        if (m_target.isEmpty() || !(why = notRegularReason(m_target)).isEmpty()) {
+            error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
             return false;
         }
-        const bool existing = QFile::exists(m_saveAs);
-        const QString backup = existing ? Tarvo::backupPath(m_saveAs) : QString();
-        if (!record([&](UploadJournal &j, QString &why) { return j.note(m_saveAs, backup, why); },
-                    error))
+        const QString backup = Tarvo::backupPath(m_target);
+        if (m_journal && !m_journal->recover(m_target, backup, notes)) {
+            error = QStringLiteral("Upload to %1 refused: an earlier upload to it was interrupted "
+                                   "and is not undone yet, and this one would destroy what it "
+                                   "kept. Put right what is said above; Tarvo tries again at the "
+                                   "next upload and at the next start.")
+                        .arg(m_saveAs);
+            return false;
+        }
+        const bool existing = QFileInfo::exists(m_target);
+        // Whole even seconds survive every file system's time resolution.
+        m_stamp = (QDateTime::currentMSecsSinceEpoch() / 2000 - 1) * 2000;
+        if (!record(
+                [&](UploadJournal &j, QString &e) {
+                    return j.note({m_target, existing ? backup : QString(), m_stamp}, e);
+                },
+                error))
             return false;
         if (existing && !makeBackup(backup, error)) {
             settle();
             return false;
         }
-        if (!record([this](UploadJournal &j, QString &why) { return j.arm(m_saveAs, why); }, error))
-            return discardBackup();
-        QString why;
-        if (openRegularFile(m_file, QIODevice::WriteOnly | QIODevice::Truncate, why))
-            return true;
-        error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
-        return discardBackup();
+        m_file.setFileName(m_target);
+        // Not truncated yet: until the journal is armed the old content stays.
+        const QIODevice::OpenMode mode = existing ? QIODevice::ReadWrite | QIODevice::ExistingOnly
+                                                  : QIODevice::WriteOnly | QIODevice::NewOnly;
+        if (!openRegularFile(m_file, mode, why)) {
+            error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
+            return discard();
+        }
+        m_created = !existing;
+        m_before = identityOf(m_file).modified;
+        if (!setModified(m_file, m_stamp, why)) {
+            error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
+            return discard();
+        }
+        m_id = identityOf(m_file).id;
+        if (!record([this](UploadJournal &j, QString &e) { return j.arm(m_target, m_id, e); },
+                    error))
+            return discard();
+        enterFlight();
+        if (!m_file.resize(0) || !setModified(m_file, m_stamp, why)) {
+            error = fileError(QStringLiteral("Cannot write"), m_saveAs,
+                              why.isEmpty() ? m_file.errorString() : why);
+            QString cleanup;
+            abandon(cleanup);
+            if (!cleanup.isEmpty())
+                error += QLatin1String(CrLf) + cleanup;
+            return false;
+        }
+        return true;
     }
 
-    // Flushed per packet, so that the file length is the restart offset.
+    // Unbuffered, so that the file length is the restart offset.
     bool append(const std::uint8_t *data, int count, QString &error)
     {
-        const QString why = writeAll(m_file, reinterpret_cast<const char *>(data), count);
-        if (why.isEmpty())
+        QString why = writeAll(m_file, m_target, reinterpret_cast<const char *>(data), count);
+        if (why.isEmpty() && setModified(m_file, m_stamp, why)) {
+            m_length += count;
             return true;
+        }
         error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
         return false;
     }
 
-    qint64 length() const { return m_file.size(); }
+    qint64 length() const { return m_length; }
 
-    // The new file is complete and is the truth from here on: a backup that
-    // cannot be removed is left where it is (named in notice), never the new
-    // file given up for it.
+    // The new file is complete. It becomes the truth only when it is on the
+    // disk and still the file at Save As, written by nobody else; from then
+    // on a backup that cannot be removed is left where it is (named in
+    // notice), never the new file given up for it.
     bool commit(QString &error, QString &notice)
     {
+        const FileIdentity written = identityOf(m_file);
+        const FileIdentity there = identityOf(m_saveAs);
+        if (!there.sameFile(written)) {
+            const QString folder = QFileInfo(m_saveAs).absolutePath();
+            error = !QFileInfo(folder).isDir()
+                        ? QStringLiteral("The folder %1 was removed or renamed during the upload: "
+                                         "%2 is not there.")
+                              .arg(folder, m_saveAs)
+                    : there.exists()
+                        ? QStringLiteral("%1 was replaced by another file during the upload.")
+                              .arg(m_saveAs)
+                        : QStringLiteral("%1 was removed during the upload.").arg(m_saveAs);
+            return false;
+        }
+        if (written.size != m_length || written.modified != m_stamp) {
+            error = QStringLiteral("%1 was changed by another program during the upload.")
+                        .arg(m_saveAs);
+            return false;
+        }
+        QString why;
+        if (!syncFile(m_file, m_target, why)) {
+            error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
+            return false;
+        }
+        // Its real age from now on; should the close still fail, this is
+        // the time that marks the file as the upload's own.
+        const qint64 finished = QDateTime::currentMSecsSinceEpoch();
+        if (setModified(m_file, finished, why))
+            m_stamp = finished;
         m_file.close();
         if (m_file.error() != QFileDevice::NoError) {
             error = fileError(QStringLiteral("Cannot write"), m_saveAs, m_file.errorString());
             return false;
         }
-        QFile backup(m_backup);
-        if (!m_backup.isEmpty() && !backup.remove())
+        leaveFlight();
+        if (!m_backup.isEmpty() && !removeFile(m_backup, why))
             notice = QStringLiteral("Cannot delete the backup %1 (%2): it still holds the "
                                     "previous copy of %3.")
-                         .arg(m_backup, backup.errorString(), m_saveAs);
+                         .arg(m_backup, why, m_saveAs);
         settle();
         return true;
     }
 
     // Leaves the host as it was before the upload: the old copy back in
     // place by one rename over the partial file, or no file at all when
-    // there was none. What cannot be undone now stays in the journal.
-    bool abandon(QString &error)
+    // there was none; but only while the target is still the upload's own
+    // file. note says what else happened; what cannot be undone now stays in
+    // the journal (false).
+    bool abandon(QString &note)
     {
+        leaveFlight();
+        QString ignored; // a write cut short left the clock's time: the file is still ours
+        setModified(m_file, m_stamp, ignored);
+        const FileIdentity written = identityOf(m_file);
         m_file.close();
-        QString why;
-        if (!putBack(m_saveAs, m_backup, why)) {
-            error = m_backup.isEmpty()
-                        ? fileError(QStringLiteral("Cannot delete"), m_saveAs, why)
-                        : QStringLiteral("Cannot restore ") + m_saveAs + QStringLiteral(" from ") +
-                              m_backup + QStringLiteral(": ") + why;
-            return false;
-        }
-        settle();
-        return true;
+        const bool ours = identityOf(m_target).sameFile(written);
+        QString said;
+        const bool done = undoUpload({m_target, m_backup, m_stamp, m_id, true}, said);
+        // The usual outcome (old copy back, or no file) goes without saying.
+        if (!done || !ours)
+            note = said;
+        if (done)
+            settle();
+        return done;
+    }
+
+    // The program is ending under the upload, its stack left in place; only
+    // the log can still be told.
+    void abandonAtExit()
+    {
+        QString note;
+        abandon(note);
+        m_reporter.WriteLog(
+            CrLf + QStringLiteral("Tarvo ended during the upload to %1: ").arg(m_saveAs) +
+            (note.isEmpty() ? QStringLiteral("it is undone.") : note) + CrLf + Failed + CrLf);
     }
 
 private:
@@ -122,11 +221,18 @@ private:
         return false;
     }
 
-    // The target was never opened, so it is as it was and the backup is not needed.
-    bool discardBackup()
+    // The target's content was never touched, so the backup is not needed;
+    // a file this upload created goes again.
+    bool discard()
     {
+        QString ignored;
+        if (m_file.isOpen() && !m_created && m_before != 0)
+            setModified(m_file, m_before, ignored);
+        m_file.close();
+        if (m_created)
+            removeFile(m_target, ignored);
         if (!m_backup.isEmpty())
-            QFile::remove(m_backup);
+            removeFile(m_backup, ignored);
         settle();
         return false;
     }
@@ -135,7 +241,7 @@ private:
     {
         QString ignored; // an entry left behind is only undone once more at the next start
         if (m_journal)
-            m_journal->forget(m_saveAs, ignored);
+            m_journal->forget(m_target, ignored);
     }
 
     bool makeBackup(const QString &backupPath, QString &error)
@@ -143,7 +249,7 @@ private:
         // An older backup of the same name is of no further use: the copy
         // replaces it in one step.
         QString why;
-        if (!copyRegularFile(m_saveAs, backupPath, why)) {
+        if (!copyRegularFile(m_target, backupPath, why)) {
             error = fileError(QStringLiteral("Cannot back up"), m_saveAs, why);
             return false;
         }
@@ -151,11 +257,42 @@ private:
         return true;
     }
 
+    void enterFlight();
+    void leaveFlight();
+
     QString m_saveAs;
     UploadJournal *m_journal;
+    Reporter &m_reporter;
+    QString m_target; // where Save As leads
     QString m_backup; // empty when no backup was made
+    QString m_id;
+    qint64 m_stamp = 0;
+    qint64 m_before = 0; // the target's modification time before the upload
+    qint64 m_length = 0;
+    bool m_created = false;
     QFile m_file;
 };
+
+HostCopy *inFlight = nullptr;
+
+void putBackAtExit()
+{
+    if (inFlight)
+        inFlight->abandonAtExit();
+}
+
+void HostCopy::enterFlight()
+{
+    static const bool registered = std::atexit(putBackAtExit) == 0;
+    Q_UNUSED(registered);
+    inFlight = this;
+}
+
+void HostCopy::leaveFlight()
+{
+    if (inFlight == this)
+        inFlight = nullptr;
+}
 
 } // namespace
 
@@ -174,9 +311,13 @@ bool UploadJob::RunUploadJob(const UploadEntry &entry)
     if (!RequestUpload(entry.Name, 0))
         return false;
 
-    HostCopy host(entry.SaveAs, m_journal);
+    HostCopy host(entry.SaveAs, m_journal, m_reporter);
     QString error;
-    if (!host.begin(error)) {
+    QStringList notes;
+    const bool begun = host.begin(error, notes);
+    for (const QString &note : notes)
+        m_reporter.AppendStatus(note + CrLf, ColourRed);
+    if (!begun) {
         reportFailure(m_reporter, error);
         return false;
     }
@@ -185,7 +326,8 @@ bool UploadJob::RunUploadJob(const UploadEntry &entry)
         if (!reason.isEmpty())
             reportFailure(m_reporter, reason);
         QString cleanup;
-        if (!host.abandon(cleanup))
+        host.abandon(cleanup);
+        if (!cleanup.isEmpty())
             reportFailure(m_reporter, cleanup);
         return false;
     };

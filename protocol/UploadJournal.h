@@ -3,20 +3,29 @@
 // being compounded by the next upload to the same name.
 //
 // One small file in the per-user data folder lists each upload that may
-// have changed its target: the target, its backup (empty when the target
-// did not exist before) and whether the target may already have been
-// overwritten. The upload notes an entry before it makes the backup, arms
-// it once the backup is complete and before the target is truncated, and
-// forgets it when the upload is settled either way. Every change rewrites
-// the file atomically (QSaveFile), so a kill at any moment leaves the old
-// journal or the new one.
+// have changed its target: the target (links resolved), its backup (empty
+// when the target did not exist before), the modification time the upload
+// stamps on the target after every write, and, once the target is open, the
+// target's identity. The upload notes an entry before it makes the backup,
+// arms it once the target is open and stamped and before its content is
+// touched, and forgets it when the upload is settled either way. Every change
+// is written beside the journal, synced, renamed over it and read back; a
+// change that fails refuses the upload and leaves the entries as they were.
 //
-// recover() runs at start-up, before the modem: each armed entry gets its
-// backup moved back over the target in one rename (or its partial target
-// removed when there was nothing before); an entry that was never armed
-// touched nothing and is dropped. A ".BAK" the journal does not name is
-// never touched.
+// Only the process holding the lock beside the journal (acquire(), held for
+// the object's life) reads, changes or recovers it.
+//
+// undoUpload() puts one interrupted upload back, and only over the file that
+// upload wrote: the target must still be that file (same identity, and the
+// stamp no other write can produce). A target that has changed since is
+// someone's newer file: it stays, and the backup moves to a free name beside
+// it. An entry leaves the journal only when its target is settled; one whose
+// folder is missing (a drive not yet mounted) or that cannot be undone now
+// stays for the next try, and a new upload to its target or over its backup
+// is refused until then. A ".BAK" the journal does not name is never touched.
 #pragma once
+
+#include "HostFiles.h"
 
 #include <QList>
 #include <QString>
@@ -32,29 +41,42 @@ public:
     static QString defaultFolder();
     QString path() const { return m_path; }
 
-    // Before the backup is made; backup is empty when there is nothing to back up.
-    bool note(const QString &target, const QString &backup, QString &error);
-    // The backup is complete: from now on the target may be overwritten.
-    bool arm(const QString &target, QString &error);
-    // The upload has ended, its files as they should be.
-    bool forget(const QString &target, QString &error);
-
-    // Undoes every armed upload; one line per upload for the pane and the log.
-    QStringList recover();
+    FileLock::Result acquire(QString &error) { return m_lock.tryLock(error); }
+    bool owned() const { return m_lock.isLocked(); }
 
     struct Entry
     {
         QString target;
         QString backup;
+        qint64 stamp = 0;
+        QString id; // empty until the target is open, and where files have no number
         bool armed = false;
     };
-    QList<Entry> entries() const;
+
+    // Refused while the target already has an entry.
+    bool note(const Entry &entry, QString &error);
+    // The target is open and stamped: from now on it may be overwritten.
+    bool arm(const QString &target, const QString &id, QString &error);
+    // The upload has ended, its files as they should be.
+    bool forget(const QString &target, QString &error);
+    // False, with the reason, when the journal cannot be read.
+    bool read(QList<Entry> &entries, QString &error) const;
+
+    // Undoes every interrupted upload it can; one line each for the pane and the log.
+    QStringList recover();
+    // The same for the entries of target or of its backup; true when none is left.
+    bool recover(const QString &target, const QString &backup, QStringList &notes);
 
 private:
     bool save(const QList<Entry> &entries, QString &error);
-    static QString undo(const Entry &entry, bool &done);
+    bool settle(const std::function<bool(const Entry &)> &which, QStringList &notes);
 
     QString m_path;
+    FileLock m_lock;
 };
+
+// Puts one interrupted upload back as described above; note says what was
+// done, if anything. False when it has to be tried again later.
+bool undoUpload(const UploadJournal::Entry &entry, QString &note);
 
 } // namespace Tarvo

@@ -28,12 +28,18 @@ bool writableFolder(const QString &dir)
 
 } // namespace
 
-LogFile::LogFile(const QString &directory, Clock now)
-    : m_path(QDir(directory).filePath(QLatin1String(FileName))),
-      m_backupPath(QDir(directory).filePath(QLatin1String(BackupName))), m_now(std::move(now))
+LogFile::LogFile(const QString &directory, Clock now, const QString &fallback)
+    : m_fallback(QDir(fallback) == QDir(directory) ? QString() : fallback), m_now(std::move(now))
 {
     if (!m_now)
         m_now = [] { return QDateTime::currentDateTime(); };
+    moveTo(directory);
+}
+
+void LogFile::moveTo(const QString &directory)
+{
+    m_path = QDir(directory).filePath(QLatin1String(FileName));
+    m_backupPath = QDir(directory).filePath(QLatin1String(BackupName));
     QDir().mkpath(directory);
 }
 
@@ -46,11 +52,15 @@ QString LogFile::defaultDirectory(const QString &besideProgram)
 {
     if (!besideProgram.isEmpty() && writableFolder(besideProgram))
         return besideProgram;
-    QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
-    if (perUser.isEmpty())
-        perUser = QDir::home().filePath(QStringLiteral(".tarvo"));
+    const QString perUser = perUserDirectory();
     QDir().mkpath(perUser);
     return perUser;
+}
+
+QString LogFile::perUserDirectory()
+{
+    const QString perUser = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    return perUser.isEmpty() ? QDir::home().filePath(QStringLiteral(".tarvo")) : perUser;
 }
 
 QString LogFile::timestamp(const QDateTime &when, const QLocale &locale)
@@ -107,12 +117,34 @@ void LogFile::rollOver(const QDateTime &now)
 void LogFile::WriteLog(const QString &text)
 {
     const QDateTime now = m_now();
-    rollOver(now);
-
-    QFile file(m_path);
     QString error;
-    if (!openRegularFile(file, QIODevice::WriteOnly | QIODevice::Append, error))
+    if (append(now, text, error))
         return;
+    if (!m_fallback.isEmpty()) {
+        const QString before = QDir::toNativeSeparators(QFileInfo(m_path).absolutePath());
+        moveTo(std::exchange(m_fallback, QString()));
+        m_notice =
+            QStringLiteral("The log cannot be written in %1 (%2); from now on it goes to %3.")
+                .arg(before, error, QDir::toNativeSeparators(m_path));
+        // The new file says first why it is there; the cut line ends there.
+        m_lineStart = true;
+        if (append(now, m_notice + LineEnd, error) && append(now, text, error))
+            return;
+    }
+    if (!m_failureSaid) {
+        m_failureSaid = true;
+        const QString failed = QStringLiteral("The log cannot be written: %1: %2")
+                                   .arg(QDir::toNativeSeparators(m_path), error);
+        m_notice = m_notice.isEmpty() ? failed : m_notice + LineEnd + failed;
+    }
+}
+
+bool LogFile::append(const QDateTime &now, const QString &text, QString &error)
+{
+    rollOver(now);
+    QFile file(m_path);
+    if (!openRegularFile(file, QIODevice::WriteOnly | QIODevice::Append, error))
+        return false;
 
     QString out;
     if (m_lineStart)
@@ -127,10 +159,14 @@ void LogFile::WriteLog(const QString &text)
     }
 
     const QByteArray bytes = out.toLatin1();
-    if (file.write(bytes) != bytes.size())
-        return;
+    error = writeAll(file, m_path, bytes.constData(), bytes.size());
     file.close();
+    if (error.isEmpty() && file.error() != QFileDevice::NoError)
+        error = file.errorString();
+    if (!error.isEmpty())
+        return false;
     m_lineStart = endsLine;
+    return true;
 }
 
 } // namespace Tarvo

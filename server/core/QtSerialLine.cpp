@@ -9,6 +9,7 @@
 #include <cerrno>
 
 #ifdef Q_OS_UNIX
+#include <poll.h>
 #include <sys/stat.h>
 #endif
 
@@ -228,12 +229,18 @@ QString QtSerialLine::lostReason() const
     // Qt 6.4 words a device that went away with whatever errno an earlier
     // call left behind ("Inappropriate ioctl for device" from the modem-line
     // probe, "Permission denied" from the lock file). What is wrong now is
-    // asked of the device path itself: a pulled adapter or a closed
-    // pseudo-terminal is gone from it.
+    // asked of the device itself: a pulled adapter or a closed
+    // pseudo-terminal is gone from its path.
 #ifdef Q_OS_UNIX
     struct stat st = {};
     if (::stat(QFile::encodeName(m_device).constData(), &st) != 0)
         return m_device + QStringLiteral(": ") + systemErrorText(errno);
+    // A terminal that was hung up (a modem dropping the line without
+    // CLOCAL, a vhangup) reads end-of-file, which sets no errno at all: the
+    // device itself says so.
+    pollfd device = {int(m_port->handle()), POLLIN, 0};
+    if (m_port->isOpen() && ::poll(&device, 1, 0) == 1 && (device.revents & POLLHUP))
+        return m_device + QStringLiteral(": the line was hung up");
 #endif
     return m_port->errorString();
 }

@@ -69,11 +69,13 @@ inline void connectServer(QApplication &app, frmServer &server, HostSession &ses
 }
 
 // The modem side of a running server on a real serial port, connected to
-// the window as above for as long as it lives.
+// the window as above for as long as it lives. The journal is the one the
+// process owns (UploadJournal::acquire()).
 struct ServerRuntime
 {
     ServerRuntime(QApplication &app, frmServer &server, Prompter &prompter, ServerState &state,
-                  const Configuration &config, QtSerialLine::PortResolver resolver)
+                  const Configuration &config, QtSerialLine::PortResolver resolver,
+                  UploadJournal &journal)
         : line(std::move(resolver)), session(line, waiter, server, prompter, server, state, config)
     {
         connectServer(app, server, session, line, journal, ends);
@@ -82,7 +84,6 @@ struct ServerRuntime
     QtSerialLine line;
     RealWaiter waiter;
     HostSession session;
-    UploadJournal journal;
     ShutdownSignals ends;
 };
 

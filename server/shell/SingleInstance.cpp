@@ -19,8 +19,8 @@ struct SingleInstance::Lock
 {
     explicit Lock(const QString &lockPath)
         // A path is no valid object name; its hash is, and stays per user
-        // because the path is.
-        : name(QStringLiteral("Local\\Tarvo-") +
+        // because the path is. Global: every log-in session sees it.
+        : name(QStringLiteral("Global\\Tarvo-") +
                QString::fromLatin1(
                    QCryptographicHash::hash(QDir::cleanPath(lockPath).toLower().toUtf8(),
                                             QCryptographicHash::Sha1)
@@ -119,9 +119,7 @@ QString SingleInstance::errorString() const
 
 QString SingleInstance::defaultLockPath()
 {
-    QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty()) // still per user, if not cleared at log-off
-        folder = QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation);
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(folder);
     return QDir(folder).filePath(QStringLiteral("tarvo.lock"));
 }

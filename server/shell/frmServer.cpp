@@ -339,6 +339,12 @@ void frmServer::clearStatus()
 void frmServer::WriteLog(const QString &text)
 {
     m_log.WriteLog(text);
+    // Where the log went, once: in the pane, which is always there.
+    const QString notice = m_log.takeNotice();
+    if (!notice.isEmpty())
+        m_pane->appendText((text.endsWith(QLatin1String(CrLf)) ? QString() : QString(CrLf)) +
+                               notice + QLatin1String(CrLf),
+                           ColourRed);
 }
 
 void frmServer::SetTrayTip(const QString &state)

@@ -1,5 +1,6 @@
-// Tarvo's start-up: one instance per user, the configuration window first,
-// then the server window in the tray with the modem side wired to it.
+// Tarvo's start-up: one instance per user and settings, the owner of the
+// upload journal, the configuration window first, then the server window in
+// the tray with the modem side wired to it.
 //
 // The server window is the modem side's Reporter and ServerControls, so it
 // is made first and the host session (line, waits, modem control, link,
@@ -16,11 +17,13 @@
 #include "SettingsStore.h"
 #include "SingleInstance.h"
 #include "TrayIcon.h"
+#include "UploadJournal.h"
 #include "frmAbout.h"
 #include "frmMain.h"
 #include "frmServer.h"
 
 #include <QApplication>
+#include <QDir>
 
 #include <QMessageBox>
 #include <cstdio>
@@ -61,6 +64,20 @@ int main(int argc, char *argv[])
         refuseToStart(instance.errorString());
         return 2;
     }
+    // The journal has one owner for the whole run: only it may undo uploads.
+    UploadJournal journal;
+    QString journalError;
+    switch (journal.acquire(journalError)) {
+    case FileLock::Result::Locked:
+        break;
+    case FileLock::Result::HeldElsewhere:
+        return 0;
+    case FileLock::Result::Failed:
+        refuseToStart(
+            QStringLiteral("Cannot lock the upload journal's folder %1: %2")
+                .arg(QDir::toNativeSeparators(UploadJournal::defaultFolder()), journalError));
+        return 2;
+    }
 
     SettingsStore store;
     MessageBoxPrompter prompter;
@@ -79,8 +96,9 @@ int main(int argc, char *argv[])
         [&](QWidget *parent) { showAboutWindow(parent, log.path()); });
     prompter.setParent(&server);
 
-    ServerRuntime runtime(app, server, prompter, state, config,
-                          [&store](int comNumber) { return store.portDevice(comNumber); });
+    ServerRuntime runtime(
+        app, server, prompter, state, config,
+        [&store](int comNumber) { return store.portDevice(comNumber); }, journal);
 
     server.Form_Load();
     return app.exec();

@@ -2,9 +2,9 @@
 // the serial line, the journal and the signal handling wired as the program
 // wires them) in the middle of an upload from tarvo-portable. A termination
 // signal ends it in order: the old copy back, no ".BAK", no journal left, a
-// normal exit. A SIGKILL leaves the partial file, and the next start puts
-// the old copy back before anything else, leaving the user's own ".BAK"
-// files alone.
+// normal exit. So does the end of its X display, where Qt calls exit(1). A
+// SIGKILL leaves the partial file, and the next start puts the old copy back
+// before anything else, leaving the user's own ".BAK" files alone.
 #include "Calls.h"
 #include "LogFile.h"
 #include "MessageBoxPrompter.h"
@@ -46,8 +46,12 @@ int serve(int argc, char *argv[])
     frmServer server(state, log, tray, prompter, config, {}, {});
     prompter.setParent(&server);
 
-    ServerRuntime runtime(app, server, prompter, state, config,
-                          [device = args.at(2)](int) { return device; });
+    UploadJournal journal;
+    QString error;
+    journal.acquire(error);
+    ServerRuntime runtime(
+        app, server, prompter, state, config, [device = args.at(2)](int) { return device; },
+        journal);
     server.Form_Load();
     return app.exec();
 }
@@ -75,11 +79,12 @@ class ShutdownTest : public QObject
     }
     QString journalPath() const { return m_dir.filePath("data/Tarvo/uploads.journal"); }
 
-    void startServer(const QString &pty, const QString &target)
+    void startServer(const QString &pty, const QString &target, const QString &display = {})
     {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_DATA_HOME", m_dir.filePath("data"));
-        env.insert("QT_QPA_PLATFORM", "offscreen");
+        env.insert("QT_QPA_PLATFORM", display.isEmpty() ? "offscreen" : "xcb");
+        env.insert("DISPLAY", display);
         m_server.setProcessEnvironment(env);
         m_server.setProcessChannelMode(QProcess::ForwardedChannels);
         m_server.start(QCoreApplication::applicationFilePath(),
@@ -90,9 +95,10 @@ class ShutdownTest : public QObject
 private slots:
     void endedMidUpload_data()
     {
-        QTest::addColumn<int>("signalNumber");
+        QTest::addColumn<int>("signalNumber"); // 0: the display's server ends
         QTest::newRow("SIGTERM") << SIGTERM;
         QTest::newRow("SIGKILL, then a new start") << SIGKILL;
+        QTest::newRow("display gone: Qt's exit(1)") << 0;
     }
 
     void endedMidUpload()
@@ -108,13 +114,26 @@ private slots:
         PortableRig::writeFile(users, "the user's own");
         PortableRig::writeFile(rig.portableFile("BIG.TXT"), pattern(200000));
         QVERIFY(rig.startPortable({.bitsPerSecond = 38400}));
-        startServer(rig.ptyPath(), target);
+        QProcess xvfb; // its own display, reported on its output
+        if (signalNumber == 0) {
+            xvfb.start("Xvfb", {"-displayfd", "1", "-nolisten", "tcp"});
+            if (!xvfb.waitForStarted(5000))
+                QSKIP("No Xvfb here.");
+            QVERIFY(xvfb.waitForReadyRead(20000));
+        }
+        startServer(rig.ptyPath(), target, xvfb.isOpen() ? ":" + xvfb.readLine().trimmed() : "");
 
         QVERIFY2(waitFor([&] { return QFileInfo(target).size() > 1000; }, 30000),
                  qPrintable(log()));
         QCOMPARE(Testing::readFile(backup), OldCopy);
-        ::kill(pid_t(m_server.processId()), signalNumber);
+        if (signalNumber == 0) {
+            xvfb.terminate();
+            xvfb.waitForFinished();
+        } else
+            ::kill(pid_t(m_server.processId()), signalNumber);
         QVERIFY(m_server.waitForFinished(40000));
+        if (signalNumber == 0) // all at once, not at the next start
+            QCOMPARE(m_server.exitCode(), 1);
 
         if (signalNumber == SIGKILL) {
             QCOMPARE(m_server.exitStatus(), QProcess::CrashExit);
@@ -128,10 +147,10 @@ private slots:
             QVERIFY(m_server.waitForFinished(40000));
         } else {
             QVERIFY2(log().contains("Upload failed"), qPrintable(log()));
-            QCOMPARE(log().count("Not connected"), 1); // the port closed once
+            QCOMPARE(log().count("Not connected"), signalNumber == SIGTERM); // the port closed once
         }
         QCOMPARE(m_server.exitStatus(), QProcess::NormalExit);
-        QCOMPARE(m_server.exitCode(), 0);
+        QCOMPARE(m_server.exitCode(), signalNumber == 0 ? 1 : 0);
         QCOMPARE(Testing::readFile(target), OldCopy);
         QVERIFY(!QFile::exists(backup));
         QCOMPARE(Testing::readFile(users), QByteArray("the user's own"));

@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 using namespace Tarvo;
@@ -86,6 +87,24 @@ private slots:
         QCOMPARE(prompter.questions.size(), 1);
         QCOMPARE(reporter.tip(), QString("Not connected"));
         QVERIFY(!line.isOpen() && reporter.redText().isEmpty());
+    }
+
+    // A terminal hung up under the open line (a modem dropping the line, a
+    // vhangup) reads end-of-file, which sets no error number: the failure
+    // names the hang-up, not the modem-line probe's stale text.
+    void hangUpIsNamed()
+    {
+        PtyModem peer;
+        QtSerialLine line([&](int) { return peer.slave; });
+        QVERIFY(line.open(1, nullptr));
+        const int other = ::open(QFile::encodeName(peer.slave).constData(), O_RDWR | O_NOCTTY);
+        const bool hungUp = ::ioctl(other, TIOCVHANGUP) == 0;
+        ::close(other);
+        if (!hungUp)
+            QSKIP("Hanging up a terminal takes CAP_SYS_ADMIN.");
+        for (int polls = 0; polls < 100 && !line.failed(); ++polls)
+            line.read();
+        QCOMPARE(line.failure(), peer.slave + ": the line was hung up");
     }
 };
 

@@ -4,6 +4,7 @@
 #include "CallHandler.h"
 #include "Configuration.h"
 #include "FakeLine.h"
+#include "HostFiles.h"
 #include "HostSession.h"
 #include "LineWait.h"
 #include "LogFile.h"
@@ -25,6 +26,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QtTest/qtestspontaneevent.h>
+#include <cerrno>
 
 using namespace Tarvo;
 using namespace Tarvo::Testing;
@@ -90,7 +92,7 @@ struct WindowRig
 
     QTemporaryDir dir;
     ServerState state;
-    LogFile log{dir.path()};
+    LogFile log{dir.path(), {}, dir.filePath("per-user")};
     VirtualClock clock;
     FakeLine line{clock};
     LineWait wait{line, clock};
@@ -356,7 +358,7 @@ private slots:
 
     // Notes of the start-up check (an interrupted upload undone) reach the
     // log before the modem starts and stay in the pane after its start has
-    // cleared it.
+    // cleared it. A log that stops later says once, in the pane, where it went.
     void startupNotesOutliveTheModemStart()
     {
         WindowRig rig;
@@ -370,6 +372,14 @@ private slots:
         QCOMPARE(rig.server.statusPane()->toPlainText(), QString("Restored A.TXT\n"));
         QFile log(rig.log.path());
         QVERIFY(log.open(QIODevice::ReadOnly) && log.readAll().contains("Restored A.TXT"));
+
+        setFaultHook([path = rig.log.path()](FileOp op, const QString &p) {
+            return op == FileOp::OpenWrite && p == path ? EROFS : 0;
+        });
+        rig.server.AppendStatus("one\r\n");
+        rig.server.AppendStatus("two\r\n");
+        setFaultHook({});
+        QCOMPARE(rig.server.statusPane()->toPlainText().count("from now on it goes to"), 1);
     }
 
     // A text of megabytes (a path typed without blanks) is shown whole, in

@@ -1,4 +1,5 @@
 // The log's line logic and its daily roll-over.
+#include "HostFiles.h"
 #include "LogFile.h"
 
 #include <QDir>
@@ -9,6 +10,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimeZone>
+#include <cerrno>
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
 #include <utime.h>
@@ -163,36 +165,61 @@ private slots:
         QCOMPARE(log.lineStart(), messages.last().endsWith("\r\n"));
     }
 
-    // A pipe under the log's name, with nobody reading, would hold an open
-    // (or the roll-over's copy) for ever: its messages are skipped instead.
-    void pipeInPlaceOfTheLog_data()
+    // A log that cannot be written where it is, at start-up or later in the
+    // night: a pipe under its name, with nobody reading, would hold an open
+    // (or the roll-over's copy) for ever; a medium turned read-only refuses
+    // the open. The log moves to the per-user folder for the rest of the run
+    // and says so once, there and to the owner; the pipe is left alone.
+    void unwritableLogMoves_data()
     {
+        QTest::addColumn<QString>("fault");
         QTest::addColumn<int>("ageDays");
-        QTest::newRow("made today") << 0;
-        QTest::newRow("from yesterday, due for roll-over") << 1;
+        QTest::newRow("a pipe made today") << "pipe" << 0;
+        QTest::newRow("a pipe from yesterday, due for roll-over") << "pipe" << 1;
+        QTest::newRow("read-only medium") << "read-only" << 0;
     }
 
-    void pipeInPlaceOfTheLog()
+    void unwritableLogMoves()
     {
 #ifndef Q_OS_UNIX
         QSKIP("Named pipes are a POSIX facility.");
 #else
+        QFETCH(QString, fault);
         QFETCH(int, ageDays);
         QTemporaryDir dir;
-        LogFile log(dir.path(), now);
-        const QByteArray pipe = QFile::encodeName(log.path());
-        QCOMPARE(::mkfifo(pipe.constData(), 0600), 0);
-        const time_t modified = now().addDays(-ageDays).toSecsSinceEpoch();
-        const utimbuf times{modified, modified};
-        QCOMPARE(::utime(pipe.constData(), &times), 0);
-
-        log.WriteLog("skipped\r\n");
-        QVERIFY(!QFileInfo(log.path()).isFile());
-        QVERIFY(!QFile::exists(log.backupPath()));
-
-        QVERIFY(QFile::remove(log.path()));
+        LogFile log(dir.filePath("program"), now, dir.filePath("per-user"));
+        const QString before = log.path();
         log.WriteLog("written\r\n");
-        QCOMPARE(readAll(log.path()), QByteArray("written \r\n"));
+        const QByteArray path = QFile::encodeName(before);
+        if (fault == "pipe") {
+            QVERIFY(QFile::remove(before));
+            QCOMPARE(::mkfifo(path.constData(), 0600), 0);
+            const time_t modified = now().addDays(-ageDays).toSecsSinceEpoch();
+            const utimbuf times{modified, modified};
+            QCOMPARE(::utime(path.constData(), &times), 0);
+        } else {
+            setFaultHook([before](FileOp op, const QString &p) {
+                return op == FileOp::OpenWrite && p == before ? EROFS : 0;
+            });
+        }
+        log.WriteLog("moved\r\n");
+        log.WriteLog("and stays\r\n");
+        setFaultHook({});
+
+        const QString notice =
+            QString("The log cannot be written in %1 (%2); from now on it goes to %3.")
+                .arg(dir.filePath("program"),
+                     fault == "pipe" ? "not a regular file (a named pipe)"
+                                     : "Read-only file system",
+                     dir.filePath("per-user/Tarvo.Log"));
+        QCOMPARE(log.takeNotice(), notice);
+        QCOMPARE(log.takeNotice(), QString()); // said once
+        QCOMPARE(log.path(), dir.filePath("per-user/Tarvo.Log"));
+        QCOMPARE(readAll(log.path()),
+                 (stamp() + notice + " \r\n" + stamp() + "moved \r\n" + stamp() + "and stays \r\n")
+                     .toLatin1());
+        QCOMPARE(QFileInfo(before).isFile(), fault != "pipe");
+        QVERIFY(!QFile::exists(dir.filePath("program/Tarvo.Bak")));
 #endif
     }
 };

@@ -1,11 +1,13 @@
-// One instance per user, tried with real processes (this program again, with
-// --hold): a second start is refused within seconds while the first runs, and
-// a lock left behind by a killed first is taken over, on Windows even when
-// the killed holder's process id has gone to a live process. A lock that
-// cannot be made at all stops the real program with its reason and a
-// failure status.
+// One instance per user and settings, tried with real processes (this
+// program again, with --hold, and the real program): a second start is
+// refused within seconds while the first runs, also from another session of
+// the same user, and a lock left behind by a killed first is taken over, on
+// Windows even when the killed holder's process id has gone to a live
+// process. A lock that cannot be made at all stops the real program with its
+// reason and a failure status.
 #include "SingleInstance.h"
 
+#include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
@@ -29,6 +31,17 @@ QByteArray start(QProcess &process, const QString &lockPath)
     if (!process.waitForStarted(Patience) || !process.waitForReadyRead(Patience))
         return "no answer";
     return process.readLine().trimmed();
+}
+
+// A real Tarvo's surroundings: its own folders, no screen.
+QProcessEnvironment environment(const QString &config, const QString &data, const QString &runtime)
+{
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", config);
+    env.insert("XDG_DATA_HOME", data);
+    env.insert("XDG_RUNTIME_DIR", runtime);
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    return env;
 }
 
 } // namespace
@@ -61,20 +74,12 @@ private slots:
 #ifdef Q_OS_WIN
         QSKIP("The Windows lock is a named mutex, not a file in a folder.");
 #endif
-        // Under a plain file no folder can be made, whoever runs the test; the
-        // runtime folder's fallbacks (in the temporary folder, then the data
-        // folder) are put there too.
+        // Under a plain file no folder can be made, whoever runs the test.
         QTemporaryDir dir;
         const QString blocker = dir.filePath("file");
         QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", blocker + "/run");
-        env.insert("TMPDIR", blocker);
-        env.insert("XDG_DATA_HOME", blocker + "/data");
-        env.insert("XDG_CONFIG_HOME", dir.filePath("config"));
-        env.insert("QT_QPA_PLATFORM", "offscreen");
         QProcess tarvo;
-        tarvo.setProcessEnvironment(env);
+        tarvo.setProcessEnvironment(environment(blocker + "/config", blocker + "/data", blocker));
         tarvo.start(TARVO_PATH, {});
         QVERIFY(tarvo.waitForFinished(Patience)); // not waiting in the configuration window
         QCOMPARE(tarvo.exitStatus(), QProcess::NormalExit);
@@ -82,6 +87,47 @@ private slots:
         const QString said = QString::fromLocal8Bit(tarvo.readAllStandardError());
         QVERIFY2(said.contains("Tarvo cannot start") && said.contains("Not a directory"),
                  qPrintable(said));
+    }
+
+    // A second start of the same user from another session (another runtime
+    // folder, as ssh, su or a service manager give) shares the settings or
+    // the upload journal with the first: it ends at once, silently, and the
+    // first goes on.
+    void secondSessionIsRefused_data()
+    {
+        QTest::addColumn<QString>("secondConfig");
+        QTest::newRow("same settings") << "config";
+        QTest::newRow("other settings, same journal") << "config2";
+    }
+    void secondSessionIsRefused()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Every log-in session sees the global mutex; Wine has no second session.");
+#endif
+        QFETCH(QString, secondConfig);
+        QTemporaryDir dir;
+        QProcess first, second;
+        first.setProcessEnvironment(
+            environment(dir.filePath("config"), dir.filePath("data"), dir.filePath("run1")));
+        second.setProcessEnvironment(
+            environment(dir.filePath(secondConfig), dir.filePath("data"), dir.filePath("run2")));
+        first.start(TARVO_PATH, {});
+        // Up once it holds a lock, wherever (it then waits in the configuration window).
+        const auto holdsLock = [&first] {
+            const QDir fds(QString("/proc/%1/fd").arg(first.processId()));
+            for (const QFileInfo &fd : fds.entryInfoList(QDir::AllEntries | QDir::System))
+                if (fd.symLinkTarget().endsWith(".lock"))
+                    return true;
+            return false;
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(holdsLock(), Patience);
+        second.start(TARVO_PATH, {});
+        QVERIFY(second.waitForFinished(Patience));
+        QCOMPARE(second.exitCode(), 0);
+        QCOMPARE(second.readAllStandardError(), QByteArray());
+        QCOMPARE(first.state(), QProcess::Running);
+        first.kill();
+        QVERIFY(first.waitForFinished(Patience));
     }
 
     // A crashed holder whose process id now belongs to a live process of the

@@ -124,6 +124,8 @@ struct Rig
     {
         line.open(1, nullptr);
         line.setMode(SerialLine::Mode::Job);
+        QString error;
+        journal.acquire(error);
         write(path("source.bin"), content);
         config.DownloadList[2] = {"a.txt", path("source.bin")};
         config.UploadList[1] = {"a.txt", path("ORDERS.TXT")};
