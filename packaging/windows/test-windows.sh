@@ -244,9 +244,15 @@ deployed=$(du -sk "$BUILD/deploy" | cut -f1)
   fail "EstimatedSize ${size:-missing} (KiB, hex) is not about the program folder's $deployed KiB"
 
 # The installed program answers a modem that never rings: tarvo-portable
-# without calls on COM1.
+# without calls on COM1. Its settings name one file each way, as OK wants.
 modem=$WORK/modem-install
 wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$modem" /f >/dev/null
+setting Settings "Modem Port" 1
+setting Settings Job 2
+setting Dnld1 Name PRICES.TXT
+setting Dnld1 "Open From" "$(winpath "$host/outbox/prices.txt")"
+setting File1 Name ORDERS.TXT
+setting File1 "Save As" "$(winpath "$host/inbox/orders.txt")"
 wineserver -w
 "$LINUX_BUILD/bin/tarvo-portable" --link "$modem" --first-call-delay 100000 \
   --download-dir "$portable/received" --upload-dir "$portable/files" >"$WORK/portable-install.out" 2>&1 &
