@@ -14,8 +14,9 @@
 #   4. the installer: silent install with its uninstall entry, the installed
 #      program starts; the same installer again over the running program
 #      closes it in order, replaces the files and starts it again, settings
-#      unchanged; a silent uninstall with it running closes it and removes
-#      what was installed, keeping settings and log.
+#      unchanged; once more with its pages and question answered (xdotool);
+#      a silent uninstall with it running closes it and removes what was
+#      installed, keeping settings and log.
 #
 #   packaging/windows/test-windows.sh [linux-build-dir]
 #
@@ -43,9 +44,11 @@ QT=${QT#QT=}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/tarvo-wine.XXXXXX")
 XVFB=
 PORTABLE=
+SETUP=
 cleanup() {
   [ -z "${WINEPREFIX:-}" ] || wineserver -k 2>/dev/null || true
   [ -z "$PORTABLE" ] || kill "$PORTABLE" 2>/dev/null || true
+  [ -z "$SETUP" ] || kill "$SETUP" 2>/dev/null || true
   [ -z "$XVFB" ] || kill "$XVFB" 2>/dev/null || true
   rm -rf "$WORK"
 }
@@ -286,6 +289,40 @@ timeout 30 wine "$installed/tarvo.exe" >/dev/null 2>&1 || fail "the restarted Ta
 wine reg export "$STORE_KEY" "$WORK/settings-after.reg" /y >/dev/null
 cmp -s "$WORK/settings-before.reg" "$WORK/settings-after.reg" || fail "the upgrade changed the settings"
 stage "upgrade: closed in order, files replaced, started again, settings unchanged"
+
+stage "upgrading again with someone at the PC, while Tarvo waits for calls"
+armed=$(grep -c 'Waiting call' "$installed/Tarvo.Log")
+window=$(timeout 60 xdotool search --sync --name '^Tarvo Configuration$' | head -1)
+accept_configuration "$window" || fail "OK in the restarted Tarvo's configuration window was not taken"
+for _ in $(seq 60); do [ "$(grep -c 'Waiting call' "$installed/Tarvo.Log")" -gt "$armed" ] && break; sleep 1; done
+[ "$(grep -c 'Waiting call' "$installed/Tarvo.Log")" -gt "$armed" ] || fail "the restarted Tarvo did not arm the modem"
+stopped=$(grep -c 'Not connected' "$installed/Tarvo.Log")
+touch -d '2000-01-01 00:00' "$installed/tarvo.exe"
+wine "$setup" >/dev/null 2>&1 &
+SETUP=$!
+# Return on whatever the installer shows, in turn: Next, Install, OK to
+# close Tarvo, Next, and Finish with "Start Tarvo" ticked. Tarvo must close
+# without a question of its own (no call is up): one would keep it running
+# and the installer would ask to Retry until this loop gives up.
+for _ in $(seq 90); do
+  kill -0 "$SETUP" 2>/dev/null || break
+  for w in $(xdotool search --onlyvisible --name '^Tarvo [0-9.]* Setup$' 2>/dev/null); do
+    xdotool windowfocus --sync "$w" key Return 2>/dev/null || true
+  done
+  sleep 2
+done
+if kill -0 "$SETUP" 2>/dev/null; then
+  kill "$SETUP" 2>/dev/null || true
+  fail "the installer with someone at the PC did not finish within 3 minutes"
+fi
+wait "$SETUP" || fail "the installer with someone at the PC ended with status $?"
+[ "$(stat -c %Y "$installed/tarvo.exe")" -gt "$(date -d '2000-01-02' +%s)" ] ||
+  fail "the installer with someone at the PC did not replace tarvo.exe"
+[ "$(grep -c 'Not connected' "$installed/Tarvo.Log")" -gt "$stopped" ] ||
+  fail "Tarvo was not closed through its own shutdown: $(tail -5 "$installed/Tarvo.Log")"
+timeout 60 xdotool search --sync --name '^Tarvo Configuration$' >/dev/null ||
+  fail "the finish page's Start Tarvo did not start it"
+stage "upgrade with someone at the PC: asked, closed in order, replaced, started from the finish page"
 
 stage "uninstalling silently while Tarvo runs"
 echo "log line" >>"$installed/Tarvo.Log"
