@@ -4,6 +4,7 @@
 
 #ifdef Q_OS_WIN
 #include <QByteArray>
+#include <iterator>
 #include <qt_windows.h>
 #endif
 

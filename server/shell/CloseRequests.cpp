@@ -9,6 +9,7 @@
 
 #ifdef Q_OS_WIN
 #include <QWinEventNotifier>
+#include <iterator>
 #include <qt_windows.h>
 #include <vector>
 #endif
