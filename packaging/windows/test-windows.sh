@@ -307,7 +307,7 @@ SETUP=$!
 for _ in $(seq 90); do
   kill -0 "$SETUP" 2>/dev/null || break
   for w in $(xdotool search --onlyvisible --name '^Tarvo [0-9.]* Setup$' 2>/dev/null); do
-    xdotool windowfocus --sync "$w" key Return 2>/dev/null || true
+    timeout 5 xdotool windowfocus --sync "$w" key Return 2>/dev/null || true
   done
   sleep 2
 done
