@@ -306,7 +306,7 @@ SETUP=$!
 # and the installer would ask to Retry until this loop gives up.
 for _ in $(seq 90); do
   kill -0 "$SETUP" 2>/dev/null || break
-  for w in $(xdotool search --onlyvisible --name '^Tarvo [0-9.]* Setup$' 2>/dev/null); do
+  for w in $(xdotool search --onlyvisible --name '^Tarvo [0-9.]* Setup' 2>/dev/null); do
     timeout 5 xdotool windowfocus --sync "$w" key Return 2>/dev/null || true
   done
   sleep 2
