@@ -7,13 +7,16 @@ TARVO_PACKAGES=(
   qt6-qpa-plugins
   xvfb xauth desktop-file-utils dpkg-dev file
   clang libclang-rt-14-dev clang-format python3
+  lintian appstream
 )
 
 # The Windows part of test.sh: the MinGW cross compiler, Wine on a virtual
-# screen, makensis for the installer, and dpkg-dev for `apt-get source`.
+# screen, makensis for the installer, dpkg-dev for `apt-get source`,
+# rsvg-convert and icotool to make the program's .ico from its SVG artwork,
+# and wrestool to read the resources back.
 TARVO_WINDOWS_PACKAGES=(
   g++-mingw-w64-x86-64-posix mingw-w64-tools binutils-mingw-w64-x86-64
-  wine wine64 xvfb xdotool nsis dpkg-dev
+  wine wine64 xvfb xdotool nsis dpkg-dev librsvg2-bin icoutils
 )
 
 tarvo_as_root() {

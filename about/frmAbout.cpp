@@ -1,6 +1,7 @@
 #include "frmAbout.h"
 
 #include "AppIcon.h"
+#include "AppIdentity.h"
 #include "AppVersion.h"
 
 #include <QDesktopServices>
@@ -12,11 +13,12 @@ namespace Tarvo {
 
 QString AboutTitleLine()
 {
+    const AppIdentity identity = applicationIdentity();
     return QStringLiteral("%1 Version %2.%3.%4")
-        .arg(QString::fromLatin1(AppVersion::Title))
-        .arg(AppVersion::Major)
-        .arg(AppVersion::Minor)
-        .arg(AppVersion::Revision);
+        .arg(identity.title)
+        .arg(identity.major)
+        .arg(identity.minor)
+        .arg(identity.revision);
 }
 
 frmAbout::frmAbout(const QString &logLocation, QWidget *parent)
@@ -104,11 +106,11 @@ void frmAbout::buildControls()
 
 void frmAbout::Form_Load(const QString &logLocation)
 {
-    const QString title = QString::fromLatin1(AppVersion::Title);
-    setWindowTitle(QStringLiteral("About ") + title);
+    const AppIdentity identity = applicationIdentity();
+    setWindowTitle(QStringLiteral("About ") + identity.title);
     setWindowIcon(tarvoIcon());
     lblTitle->setText(AboutTitleLine());
-    lblCopyright->setText(QString::fromLatin1(AppVersion::LegalNotice));
+    lblCopyright->setText(identity.legalNotice);
     lblWebSite->setText(QString::fromLatin1(AppVersion::WebAddress));
     const QString logLine = QStringLiteral("Log file: ") + logLocation;
     lblLogFile->setText(

@@ -2,8 +2,10 @@
 // maker's web address as a link and logo, and where this installation
 // writes its log. Its controls sit at fixed places in a fixed client area.
 //
-// Everything it shows comes from the build's identity header. A click on the
-// link hands the address to the desktop's browser; a failure there is ignored.
+// Title, version and legal notice are the program's identity (AppIdentity.h:
+// on Windows its version resource, elsewhere the build's values); the web
+// address is the build's. A click on the link hands the address to the
+// desktop's browser; a failure there is ignored.
 #pragma once
 
 #include <QDialog>
@@ -15,7 +17,7 @@ class QPushButton;
 
 namespace Tarvo {
 
-// "Tarvo Version 2.1.0": title, major, minor and revision of the build.
+// "Tarvo Version 2.1.0": title, major, minor and revision of the program.
 QString AboutTitleLine();
 
 class frmAbout final : public QDialog

@@ -46,6 +46,7 @@ lists=$BUILD/installer
 mkdir -p "$lists"
 # The installer names every file it puts down, so that the uninstaller
 # removes exactly those and leaves the log and anything else in the folder.
+# identity.nsh beside the lists comes from CMake.
 (
   cd "$BUILD/deploy"
   : >"$lists/files.nsh"
@@ -66,6 +67,6 @@ mkdir -p "$lists"
   done
 )
 setup=$BUILD/Tarvo-$version-windows-x64.exe
-makensis -V2 -DVERSION="$version" -DLISTS="$lists" -DOUTFILE="$setup" "$HERE/tarvo.nsi" >&2
+makensis -V2 -DLISTS="$lists" -DOUTFILE="$setup" "$HERE/tarvo.nsi" >&2
 stage "done: $setup ($(du -h "$setup" | cut -f1))"
 echo "QT=$QT"

@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # The Windows part of the tests, under Wine on this Linux machine:
-#   1. build checks: tarvo.exe is a GUI program (no console window);
+#   1. build checks: tarvo.exe is a GUI program (no console window) and
+#      carries its icon (16 to 256 pixels), its manifest and its version
+#      information, whose values are the project's;
 #   2. every unit test program, in a throw-away Wine prefix (their report goes
 #      to a file: Wine loses what they write to standard output), and afterwards
 #      the user's settings key in that prefix must not exist;
@@ -9,8 +11,12 @@
 #      a download list and fetches an upload list; the files must arrive
 #      byte for byte and OK must have written back all 34 values; a second
 #      start must end at once, and a start after a crash must not;
-#   4. the installer: silent install, the installed program starts,
-#      silent uninstall removes what was installed and keeps settings and log.
+#   4. the installer: silent install with its uninstall entry, the installed
+#      program starts; the same installer again over the running program
+#      closes it in order, replaces the files and starts it again, settings
+#      unchanged; once more with its pages and question answered (xdotool);
+#      a silent uninstall with it running closes it and removes what was
+#      installed, keeping settings and log.
 #
 #   packaging/windows/test-windows.sh [linux-build-dir]
 #
@@ -38,9 +44,11 @@ QT=${QT#QT=}
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/tarvo-wine.XXXXXX")
 XVFB=
 PORTABLE=
+SETUP=
 cleanup() {
   [ -z "${WINEPREFIX:-}" ] || wineserver -k 2>/dev/null || true
   [ -z "$PORTABLE" ] || kill "$PORTABLE" 2>/dev/null || true
+  [ -z "$SETUP" ] || kill "$SETUP" 2>/dev/null || true
   [ -z "$XVFB" ] || kill "$XVFB" 2>/dev/null || true
   rm -rf "$WORK"
 }
@@ -61,6 +69,35 @@ stage "build checks"
 subsystem=$(x86_64-w64-mingw32-objdump -p "$BUILD/bin/tarvo.exe" | grep '^Subsystem')
 [[ $subsystem == *"(Windows GUI)"* ]] ||
   fail "tarvo.exe is not linked as a GUI program: a console window would open beside it"
+
+# What Explorer reads: the icon group, the version resource, the manifest.
+exe=$BUILD/deploy/tarvo.exe
+resources=$(wrestool -l "$exe")
+for type in 'type=14' 'type=16' 'type=24'; do
+  grep -q -- "--$type " <<<"$resources" || fail "tarvo.exe lacks resources of $type: $resources"
+done
+wrestool -x --type=14 "$exe" >"$WORK/tarvo.ico"
+sizes=$(icotool -l "$WORK/tarvo.ico" | sed -n 's/.*--width=\([0-9]*\).*/\1/p' | sort -n | tr '\n' ' ')
+[ "$sizes" = "16 24 32 48 256 " ] || fail "the icon holds the sizes $sizes, not 16 24 32 48 256"
+wrestool -x --raw --type=24 "$exe" >"$WORK/manifest.xml"
+for needed in 'level="asInvoker"' 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' \
+  'PerMonitorV2' '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'; do
+  grep -qF "$needed" "$WORK/manifest.xml" || fail "the manifest lacks $needed"
+done
+wrestool -x --raw --type=16 "$exe" >"$WORK/version.res"
+python3 "$HERE/versioninfo.py" "$WORK/version.res" >"$WORK/version.txt" ||
+  fail "the version resource cannot be read"
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$BUILD/CMakeCache.txt")
+legal=$(sed -n 's/^inline constexpr char LegalNotice\[\] = "\(.*\)";$/\1/p' "$BUILD/generated/AppVersion.h")
+for line in "FILEVERSION $version.0" "PRODUCTVERSION $version.0" "FileVersion=$version" \
+  "ProductVersion=$version" "ProductName=Tarvo" "FileDescription=Tarvo" \
+  "OriginalFilename=tarvo.exe" "LegalCopyright=$legal" "CompanyName=The Tarvo developers"; do
+  grep -qxF "$line" "$WORK/version.txt" || {
+    cat "$WORK/version.txt"
+    fail "the version resource lacks $line"
+  }
+done
+stage "tarvo.exe carries its icon, manifest and version $version"
 
 # --- 2. unit tests ----------------------------------------------------------
 stage "creating a Wine prefix for the unit tests"
@@ -201,24 +238,105 @@ installed=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Programs/Tar
 menu=$(find "$WINEPREFIX/drive_c/users" -ipath '*/Start Menu/Programs/Tarvo.lnk' | head -1)
 autostart=$(find "$WINEPREFIX/drive_c/users" -ipath '*/Start Menu/Programs/Startup/Tarvo.lnk' | head -1)
 [ -n "$menu" ] && [ -n "$autostart" ] || fail "Start menu or log-in shortcut missing"
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Tarvo'
+entry=$(wine reg query "$uninstall_key" 2>/dev/null | tr -d '\r')
+grep -qE 'DisplayIcon +REG_SZ +.*\\tarvo\.exe,0$' <<<"$entry" || fail "no DisplayIcon: $entry"
+size=$(sed -n 's/.*EstimatedSize *REG_DWORD *0x\([0-9a-f]*\).*/\1/p' <<<"$entry")
+deployed=$(du -sk "$BUILD/deploy" | cut -f1)
+[ -n "$size" ] && [ $((16#$size)) -gt $((deployed / 2)) ] && [ $((16#$size)) -lt $((deployed * 2)) ] ||
+  fail "EstimatedSize ${size:-missing} (KiB, hex) is not about the program folder's $deployed KiB"
 
-stage "starting the installed program"
+# The installed program answers a modem that never rings: tarvo-portable
+# without calls on COM1. Its settings name one file each way, as OK wants.
+modem=$WORK/modem-install
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$modem" /f >/dev/null
+setting Settings "Modem Port" 1
+setting Settings Job 2
+setting Dnld1 Name PRICES.TXT
+setting Dnld1 "Open From" "$(winpath "$host/outbox/prices.txt")"
+setting File1 Name ORDERS.TXT
+setting File1 "Save As" "$(winpath "$host/inbox/orders.txt")"
+wineserver -w
+"$LINUX_BUILD/bin/tarvo-portable" --link "$modem" --first-call-delay 100000 \
+  --download-dir "$portable/received" --upload-dir "$portable/files" >"$WORK/portable-install.out" 2>&1 &
+PORTABLE=$!
+for _ in $(seq 50); do [ -e "$modem" ] && break; sleep 0.1; done
+
+stage "starting the installed program; OK in its configuration window"
 window=$(start_program "$installed/tarvo.exe" "$WORK/installed.out") ||
   fail "the installed tarvo.exe showed no configuration window"
+accept_configuration "$window" || fail "OK in the installed program's configuration window was not taken"
 timeout 30 wine "$installed/tarvo.exe" >/dev/null 2>&1 || fail "a second installed tarvo.exe did not end"
-wineserver -k
+for _ in $(seq 60); do grep -q 'Waiting call' "$installed/Tarvo.Log" 2>/dev/null && break; sleep 1; done
+grep -q 'Waiting call' "$installed/Tarvo.Log" 2>/dev/null ||
+  fail "the installed program did not arm the modem: $(cat "$installed/Tarvo.Log" 2>/dev/null)"
 
-stage "uninstalling silently"
-echo "log line" >"$installed/Tarvo.Log"
-wine reg add "$STORE_KEY\\Settings" /v Job /t REG_SZ /d 1 /f >/dev/null
+stage "upgrading silently while it waits for calls"
+wine reg export "$STORE_KEY" "$WORK/settings-before.reg" /y >/dev/null
+touch -d '2000-01-01 00:00' "$installed/tarvo.exe" "$installed/Qt6Core.dll"
+# Not `wineserver -w`: the installer starts Tarvo again, which stays.
+timeout 300 wine "$setup" /S >/dev/null 2>&1 || fail "the upgrade over a running Tarvo ended with status $?"
+for f in tarvo.exe Qt6Core.dll; do
+  [ "$(stat -c %Y "$installed/$f")" -gt "$(date -d '2000-01-02' +%s)" ] ||
+    fail "the upgrade did not replace $f"
+done
+# The orderly exit: auto-answer disarmed and the port closed, in the log.
+sed -n '/Waiting call/,$p' "$installed/Tarvo.Log" | grep -q 'Not connected' ||
+  fail "the running Tarvo was not closed through its own shutdown: $(cat "$installed/Tarvo.Log")"
+timeout 60 xdotool search --sync --name '^Tarvo Configuration$' >/dev/null ||
+  fail "Tarvo was not started again after the upgrade"
+timeout 30 wine "$installed/tarvo.exe" >/dev/null 2>&1 || fail "the restarted Tarvo does not hold its lock"
+wine reg export "$STORE_KEY" "$WORK/settings-after.reg" /y >/dev/null
+cmp -s "$WORK/settings-before.reg" "$WORK/settings-after.reg" || fail "the upgrade changed the settings"
+stage "upgrade: closed in order, files replaced, started again, settings unchanged"
+
+stage "upgrading again with someone at the PC, while Tarvo waits for calls"
+armed=$(grep -c 'Waiting call' "$installed/Tarvo.Log")
+window=$(timeout 60 xdotool search --sync --name '^Tarvo Configuration$' | head -1)
+accept_configuration "$window" || fail "OK in the restarted Tarvo's configuration window was not taken"
+for _ in $(seq 60); do [ "$(grep -c 'Waiting call' "$installed/Tarvo.Log")" -gt "$armed" ] && break; sleep 1; done
+[ "$(grep -c 'Waiting call' "$installed/Tarvo.Log")" -gt "$armed" ] || fail "the restarted Tarvo did not arm the modem"
+stopped=$(grep -c 'Not connected' "$installed/Tarvo.Log")
+touch -d '2000-01-01 00:00' "$installed/tarvo.exe"
+wine "$setup" >/dev/null 2>&1 &
+SETUP=$!
+# Return on whatever the installer shows, in turn: Next, Install, OK to
+# close Tarvo, Next, and Finish with "Start Tarvo" ticked. Tarvo must close
+# without a question of its own (no call is up): one would keep it running
+# and the installer would ask to Retry until this loop gives up.
+for _ in $(seq 90); do
+  kill -0 "$SETUP" 2>/dev/null || break
+  for w in $(xdotool search --onlyvisible --name '^Tarvo [0-9.]* Setup' 2>/dev/null); do
+    timeout 5 xdotool windowfocus --sync "$w" key Return 2>/dev/null || true
+  done
+  sleep 2
+done
+if kill -0 "$SETUP" 2>/dev/null; then
+  kill "$SETUP" 2>/dev/null || true
+  fail "the installer with someone at the PC did not finish within 3 minutes"
+fi
+wait "$SETUP" || fail "the installer with someone at the PC ended with status $?"
+[ "$(stat -c %Y "$installed/tarvo.exe")" -gt "$(date -d '2000-01-02' +%s)" ] ||
+  fail "the installer with someone at the PC did not replace tarvo.exe"
+[ "$(grep -c 'Not connected' "$installed/Tarvo.Log")" -gt "$stopped" ] ||
+  fail "Tarvo was not closed through its own shutdown: $(tail -5 "$installed/Tarvo.Log")"
+timeout 60 xdotool search --sync --name '^Tarvo Configuration$' >/dev/null ||
+  fail "the finish page's Start Tarvo did not start it"
+stage "upgrade with someone at the PC: asked, closed in order, replaced, started from the finish page"
+
+stage "uninstalling silently while Tarvo runs"
+echo "log line" >>"$installed/Tarvo.Log"
 wine "$installed/Uninstall.exe" /S
-wineserver -w
-sleep 2
-wineserver -w
+# The uninstaller goes on from a copy of itself; every process of the
+# prefix, Tarvo among them, must end.
+timeout 120 wineserver -w || fail "a process (Tarvo?) still runs 2 minutes after the uninstaller started"
 [ ! -e "$installed/tarvo.exe" ] && [ ! -e "$installed/Qt6Core.dll" ] && [ ! -d "$installed/platforms" ] &&
   [ ! -e "$installed/Uninstall.exe" ] || fail "the uninstaller left program files: $(ls -R "$installed")"
 [ ! -e "$menu" ] && [ ! -e "$autostart" ] || fail "the uninstaller left a shortcut"
-[ -f "$installed/Tarvo.Log" ] || fail "the uninstaller removed the log"
+grep -q 'log line' "$installed/Tarvo.Log" 2>/dev/null || fail "the uninstaller removed the log"
 wine reg query "$STORE_KEY\\Settings" >/dev/null 2>&1 || fail "the uninstaller removed the settings"
-stage "installer: install, start and uninstall passed"
+wine reg query "$uninstall_key" >/dev/null 2>&1 && fail "the uninstaller left its uninstall entry"
+kill "$PORTABLE" 2>/dev/null || true
+PORTABLE=
+stage "installer: install, upgrade and uninstall with Tarvo running passed"
 stage "Windows part passed"

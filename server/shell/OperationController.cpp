@@ -245,6 +245,18 @@ void OperationController::shutdown()
     m_view.closeByProgram();
 }
 
+void OperationController::closeWhenIdle()
+{
+    if (m_unloading)
+        return;
+    m_noQuestions = true;
+    if (m_depth > 0) {
+        m_exitPending = true; // carried out when the operation has returned
+        return;
+    }
+    m_view.closeByProgram();
+}
+
 bool OperationController::unload()
 {
     if (m_unloading)

@@ -85,12 +85,17 @@ public:
     bool confirmExit();
     // Ends the program in order without asking anything.
     void shutdown();
+    // Ends the program without asking anything once no operation runs: a
+    // running call's job is left to finish, not cut short.
+    void closeWhenIdle();
     // Hangs up as the window goes; false when unloading is already under way.
     bool unload();
 
     bool operationRunning() const { return m_depth > 0; }
     bool exitPending() const { return m_exitPending; }
     bool unloading() const { return m_unloading; }
+    // A question about a running call's job is open.
+    bool questionOpen() const { return m_asking; }
 
 private:
     class Scope;

@@ -1,5 +1,7 @@
 #include "SingleInstance.h"
 
+#include "AppVersion.h"
+
 #include <QDir>
 #include <QStandardPaths>
 
@@ -17,14 +19,15 @@ namespace Tarvo {
 
 struct SingleInstance::Lock
 {
-    explicit Lock(const QString &lockPath)
-        // A path is no valid object name; its hash is, and stays per user
-        // because the path is. Global: every log-in session sees it.
-        : name(QStringLiteral("Global\\Tarvo-") +
-               QString::fromLatin1(
-                   QCryptographicHash::hash(QDir::cleanPath(lockPath).toLower().toUtf8(),
-                                            QCryptographicHash::Sha1)
-                       .toHex()))
+    Lock(const QString &lockPath, const QString &objectName)
+        // A path is no valid object name; its hash is.
+        : name(!objectName.isEmpty()
+                   ? objectName
+                   : sessionObjectName() + QLatin1Char('-') +
+                         QString::fromLatin1(
+                             QCryptographicHash::hash(QDir::cleanPath(lockPath).toLower().toUtf8(),
+                                                      QCryptographicHash::Sha1)
+                                 .toHex()))
     {
     }
     ~Lock()
@@ -75,7 +78,7 @@ QString whyNotWritable(const QString &lockPath)
 
 struct SingleInstance::Lock
 {
-    explicit Lock(const QString &lockPath) : file(lockPath) { file.setStaleLockTime(0); }
+    Lock(const QString &lockPath, const QString &) : file(lockPath) { file.setStaleLockTime(0); }
 
     Acquire tryAcquire()
     {
@@ -96,7 +99,12 @@ struct SingleInstance::Lock
 
 #endif
 
-SingleInstance::SingleInstance(const QString &lockPath) : m_lock(std::make_unique<Lock>(lockPath))
+SingleInstance::SingleInstance() : SingleInstance(defaultLockPath(), sessionObjectName()) {}
+
+SingleInstance::SingleInstance(const QString &lockPath) : SingleInstance(lockPath, QString()) {}
+
+SingleInstance::SingleInstance(const QString &lockPath, const QString &objectName)
+    : m_lock(std::make_unique<Lock>(lockPath, objectName))
 {
 }
 
@@ -122,6 +130,12 @@ QString SingleInstance::defaultLockPath()
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
     QDir().mkpath(folder);
     return QDir(folder).filePath(QStringLiteral("tarvo.lock"));
+}
+
+QString SingleInstance::sessionObjectName()
+{
+    // The installer builds the same name from the same title.
+    return QStringLiteral("Local\\") + QLatin1String(AppVersion::Title);
 }
 
 } // namespace Tarvo

@@ -7,6 +7,7 @@
 // transfers, call handling) is attached to it (ServerWiring.h).
 #include "AppIcon.h"
 #include "AppVersion.h"
+#include "CloseRequests.h"
 #include "Configuration.h"
 #include "HostSession.h"
 #include "LogFile.h"
@@ -79,12 +80,24 @@ int main(int argc, char *argv[])
         return 2;
     }
 
+    // The installer's request to close (Windows) is heard from here on: in
+    // the configuration window it counts as Cancel.
+    CloseRequests closeRequests;
+    bool closeRequested = false;
+    QObject::connect(&closeRequests, &CloseRequests::received, &app, [&closeRequested] {
+        closeRequested = true;
+        closeOpenDialogs();
+    });
+
     SettingsStore store;
     MessageBoxPrompter prompter;
     Configuration config; // the run's one model, edited by the configuration window
     if (!showConfigurationWindow(nullptr, config, store, prompter))
         return 0;
     QCoreApplication::processEvents();
+    if (closeRequested)
+        return 0;
+    closeRequests.disconnect(&app);
 
     QApplication::setWindowIcon(tarvoIcon()); // also registers the icon resources
     LogFile log(LogFile::defaultDirectory());
@@ -100,6 +113,7 @@ int main(int argc, char *argv[])
         app, server, prompter, state, config,
         [&store](int comNumber) { return store.portDevice(comNumber); }, journal);
 
+    connectCloseRequests(closeRequests, server);
     server.Form_Load();
     return app.exec();
 }

@@ -1,5 +1,7 @@
 // The store, path helpers and proposed portable names; then the window on a
 // real INI store with the entry editor and message boxes scripted; the About box.
+#include "AppIdentity.h"
+#include "AppVersion.h"
 #include "EntryEditor.h"
 #include "FakeLine.h"
 #include "FileChooser.h"
@@ -581,6 +583,40 @@ private slots:
             QCOMPARE(target->font().pointSizeF(), 8.25);
         if (control.startsWith("img"))
             QCOMPARE(qobject_cast<const QLabel *>(target)->pixmap().size(), QSize(32, 32));
+    }
+
+    // The About box names the program, its version and its legal notice. On
+    // Windows it reads them from the program's own version resource (this
+    // test program carries one like tarvo.exe), which the build fills from
+    // the same values as the build's own; tarvo.exe's must say the same.
+    void aboutBoxShowsTheIdentity()
+    {
+        const AppIdentity built = builtInIdentity();
+        QCOMPARE(built.title, QString("Tarvo"));
+        QCOMPARE(QStringLiteral("%1.%2.%3").arg(built.major).arg(built.minor).arg(built.revision),
+                 QString(AppVersion::Version));
+        frmAbout about(m_dir.filePath("Tarvo.Log"));
+        QCOMPARE(about.windowTitle(), QString("About Tarvo"));
+        QCOMPARE(about.findChild<QLabel *>("lblTitle")->text(),
+                 QString("Tarvo Version ") + AppVersion::Version);
+        QCOMPARE(about.findChild<QLabel *>("lblCopyright")->text(),
+                 QString(AppVersion::LegalNotice));
+        QCOMPARE(about.findChild<QLabel *>("lblWebSite")->text(), QString(AppVersion::WebAddress));
+
+        const AppIdentity shown = applicationIdentity();
+#ifdef Q_OS_WIN
+        QVERIFY2(shown.fromVersionResource, "the About box did not read the version resource");
+        const auto program =
+            versionResourceIdentity(QCoreApplication::applicationDirPath() + "/tarvo.exe");
+        QVERIFY2(program, "tarvo.exe has no version resource");
+        QCOMPARE(*program, shown);
+#else
+        QVERIFY(!shown.fromVersionResource);
+        QVERIFY(!versionResourceIdentity(QCoreApplication::applicationFilePath()));
+#endif
+        AppIdentity expected = built;
+        expected.fromVersionResource = shown.fromVersionResource;
+        QCOMPARE(shown, expected);
     }
 
     // Boxes asked while a modal window is open (the configuration window, an

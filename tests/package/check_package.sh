@@ -5,8 +5,10 @@
 # (DESTDIR, several prefixes) and builds the Debian package from it, then
 # checks what landed where: the programs, the menu and autostart entries (which
 # must validate and point at the installed program and icon), the icons, the
-# manual pages, the simulator's usage text, and the package's control data,
-# dependencies, conffiles and exact file list.
+# compressed manual pages, the copyright file and changelog, the AppStream
+# metadata (appstreamcli validate), the simulator's usage text, and the
+# package's control data, dependencies, conffiles and exact file list; last
+# lintian, which must print no error and no warning.
 set -uo pipefail
 
 build=${1:?usage: check_package.sh BUILD_DIR}
@@ -27,6 +29,8 @@ need_tool dpkg-deb dpkg
 need_tool dpkg-shlibdeps dpkg-dev
 need_tool cpack cmake
 need_tool file file
+need_tool lintian lintian
+need_tool appstreamcli appstream
 
 # Files a /usr installation must hold, relative to the root. The package must
 # hold exactly these: anything more (a test program, a benchmark) is a stray
@@ -38,8 +42,11 @@ expected_files=(
     usr/share/applications/tarvo.desktop
     usr/share/icons/hicolor/32x32/apps/tarvo.png
     usr/share/icons/hicolor/scalable/apps/tarvo.svg
-    usr/share/man/man1/tarvo-portable.1
-    usr/share/man/man1/tarvo.1
+    usr/share/doc/tarvo/changelog.gz
+    usr/share/doc/tarvo/copyright
+    usr/share/man/man1/tarvo-portable.1.gz
+    usr/share/man/man1/tarvo.1.gz
+    usr/share/metainfo/org.example.tarvo.metainfo.xml
 )
 
 install_into() { # ROOT PREFIX
@@ -97,14 +104,35 @@ png=$root/usr/share/icons/hicolor/32x32/apps/tarvo.png
 svg=$root/usr/share/icons/hicolor/scalable/apps/tarvo.svg
 [ ! -f "$svg" ] || grep -q '<svg' "$svg" || fail "scalable icon is not an SVG"
 
-if command -v groff >/dev/null; then
-    for page in tarvo tarvo-portable; do
-        src=$root/usr/share/man/man1/$page.1
-        [ -f "$src" ] || continue
-        warnings=$(groff -man -ww -z "$src" 2>&1)
-        [ -z "$warnings" ] || fail "man page $page.1: $warnings"
-        groff -man -Tutf8 "$src" 2>/dev/null | grep -q "$page" || fail "man page $page.1 does not name $page"
-    done
+version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
+for page in tarvo tarvo-portable; do
+    src=$root/usr/share/man/man1/$page.1.gz
+    [ -f "$src" ] || continue
+    gzip -t "$src" 2>/dev/null || fail "man page $page.1.gz is not gzip data"
+    command -v groff >/dev/null || continue
+    warnings=$(zcat "$src" | groff -man -ww -z 2>&1)
+    [ -z "$warnings" ] || fail "man page $page.1: $warnings"
+    zcat "$src" | groff -man -Tutf8 2>/dev/null | grep -q "$page" || fail "man page $page.1 does not name $page"
+done
+
+# The changelog's latest entry is this version; the copyright file is the
+# machine-readable kind.
+changelog=$root/usr/share/doc/tarvo/changelog.gz
+if [ -f "$changelog" ]; then
+    top=$(zcat "$changelog" | head -n 1)
+    [[ $top == "tarvo ($version) "* ]] || fail "the changelog's latest entry is not $version: $top"
+fi
+copyright=$root/usr/share/doc/tarvo/copyright
+[ ! -f "$copyright" ] || head -n 1 "$copyright" | grep -q '^Format: .*copyright-format/1.0/' ||
+    fail "the copyright file is not in the machine-readable format"
+
+# The software centres' entry: valid, of this version, launching the menu entry.
+metainfo=$root/usr/share/metainfo/org.example.tarvo.metainfo.xml
+if [ -f "$metainfo" ]; then
+    out=$(appstreamcli validate --no-net "$metainfo" 2>&1) || fail "appstreamcli validate: $out"
+    grep -q "<release version=\"$version\"" "$metainfo" || fail "the AppStream metadata has no release $version"
+    launched=$(sed -n 's:.*<launchable type="desktop-id">\(.*\)</launchable>.*:\1:p' "$metainfo")
+    [ -f "$root/usr/share/applications/$launched" ] || fail "the AppStream metadata launches '$launched', not installed"
 fi
 
 # --- The simulator runs from the installed tree --------------------------
@@ -133,7 +161,6 @@ EOF
 debdir=$work/deb
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$debdir" >"$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log" >&2; fail "cpack -G DEB failed"; }
-version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 arch=$(dpkg --print-architecture)
 deb=$debdir/tarvo_${version}_${arch}.deb
 if [ ! -f "$deb" ]; then
@@ -173,6 +200,10 @@ else
         QT_QPA_PLATFORM=offscreen timeout 20 "$unpacked/usr/bin/tarvo-portable" --help 2>&1 |
             grep -qi usage || fail "the packaged tarvo-portable does not run"
     fi
+
+    # Debian's own checker: no error, no warning (its notes, I:, may stay).
+    problems=$(lintian --no-cfg "$deb" 2>&1 | grep -E '^[EW]: ')
+    [ -z "$problems" ] || fail "lintian:"$'\n'"$problems"
 fi
 
 if [ $failures -ne 0 ]; then
