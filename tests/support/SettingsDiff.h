@@ -55,8 +55,7 @@ public:
         if (ours.keys() != plain.keys())
             return QStringLiteral("a file plain QSettings wrote reads as other keys");
         for (auto it = plain.begin(); it != plain.end(); ++it) {
-            // A list (of texts, or of values when an item starts with "@") is
-            // taken whole here, by design.
+            // A list (of texts, or of values) is taken whole here, by design.
             const bool list =
                 it->typeId() == QMetaType::QStringList || it->typeId() == QMetaType::QVariantList;
             if (!list && ours[it.key()].toString() != it->toString())
