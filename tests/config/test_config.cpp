@@ -300,8 +300,8 @@ private slots:
         row("[%General]", "[%General]\nx=1\n", "", "", {"[%General]"}, {{"General/x", "1"}});
         row("comment with a quote", "[Dnld1]\nName=A ; 12\" wide\nOpen%20From=/x\n", "A", "",
             {"Name=A ; 12\" wide"}, {{"Dnld1/Open From", "/x"}});
-        row("comment ending in \\", "[Dnld1]\nName=A ; C:\\\nOpen%20From=/x\n", "A", "", {},
-            {{"Dnld1/Open From", "/x"}});
+        row("comment ending in a backslash", "[Dnld1]\nName=A ; C:\\\nOpen%20From=/x\n", "A", "",
+            {}, {{"Dnld1/Open From", "/x"}});
         row("continued line", "[Dnld1]\nName=IN\\\n.TXT\n", "IN.TXT", "", {"Name=IN\\\n.TXT"},
             {{"Dnld1/Name", "IN.TXT"}});
         row("open quote", "[Dnld1]\nName=\"IN.TXT\nOpen%20From=/x\n", "\"IN.TXT", "", {},
