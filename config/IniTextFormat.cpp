@@ -1,7 +1,6 @@
 #include "IniTextFormat.h"
 
 #include <QIODevice>
-#include <algorithm>
 #include <map>
 
 namespace Tarvo::IniTextFormat {
@@ -9,11 +8,15 @@ namespace Tarvo::IniTextFormat {
 namespace {
 
 constexpr char HexDigits[] = "0123456789ABCDEF";
-constexpr char GeneralSection[] = "General";
 
 bool isBlank(char c)
 {
     return c == ' ' || c == '\t';
+}
+
+bool isBreak(char c)
+{
+    return c == '\n' || c == '\r';
 }
 
 QByteArrayView trimBlanks(QByteArrayView text)
@@ -25,9 +28,133 @@ QByteArrayView trimBlanks(QByteArrayView text)
     return text;
 }
 
-bool isHexDigit(char32_t c)
+int digitValue(char c, int base)
 {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+    const int value = (c >= '0' && c <= '9')   ? c - '0'
+                      : (c >= 'a' && c <= 'f') ? c - 'a' + 10
+                      : (c >= 'A' && c <= 'F') ? c - 'A' + 10
+                                               : base;
+    return value < base ? value : -1;
+}
+
+// One line as QSettings' reader delimits it, except that a quote left open
+// ends with the line break here, where QSettings would read on.
+struct Line
+{
+    QByteArrayView text;   // without its line break
+    qsizetype equals = -1; // the first "=" outside quotes and before a comment
+    qsizetype cut = -1;    // where QSettings sees a ";" comment begin
+    bool runsOn = false;   // written back, QSettings would read on into the next line
+};
+
+Line nextLine(QByteArrayView data, qsizetype &pos)
+{
+    while (pos < data.size() && (isBlank(data[pos]) || isBreak(data[pos])))
+        ++pos;
+    const qsizetype begin = pos;
+    Line line;
+    bool quoted = false;
+    qsizetype escapedCrEnd = -1;
+    while (pos < data.size() && !isBreak(data[pos])) {
+        const char c = data[pos++];
+        if (line.cut >= 0)
+            continue; // QSettings skips a comment to the line break as it stands
+        if (c == '\\') {
+            if (pos == data.size()) {
+                line.runsOn = true;
+                break;
+            }
+            // An escaped line break (with its CR/LF partner) continues the line.
+            const char next = data[pos++];
+            if (isBreak(next) && pos < data.size() && isBreak(data[pos]) && data[pos] != next)
+                ++pos;
+            else if (next == '\r')
+                escapedCrEnd = pos;
+        } else if (c == '"') {
+            quoted = !quoted;
+        } else if (c == '=' && !quoted && line.equals < 0) {
+            line.equals = pos - 1 - begin;
+        } else if (c == ';' && !quoted) {
+            line.cut = pos - 1 - begin;
+        }
+    }
+    // A final escaped CR would take the "\n" written after it as its partner.
+    line.runsOn = line.runsOn || quoted || escapedCrEnd == pos;
+    line.text = data.sliced(begin, pos - begin);
+    return line;
+}
+
+// The escape after the backslash at text[at - 1], decoded as QSettings
+// does; returns where it ends, or -1 for one QSettings never writes.
+qsizetype decodeEscape(QByteArrayView text, qsizetype at, QString &out)
+{
+    static const QByteArray simple("a\ab\bf\fn\nr\rt\tv\v\"\"''??\\\\");
+    if (at == text.size())
+        return -1;
+    const char c = text[at];
+    for (qsizetype k = 0; k < simple.size(); k += 2) {
+        if (simple[k] == c) {
+            out += QLatin1Char(simple[k + 1]);
+            return at + 1;
+        }
+    }
+    if (isBreak(c)) {
+        const bool pair = at + 1 < text.size() && isBreak(text[at + 1]) && text[at + 1] != c;
+        return at + (pair ? 2 : 1);
+    }
+    const int base = c == 'x' ? 16 : 8;
+    qsizetype i = c == 'x' ? at + 1 : at;
+    if ((c != 'x' && digitValue(c, 8) < 0) || i == text.size() || digitValue(text[i], base) < 0)
+        return -1;
+    // As long as digits follow, wrapping at 16 bits, as QSettings reads them.
+    char16_t code = 0;
+    for (; i < text.size() && digitValue(text[i], base) >= 0; ++i)
+        code = char16_t(code * base + digitValue(text[i], base));
+    out += QChar(code);
+    return i;
+}
+
+QString unescape(QByteArrayView text)
+{
+    QString out;
+    qsizetype plain = 0;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        if (text[i] != '\\')
+            continue;
+        out += QString::fromUtf8(text.sliced(plain, i - plain));
+        const qsizetype end = decodeEscape(text, i + 1, out);
+        if (end < 0) {
+            // Kept as written: a hand-written path would want "\d" as it is.
+            out += QLatin1Char('\\');
+            plain = i + 1;
+        } else {
+            plain = end;
+            i = end - 1;
+        }
+    }
+    return out + QString::fromUtf8(text.sliced(plain));
+}
+
+// Where the comment after a value begins: a ";" outside quotes at the start
+// of the value, after a blank, or right after a closing quote.
+qsizetype commentStart(QByteArrayView value)
+{
+    bool quoted = false, mayComment = true;
+    for (qsizetype i = 0; i < value.size(); ++i) {
+        const char c = value[i];
+        if (c == '\\') {
+            ++i;
+            mayComment = false;
+        } else if (c == ';' && !quoted && mayComment) {
+            return i;
+        } else if (c == '"') {
+            quoted = !quoted;
+            mayComment = !quoted;
+        } else {
+            mayComment = isBlank(c);
+        }
+    }
+    return value.size();
 }
 
 // Double quotes around the whole value, with none unescaped inside.
@@ -44,63 +171,35 @@ bool isQuoted(QByteArrayView text)
     return false;
 }
 
-// Reads a run of digits of the given base starting at i; i ends on the last one.
-char32_t readNumber(QByteArrayView text, qsizetype &i, int base)
+// The text QSettings makes of the forms it writes for texts and byte arrays.
+QString asText(const QString &s)
 {
-    char32_t code = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        const int digit = (c >= '0' && c <= '9')   ? c - '0'
-                          : (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                          : (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                                   : base;
-        if (digit >= base)
-            break;
-        code = std::min<char32_t>(code * base + digit, 0xFFFF);
+    if (!s.startsWith(QLatin1Char('@')))
+        return s;
+    if (s.endsWith(QLatin1Char(')'))) {
+        if (s.startsWith(QLatin1String("@ByteArray(")))
+            return QString::fromUtf8(QStringView(s).sliced(11).chopped(1).toLatin1());
+        if (s.startsWith(QLatin1String("@String(")))
+            return s.sliced(8).chopped(1);
+        if (s == QLatin1String("@Invalid()"))
+            return QString();
     }
-    --i;
-    return code;
+    return s.startsWith(QLatin1String("@@")) ? s.sliced(1) : s;
 }
 
-// One escape after a backslash at text[i - 1]; i ends on its last character.
-// An unknown escape keeps its backslash, as a hand-written path would want.
-QString unescapeOne(QByteArrayView text, qsizetype &i)
+QString decodeValue(QByteArrayView value)
 {
-    static const QByteArray simple("a\ab\bf\fn\nr\rt\tv\v\"\"''??\\\\");
-    const char c = text[i];
-    for (qsizetype k = 0; k < simple.size(); k += 2)
-        if (simple[k] == c)
-            return QString(QLatin1Char(simple[k + 1]));
-    if (c == 'x') {
-        ++i;
-        return QString(QChar(char16_t(readNumber(text, i, 16))));
-    }
-    if (c >= '0' && c <= '7')
-        return QString(QChar(char16_t(readNumber(text, i, 8))));
-    return QStringLiteral("\\") + QChar(QLatin1Char(c));
-}
-
-QString unescape(QByteArrayView text)
-{
-    QString result;
-    qsizetype plainStart = 0;
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i] != '\\' || i + 1 == text.size())
-            continue;
-        result += QString::fromUtf8(text.sliced(plainStart, i - plainStart));
-        ++i;
-        result += unescapeOne(text, i);
-        plainStart = i + 1;
-    }
-    return result + QString::fromUtf8(text.sliced(plainStart));
+    const QByteArrayView text = trimBlanks(value.first(commentStart(value)));
+    return asText(isQuoted(text) ? unescape(text.sliced(1, text.size() - 2)) : unescape(text));
 }
 
 QByteArray escapeKey(const QString &key)
 {
     QByteArray out;
-    for (const QChar qc : key) {
-        const char16_t c = qc.unicode();
-        if (c == '/') {
+    for (qsizetype i = 0; i < key.size(); ++i) {
+        const char16_t c = key[i].unicode();
+        // A final "\" would escape the "=" or "]" after it.
+        if (c == '/' && i + 1 < key.size()) {
             out += '\\';
         } else if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
                    c == '_' || c == '-' || c == '.') {
@@ -118,34 +217,60 @@ QByteArray escapeKey(const QString &key)
     return out;
 }
 
+// Names are UTF-8; then "\" stands for "/" and %XX, %UXXXX for one character.
 QString unescapeKey(QByteArrayView key)
 {
+    const QString decoded = QString::fromUtf8(key);
     QString out;
-    for (qsizetype i = 0; i < key.size(); ++i) {
-        const char c = key[i];
-        if (c == '\\') {
-            out += QLatin1Char('/');
-        } else if (c == '%' && i + 2 < key.size() && key[i + 1] == 'U' && i + 5 < key.size()) {
-            qsizetype at = i + 2;
-            out += QChar(char16_t(readNumber(key.sliced(0, i + 6), at, 16)));
-            i += 5;
-        } else if (c == '%' && i + 2 < key.size() && isHexDigit(key[i + 1]) &&
-                   isHexDigit(key[i + 2])) {
-            qsizetype at = i + 1;
-            out += QChar(char16_t(readNumber(key.sliced(0, i + 3), at, 16)));
-            i += 2;
+    for (qsizetype i = 0; i < decoded.size();) {
+        const QChar c = decoded[i];
+        if (c == QLatin1Char('\\') || c != QLatin1Char('%') || i == decoded.size() - 1) {
+            out += c == QLatin1Char('\\') ? QLatin1Char('/') : c;
+            ++i;
+            continue;
+        }
+        const bool wide = decoded[i + 1] == QLatin1Char('U');
+        const qsizetype first = i + (wide ? 2 : 1), digits = wide ? 4 : 2;
+        bool ok = false;
+        const ushort code = first + digits <= decoded.size()
+                                ? QStringView(decoded).sliced(first, digits).toUShort(&ok, 16)
+                                : 0;
+        if (ok) {
+            out += QChar(code);
+            i = first + digits;
         } else {
-            out += QChar(QLatin1Char(c));
+            out += c;
+            ++i;
         }
     }
     return out;
 }
 
-// QSettings' own escaping of a text value.
-void escapeChar(char32_t c, QByteArray &out, bool &escapeNextIfDigit)
+// What a heading's name makes the keys under it start with, as for
+// QSettings: nothing under [General], and "General/" under [%General].
+QString keyPrefix(QByteArrayView name)
+{
+    if (name.compare("general", Qt::CaseInsensitive) == 0)
+        return QString();
+    if (name.compare("%general", Qt::CaseInsensitive) == 0)
+        return QString::fromLatin1(name.sliced(1)) + QLatin1Char('/');
+    return unescapeKey(name) + QLatin1Char('/');
+}
+
+QByteArray headingFor(const QString &prefix)
+{
+    if (prefix.isEmpty())
+        return "[General]";
+    const QByteArray name = escapeKey(prefix.chopped(1));
+    // A group named "general" in any case would read as the top-level keys.
+    return name.compare("general", Qt::CaseInsensitive) == 0 ? "[%" + name + ']' : '[' + name + ']';
+}
+
+// QSettings' own escaping of one character of a text value.
+void escapeChar(char16_t c, QByteArray &out, bool &escapeNextIfDigit)
 {
     static const QByteArray named("\aa\bb\ff\nn\rr\tt\vv");
-    if (escapeNextIfDigit && isHexDigit(c)) {
+    if (escapeNextIfDigit && digitValue(c < 0x80 ? char(c) : 'x', 16) >= 0) {
         out += "\\x" + QByteArray::number(uint(c), 16);
         return;
     }
@@ -160,57 +285,23 @@ void escapeChar(char32_t c, QByteArray &out, bool &escapeNextIfDigit)
     } else if (c == '"' || c == '\\') {
         out += '\\';
         out += char(c);
-    } else if (c <= 0x1F) {
+    } else if (c <= 0x1F || QChar::isSurrogate(c)) {
+        // A lone surrogate has no UTF-8: QSettings would lose it.
         out += "\\x" + QByteArray::number(uint(c), 16);
         escapeNextIfDigit = true;
     } else {
-        out += QString(QChar(char16_t(c))).toUtf8();
+        out += QString(QChar(c)).toUtf8();
     }
 }
 
-// QSettings' reader carries an open quote or a final backslash on into the
-// next line, which would swallow the lines after it.
-bool endsItsLine(QByteArrayView raw)
-{
-    bool open = false;
-    for (qsizetype i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\\' && ++i == raw.size())
-            return false;
-        if (i < raw.size() && raw[i] == '"')
-            open = !open;
-    }
-    return !open;
-}
-
-// A value read and not replaced goes back as it stood, unless that would
-// spill into the next line; any other is encoded.
-QByteArray valueText(const QVariant &value)
-{
-    if (value.metaType() == QMetaType::fromType<StoredValue>()) {
-        const auto stored = value.value<StoredValue>();
-        if (endsItsLine(stored.raw))
-            return stored.raw;
-    }
-    return encodeValue(value.toString());
-}
-} // namespace
-
-QString decodeValue(QByteArrayView raw)
-{
-    const QByteArrayView text = trimBlanks(raw);
-    QString value =
-        isQuoted(text) ? unescape(text.sliced(1, text.size() - 2)) : QString::fromUtf8(text);
-    if (value.startsWith(QLatin1String("@@")))
-        value.remove(0, 1);
-    return value;
-}
-
+// A text as QSettings writes it, so both readers read it back the same.
 QByteArray encodeValue(const QString &value)
 {
-    const QString text = value.startsWith(QLatin1Char('@')) ? QLatin1Char('@') + value : value;
+    const QString text = value.contains(QChar(0)) ? QLatin1String("@String(") + value + u')'
+                         : value.startsWith(QLatin1Char('@')) ? QLatin1Char('@') + value
+                                                              : value;
     QByteArray out;
     bool escapeNextIfDigit = false;
-    // Surrogate pairs go through whole, as UTF-8 of the pair.
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate()) {
             escapeNextIfDigit = false;
@@ -220,62 +311,80 @@ QByteArray encodeValue(const QString &value)
         }
         escapeChar(text[i].unicode(), out, escapeNextIfDigit);
     }
-    const bool quote = out.contains(';') || out.contains(',') || out.contains('=') ||
-                       out.contains('\\') || out.startsWith(' ') || out.endsWith(' ');
+    const bool quote = text.contains(QLatin1Char(';')) || text.contains(QLatin1Char(',')) ||
+                       text.contains(QLatin1Char('=')) || out.startsWith(' ') || out.endsWith(' ');
     return quote ? '"' + out + '"' : out;
 }
 
+const StoredValue *storedAs(const QString &key, const QVariant &value)
+{
+    if (value.metaType() != QMetaType::fromType<StoredValue>())
+        return nullptr;
+    const auto *stored = static_cast<const StoredValue *>(value.constData());
+    return stored->key == key ? stored : nullptr;
+}
+} // namespace
+
 bool read(QIODevice &device, QSettings::SettingsMap &map)
 {
-    QByteArray data = device.readAll();
-    if (data.startsWith("\xEF\xBB\xBF"))
-        data.remove(0, 3);
-    QString section;
-    // A lone CR ends a line too, as it does for QSettings.
-    data.replace('\r', '\n');
-    for (const QByteArray &whole : data.split('\n')) {
-        const QByteArrayView line(whole);
-        const QByteArrayView t = trimBlanks(line);
-        if (t.isEmpty() || t.front() == ';' || t.front() == '#')
+    const QByteArray data = device.readAll();
+    const QByteArrayView all(data);
+    qsizetype pos = all.startsWith("\xEF\xBB\xBF") ? 3 : 0;
+    QString prefix;
+    QByteArray heading;
+    while (pos < all.size()) {
+        const Line line = nextLine(all, pos);
+        if (line.text.isEmpty())
             continue;
-        if (t.front() == '[') {
-            const qsizetype close = t.indexOf(']');
-            const QByteArrayView name = t.sliced(1, (close < 0 ? t.size() : close) - 1);
-            section = name == GeneralSection ? QString() : unescapeKey(name);
+        if (line.text.front() == '[') {
+            QByteArrayView name = line.cut < 0 ? line.text : line.text.first(line.cut);
+            const qsizetype close = name.indexOf(']');
+            prefix = keyPrefix(name.sliced(1, (close < 0 ? name.size() : close) - 1).trimmed());
+            heading = line.runsOn ? QByteArray() : line.text.toByteArray();
             continue;
         }
-        const qsizetype equals = line.indexOf('=');
-        if (equals <= 0)
+        if (line.equals < 0 || line.text.front() == '#')
             continue;
-        const QString key = unescapeKey(trimBlanks(line.first(equals)));
-        if (key.isEmpty())
+        const QString name = unescapeKey(line.text.first(line.equals).trimmed());
+        if (name.isEmpty())
             continue;
-        const QByteArrayView raw = trimBlanks(line.sliced(equals + 1));
-        map.insert(section.isEmpty() ? key : section + QLatin1Char('/') + key,
-                   QVariant::fromValue(StoredValue{decodeValue(raw), raw.toByteArray()}));
+        StoredValue value{decodeValue(line.text.sliced(line.equals + 1)),
+                          prefix + name,
+                          prefix,
+                          line.text.toByteArray(),
+                          heading,
+                          !line.runsOn};
+        map.insert(value.key, QVariant::fromValue(std::move(value)));
     }
     return true;
 }
 
 bool write(QIODevice &device, const QSettings::SettingsMap &map)
 {
-    // Top-level keys go under [General], which comes first, as QSettings does it.
-    std::map<QString, QByteArray> sections;
+    struct Group
+    {
+        QByteArray heading, lines;
+    };
+    // Keyed by what the group's keys start with: "" for the top-level keys.
+    std::map<QString, Group> groups;
     for (auto it = map.begin(); it != map.end(); ++it) {
-        const qsizetype slash = it.key().indexOf(QLatin1Char('/'));
-        const QString section = slash < 0 ? QString() : it.key().left(slash);
-        sections[section] +=
-            escapeKey(it.key().mid(slash + 1)) + '=' + valueText(it.value()) + '\n';
+        const StoredValue *stored = storedAs(it.key(), it.value());
+        if (stored && stored->stands) {
+            Group &group = groups[stored->prefix];
+            if (group.heading.isEmpty())
+                group.heading = stored->heading;
+            group.lines += stored->line + '\n';
+            continue;
+        }
+        const QString prefix = stored ? stored->prefix : it.key().left(it.key().indexOf('/') + 1);
+        groups[prefix].lines += escapeKey(it.key().sliced(prefix.size())) + '=' +
+                                encodeValue(it.value().toString()) + '\n';
     }
     QByteArray out;
-    for (const auto &[section, lines] : sections) {
+    for (const auto &[prefix, group] : groups) {
         if (!out.isEmpty())
             out += '\n';
-        const QByteArray name = section.isEmpty() ? QByteArray(GeneralSection)
-                                : section == QLatin1String(GeneralSection)
-                                    ? "%" + QByteArray(GeneralSection)
-                                    : escapeKey(section);
-        out += '[' + name + "]\n" + lines;
+        out += (group.heading.isEmpty() ? headingFor(prefix) : group.heading) + '\n' + group.lines;
     }
     return device.write(out) == out.size();
 }

@@ -1,35 +1,46 @@
-// The settings file's syntax: INI text that plain QSettings reads and writes
-// the same way, but whose unquoted values are taken exactly as they stand.
+// The settings file's syntax: INI text that plain QSettings reads the same
+// way, and that a person can edit without surprises.
 //
-// QSettings' own INI reader treats an unquoted value as a list (a "," makes
-// it a list, which reads as an empty text) and cuts it at a ";". People edit
-// this file by hand, and names and paths may hold those characters. So this
-// format reads an unquoted value verbatim (only the blanks around it go),
-// and decodes the escapes only inside double quotes. Its writer escapes and
-// quotes as QSettings does and, beyond that, quotes every value that needed
-// an escape, so a value this program wrote never has an escape outside
-// quotes: plain QSettings reads it back the same, and so does this reader.
-// Keys and groups are escaped as QSettings escapes them ("%20" for a blank).
+// The reader splits lines, finds keys and groups and decodes names exactly
+// as Qt 6's own INI reader does (names are UTF-8 with %XX and %UXXXX
+// escapes, group names are trimmed, [General] holds the top-level keys and
+// [%General] is the group "General"), and decodes a value's escapes as it
+// does, inside quotes and out. So every text value a file written by plain
+// QSettings holds reads the same here. It differs only where QSettings
+// would misread a hand-written text:
+// - a value is one text: a "," does not make it a list;
+// - a ";" starts a comment only at the start of the value, after a blank or
+//   right after a closing quote; inside a word ("a;b") it is part of it;
+// - quotes inside an unquoted value are kept, and a quote left open ends
+//   with its line instead of running on into the lines after it;
+// - an escape QSettings would never write ("\d") keeps its backslash.
+// Qt's binary forms (@Variant, @DateTime, @Rect ...) are not texts and are
+// read as they stand; @String, @ByteArray, @Invalid and @@ are decoded.
 //
-// A value that was read and not replaced is written back as the bytes it
-// stood as, so values of other programs (lists and the like, which this
-// reader takes as plain text) reach them unchanged; only one whose open
-// quote or final backslash would make QSettings read on into the next line
-// is written encoded instead. A lone CR ends a line, as for QSettings.
-// Comments are not kept: like QSettings, the writer rewrites the whole file
-// from the values.
+// The writer writes a new or changed text exactly as plain QSettings would
+// (a lone surrogate, which QSettings loses, as a "\x" escape), so both
+// readers read it back the same. An entry that was read and not replaced
+// is written back as the line it stood as, with the key's spelling, any
+// comment after the value and bytes that are not UTF-8, under its group's
+// heading as that stood. Only an entry or heading that would make QSettings
+// read on into the next line (an open quote, a final backslash) is written
+// afresh. Groups and keys come sorted and lines without an entry are not
+// kept: the whole file is rewritten from the values, as QSettings does.
 #pragma once
 
 #include <QSettings>
 
 namespace Tarvo::IniTextFormat {
 
-// A value as read: its text (what QVariant::toString gives) and the bytes
-// it stood as after the "=".
+// One entry as read.
 struct StoredValue
 {
-    QString text;
-    QByteArray raw;
+    QString text;       // what it reads as
+    QString key;        // the whole key it was read under
+    QString prefix;     // what its group makes keys start with: "" or the group's name and "/"
+    QByteArray line;    // the entry as it stood: key, "=", value, comment
+    QByteArray heading; // its group's heading as it stood; empty if none or if it cannot stand
+    bool stands = true; // QSettings ends the entry where this reader does
 };
 
 // Registered on first use; file extension "conf" as the native format has.
@@ -37,9 +48,5 @@ QSettings::Format format();
 
 bool read(QIODevice &device, QSettings::SettingsMap &map);
 bool write(QIODevice &device, const QSettings::SettingsMap &map);
-
-// One value as it stands after the "=", and back.
-QString decodeValue(QByteArrayView raw);
-QByteArray encodeValue(const QString &value);
 
 } // namespace Tarvo::IniTextFormat

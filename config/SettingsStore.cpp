@@ -71,6 +71,7 @@ std::int16_t SettingsStore::parseStoredNumber(const QString &text, std::int16_t 
 void SettingsStore::LoadSettings(Configuration &model)
 {
     QSettings &s = *m_settings;
+    s.sync(); // the file may have been edited since the last look
     const auto number = [&s](const char *name, std::int16_t fallback) {
         const QVariant stored = s.value(key(QLatin1String(SettingsSection), name));
         return stored.isValid() ? parseStoredNumber(stored.toString(), fallback) : fallback;
@@ -96,18 +97,25 @@ void SettingsStore::LoadSettings(Configuration &model)
 void SettingsStore::SaveSettings(const Configuration &model)
 {
     QSettings &s = *m_settings;
+    s.sync();
+    // A value that already reads as the model's stays as it was written:
+    // bytes that are not UTF-8, a comment after it, the user's spelling.
+    const auto store = [&s](const QString &where, const QString &text) {
+        if (!s.contains(where) || s.value(where).toString() != text)
+            s.setValue(where, text);
+    };
     // Numbers are written as text: the registry keeps them as plain strings.
-    s.setValue(key(QLatin1String(SettingsSection), ModemPortKey), QString::number(model.ModemPort));
-    s.setValue(key(QLatin1String(SettingsSection), JobKey), QString::number(model.JobType));
+    store(key(QLatin1String(SettingsSection), ModemPortKey), QString::number(model.ModemPort));
+    store(key(QLatin1String(SettingsSection), JobKey), QString::number(model.JobType));
     for (int i = 0; i < MaxEntries; ++i) {
         const QString section = slotSection(DownloadPrefix, i);
-        s.setValue(key(section, NameKey), model.DownloadList[i].Name);
-        s.setValue(key(section, OpenFromKey), model.DownloadList[i].OpenFrom);
+        store(key(section, NameKey), model.DownloadList[i].Name);
+        store(key(section, OpenFromKey), model.DownloadList[i].OpenFrom);
     }
     for (int i = 0; i < MaxEntries; ++i) {
         const QString section = slotSection(UploadPrefix, i);
-        s.setValue(key(section, NameKey), model.UploadList[i].Name);
-        s.setValue(key(section, SaveAsKey), model.UploadList[i].SaveAs);
+        store(key(section, NameKey), model.UploadList[i].Name);
+        store(key(section, SaveAsKey), model.UploadList[i].SaveAs);
     }
     s.sync();
 }
@@ -123,6 +131,8 @@ QString SettingsStore::defaultPortDevice(int comNumber)
 
 QString SettingsStore::portDevice(int comNumber) const
 {
+    // Asked at every open of the port: a corrected device counts at the next Start.
+    m_settings->sync();
     const QString stored =
         m_settings
             ->value(QStringLiteral("%1/COM%2").arg(QLatin1String(PortsSection)).arg(comNumber))

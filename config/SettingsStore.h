@@ -3,15 +3,21 @@
 //
 // On Linux the store is an INI file, $XDG_CONFIG_HOME/Tarvo/Tarvo.conf
 // (~/.config/Tarvo/Tarvo.conf), read and written through IniTextFormat so
-// that values come back exactly as written, by the program or by hand; on Windows it is the
-// registry key HKCU\Software\VB and VBA Program Settings\Tarvo, where per-user settings of classic
-// desktop programs live, so an existing configuration is found there.
+// that plain QSettings, a text editor and this program agree on it; on
+// Windows it is the registry key HKCU\Software\VB and VBA Program
+// Settings\Tarvo, where per-user settings of classic desktop programs live,
+// so an existing configuration is found there.
 //
 // The model occupies 34 values: Settings/"Modem Port", Settings/"Job", and
 // "Name" plus "Open From" of Dnld1..Dnld8 and "Name" plus "Save As" of
-// File1..File8. All of them are read and written every time; texts travel
-// unchanged and nothing is ever removed. The Ports group (COM1..COM4) tells
-// which device each COM number stands for; the program only reads it.
+// File1..File8. All of them are read every time and stored every time;
+// a value that already reads as the model's is left as it was written, and
+// nothing is ever removed. The Ports group (COM1..COM4) tells which device
+// each COM number stands for; the program only reads it.
+//
+// The file may be edited while the program runs: every load and every
+// device lookup first looks at the file again. QSettings notices a change
+// by the file's size and modification time (to the millisecond).
 #pragma once
 
 #include "Configuration.h"

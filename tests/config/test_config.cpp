@@ -10,6 +10,8 @@
 #include "MessageBoxPrompter.h"
 #include "PathHelpers.h"
 #include "Portable.h"
+#include "QtSerialLine.h"
+#include "SettingsDiff.h"
 #include "SettingsStore.h"
 #include "frmAbout.h"
 #include "frmMain.h"
@@ -30,6 +32,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
+#include <random>
 #ifndef Q_OS_WIN
 #include <sys/stat.h>
 #endif
@@ -39,6 +42,7 @@ using namespace Tarvo;
 namespace {
 const QString NoDownloads = QStringLiteral("No download file has been defined. Please add files.");
 const QString NoUploads = QStringLiteral("No upload file has been defined. Please add files.");
+constexpr int GeneratedFiles = 3000;
 
 // Browse always picks `chosen`; an upload Add or Edit is accepted as "H", a download one cancelled.
 struct ScriptedUser final : FileChooser, EntryEditor
@@ -225,31 +229,36 @@ private slots:
         QCOMPARE(name->text(), proposed);
     }
 
-    // A port or job the drop-downs cannot show opens as the default, and OK
-    // stores a valid value again. Without a Ports group COMn is the default device.
+    // A port or job the drop-downs cannot show opens as the default (the
+    // model keeps any 16-bit number), and OK stores a valid value again.
+    // Without a Ports group COMn is the default device.
     void storedNumbersOpenSafely_data()
     {
         QTest::addColumn<QString>("storedPort");
         QTest::addColumn<QString>("storedJob");
-        QTest::addColumn<int>("port"); // shown, and saved by OK
+        QTest::addColumn<QPoint>("loaded"); // port, job
+        QTest::addColumn<int>("port");      // shown, and saved by OK
         QTest::addColumn<int>("job");
-        const auto row = [](const char *name, const char *port, const char *job, int shownPort,
-                            int shownJob) {
-            QTest::newRow(name) << QString(port) << QString(job) << shownPort << shownJob;
+        const auto row = [](const char *name, const char *port, const char *job, QPoint loaded,
+                            int shownPort, int shownJob) {
+            QTest::newRow(name) << QString(port) << QString(job) << loaded << shownPort << shownJob;
         };
-        row("blanks around", " 4 ", " 0", 4, 0);
-        row("out of range", "7", "-1", 1, 2);
-        row("not numbers", "abc", "1.5", 1, 2);
-        row("beyond 16 bits", "65538", "65536", 1, 2);
+        row("blanks around", " 4 ", " 0", {4, 0}, 4, 0);
+        row("out of range", "7", "-1", {7, -1}, 1, 2);
+        row("16-bit limits", "32767", "-32768", {32767, -32768}, 1, 2);
+        row("not numbers", "abc", "1.5", {1, 2}, 1, 2);
+        row("beyond 16 bits", "32768", "-32769", {1, 2}, 1, 2);
     }
 
     void storedNumbersOpenSafely()
     {
         QFETCH(QString, storedPort);
         QFETCH(QString, storedJob);
+        QFETCH(QPoint, loaded);
         QFETCH(int, port);
         QFETCH(int, job);
         open(1, 1, {{"Settings/Modem Port", storedPort}, {"Settings/Job", storedJob}});
+        QCOMPARE(QPoint(m_model.ModemPort, m_model.JobType), loaded);
         QCOMPARE(ctl<QComboBox>("cboModemPort")->currentIndex(), port - 1);
         QCOMPARE(ctl<QComboBox>("cboResponsibility")->currentIndex(), job);
         QCOMPARE(ctl<QLabel>("lblPortDevice")->text(), SettingsStore::defaultPortDevice(port));
@@ -258,61 +267,142 @@ private slots:
         QCOMPARE(stored("Settings/Job"), QString::number(job));
     }
 
-    // Texts in the file as a person would write them (the same raw text as a
-    // name, a path and a device) load exactly as written, show unchanged,
-    // and OK saves them so that this store and plain QSettings both read the
-    // same text back. OK keeps groups the program does not know.
-    void storedTextsComeBackUnchanged_data()
+    // Files as a person or plain QSettings writes them (a job that needs only
+    // File1's entry follows each): what the window shows of Dnld1's name and
+    // of COM1's device; after OK, the lines kept as they stood, what plain
+    // QSettings reads, and that this store reads back what it showed.
+    void handEditedFiles_data()
     {
-        QTest::addColumn<QByteArray>("raw"); // after "=" in the file
-        QTest::addColumn<QString>("text");
-        QTest::newRow("comma") << QByteArray("a,b") << "a,b";
-        QTest::newRow("semicolon") << QByteArray("a;b") << "a;b";
-        QTest::newRow("quotes inside") << QByteArray("say \"hi\"") << "say \"hi\"";
-        QTest::newRow("backslashes") << QByteArray("C:\\data\\in.txt") << "C:\\data\\in.txt";
-        QTest::newRow("hash and equals") << QByteArray("#1=x") << "#1=x";
-        QTest::newRow("blanks kept by quotes") << QByteArray("\" two  \"") << " two  ";
-        QTest::newRow("escapes in quotes") << QByteArray("\"a\\\\b\\\"c\"") << "a\\b\"c";
-        QTest::newRow("control characters") << QByteArray("\"a\\tb\\x1f\\x31\"") << "a\tb\0371";
-        QTest::newRow("at sign") << QByteArray("@home") << "@home";
-        QTest::newRow("not Latin-1") << QByteArray("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac")
-                                     << QString::fromUtf8("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac");
+        QTest::addColumn<QByteArray>("file");
+        QTest::addColumn<QString>("shown");  // the first download entry, or none
+        QTest::addColumn<QString>("device"); // empty: COM1's default
+        QTest::addColumn<QByteArrayList>("kept");
+        QTest::addColumn<QVariantMap>("plain");
+        // Rows in UTF-8.
+        const auto row = [](const char *name, const char *file, const char *shown,
+                            const char *device, QByteArrayList kept, QVariantMap plain) {
+            QTest::newRow(name) << QByteArray(file) << QString::fromUtf8(shown)
+                                << QString::fromUtf8(device) << kept << plain;
+        };
+        row("escapes outside quotes", "[Dnld1]\nName=12\\\" disk\\\\a\n", "12\" disk\\a", "",
+            {"Name=12\\\" disk\\\\a"}, {{"Dnld1/Name", "12\" disk\\a"}});
+        row("escaped quote, foreign", "[Other]\ninch=12\\\" disk\n", "", "", {"inch=12\\\" disk"},
+            {{"Other/inch", "12\" disk"}});
+        row("UTF-8 names", "[Gruppe-\xc3\xa4]\nSchl\xc3\xbcssel=Gr\xc3\xbc\xc3\x9f \xe2\x82\xac\n",
+            "", "", {"[Gruppe-\xc3\xa4]", "Schl\xc3\xbcssel=Gr\xc3\xbc\xc3\x9f \xe2\x82\xac"},
+            {{QString::fromUtf8("Gruppe-\xc3\xa4/Schl\xc3\xbcssel"),
+              QString::fromUtf8("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac")}});
+        row("bytes not UTF-8", "[Dnld1]\nName=CAF\xc9.TXT\n", "CAF\xef\xbf\xbd.TXT", "",
+            {"Name=CAF\xc9.TXT"}, {});
+        row("group name with blanks", "[ Dnld1 ]\nName=IN.TXT\n", "IN.TXT", "", {"[ Dnld1 ]"}, {});
+        row("comment after a quote", "[Dnld1]\nName=\"IN.TXT\";note\n", "IN.TXT", "",
+            {"Name=\"IN.TXT\";note"}, {{"Dnld1/Name", "IN.TXT"}});
+        row("comment after a device", "[Ports]\nCOM1=/dev/ttyUSB0\t; usb\n", "", "/dev/ttyUSB0",
+            {"COM1=/dev/ttyUSB0\t; usb"}, {{"Ports/COM1", "/dev/ttyUSB0"}});
+        row("[%General]", "[%General]\nx=1\n", "", "", {"[%General]"}, {{"General/x", "1"}});
+        row("comment with a quote", "[Dnld1]\nName=A ; 12\" wide\nOpen%20From=/x\n", "A", "",
+            {"Name=A ; 12\" wide"}, {{"Dnld1/Open From", "/x"}});
+        row("comment ending in a backslash", "[Dnld1]\nName=A ; C:\\\nOpen%20From=/x\n", "A", "",
+            {}, {{"Dnld1/Open From", "/x"}});
+        row("continued line", "[Dnld1]\nName=IN\\\n.TXT\n", "IN.TXT", "", {"Name=IN\\\n.TXT"},
+            {{"Dnld1/Name", "IN.TXT"}});
+        row("open quote", "[Dnld1]\nName=\"IN.TXT\nOpen%20From=/x\n", "\"IN.TXT", "", {},
+            {{"Dnld1/Name", "\"IN.TXT"}, {"Dnld1/Open From", "/x"}});
+        row("open quote, foreign", "[Other]\nBroken=say \"hi\nKeep=me, you\n", "", "",
+            {"Keep=me, you"},
+            {{"Other/Broken", "say \"hi"}, {"Other/Keep", QStringList{"me", "you"}}});
+        row("%UXXXX in a key", "[Dnld1]\nN%U0061me=IN.TXT\n", "IN.TXT", "", {}, {});
+        row("words with , ; = #", "[Dnld1]\nName=#1=a,b;c\n", "#1=a,b;c", "", {"Name=#1=a,b;c"},
+            {});
+        row("quotes inside", "[Ports]\nCOM1=say \"hi\"\n", "", "say \"hi\"", {}, {});
+        row("unknown escapes", "[Ports]\nCOM1=C:\\data\\in\n", "", "C:\\data\\in", {}, {});
+        row("at signs", "[Dnld1]\nName=@@home\n[Ports]\nCOM1=@String(/dev/ttyS9)\n", "@home",
+            "/dev/ttyS9", {}, {{"Dnld1/Name", "@home"}});
     }
 
-    void storedTextsComeBackUnchanged()
+    void handEditedFiles()
     {
-        QFETCH(QByteArray, raw);
-        QFETCH(QString, text);
-        {
-            QFile file(m_ini);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write("[Settings]\nJob=0\n\n[Dnld1]\nName=" + raw + "\nOpen%20From = " + raw +
-                       "\n\n[Ports]\nCOM1=" + raw + "\n\n[Other]\nBroken=say \"hi\nKeep=me, you\n");
-        }
+        QFETCH(QByteArray, file);
+        QFETCH(QString, shown);
+        QFETCH(QString, device);
+        QFETCH(QByteArrayList, kept);
+        QFETCH(QVariantMap, plain);
+        Testing::Rig::write(m_ini, file + "\n[Settings]\nJob=1\n\n[File1]\nName=U\n");
         m_store = std::make_unique<SettingsStore>(m_ini);
-        QCOMPARE(m_store->portDevice(1), text.trimmed());
         w = std::make_unique<frmMain>(m_model, *m_store, m_prompter, m_user);
-        QCOMPARE(ctl<QListWidget>("ListDnlds")->item(0)->text(), text);
-        QCOMPARE(m_model.DownloadList[0].Name, text);
-        QCOMPARE(m_model.DownloadList[0].OpenFrom, text);
+        const auto *list = ctl<QListWidget>("ListDnlds");
+        QCOMPARE(list->count() ? list->item(0)->text() : QString(), shown);
+        QCOMPARE(ctl<QLabel>("lblPortDevice")->text(),
+                 device.isEmpty() ? SettingsStore::defaultPortDevice(1) : device);
         click("cmdOK");
         QVERIFY(SettingsAccepted);
 
+        const QByteArray saved = Testing::readFile(m_ini);
+        for (const QByteArray &line : kept)
+            QVERIFY2(saved.contains(line + '\n'), saved.constData());
         // Copies, so that neither reader sees the other's cached parse.
         const QString copy = m_ini + ".copy", again = m_ini + ".again";
         QVERIFY(QFile::copy(m_ini, copy) && QFile::copy(m_ini, again));
-        const QSettings plain(copy, QSettings::IniFormat);
-        for (const char *key : {"Dnld1/Name", "Dnld1/Open From"})
-            QCOMPARE(plain.value(key).toString(), text);
-        // Values the program does not write stay as they stood, but for one
-        // that would run on into the next line.
-        QCOMPARE(plain.value("Other/Keep").toStringList(), (QStringList{"me", "you"}));
-        QCOMPARE(plain.value("Other/Broken").toString(), QStringLiteral("say \"hi"));
-        QVERIFY(Testing::readFile(m_ini).replace("\r\n", "\n").contains("\nCOM1=" + raw + "\n"));
+        const QSettings plainView(copy, QSettings::IniFormat);
+        for (auto it = plain.begin(); it != plain.end(); ++it)
+            QCOMPARE(plainView.value(it.key()), *it);
         Configuration reloaded;
         SettingsStore(again).LoadSettings(reloaded);
-        QCOMPARE(reloaded.DownloadList[0].Name, text);
-        QCOMPARE(reloaded.DownloadList[0].OpenFrom, text);
+        QCOMPARE(reloaded.DownloadList[0].Name, m_model.DownloadList[0].Name);
+    }
+
+    // The file edited while the program runs: the window shows the edit each
+    // time it opens, the next open of the port (a Start) uses the edited
+    // device, and OK keeps the edit.
+    void handEditsCountWhileRunning()
+    {
+        w.reset();
+        m_store.reset();
+        QtSerialLine line([this](int com) { return m_store->portDevice(com); });
+        for (const QString name : {"A", "EDITED"}) {
+            const QString device = "/nonexistent/" + name;
+            Testing::Rig::write(m_ini, "[Settings]\nJob=1\n[File1]\nName=" + name.toLatin1() +
+                                           "\n[Ports]\nCOM1=" + device.toLatin1() + "\n");
+            if (!m_store) // the store of the run, made once
+                m_store = std::make_unique<SettingsStore>(m_ini);
+            w = std::make_unique<frmMain>(m_model, *m_store, m_prompter, m_user);
+            QCOMPARE(ctl<QListWidget>("ListUplds")->findItems(name, Qt::MatchExactly).size(), 1);
+            QCOMPARE(ctl<QLabel>("lblPortDevice")->text(), device);
+            QVERIFY(!line.open(1, nullptr));
+            QCOMPARE(line.deviceName(), device);
+        }
+        click("cmdOK");
+        QCOMPARE(stored("File1/Name"), QStringLiteral("EDITED"));
+    }
+
+    // Generated files, the same every run; the fuzz target runs the same
+    // checks on inputs of its own.
+    void agreesWithPlainQSettings()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Windows keeps the settings in the registry, and its plain QSettings folds the case "
+              "of INI keys.");
+#endif
+        // Pieces of generated input, split at "~"; line breaks come often.
+        static const QByteArrayList pieces =
+            QByteArray("\n~\n~\n~\r\n~\r~[Settings]~[Dnld1]~[ Dnld1 ]~[Ports]~[%General]~[general]~"
+                       "[]~[a\\b]~Name=~Open%20From=~Modem%20Port=~COM1=~k=~N%U0061me=~"
+                       "Schl\xc3\xbcssel=~Dnld1:~Gruppe-\xc3\xa4:~general:~a~1~ ~\t~\"~\\~\\\\~;~"
+                       " ;~,~=~\\\n~\\x41~\\0~\\t~@~@String(~@ByteArray(~)~\xc3\xa4~\xc9~#~*~|~/~"
+                       "%~%E4~\x01~\xf0\x9f\x98\x80")
+                .split('~');
+        std::mt19937 random(21);
+        std::uniform_int_distribution<qsizetype> piece(0, pieces.size() - 1), length(1, 40);
+        // Plain QSettings syncs every file it writes to the disk: in memory where there is some.
+        const bool memory = QFileInfo(QStringLiteral("/dev/shm")).isWritable();
+        Testing::SettingsDiff diff(memory ? QStringLiteral("/dev/shm") : QDir::tempPath());
+        for (int n = 0; n < GeneratedFiles; ++n) {
+            QByteArray input;
+            for (qsizetype k = length(random); k > 0; --k)
+                input += pieces[piece(random)];
+            const QString failure = diff.check(input);
+            QVERIFY2(failure.isEmpty(), qPrintable(failure + " in " + input.toPercentEncoding()));
+        }
     }
 
     // Remove of the first of three shifts the slots up and clears the last;

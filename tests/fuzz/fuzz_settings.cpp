@@ -1,13 +1,12 @@
 // The reading of stored settings under arbitrary text. The input is read as
-// a stored number (Latin-1 and UTF-16 text) and, when it holds a "=", loaded
-// as the INI file of a store, whose model must save and load back unchanged.
-#include "Configuration.h"
+// a stored number (Latin-1 and UTF-16 text), and then checked against plain
+// QSettings as a recipe for values and as a settings file (SettingsDiff.h).
 #include "FuzzRequire.h"
+#include "SettingsDiff.h"
 #include "SettingsStore.h"
 
-#include <QFile>
+#include <QDir>
 #include <QRegularExpression>
-#include <QTemporaryDir>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -29,25 +28,6 @@ void checkNumber(const QString &text)
             "a stored number read as another value");
 }
 
-void checkStore(const QByteArray &ini)
-{
-    // A file per input, as QSettings caches by name; the fuzz run keeps TMPDIR in memory.
-    static QTemporaryDir dir;
-    static int serial = 0;
-    const QString path = dir.filePath(QString::number(++serial) + QStringLiteral(".ini"));
-    QFile file(path);
-    require(file.open(QIODevice::WriteOnly) && file.write(ini) == ini.size(),
-            "cannot write the scratch file");
-    file.close();
-    Configuration first, second;
-    SettingsStore(path).LoadSettings(first);
-    // Saved over the file it came from, so stray keys and odd syntax stay.
-    SettingsStore(path).SaveSettings(first);
-    SettingsStore(path).LoadSettings(second);
-    require(second == first, "a saved model did not load back unchanged");
-    QFile::remove(path);
-}
-
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -58,7 +38,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     std::memcpy(units.data(), data, units.size() * 2);
     checkNumber(QString::fromStdU16String(units));
     // Without a "=" there is no value to read, and writing files is slow.
-    if (std::memchr(data, '=', size))
-        checkStore(QByteArray(bytes, qsizetype(size)));
+    if (std::memchr(data, '=', size)) {
+        // The fuzz run keeps TMPDIR in memory.
+        static Testing::SettingsDiff diff(QDir::tempPath());
+        const QString failure = diff.check(QByteArray(bytes, qsizetype(size)));
+        require(failure.isEmpty(), qPrintable(failure));
+    }
     return 0;
 }
