@@ -2,7 +2,8 @@
 # Installs what is missing, builds, and starts a demonstration: Tarvo on a
 # simulated modem with a simulated portable behind it that calls every 15 s.
 # Your own configuration is not touched: the demonstration keeps its settings,
-# files and log under build/demo.
+# upload journal, files and log under build/demo, so it also runs beside a
+# Tarvo of your own.
 set -euo pipefail
 TARVO_ROOT=$(cd "$(dirname "$0")" && pwd)
 source "$TARVO_ROOT/.ci/common.sh"
@@ -12,7 +13,7 @@ tarvo_build "$TARVO_ROOT/build" tarvo tarvo-portable
 
 bin="$TARVO_ROOT/build/bin"
 demo="$TARVO_ROOT/build/demo"
-mkdir -p "$demo/config/Tarvo" "$demo/host/outbox" "$demo/host/inbox" \
+mkdir -p "$demo/config/Tarvo" "$demo/data" "$demo/host/outbox" "$demo/host/inbox" \
          "$demo/portable/received" "$demo/portable/files"
 
 # Files the host sends to the portable (download) ...
@@ -69,4 +70,4 @@ Demonstration running:
 Press OK in the configuration window; a call comes in every 15 seconds.
 TXT
 
-XDG_CONFIG_HOME="$demo/config" "$bin/tarvo"
+XDG_CONFIG_HOME="$demo/config" XDG_DATA_HOME="$demo/data" "$bin/tarvo"
