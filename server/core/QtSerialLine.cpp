@@ -14,9 +14,14 @@
 
 namespace Tarvo {
 
-QtSerialLine::QtSerialLine(PortResolver resolver)
-    : m_resolver(std::move(resolver)), m_port(std::make_unique<QSerialPort>())
+QtSerialLine::QtSerialLine(PortResolver resolver, CarrierReader readCarrier)
+    : m_resolver(std::move(resolver)), m_readCarrier(std::move(readCarrier)),
+      m_port(std::make_unique<QSerialPort>())
 {
+    if (!m_readCarrier)
+        m_readCarrier = [](QSerialPort &port) {
+            return port.pinoutSignals().testFlag(QSerialPort::DataCarrierDetectSignal);
+        };
     connectPort();
 }
 
@@ -97,7 +102,7 @@ bool QtSerialLine::detectModemLines()
     // ioctls but carry data fine. Asking once here spares every later
     // carrier check an error.
     m_port->clearError();
-    m_port->pinoutSignals();
+    m_readCarrier(*m_port);
     const bool works = m_port->error() == QSerialPort::NoError;
     m_port->clearError();
     return works;
@@ -140,12 +145,12 @@ bool QtSerialLine::carrierDetect() const
 {
     if (!m_open || m_failed || !m_modemLines || !m_port->isOpen())
         return false;
-    const QSerialPort::PinoutSignals pins = m_port->pinoutSignals();
+    const bool on = m_readCarrier(*m_port);
     if (m_port->error() != QSerialPort::NoError) {
         m_port->clearError();
         return false;
     }
-    return pins.testFlag(QSerialPort::DataCarrierDetectSignal);
+    return on;
 }
 
 bool QtSerialLine::write(const QByteArray &bytes)

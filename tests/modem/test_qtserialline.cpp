@@ -10,6 +10,7 @@
 #include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace Tarvo;
 using namespace Tarvo::Testing;
@@ -28,6 +29,12 @@ struct PtyModem final : Waiter
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     }
     ~PtyModem() override { ::close(master); }
+
+    // Bytes from the modem, outside any wait.
+    void send(const QByteArray &bytes) const
+    {
+        QCOMPARE(::write(master, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    }
 
     void processEvents() override
     {
@@ -86,6 +93,65 @@ private slots:
         QCOMPARE(prompter.questions.size(), 1);
         QCOMPARE(reporter.tip(), QString("Not connected"));
         QVERIFY(!line.isOpen() && reporter.redText().isEmpty());
+    }
+
+    // Idle mode: each arrival raises a notification and is drained a byte at
+    // a time. Job mode raises none; what came then is handled as soon as idle
+    // mode is back, though no more bytes follow.
+    void idleNotifications()
+    {
+        PtyModem peer;
+        QtSerialLine line([&](int) { return peer.slave; });
+        QVERIFY(line.open(1, nullptr));
+        line.setMode(SerialLine::Mode::Idle);
+        QByteArray drained;
+        int notifications = 0;
+        line.setReceiveHandler([&] {
+            ++notifications;
+            for (QByteArray one; !(one = line.read()).isEmpty(); drained += one)
+                QCOMPARE(one.size(), 1);
+        });
+        peer.send("\r\nRING\r\n");
+        QTRY_COMPARE(drained, QByteArray("\r\nRING\r\n"));
+
+        line.setMode(SerialLine::Mode::Job);
+        const int before = notifications;
+        peer.send("\r\nNO CARRIER\r\n");
+        QTest::qWait(50);
+        QCOMPARE(notifications, before);
+        line.setMode(SerialLine::Mode::Idle);
+        QTRY_COMPARE(drained, QByteArray("\r\nRING\r\n\r\nNO CARRIER\r\n"));
+    }
+
+    // The modem-status lines of a port that has them (the carrier read
+    // stood in for): the carrier as it is, also after a DTR change the device
+    // refused (a pseudo-terminal refuses every one). A vanished device fails
+    // the line once; its owner hears of it once, on a later event pass.
+    void modemLinesAndLostDevice()
+    {
+        PtyModem peer;
+        bool carrier = true;
+        QtSerialLine line([&](int) { return peer.slave; }, [&](QSerialPort &) { return carrier; });
+        QVERIFY(line.open(1, nullptr));
+        QVERIFY(line.hasModemLines());
+        line.setDtr(false);
+        QVERIFY(line.carrierDetect());
+        carrier = false;
+        QVERIFY(!line.carrierDetect());
+
+        carrier = true;
+        line.setMode(SerialLine::Mode::Idle);
+        int lost = 0, received = 0;
+        line.setLostHandler([&] { ++lost; });
+        line.setReceiveHandler([&] { ++received; });
+        ::close(std::exchange(peer.master, -1));
+        QTRY_COMPARE(lost, 1);
+        QVERIFY(line.failed() && !line.failure().isEmpty());
+        QVERIFY(!line.write("AT\r") && line.read().isEmpty() && !line.carrierDetect());
+        QTest::qWait(100);
+        QCOMPARE(lost + received, 1);
+        line.close();
+        QVERIFY(!line.isOpen());
     }
 };
 
