@@ -14,14 +14,16 @@
 
 namespace Tarvo {
 
-QtSerialLine::QtSerialLine(PortResolver resolver, CarrierReader readCarrier)
-    : m_resolver(std::move(resolver)), m_readCarrier(std::move(readCarrier)),
+QtSerialLine::QtSerialLine(PortResolver resolver, ModemLines lines)
+    : m_resolver(std::move(resolver)), m_lines(std::move(lines)),
       m_port(std::make_unique<QSerialPort>())
 {
-    if (!m_readCarrier)
-        m_readCarrier = [](QSerialPort &port) {
+    if (!m_lines.carrier)
+        m_lines.carrier = [](QSerialPort &port) {
             return port.pinoutSignals().testFlag(QSerialPort::DataCarrierDetectSignal);
         };
+    if (!m_lines.setDtr)
+        m_lines.setDtr = [](QSerialPort &port, bool on) { return port.setDataTerminalReady(on); };
     connectPort();
 }
 
@@ -102,7 +104,7 @@ bool QtSerialLine::detectModemLines()
     // ioctls but carry data fine. Asking once here spares every later
     // carrier check an error.
     m_port->clearError();
-    m_readCarrier(*m_port);
+    m_lines.carrier(*m_port);
     const bool works = m_port->error() == QSerialPort::NoError;
     m_port->clearError();
     return works;
@@ -137,7 +139,7 @@ void QtSerialLine::setDtr(bool on)
 {
     if (!m_open || m_failed || !m_modemLines)
         return;
-    if (!m_port->setDataTerminalReady(on))
+    if (!m_lines.setDtr(*m_port, on))
         m_port->clearError();
 }
 
@@ -145,7 +147,7 @@ bool QtSerialLine::carrierDetect() const
 {
     if (!m_open || m_failed || !m_modemLines || !m_port->isOpen())
         return false;
-    const bool on = m_readCarrier(*m_port);
+    const bool on = m_lines.carrier(*m_port);
     if (m_port->error() != QSerialPort::NoError) {
         m_port->clearError();
         return false;

@@ -5,6 +5,7 @@
 #include "ModemControl.h"
 #include "QtSerialLine.h"
 
+#include <QSerialPort>
 #include <QtTest>
 
 #include <fcntl.h>
@@ -93,6 +94,14 @@ private slots:
         QCOMPARE(prompter.questions.size(), 1);
         QCOMPARE(reporter.tip(), QString("Not connected"));
         QVERIFY(!line.isOpen() && reporter.redText().isEmpty());
+
+        // Closed, it leaves the device to others, and a write is no loss.
+        QVERIFY(other.open(1, nullptr));
+        int lost = 0;
+        line.setLostHandler([&] { ++lost; });
+        QVERIFY(!line.write("AT\r"));
+        QCoreApplication::processEvents();
+        QCOMPARE(lost, 0);
     }
 
     // Idle mode: each arrival raises a notification and is drained a byte at
@@ -116,7 +125,11 @@ private slots:
         peer.send("\r\nRING\r\n");
         QTRY_COMPARE(drained, QByteArray("\r\nRING\r\n"));
 
+        // A job read pulls in what came while no event loop ran.
         line.setMode(SerialLine::Mode::Job);
+        peer.send("CONNECT");
+        QThread::msleep(20);
+        QCOMPARE(line.read(), QByteArray("CONNECT"));
         const int before = notifications;
         peer.send("\r\nNO CARRIER\r\n");
         QTest::qWait(50);
@@ -125,35 +138,49 @@ private slots:
         QTRY_COMPARE(drained, QByteArray("\r\nRING\r\n\r\nNO CARRIER\r\n"));
     }
 
-    // The modem-status lines of a port that has them (the carrier read
-    // stood in for): the carrier as it is, also after a DTR change the device
-    // refused (a pseudo-terminal refuses every one). A vanished device fails
-    // the line once; its owner hears of it once, on a later event pass.
+    // The modem-status lines of a port that has them, stood in for: the
+    // carrier is on, and each DTR change is noted, then tried on the pty,
+    // which refuses it. The carrier is read as it is, also after a refused
+    // DTR change and a read that found nothing (both leave an error on the
+    // port); a refused read is no carrier. A vanished device fails the line
+    // once, its owner hears of it once, on a later event pass, and the line
+    // leaves the device alone from then on.
     void modemLinesAndLostDevice()
     {
         PtyModem peer;
-        bool carrier = true;
-        QtSerialLine line([&](int) { return peer.slave; }, [&](QSerialPort &) { return carrier; });
+        bool refuse = false;
+        QList<bool> dtr;
+        const auto carrier = [&](QSerialPort &port) {
+            if (refuse)
+                port.pinoutSignals();
+            return true;
+        };
+        const auto setDtr = [&](QSerialPort &port, bool on) {
+            dtr += on;
+            return port.setDataTerminalReady(on);
+        };
+        QtSerialLine line([&](int) { return peer.slave; }, {carrier, setDtr});
         QVERIFY(line.open(1, nullptr));
         QVERIFY(line.hasModemLines());
         line.setDtr(false);
-        QVERIFY(line.carrierDetect());
-        carrier = false;
+        QVERIFY(line.read().isEmpty() && line.carrierDetect());
+        refuse = true;
         QVERIFY(!line.carrierDetect());
+        refuse = false;
+        QVERIFY(line.carrierDetect());
 
-        carrier = true;
         line.setMode(SerialLine::Mode::Idle);
         int lost = 0, received = 0;
         line.setLostHandler([&] { ++lost; });
         line.setReceiveHandler([&] { ++received; });
         ::close(std::exchange(peer.master, -1));
         QTRY_COMPARE(lost, 1);
-        QVERIFY(line.failed() && !line.failure().isEmpty());
+        QVERIFY(line.failed() && line.failure().contains(peer.slave));
+        line.setDtr(true);
         QVERIFY(!line.write("AT\r") && line.read().isEmpty() && !line.carrierDetect());
         QTest::qWait(100);
         QCOMPARE(lost + received, 1);
-        line.close();
-        QVERIFY(!line.isOpen());
+        QCOMPARE(dtr, QList<bool>{false});
     }
 };
 
