@@ -87,6 +87,8 @@ private slots:
         QTest::newRow("Stop answered No") << "S-" << true << 0 << 0 << false << true << false;
         QTest::newRow("Exit in a call, hang up after the job")
             << "T+/+" << true << 1 << 1 << false << false << false;
+        QTest::newRow("Stop in a call, keep it after the job")
+            << "S+/-" << true << 0 << 0 << true << true << false;
         // A lost port is dealt with once, never under the job.
         QTest::newRow("port lost in a job") << "L" << false << 0 << 0 << false << false << true;
         QTest::newRow("port lost after the job")
