@@ -248,13 +248,13 @@ def code_hash(tree, objects):
 
 
 def killer(output):
-    """The failing test, and the Qt Test function (with its data row) that failed first."""
-    test = re.search(r"Test\s+#\d+: (\S+) \.*\s*\*+(\w+)", output)
-    fail = re.search(r"^FAIL!  : \w+::(\w+\(.*?\)) ", output, re.M)
-    if not test:
-        return "", "killed"
-    return test.group(1) + (" " + fail.group(1) if fail else " (" + test.group(2) + ")"), (
-        "timed out" if test.group(2) == "Timeout" else "killed")
+    """The failing test, with the Qt Test function (and data row) that failed first; and whether it timed out."""
+    for test, status in re.findall(r"Test\s+#\d+: (\S+) \.+\**([^\n]*?)\s+[\d.]+ sec", output):
+        if status.strip() != "Passed":
+            fail = re.search(r"^FAIL!  : \w+::(\w+\(.*?\)) ", output, re.M)
+            detail = fail.group(1) if fail else "(" + " ".join(status.replace("*", " ").split()) + ")"
+            return test + " " + detail, "timed out" if "Timeout" in status else "killed"
+    return "(" + " ".join(output.split()[-12:]) + ")", "killed"
 
 
 def try_mutant(m, tree, env, test_env, limit, hashes):
@@ -287,11 +287,10 @@ def try_mutant(m, tree, env, test_env, limit, hashes):
         source.write_bytes(original)
 
 
-def sample(by_file, count, seed):
-    """count mutants: a file drawn with weight by its size, then one of its mutants."""
+def sample(by_file, sizes, count, seed):
+    """count mutants: a file drawn with its size (non-blank lines) as weight, then one of its mutants."""
     rng = random.Random(seed)
     pools = {f: list(ms) for f, ms in by_file.items() if ms}
-    sizes = {f: len([l for l in (ms[0].text).splitlines() if l.strip()]) for f, ms in pools.items()}
     chosen = []
     while pools and len(chosen) < count:
         files = sorted(pools)
@@ -351,12 +350,11 @@ def main():
     tree, head = prepare(scratch, env, args.rev) if not args.list else (ROOT, "")
 
     files = in_scope(tree)
-    by_file = {}
+    by_file, sizes = {}, {}
     for path in files + [f for f in args.file or [] if f not in files]:
         text = (tree / path).read_bytes().decode()
         by_file[path] = find_mutants(path, text)
-        for m in by_file[path]:
-            m.text = text
+        sizes[path] = sum(1 for line in text.splitlines() if line.strip())
     known = read_equivalents()
     keys = {(m.key, m.op) for ms in by_file.values() for m in ms}
     for key, op in sorted(set(known) - keys):
@@ -365,7 +363,7 @@ def main():
     if args.file:
         mutants = [m for f in args.file for m in by_file[f] if not args.line or m.line in args.line]
     elif args.seed is not None:
-        mutants = sample(by_file, args.sample, args.seed)
+        mutants = sample(by_file, sizes, args.sample, args.seed)
     else:
         mutants = [m for ms in by_file.values() for m in ms]
     for m in mutants:
