@@ -15,9 +15,16 @@
 
 namespace Tarvo {
 
-QtSerialLine::QtSerialLine(PortResolver resolver)
-    : m_resolver(std::move(resolver)), m_port(std::make_unique<QSerialPort>())
+QtSerialLine::QtSerialLine(PortResolver resolver, ModemLines lines)
+    : m_resolver(std::move(resolver)), m_lines(std::move(lines)),
+      m_port(std::make_unique<QSerialPort>())
 {
+    if (!m_lines.carrier)
+        m_lines.carrier = [](QSerialPort &port) {
+            return port.pinoutSignals().testFlag(QSerialPort::DataCarrierDetectSignal);
+        };
+    if (!m_lines.setDtr)
+        m_lines.setDtr = [](QSerialPort &port, bool on) { return port.setDataTerminalReady(on); };
     connectPort();
 }
 
@@ -98,7 +105,7 @@ bool QtSerialLine::detectModemLines()
     // ioctls but carry data fine. Asking once here spares every later
     // carrier check an error.
     m_port->clearError();
-    m_port->pinoutSignals();
+    m_lines.carrier(*m_port);
     const bool works = m_port->error() == QSerialPort::NoError;
     m_port->clearError();
     return works;
@@ -133,7 +140,7 @@ void QtSerialLine::setDtr(bool on)
 {
     if (!m_open || m_failed || !m_modemLines)
         return;
-    if (!m_port->setDataTerminalReady(on))
+    if (!m_lines.setDtr(*m_port, on))
         m_port->clearError();
 }
 
@@ -141,12 +148,12 @@ bool QtSerialLine::carrierDetect() const
 {
     if (!m_open || m_failed || !m_modemLines || !m_port->isOpen())
         return false;
-    const QSerialPort::PinoutSignals pins = m_port->pinoutSignals();
+    const bool on = m_lines.carrier(*m_port);
     if (m_port->error() != QSerialPort::NoError) {
         m_port->clearError();
         return false;
     }
-    return pins.testFlag(QSerialPort::DataCarrierDetectSignal);
+    return on;
 }
 
 bool QtSerialLine::write(const QByteArray &bytes)

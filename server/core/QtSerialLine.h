@@ -10,7 +10,10 @@
 // each arrival of data into one receive notification; the handler drains the
 // buffer a byte at a time.
 //
-// Whether the device has modem-status lines is found out once per open.
+// Whether the device has modem-status lines is found out once per open, by
+// reading the carrier-detect line: a device without them refuses the read.
+// The carrier read and the DTR change can be handed in, so that a test can
+// stand in for a port that has the lines (a pseudo-terminal has none).
 // A read or write error means the device is gone: the line fails once, the
 // device is released on the next event pass and the lost notification fires
 // then, never from inside QSerialPort's own signal.
@@ -32,7 +35,16 @@ public:
     // Maps a COM number (1..4) to a device name or path.
     using PortResolver = std::function<QString(int)>;
 
-    explicit QtSerialLine(PortResolver resolver);
+    // The modem-status lines of the open port. A port without them refuses
+    // both calls and leaves an error on itself. QSerialPort's own calls
+    // stand in for any that is not given.
+    struct ModemLines
+    {
+        std::function<bool(QSerialPort &)> carrier;
+        std::function<bool(QSerialPort &, bool on)> setDtr; // false: refused
+    };
+
+    explicit QtSerialLine(PortResolver resolver, ModemLines lines = {});
     ~QtSerialLine() override;
 
     QtSerialLine(const QtSerialLine &) = delete;
@@ -71,6 +83,7 @@ private:
     void releaseDevice();
 
     PortResolver m_resolver;
+    ModemLines m_lines;
     std::unique_ptr<QSerialPort> m_port;
     QString m_device;
     Mode m_mode = Mode::Job;

@@ -5,12 +5,14 @@
 #include "ModemControl.h"
 #include "QtSerialLine.h"
 
+#include <QSerialPort>
 #include <QtTest>
 
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
+#include <utility>
 
 using namespace Tarvo;
 using namespace Tarvo::Testing;
@@ -29,6 +31,12 @@ struct PtyModem final : Waiter
         fcntl(master, F_SETFL, fcntl(master, F_GETFL) | O_NONBLOCK);
     }
     ~PtyModem() override { ::close(master); }
+
+    // Bytes from the modem, outside any wait.
+    void send(const QByteArray &bytes) const
+    {
+        QCOMPARE(::write(master, bytes.constData(), size_t(bytes.size())), ssize_t(bytes.size()));
+    }
 
     void processEvents() override
     {
@@ -87,6 +95,93 @@ private slots:
         QCOMPARE(prompter.questions.size(), 1);
         QCOMPARE(reporter.tip(), QString("Not connected"));
         QVERIFY(!line.isOpen() && reporter.redText().isEmpty());
+
+        // Closed, it leaves the device to others, and a write is no loss.
+        QVERIFY(other.open(1, nullptr));
+        int lost = 0;
+        line.setLostHandler([&] { ++lost; });
+        QVERIFY(!line.write("AT\r"));
+        QCoreApplication::processEvents();
+        QCOMPARE(lost, 0);
+    }
+
+    // Idle mode: each arrival raises a notification and is drained a byte at
+    // a time; what waited before the open is not part of it. Job mode raises
+    // none; what came then is handled as soon as idle mode is back, though no
+    // more bytes follow.
+    void idleNotifications()
+    {
+        PtyModem peer;
+        QtSerialLine line([&](int) { return peer.slave; });
+        peer.send("\r\nOK\r\n");
+        QVERIFY(line.open(1, nullptr));
+        line.setMode(SerialLine::Mode::Idle);
+        QByteArray drained;
+        int notifications = 0;
+        line.setReceiveHandler([&] {
+            ++notifications;
+            for (QByteArray one; !(one = line.read()).isEmpty(); drained += one)
+                QCOMPARE(one.size(), 1);
+        });
+        peer.send("\r\nRING\r\n");
+        QTRY_COMPARE(drained, QByteArray("\r\nRING\r\n"));
+
+        // A job read pulls in what came while no event loop ran.
+        line.setMode(SerialLine::Mode::Job);
+        peer.send("CONNECT");
+        QThread::msleep(20);
+        QCOMPARE(line.read(), QByteArray("CONNECT"));
+        const int before = notifications;
+        peer.send("\r\nNO CARRIER\r\n");
+        QTest::qWait(50);
+        QCOMPARE(notifications, before);
+        line.setMode(SerialLine::Mode::Idle);
+        QTRY_COMPARE(drained, QByteArray("\r\nRING\r\n\r\nNO CARRIER\r\n"));
+    }
+
+    // The modem-status lines of a port that has them, stood in for: the
+    // carrier is on, and each DTR change is noted, then tried on the pty,
+    // which refuses it. The carrier is read as it is, also after a refused
+    // DTR change and a read that found nothing (both leave an error on the
+    // port); a refused read is no carrier. A vanished device fails the line
+    // once, its owner hears of it once, on a later event pass, and the line
+    // leaves the device alone from then on.
+    void modemLinesAndLostDevice()
+    {
+        PtyModem peer;
+        bool refuse = false;
+        QList<bool> dtr;
+        const auto carrier = [&](QSerialPort &port) {
+            if (refuse)
+                port.pinoutSignals();
+            return true;
+        };
+        const auto setDtr = [&](QSerialPort &port, bool on) {
+            dtr += on;
+            return port.setDataTerminalReady(on);
+        };
+        QtSerialLine line([&](int) { return peer.slave; }, {carrier, setDtr});
+        QVERIFY(line.open(1, nullptr));
+        QVERIFY(line.hasModemLines());
+        line.setDtr(false);
+        QVERIFY(line.read().isEmpty() && line.carrierDetect());
+        refuse = true;
+        QVERIFY(!line.carrierDetect());
+        refuse = false;
+        QVERIFY(line.carrierDetect());
+
+        line.setMode(SerialLine::Mode::Idle);
+        int lost = 0, received = 0;
+        line.setLostHandler([&] { ++lost; });
+        line.setReceiveHandler([&] { ++received; });
+        ::close(std::exchange(peer.master, -1));
+        QTRY_COMPARE(lost, 1);
+        QVERIFY(line.failed() && line.failure().contains(peer.slave));
+        line.setDtr(true);
+        QVERIFY(!line.write("AT\r") && line.read().isEmpty() && !line.carrierDetect());
+        QTest::qWait(100);
+        QCOMPARE(lost + received, 1);
+        QCOMPARE(dtr, QList<bool>{false});
     }
 
     // A terminal hung up under the open line (a modem dropping the line, a

@@ -55,7 +55,8 @@ private slots:
         QTest::newRow("z is data") << frame('z', "AB") << QByteArray("AB");
         QTest::newRow("\\A") << frame('D', "\\A") << QByteArray("\xc1");
         QTest::newRow("\\\\") << frame('D', "\\\\") << QByteArray("\\");
-        QTest::newRow("\\ 131") << frame('D', "\\\x83") << QByteArray("\x03");
+        QTest::newRow("\\ 128, \\ 159, \\ 160")
+            << frame('D', "\\\x80\\\x9f\\\xa0") << QByteArray("\0\x1f\xa0", 3);
         QTest::newRow("trailing \\ dropped") << frame('D', "AB\\") << QByteArray("AB");
         QTest::newRow("raw 200") << frame('D', "\xc8") << QByteArray("\xc8");
         QTest::newRow("ETX at 256") << frame('D', QByteArray(250, 'a')) << QByteArray(250, 'a');

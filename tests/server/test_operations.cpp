@@ -60,8 +60,10 @@ class OperationsTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Clicks during a job: S Stop, T the tray's Exit; each + or - after one
-    // answers the next question Yes or No.
+    // Clicks during a job: S Stop, T the tray's Exit, L the port lost; each +
+    // or - after one answers the next question Yes or No. After a "/" the
+    // job has ended: what follows comes later, and so do the answers to
+    // questions that the answers before it led to.
     void clicksDuringAJob_data()
     {
         QTest::addColumn<QString>("clicks");
@@ -83,6 +85,14 @@ private slots:
         QTest::newRow("Exit in a call, keep it")
             << "T+-" << true << 1 << 1 << false << true << false;
         QTest::newRow("Stop answered No") << "S-" << true << 0 << 0 << false << true << false;
+        QTest::newRow("Exit in a call, hang up after the job")
+            << "T+/+" << true << 1 << 1 << false << false << false;
+        QTest::newRow("Stop in a call, keep it after the job")
+            << "S+/-" << true << 0 << 0 << true << true << false;
+        // A lost port is dealt with once, never under the job.
+        QTest::newRow("port lost in a job") << "L" << false << 0 << 0 << false << false << true;
+        QTest::newRow("port lost after the job")
+            << "/L" << false << 0 << 0 << false << false << false;
     }
 
     void clicksDuringAJob()
@@ -105,26 +115,45 @@ private slots:
         view.controller = &operations;
         operations.attachModem(modem, &wait);
         operations.setStopOffered(true);
+        int lost = 0;
+        operations.setPortLostHandler([&] { ++lost; });
         modem.call = call;
         for (QChar c : clicks)
             if (c == '+' || c == '-')
                 prompter.answers += c == '+';
-
-        bool settingsDuringJob = false;
-        bool cutShort = false;
-        operations.runOperation([&] {
-            for (QChar c : clicks) {
+        const QStringList parts = clicks.split('/');
+        prompter.holdAnswers = parts.size() > 1;
+        const auto play = [&](const QString &part) {
+            for (QChar c : part) {
                 if (c == 'S')
                     operations.startStopClicked();
                 else if (c == 'T')
                     operations.exitChosen();
+                else if (c == 'L')
+                    operations.portLost();
+                else
+                    continue;
+                prompter.answerHeld(); // the question this click asked
             }
+        };
+
+        bool settingsDuringJob = false;
+        bool cutShort = false;
+        int lostDuringJob = 0;
+        operations.runOperation([&] {
+            play(parts.first());
             settingsDuringJob = view.settings.contains(true);
             cutShort = wait.aborted();
+            lostDuringJob = lost;
         });
+        if (parts.size() > 1)
+            play(parts.last());
+        prompter.answerHeld();
 
         // The job's lists must not change under it.
         QVERIFY(!settingsDuringJob);
+        QCOMPARE(lostDuringJob, 0);
+        QCOMPARE(lost, clicks.count('L'));
         QCOMPARE(modem.abortedAtHangUp.size(), qsizetype(hangUps));
         QVERIFY2(!modem.abortedAtHangUp.contains(true), "a hang-up ran with the waits cut short");
         QCOMPARE(view.closes, closes);
