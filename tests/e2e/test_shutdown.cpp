@@ -13,7 +13,6 @@
 #include "ServerWiring.h"
 #include "TrayIcon.h"
 
-#include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -54,14 +53,6 @@ int serve(int argc, char *argv[])
         journal);
     server.Form_Load();
     return app.exec();
-}
-
-bool waitFor(const std::function<bool()> &condition, int ms)
-{
-    const QDeadlineTimer deadline(ms);
-    while (!condition() && !deadline.hasExpired())
-        QTest::qWait(20);
-    return condition();
 }
 
 } // namespace
@@ -123,8 +114,7 @@ private slots:
         }
         startServer(rig.ptyPath(), target, xvfb.isOpen() ? ":" + xvfb.readLine().trimmed() : "");
 
-        QVERIFY2(waitFor([&] { return QFileInfo(target).size() > 1000; }, 30000),
-                 qPrintable(log()));
+        QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo(target).size() > 1000, qPrintable(log()), 30000);
         QCOMPARE(Testing::readFile(backup), OldCopy);
         if (signalNumber == 0) {
             xvfb.terminate();
@@ -142,7 +132,7 @@ private slots:
             rig.killPortable();
             // The next start puts the old copy back before it opens the port.
             startServer(rig.ptyPath(), target);
-            QVERIFY2(waitFor([&] { return log().contains("Restored"); }, 20000), qPrintable(log()));
+            QTRY_VERIFY2_WITH_TIMEOUT(log().contains("Restored"), qPrintable(log()), 20000);
             ::kill(pid_t(m_server.processId()), SIGTERM);
             QVERIFY(m_server.waitForFinished(40000));
         } else {
