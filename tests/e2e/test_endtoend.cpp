@@ -2,6 +2,7 @@
 // tarvo-portable, unpaced, from RING to NO CARRIER and the re-armed modem,
 // on a clean line and with NAKs, corrupted frames and hang-ups on it.
 #include "Calls.h"
+#include "Columns.h"
 #include "Portable.h"
 
 #include <QElapsedTimer>
@@ -11,6 +12,8 @@
 
 using namespace Tarvo;
 using namespace Tarvo::Bench;
+using Tarvo::Testing::columns;
+using Tarvo::Testing::fetch;
 using Tarvo::Testing::pattern;
 
 class EndToEndTest : public QObject
@@ -58,9 +61,7 @@ void EndToEndTest::portVanishesDuringTransfer()
 
 void EndToEndTest::lineFaultsCostNoFile_data()
 {
-    QTest::addColumn<QStringList>("faults");
-    QTest::addColumn<bool>("mustComplete");
-    QTest::addColumn<int>("calls");
+    columns<QStringList, bool, int>("faults", "mustComplete", "calls");
     // A third random NAK in one exchange may fail a file; corrupted frames are
     // NAKed and sent again, so alone they never end a transfer. A portable
     // that hangs up mid-file leaves the modem armed for the next call.
@@ -72,9 +73,8 @@ void EndToEndTest::lineFaultsCostNoFile_data()
 
 void EndToEndTest::lineFaultsCostNoFile()
 {
-    QFETCH(QStringList, faults);
-    QFETCH(bool, mustComplete);
-    QFETCH(int, calls);
+    auto [faults, mustComplete, calls] =
+        fetch<QStringList, bool, int>("faults", "mustComplete", "calls");
     PortableRig rig;
     const QByteArray outgoing = pattern(6000), incoming = pattern(7000).toBase64().left(7000);
     QVERIFY(start(rig, {.host = {{"out.bin", outgoing}, {"in.txt", "old copy"}},

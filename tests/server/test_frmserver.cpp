@@ -4,6 +4,7 @@
 // Windows also the named events they travel as.
 #include "CallHandler.h"
 #include "CloseRequests.h"
+#include "Columns.h"
 #include "Configuration.h"
 #include "FakeLine.h"
 #include "HostFiles.h"
@@ -181,9 +182,8 @@ private slots:
     // and test_operations.
     void buttons_data()
     {
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<bool>("tray");
-        QTest::addColumn<QString>("end"); // running, stopped, hidden or unloaded
+        // end: running, stopped, hidden or unloaded
+        columns<QString, bool, QString>("script", "tray", "end");
         const auto row = [](const char *name, const char *script, bool tray, const char *end) {
             QTest::newRow(name) << QString(script) << tray << QString(end);
         };
@@ -206,9 +206,7 @@ private slots:
 
     void buttons()
     {
-        QFETCH(QString, script);
-        QFETCH(bool, tray);
-        QFETCH(QString, end);
+        auto [script, tray, end] = fetch<QString, bool, QString>("script", "tray", "end");
 
         WindowRig rig;
         rig.tray.available = tray;
@@ -274,9 +272,8 @@ private slots:
     // closes anything: the answer is the user's.
     void transferUnderTheQuestions_data()
     {
-        QTest::addColumn<QString>("action");
-        QTest::addColumn<QStringList>("questions");
-        QTest::addColumn<bool>("finished"); // the new file arrived
+        // finished: the new file arrived
+        columns<QString, QStringList, bool>("action", "questions", "finished");
         const auto row = [](const char *action, const QStringList &questions, bool finished) {
             QTest::addRow("%s, %s", action, finished ? "finished" : "ended")
                 << QString(action) << questions << finished;
@@ -294,9 +291,8 @@ private slots:
 
     void transferUnderTheQuestions()
     {
-        QFETCH(QString, action);
-        QFETCH(QStringList, questions);
-        QFETCH(bool, finished);
+        auto [action, questions, finished] =
+            fetch<QString, QStringList, bool>("action", "questions", "finished");
         const bool kept = finished && !questions.isEmpty(); // the call stays up
 
         CallRig rig;
@@ -357,7 +353,7 @@ private slots:
     // call and the program in order, asking nothing, the port closed once.
     void sessionEnd_data()
     {
-        QTest::addColumn<QString>("event");
+        columns<QString>("event");
         QTest::newRow("save request") << "save";
         QTest::newRow("Windows ends the session") << "aboutToQuit";
         QTest::newRow("X11 session manager ends it") << "Quit";
@@ -365,7 +361,7 @@ private slots:
 
     void sessionEnd()
     {
-        QFETCH(QString, event);
+        auto [event] = fetch<QString>("event");
         SwallowQuit swallow; // installed first, so it sees Quit after the server
         qApp->installEventFilter(&swallow);
         CallRig rig;
