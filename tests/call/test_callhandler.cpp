@@ -151,17 +151,14 @@ private slots:
         QCOMPARE(rig.session.calls().jobsRun(), 1);
     }
 
-    // How a call's job ends, on every kind of line: without modem signals,
-    // with a carrier-detect pin that is not wired (DCD never high), with one
-    // that works. The portable hangs up in the middle of a file, after its
-    // first packet: the modem's "NO CARRIER" on the line the job polls is the
-    // sign, or, where the carrier was seen, its going low (here without a
-    // word from the modem). The job ends at once as a lost carrier, nothing
-    // more goes into the dead line, the old copy is back and the modem is
-    // armed again, its "OK" awaited and taken. A file missing on the
-    // portable fails its entry with "ERROR" while the call may be up, and
-    // the portable then hangs up. The same words inside a file are data.
-    // The next call is served in every case.
+    // How a call's job ends on a line without modem signals, with a carrier
+    // detect that is never high (not wired), and with one that works. The
+    // portable hangs up after the first packet of a file: "NO CARRIER" on the
+    // polled line or, where the carrier was seen, its going low ends the job
+    // at once as a lost carrier; nothing more goes into the dead line, the old
+    // copy is back and the modem is armed again. A file missing on the
+    // portable fails with "ERROR" while the call may be up; the same words
+    // inside a file are data. The next call is served in every case.
     void callEnds_data()
     {
         // line: no modem lines, DCD never high, DCD drops or held; end: hang-up, missing file or

@@ -178,8 +178,7 @@ private slots:
     // action answers the question it must ask Yes or No. A script after ">"
     // runs while the first start waits, and a second activation comes first.
     // Without a tray the window must stay within reach: on the task bar, the
-    // tip in its title. Clicks during a call's job: transferUnderTheQuestions
-    // and test_operations.
+    // tip in its title.
     void buttons_data()
     {
         // end: running, stopped, hidden or unloaded
