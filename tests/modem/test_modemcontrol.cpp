@@ -217,8 +217,8 @@ private slots:
         rig.state.Connected = rig.line.carrier = connected;
         rig.replies.insert(silent, {});
         rig.prompter.answers = {answer};
-        rig.clock.onEvents = [&] {
-            if (carrierDropsAfter > 0 && !rig.line.dtrChanges.back() && --carrierDropsAfter == 0)
+        rig.clock.onEvents = [&, &drops = carrierDropsAfter] {
+            if (drops > 0 && !rig.line.dtrChanges.back() && --drops == 0)
                 rig.line.carrier = false;
         };
         const int before = rig.clock.sleeps();

@@ -295,7 +295,7 @@ private slots:
         if (existing)
             Rig::write(rig.path("ORDERS.TXT"), OldContent);
         rig.portable.rules = rules;
-        rig.portable.onFrame = [&](char) {
+        rig.portable.onFrame = [&, &rules = rules, &red = red](char) {
             if (rules.isEmpty() && rig.portable.count("Y") == 3)
                 red.startsWith("Serial") ? rig.line.vanish() : rig.wait.requestAbort();
         };
@@ -415,7 +415,7 @@ private slots:
             Rig::write(path + ".new", content);
             QVERIFY(QFile::remove(path) && QFile::rename(path + ".new", path));
         };
-        rig.portable.onFrame = [&, blocks = 0](char type) mutable {
+        rig.portable.onFrame = [&, &fault = fault, blocks = 0](char type) mutable {
             if (type != 'Y' || ++blocks != 2)
                 return;
             if (fault == "backup cannot be deleted") { // not even root removes a folder so
@@ -485,7 +485,7 @@ private slots:
         }
         if (fails)
             rig.portable.rules = {{'Y', 2, 99}};
-        rig.portable.onFrame = [&](char type) {
+        rig.portable.onFrame = [&, &how = how](char type) {
             if (type == 'Y' && rig.portable.count("Y") == 2 && !linked)
                 QVERIFY(how == "renamed" ? QDir().rename(in, in + ".old")
                                          : QDir(in).removeRecursively());

@@ -234,7 +234,7 @@ private slots:
             }
         };
         if (script.startsWith('>'))
-            rig.modem.during = [&] {
+            rig.modem.during = [&, &script = script] {
                 rig.server.Form_Activate();
                 play(script.mid(1));
                 // Deferred until the start has unwound; its wait is cut short.
@@ -305,7 +305,7 @@ private slots:
         QMessageBox box(QMessageBox::Question, "Tarvo", questions.value(1),
                         QMessageBox::Yes | QMessageBox::No);
         bool boxStayed = true;
-        rig.clock.onEvents = [&] {
+        rig.clock.onEvents = [&, &action = action] {
             // The second one comes while the first one's question is open.
             if (++polls == 40 || polls == 41) {
                 tracedAtClick = polls == 40 ? rig.portable.trace.size() : tracedAtClick;
