@@ -1,6 +1,7 @@
 // Call handling over the fake line: line assembly in idle mode, the keyword
 // branches, and the job with its SUCCESS / ERROR / ALL DONE packets, run by
 // the real transfers against a small scripted portable.
+#include "Columns.h"
 #include "FakeHost.h"
 #include "Portable.h"
 
@@ -55,11 +56,9 @@ private slots:
 
     void lineAssembly_data()
     {
-        QTest::addColumn<QByteArray>("received");
-        QTest::addColumn<QString>("pane");
-        QTest::addColumn<QStringList>("tips");
-        QTest::addColumn<bool>("connected");
-        QTest::addColumn<QByteArray>("left"); // in the line buffer afterwards
+        // left: in the line buffer afterwards
+        columns<QByteArray, QString, QStringList, bool, QByteArray>("received", "pane", "tips",
+                                                                    "connected", "left");
 
         const auto row = [](const char *name, const QByteArray &received, const char *pane,
                             const QStringList &tips, bool connected, const QByteArray &left = {}) {
@@ -79,11 +78,9 @@ private slots:
 
     void lineAssembly()
     {
-        QFETCH(QByteArray, received);
-        QFETCH(QString, pane);
-        QFETCH(QStringList, tips);
-        QFETCH(bool, connected);
-        QFETCH(QByteArray, left);
+        auto [received, pane, tips, connected, left] =
+            fetch<QByteArray, QString, QStringList, bool, QByteArray>("received", "pane", "tips",
+                                                                      "connected", "left");
 
         Rig rig;
         rig.receive(received);
@@ -106,13 +103,10 @@ private slots:
 
     void job_data()
     {
-        QTest::addColumn<int>("jobType");
-        QTest::addColumn<int>("downloads");
-        QTest::addColumn<int>("failingDownload"); // -1: none
-        QTest::addColumn<int>("uploads");
-        QTest::addColumn<int>("missingUpload"); // -1: none
-        QTest::addColumn<QStringList>("packets");
-        QTest::addColumn<int>("requests"); // "U" requests the portable saw
+        // failingDownload, missingUpload: -1 none; requests: "U" requests the portable saw
+        columns<int, int, int, int, int, QStringList, int>("jobType", "downloads",
+                                                           "failingDownload", "uploads",
+                                                           "missingUpload", "packets", "requests");
 
         QTest::newRow("download only, two files")
             << 0 << 2 << -1 << 2 << -1 << QStringList{"SUCCESS", "SUCCESS", "ALL DONE"} << 0;
@@ -127,13 +121,10 @@ private slots:
 
     void job()
     {
-        QFETCH(int, jobType);
-        QFETCH(int, downloads);
-        QFETCH(int, failingDownload);
-        QFETCH(int, uploads);
-        QFETCH(int, missingUpload);
-        QFETCH(QStringList, packets);
-        QFETCH(int, requests);
+        auto [jobType, downloads, failingDownload, uploads, missingUpload, packets, requests] =
+            fetch<int, int, int, int, int, QStringList, int>(
+                "jobType", "downloads", "failingDownload", "uploads", "missingUpload", "packets",
+                "requests");
 
         Rig rig;
         rig.config.JobType = static_cast<std::int16_t>(jobType);
@@ -160,23 +151,19 @@ private slots:
         QCOMPARE(rig.session.calls().jobsRun(), 1);
     }
 
-    // How a call's job ends, on every kind of line: without modem signals,
-    // with a carrier-detect pin that is not wired (DCD never high), with one
-    // that works. The portable hangs up in the middle of a file, after its
-    // first packet: the modem's "NO CARRIER" on the line the job polls is the
-    // sign, or, where the carrier was seen, its going low (here without a
-    // word from the modem). The job ends at once as a lost carrier, nothing
-    // more goes into the dead line, the old copy is back and the modem is
-    // armed again, its "OK" awaited and taken. A file missing on the
-    // portable fails its entry with "ERROR" while the call may be up, and
-    // the portable then hangs up. The same words inside a file are data.
-    // The next call is served in every case.
+    // How a call's job ends on a line without modem signals, with a carrier
+    // detect that is never high (not wired), and with one that works. The
+    // portable hangs up after the first packet of a file: "NO CARRIER" on the
+    // polled line or, where the carrier was seen, its going low ends the job
+    // at once as a lost carrier; nothing more goes into the dead line, the old
+    // copy is back and the modem is armed again. A file missing on the
+    // portable fails with "ERROR" while the call may be up; the same words
+    // inside a file are data. The next call is served in every case.
     void callEnds_data()
     {
-        QTest::addColumn<int>("jobType");
-        QTest::addColumn<QString>("line"); // no modem lines, DCD never high, DCD drops or held
-        QTest::addColumn<QString>("end");  // hang-up, missing file or words in the file
-        QTest::addColumn<bool>("connect");
+        // line: no modem lines, DCD never high, DCD drops or held; end: hang-up, missing file or
+        // words in the file
+        columns<int, QString, QString, bool>("jobType", "line", "end", "connect");
 
         for (const char *line : {"no modem lines", "DCD never high", "DCD drops"})
             for (const int job : {DownloadOnly, UploadOnly})
@@ -192,10 +179,8 @@ private slots:
 
     void callEnds()
     {
-        QFETCH(int, jobType);
-        QFETCH(QString, line);
-        QFETCH(QString, end);
-        QFETCH(bool, connect);
+        auto [jobType, line, end, connect] =
+            fetch<int, QString, QString, bool>("jobType", "line", "end", "connect");
 
         const QByteArray words = "\r\nNO CARRIER\r\n";
         const QByteArray file = end == "words" ? words : pattern(300);

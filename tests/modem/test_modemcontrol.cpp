@@ -3,6 +3,7 @@
 // leaves behind. The modem answers "\r\nOK\r\n" 30 ms after every command
 // unless a test scripts other pieces for it (none: it stays silent; a piece
 // due at -1 ms: the device is pulled instead).
+#include "Columns.h"
 #include "Configuration.h"
 #include "FakeLine.h"
 #include "ModemControl.h"
@@ -67,12 +68,9 @@ private slots:
     // its tips and ends stopped.
     void start_data()
     {
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<Pieces>("reply");
-        QTest::addColumn<Commands>("commands"); // none: the port is busy
-        QTest::addColumn<int>("polls");
-        QTest::addColumn<QString>("red");
-        QTest::addColumn<QStringList>("tips");
+        // no commands: the port is busy
+        columns<QByteArray, Pieces, Commands, int, QString, QStringList>(
+            "command", "reply", "commands", "polls", "red", "tips");
 
         const Commands both{Init, Arm};
         const QString check = " failed\r\nPlease check modem.\r\n";
@@ -112,18 +110,15 @@ private slots:
     // line is ended before the hang-up's lines follow.
     void startCutShortReportsNothing_data()
     {
-        QTest::addColumn<QByteArray>("silent");
-        QTest::addColumn<Commands>("commands");
-        QTest::addColumn<QString>("openLine");
+        columns<QByteArray, Commands, QString>("silent", "commands", "openLine");
         QTest::newRow("initialising") << Init << Commands{Init} << "Initialize modem ...";
         QTest::newRow("arming") << Arm << Commands{Init, Arm} << "Start auto answer ...";
     }
 
     void startCutShortReportsNothing()
     {
-        QFETCH(QByteArray, silent);
-        QFETCH(Commands, commands);
-        QFETCH(QString, openLine);
+        auto [silent, commands, openLine] =
+            fetch<QByteArray, Commands, QString>("silent", "commands", "openLine");
 
         Rig rig;
         rig.replies.insert(silent, {});
@@ -148,12 +143,9 @@ private slots:
 
     void start()
     {
-        QFETCH(QByteArray, command);
-        QFETCH(Pieces, reply);
-        QFETCH(Commands, commands);
-        QFETCH(int, polls);
-        QFETCH(QString, red);
-        QFETCH(QStringList, tips);
+        auto [command, reply, commands, polls, red, tips] =
+            fetch<QByteArray, Pieces, Commands, int, QString, QStringList>(
+                "command", "reply", "commands", "polls", "red", "tips");
 
         Rig rig;
         rig.line.openFails = commands.isEmpty();
@@ -185,45 +177,38 @@ private slots:
     // answers on the way.
     void stop_data()
     {
-        QTest::addColumn<bool>("connected");
-        QTest::addColumn<bool>("modemLines");
-        QTest::addColumn<bool>("answer");
-        QTest::addColumn<QByteArray>("silent");
-        QTest::addColumn<int>("carrierDropsAfter"); // polls after the DTR drop; -1 never
-        QTest::addColumn<Commands>("commands");
-        QTest::addColumn<int>("polls");
-        QTest::addColumn<bool>("askedBefore"); // the window asked during a job
+        // carrierDropsAfter: polls after the DTR drop, -1 never;
+        // askedBefore: the window asked during a job
+        columns<bool, bool, bool, QByteArray, int, Commands, int, bool>(
+            "connected", "modemLines", "answer", "silent", "carrierDropsAfter", "commands", "polls",
+            "askedBefore");
 
-        QTest::newRow("no call: disarm, nothing asked")
-            << false << true << true << QByteArray() << -1 << Commands{Disarm} << 3 << false;
-        QTest::newRow("call, No: everything stays")
-            << true << true << false << QByteArray() << -1 << Commands{} << 0 << false;
-        QTest::newRow("call, modem obeys") << true << true << true << QByteArray() << -1
-                                           << Commands{Escape, "ATH0\r", Disarm} << 9 << false;
-        QTest::newRow("+++ unanswered, carrier drops")
-            << true << true << true << Escape << 51 << Commands{Escape, Disarm} << 1000 + 51 + 3
-            << false;
-        QTest::newRow("+++ unanswered, carrier stays")
-            << true << true << true << Escape << -1 << Commands{Escape} << 2000 << false;
-        QTest::newRow("call, Yes given before") << true << true << true << QByteArray() << -1
-                                                << Commands{Escape, "ATH0\r", Disarm} << 9 << true;
-        QTest::newRow("call, No given before")
-            << true << true << false << QByteArray() << -1 << Commands{} << 0 << true;
+        const auto row = [](const char *name, bool connected, bool modemLines, bool answer,
+                            const QByteArray &silent, int drops, const Commands &commands,
+                            int polls, bool askedBefore) {
+            QTest::newRow(name) << connected << modemLines << answer << silent << drops << commands
+                                << polls << askedBefore;
+        };
+        const Commands obeyed{Escape, "ATH0\r", Disarm};
+        row("no call: disarm, nothing asked", false, true, true, {}, -1, {Disarm}, 3, false);
+        row("call, No: everything stays", true, true, false, {}, -1, {}, 0, false);
+        row("call, modem obeys", true, true, true, {}, -1, obeyed, 9, false);
+        row("+++ unanswered, carrier drops", true, true, true, Escape, 51, {Escape, Disarm},
+            1000 + 51 + 3, false);
+        row("+++ unanswered, carrier stays", true, true, true, Escape, -1, {Escape}, 2000, false);
+        row("call, Yes given before", true, true, true, {}, -1, obeyed, 9, true);
+        row("call, No given before", true, true, false, {}, -1, {}, 0, true);
         // Nothing to watch: the close ends the call.
-        QTest::newRow("+++ unanswered, no modem lines")
-            << true << false << true << Escape << -1 << Commands{Escape} << 1000 << false;
+        row("+++ unanswered, no modem lines", true, false, true, Escape, -1, {Escape}, 1000, false);
     }
 
     void stop()
     {
-        QFETCH(bool, connected);
-        QFETCH(bool, modemLines);
-        QFETCH(bool, answer);
-        QFETCH(QByteArray, silent);
-        QFETCH(int, carrierDropsAfter);
-        QFETCH(Commands, commands);
-        QFETCH(int, polls);
-        QFETCH(bool, askedBefore);
+        auto [connected, modemLines, answer, silent, carrierDropsAfter, commands, polls,
+              askedBefore] =
+            fetch<bool, bool, bool, QByteArray, int, Commands, int, bool>(
+                "connected", "modemLines", "answer", "silent", "carrierDropsAfter", "commands",
+                "polls", "askedBefore");
 
         Rig rig;
         rig.line.modemLines = modemLines;
@@ -232,8 +217,8 @@ private slots:
         rig.state.Connected = rig.line.carrier = connected;
         rig.replies.insert(silent, {});
         rig.prompter.answers = {answer};
-        rig.clock.onEvents = [&] {
-            if (carrierDropsAfter > 0 && !rig.line.dtrChanges.back() && --carrierDropsAfter == 0)
+        rig.clock.onEvents = [&, &drops = carrierDropsAfter] {
+            if (drops > 0 && !rig.line.dtrChanges.back() && --drops == 0)
                 rig.line.carrier = false;
         };
         const int before = rig.clock.sleeps();

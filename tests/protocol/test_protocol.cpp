@@ -1,5 +1,6 @@
 // The packet link byte for byte, and both directions of file transfer against
 // the scripted portable: restarts, failures, and the backup an upload keeps.
+#include "Columns.h"
 #include "Exchange.h"
 #include "HostFiles.h"
 #include "LineCharset.h"
@@ -48,8 +49,8 @@ class TestProtocol : public QObject
 private slots:
     void parsePacket_data()
     {
-        QTest::addColumn<QByteArray>("text");
-        QTest::addColumn<QByteArray>("data"); // null: rejected
+        // data null: rejected
+        columns<QByteArray, QByteArray>("text", "data");
         const QByteArray rejected;
         QTest::newRow("empty Z") << QByteArray::fromHex("02 1B 5A 47 47 03") << QByteArray("");
         QTest::newRow("z is data") << frame('z', "AB") << QByteArray("AB");
@@ -67,8 +68,7 @@ private slots:
     }
     void parsePacket()
     {
-        QFETCH(QByteArray, text);
-        QFETCH(QByteArray, data);
+        auto [text, data] = fetch<QByteArray, QByteArray>("text", "data");
         DataBuffer buffer{};
         int count = -1;
         bool last = true;
@@ -79,10 +79,9 @@ private slots:
 
     void exchange_data()
     {
-        QTest::addColumn<QList<QByteArray>>("answers");
-        QTest::addColumn<QByteArray>("watch"); // ETX: the next-packet request
-        QTest::addColumn<Exchange::Outcome>("outcome");
-        QTest::addColumn<int>("writes");
+        // watch ETX: the next-packet request
+        columns<QList<QByteArray>, QByteArray, Exchange::Outcome, int>("answers", "watch",
+                                                                       "outcome", "writes");
         using O = Exchange::Outcome;
         QTest::newRow("NAK ACK in a read") << QList{NAK + ACK} << None << O::Ack << 1;
         QTest::newRow("ACK NAK in a read") << QList{ACK + NAK} << None << O::Ack << 1;
@@ -96,10 +95,9 @@ private slots:
     }
     void exchange()
     {
-        QFETCH(QList<QByteArray>, answers);
-        QFETCH(QByteArray, watch);
-        QFETCH(Exchange::Outcome, outcome);
-        QFETCH(int, writes);
+        auto [answers, watch, outcome, writes] =
+            fetch<QList<QByteArray>, QByteArray, Exchange::Outcome, int>("answers", "watch",
+                                                                         "outcome", "writes");
         Rig rig;
         script(rig.line, answers);
         const bool next = watch == ETX;
@@ -113,8 +111,8 @@ private slots:
 
     void download_data()
     {
-        QTest::addColumn<int>("size");
-        QTest::addColumn<int>("restartBlock"); // 0: none; else six NAKs for that block
+        // restartBlock: 0 none, else six NAKs for that block
+        columns<int, int>("size", "restartBlock");
         QTest::newRow("empty") << 0 << 0;
         QTest::newRow("120 bytes") << 120 << 0;
         QTest::newRow("121 bytes") << 121 << 0;
@@ -124,8 +122,7 @@ private slots:
     }
     void download()
     {
-        QFETCH(int, size);
-        QFETCH(int, restartBlock);
+        auto [size, restartBlock] = fetch<int, int>("size", "restartBlock");
         Rig rig(pattern(size));
         if (restartBlock)
             rig.portable.rules = {{'Y', restartBlock - 1, restartBlock + 4, NAK}};
@@ -153,10 +150,8 @@ private slots:
     // its file with a message naming it, and nothing goes out.
     void namesKeepTheirCharacters_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("shown"); // in the message
-        QTest::newRow("plain") << "a.txt"
-                               << "A.TXT";
+        // shown: the name in the message
+        columns<QString, QString>("name", "shown");
         // Upper-case y with diaeresis exists in code page 1252 (0x9F, here as
         // the byte the portable saw) but not in Latin-1.
 #ifdef Q_OS_WIN
@@ -172,8 +167,7 @@ private slots:
     }
     void namesKeepTheirCharacters()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, shown);
+        auto [name, shown] = fetch<QString, QString>("name", "shown");
         Rig rig(pattern(0));
         rig.config.DownloadList[2].Name = name;
         rig.config.UploadList[1].Name = name;
@@ -200,9 +194,8 @@ private slots:
 
     void downloadFailures_data()
     {
-        QTest::addColumn<Rule>("rule");
-        QTest::addColumn<QString>("red");
-        QTest::addColumn<QString>("last"); // sent three times, and nothing after it
+        // last: the frame sent three times, and nothing after it
+        columns<Rule, QString, QString>("rule", "red", "last");
         const auto row = [](const char *name, Rule rule, const char *red, const char *last) {
             QTest::newRow(name) << rule << QString(red) << QString(last);
         };
@@ -213,9 +206,7 @@ private slots:
     }
     void downloadFailures()
     {
-        QFETCH(Rule, rule);
-        QFETCH(QString, red);
-        QFETCH(QString, last);
+        auto [rule, red, last] = fetch<Rule, QString, QString>("rule", "red", "last");
         Rig rig;
         rig.portable.rules = {rule, {'Y', 1, 3, NAK}};
         QVERIFY(!rig.download());
@@ -234,13 +225,14 @@ private slots:
 
     void upload_data()
     {
-        QTest::addColumn<int>("size"); // an empty file goes to a new path
+        // size: an empty file goes to a new path
+        columns<int>("size");
         QTest::newRow("only a Z frame, new path") << 0;
         QTest::newRow("every byte value, over a copy") << 301;
     }
     void upload()
     {
-        QFETCH(int, size);
+        auto [size] = fetch<int>("size");
         const bool existing = size > 0;
         Rig rig(pattern(size));
         rig.portable.zData = "NOT PART OF THE FILE";
@@ -278,10 +270,8 @@ private slots:
 
     void uploadFailureRestoresHost_data()
     {
-        QTest::addColumn<bool>("existing");
-        QTest::addColumn<QList<Rule>>("rules"); // none: Stop or the port fails
-        QTest::addColumn<QString>("red");
-        QTest::addColumn<int>("requests");
+        // no rules: Stop or the port fails
+        columns<bool, QList<Rule>, QString, int>("existing", "rules", "red", "requests");
         for (bool existing : {true, false}) {
             const auto row = [existing](const char *name, const QList<Rule> &rules, const char *red,
                                         int requests) {
@@ -299,15 +289,13 @@ private slots:
     }
     void uploadFailureRestoresHost()
     {
-        QFETCH(bool, existing);
-        QFETCH(QList<Rule>, rules);
-        QFETCH(QString, red);
-        QFETCH(int, requests);
+        auto [existing, rules, red, requests] =
+            fetch<bool, QList<Rule>, QString, int>("existing", "rules", "red", "requests");
         Rig rig(pattern(600));
         if (existing)
             Rig::write(rig.path("ORDERS.TXT"), OldContent);
         rig.portable.rules = rules;
-        rig.portable.onFrame = [&](char) {
+        rig.portable.onFrame = [&, &rules = rules, &red = red](char) {
             if (rules.isEmpty() && rig.portable.count("Y") == 3)
                 red.startsWith("Serial") ? rig.line.vanish() : rig.wait.requestAbort();
         };
@@ -327,11 +315,9 @@ private slots:
     // it is still the file at Save As. "pending": an entry stays in the journal.
     void hostFileFaults_data()
     {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<bool>("result");
-        QTest::addColumn<QString>("red");      // "@": the scratch folder
-        QTest::addColumn<QByteArray>("after"); // the target; empty: not looked at
-        QTest::addColumn<bool>("pending");
+        // red: "@" is the scratch folder; after: the target, empty: not looked at
+        columns<QString, bool, QString, QByteArray, bool>("fault", "result", "red", "after",
+                                                          "pending");
         const QString upload = "\r\nUpload failed\r\n", download = "\r\nDownload failed\r\n";
         const QString changed = "@/source.bin changed while it was being sent." + download;
         const auto row = [](const char *fault, bool result, const QString &red,
@@ -374,11 +360,8 @@ private slots:
     }
     void hostFileFaults()
     {
-        QFETCH(QString, fault);
-        QFETCH(bool, result);
-        QFETCH(QString, red);
-        QFETCH(QByteArray, after);
-        QFETCH(bool, pending);
+        auto [fault, result, red, after, pending] = fetch<QString, bool, QString, QByteArray, bool>(
+            "fault", "result", "red", "after", "pending");
 #ifndef Q_OS_UNIX
         // A file Tarvo has open cannot be replaced or removed there, nor can a folder be.
         if (fault.contains("pipe") || fault.contains("limit") || fault.contains("replaced") ||
@@ -432,7 +415,7 @@ private slots:
             Rig::write(path + ".new", content);
             QVERIFY(QFile::remove(path) && QFile::rename(path + ".new", path));
         };
-        rig.portable.onFrame = [&, blocks = 0](char type) mutable {
+        rig.portable.onFrame = [&, &fault = fault, blocks = 0](char type) mutable {
             if (type != 'Y' || ++blocks != 2)
                 return;
             if (fault == "backup cannot be deleted") { // not even root removes a folder so
@@ -473,12 +456,11 @@ private slots:
     // once it is back.
     void uploadTargetMoves_data()
     {
-        QTest::addColumn<QString>("how");
-        QTest::addColumn<bool>("fails"); // three time-outs at the third packet
-        QTest::newRow("link to a file, failed") << "link" << true;
-        QTest::newRow("link to a file") << "link" << false;
-        QTest::newRow("dangling link, failed") << "dangling" << true;
-        QTest::newRow("dangling link") << "dangling" << false;
+        // fails: three time-outs at the third packet
+        columns<QString, bool>("how", "fails");
+        for (const char *link : {"link", "dangling"})
+            for (const bool fails : {true, false})
+                QTest::addRow("%s, %s", link, fails ? "failed" : "done") << link << fails;
         QTest::newRow("folder renamed") << "renamed" << false;
         QTest::newRow("folder removed") << "removed" << false;
     }
@@ -487,8 +469,7 @@ private slots:
 #ifndef Q_OS_UNIX
         QSKIP("Symbolic links need privileges on Windows; there an open file's folder cannot go.");
 #else
-        QFETCH(QString, how);
-        QFETCH(bool, fails);
+        auto [how, fails] = fetch<QString, bool>("how", "fails");
         Rig rig(pattern(600));
         const QString real = rig.path("real/ORDERS.TXT"), in = rig.path("in");
         const QString link = rig.path("ORDERS.TXT"), saveAs = rig.path("in/ORDERS.TXT");
@@ -504,7 +485,7 @@ private slots:
         }
         if (fails)
             rig.portable.rules = {{'Y', 2, 99}};
-        rig.portable.onFrame = [&](char type) {
+        rig.portable.onFrame = [&, &how = how](char type) {
             if (type == 'Y' && rig.portable.count("Y") == 2 && !linked)
                 QVERIFY(how == "renamed" ? QDir().rename(in, in + ".old")
                                          : QDir(in).removeRecursively());
@@ -544,11 +525,10 @@ private slots:
     // next upload. Only the journal's owner recovers.
     void journalRecovery_data()
     {
-        QTest::addColumn<bool>("existing");
-        QTest::addColumn<bool>("armed");
-        QTest::addColumn<QString>("since");    // what happened after the crash
-        QTest::addColumn<QByteArray>("after"); // the target once recovered
-        QTest::addColumn<QString>("note");     // "@": the scratch folder
+        // since: what happened after the crash; after: the target once recovered;
+        // note: "@" is the scratch folder
+        columns<bool, bool, QString, QByteArray, QString>("existing", "armed", "since", "after",
+                                                          "note");
         const QString kept = "@/ORDERS.TXT changed after an upload to it was interrupted, so it "
                              "is left as it is; the copy from before the upload is now "
                              "@/ORDERS.BAK.1.";
@@ -573,11 +553,9 @@ private slots:
     }
     void journalRecovery()
     {
-        QFETCH(bool, existing);
-        QFETCH(bool, armed);
-        QFETCH(QString, since);
-        QFETCH(QByteArray, after);
-        QFETCH(QString, note);
+        auto [existing, armed, since, after, note] =
+            fetch<bool, bool, QString, QByteArray, QString>("existing", "armed", "since", "after",
+                                                            "note");
         Rig rig(pattern(600));
         const QString target = rig.path("ORDERS.TXT"), backup = rig.path("ORDERS.BAK");
         const QString users = rig.path("source.BAK"); // no journal names it

@@ -1,7 +1,10 @@
 // The server window with stand-ins around it: a recording tray, scripted
 // questions, a log in a temporary folder, and a fake modem service or the
-// real host on the fake line.
+// real host on the fake line; with the installer's requests to close it, on
+// Windows also the named events they travel as.
 #include "CallHandler.h"
+#include "CloseRequests.h"
+#include "Columns.h"
 #include "Configuration.h"
 #include "FakeLine.h"
 #include "HostFiles.h"
@@ -19,17 +22,24 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QMessageBox>
 #include <QPushButton>
 #if QT_CONFIG(sessionmanager)
 #include <QSessionManager>
 #endif
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QtTest/qtestspontaneevent.h>
 #include <cerrno>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 using namespace Tarvo;
 using namespace Tarvo::Testing;
+using Kind = CloseRequests::Kind;
 
 namespace {
 
@@ -103,9 +113,9 @@ struct WindowRig
     FakeModem modem{server, state};
 };
 
-// The window with the real host behind it on the fake line, as the program
-// wires them, and an upload of 25 packets from the portable that replaces
-// "old" on the host.
+// The window with the real host behind it on the fake line, wired as the
+// program wires them (the installer's close requests too), the modem started
+// and an upload of 25 packets from the portable that replaces "old" on the host.
 struct CallRig
 {
     CallRig()
@@ -114,6 +124,7 @@ struct CallRig
         line.setReceiveHandler([this] {
             server.operations().runOperation([this] { session.calls().HandleCommEvent(); });
         });
+        connectCloseRequests(requests, server);
         portable.answerModem = true;
         portable.source = pattern(3000);
         Testing::Rig::write(target, "old");
@@ -135,6 +146,7 @@ struct CallRig
     frmServer server{state, log, tray, prompter, config, {}, {}};
     HostSession session{line, clock, server, prompter, server, state, config};
     Portable portable{line};
+    CloseRequests requests{QStringLiteral("Local\\Tarvo-test-requests")};
 };
 
 // Keeps the application's own answer to Quit (closing every window, leaving
@@ -166,13 +178,11 @@ private slots:
     // action answers the question it must ask Yes or No. A script after ">"
     // runs while the first start waits, and a second activation comes first.
     // Without a tray the window must stay within reach: on the task bar, the
-    // tip in its title. Clicks during a call's job: transferUnderTheQuestions
-    // and test_operations.
+    // tip in its title.
     void buttons_data()
     {
-        QTest::addColumn<QString>("script");
-        QTest::addColumn<bool>("tray");
-        QTest::addColumn<QString>("end"); // running, stopped, hidden or unloaded
+        // end: running, stopped, hidden or unloaded
+        columns<QString, bool, QString>("script", "tray", "end");
         const auto row = [](const char *name, const char *script, bool tray, const char *end) {
             QTest::newRow(name) << QString(script) << tray << QString(end);
         };
@@ -195,9 +205,7 @@ private slots:
 
     void buttons()
     {
-        QFETCH(QString, script);
-        QFETCH(bool, tray);
-        QFETCH(QString, end);
+        auto [script, tray, end] = fetch<QString, bool, QString>("script", "tray", "end");
 
         WindowRig rig;
         rig.tray.available = tray;
@@ -226,7 +234,7 @@ private slots:
             }
         };
         if (script.startsWith('>'))
-            rig.modem.during = [&] {
+            rig.modem.during = [&, &script = script] {
                 rig.server.Form_Activate();
                 play(script.mid(1));
                 // Deferred until the start has unwound; its wait is cut short.
@@ -253,39 +261,68 @@ private slots:
         QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped");
     }
 
-    // Stop or Exit in the middle of a real upload: the upload goes on under
-    // the questions, and a second Stop or Exit asks nothing more; kept, the
-    // call and the new file stay; ended, the old file is back and the call
-    // is hung up.
+    // Stop, Exit or an installer's close request in the middle of a real
+    // upload, each given twice (an installer's Retry sends its request
+    // again). The upload goes on under the questions, and the second asks
+    // nothing more; kept, the call and the new file stay; ended, the old file
+    // is back and the call is hung up. CloseWhenIdle asks nothing and lets the
+    // upload finish, CloseNow asks nothing and ends it. A Close that comes
+    // while a question box about the call is open neither answers it nor
+    // closes anything: the answer is the user's.
     void transferUnderTheQuestions_data()
     {
-        QTest::addColumn<QString>("action"); // Stop or Exit
-        QTest::addColumn<bool>("hangUp");
-        for (const char *action : {"Stop", "Exit"})
-            for (const bool hangUp : {false, true})
-                QTest::addRow("%s, %s", action, hangUp ? "hang up" : "keep the call")
-                    << QString(action) << hangUp;
+        // finished: the new file arrived
+        columns<QString, QStringList, bool>("action", "questions", "finished");
+        const auto row = [](const char *action, const QStringList &questions, bool finished) {
+            QTest::addRow("%s, %s", action, finished ? "finished" : "ended")
+                << QString(action) << questions << finished;
+        };
+        const QString hangUp = "Hang up (disconnect) modem?";
+        for (const bool finished : {true, false}) {
+            row("Stop", {"Stop Tarvo ?", hangUp}, finished);
+            row("Exit", {"Exit Tarvo program?", hangUp}, finished);
+            row("Close", {hangUp}, finished);
+        }
+        row("Exit, Close over the open box", {"Exit Tarvo program?", hangUp}, true);
+        row("CloseWhenIdle", {}, true);
+        row("CloseNow", {}, false);
     }
 
     void transferUnderTheQuestions()
     {
-        QFETCH(QString, action);
-        QFETCH(bool, hangUp);
+        auto [action, questions, finished] =
+            fetch<QString, QStringList, bool>("action", "questions", "finished");
+        const bool kept = finished && !questions.isEmpty(); // the call stays up
 
         CallRig rig;
         QCOMPARE(rig.server.findChild<QPushButton *>("cmdWaitingCall")->text(), "Stop");
         rig.prompter.holdAnswers = true;
-        rig.prompter.answers = {true, hangUp};
+        rig.prompter.answers = {!finished};
+        if (questions.size() == 2)
+            rig.prompter.answers.prepend(true);
         int polls = 0;
         qsizetype tracedAtClick = -1, tracedAtAnswer = -1;
-        rig.clock.onEvents = [&] {
-            // The second Stop or Exit comes while the first one's question is open.
+        QMessageBox box(QMessageBox::Question, "Tarvo", questions.value(1),
+                        QMessageBox::Yes | QMessageBox::No);
+        bool boxStayed = true;
+        rig.clock.onEvents = [&, &action = action] {
+            // The second one comes while the first one's question is open.
             if (++polls == 40 || polls == 41) {
                 tracedAtClick = polls == 40 ? rig.portable.trace.size() : tracedAtClick;
                 if (action == "Stop")
                     rig.server.findChild<QPushButton *>("cmdWaitingCall")->click();
-                else
+                else if (action.startsWith("Exit"))
                     rig.server.mPopExit_Click();
+                else
+                    emit rig.requests.received(action == "Close"      ? Kind::Close
+                                               : action == "CloseNow" ? Kind::CloseNow
+                                                                      : Kind::CloseWhenIdle);
+            } else if (polls == 42 && action.endsWith("box")) {
+                box.setWindowModality(Qt::ApplicationModal);
+                box.show();
+                emit rig.requests.received(Kind::Close);
+                boxStayed = box.isVisible();
+                box.hide();
             } else if (polls > 40 && !rig.prompter.held.isEmpty() && polls % 20 == 0) {
                 rig.prompter.answerHeld();
                 if (rig.prompter.held.isEmpty())
@@ -295,16 +332,16 @@ private slots:
         rig.line.deliver("\r\nCONNECT 9600\r\nPortable ready\r\n");
         rig.line.pump();
 
-        QCOMPARE(rig.prompter.questions,
-                 (QStringList{action == "Stop" ? "Stop Tarvo ?" : "Exit Tarvo program?",
-                              "Hang up (disconnect) modem?"}));
-        QVERIFY2(tracedAtAnswer > tracedAtClick, "the upload stood still under the questions");
-        QCOMPARE(readFile(rig.target), hangUp ? QByteArray("old") : pattern(3000));
+        QCOMPARE(rig.prompter.questions, questions);
+        QVERIFY(boxStayed);
+        QVERIFY2(questions.isEmpty() || tracedAtAnswer > tracedAtClick,
+                 "the upload stood still under the questions");
+        QCOMPARE(readFile(rig.target), finished ? pattern(3000) : QByteArray("old"));
         QVERIFY(!QFile::exists(rig.dir.filePath("orders.BAK")));
-        QCOMPARE(rig.line.written().contains("+++"), hangUp);
-        QCOMPARE(rig.state.PortOpened, !hangUp);
-        QCOMPARE(rig.line.closes, hangUp ? 1 : 0);
-        QCOMPARE(rig.server.isUnloaded(), action == "Exit");
+        QCOMPARE(rig.line.written().contains("+++"), !kept);
+        QCOMPARE(rig.state.PortOpened, kept);
+        QCOMPARE(rig.line.closes, kept ? 0 : 1);
+        QCOMPARE(rig.server.isUnloaded(), action != "Stop");
     }
 
     // Wired as the program wires it, with a call up. The session manager's
@@ -315,7 +352,7 @@ private slots:
     // call and the program in order, asking nothing, the port closed once.
     void sessionEnd_data()
     {
-        QTest::addColumn<QString>("event");
+        columns<QString>("event");
         QTest::newRow("save request") << "save";
         QTest::newRow("Windows ends the session") << "aboutToQuit";
         QTest::newRow("X11 session manager ends it") << "Quit";
@@ -323,7 +360,7 @@ private slots:
 
     void sessionEnd()
     {
-        QFETCH(QString, event);
+        auto [event] = fetch<QString>("event");
         SwallowQuit swallow; // installed first, so it sees Quit after the server
         qApp->installEventFilter(&swallow);
         CallRig rig;
@@ -393,6 +430,49 @@ private slots:
         rig.server.AppendStatus(text);
         QCOMPARE(rig.server.statusPane()->toPlainText().remove(QChar(0x200B)),
                  QString(text).replace("\r\n", "\n"));
+    }
+
+    // With no job running, an installer's Close ends the program at once,
+    // and whatever dialog is open (here a question box) goes as Cancel first.
+    void closeShutsTheOpenDialogs()
+    {
+        CallRig rig;
+        bool unloadedUnderTheBox = false;
+        QTimer::singleShot(0, [&] {
+            emit rig.requests.received(Kind::Close);
+            unloadedUnderTheBox = rig.server.isUnloaded();
+        });
+        QVERIFY(QMessageBox::question(nullptr, "Tarvo", "Exit Tarvo program?") != QMessageBox::Yes);
+        QVERIFY(unloadedUnderTheBox);
+        QVERIFY(!rig.state.PortOpened);
+        QCOMPARE(rig.line.closes, 1);
+    }
+
+    // The installer signals the named events; each arrives as its request.
+    void namedEventsArrive()
+    {
+#ifndef Q_OS_WIN
+        QSKIP("The requests are named events of Windows.");
+#else
+        const QString name =
+            QStringLiteral("Local\\Tarvo-test-events-%1").arg(QCoreApplication::applicationPid());
+        CloseRequests requests(name);
+        QVERIFY(requests.isListening());
+        QList<Kind> received;
+        connect(&requests, &CloseRequests::received, this,
+                [&received](Kind kind) { received += kind; });
+        const QList<Kind> sent{Kind::CloseWhenIdle, Kind::CloseNow, Kind::Close};
+        for (const Kind kind : sent) {
+            const QString event = CloseRequests::eventName(name, kind);
+            HANDLE handle =
+                OpenEventW(EVENT_MODIFY_STATE, FALSE, reinterpret_cast<LPCWSTR>(event.utf16()));
+            QVERIFY2(handle, qPrintable(event));
+            QVERIFY(SetEvent(handle));
+            CloseHandle(handle);
+            QTRY_COMPARE_WITH_TIMEOUT(received.size(), sent.indexOf(kind) + 1, 10000);
+        }
+        QCOMPARE(received, sent);
+#endif
     }
 };
 
