@@ -238,15 +238,13 @@ private slots:
         QTest::addColumn<QPoint>("loaded"); // port, job
         QTest::addColumn<int>("port");      // shown, and saved by OK
         QTest::addColumn<int>("job");
-        const auto row = [](const char *name, const char *port, const char *job, QPoint loaded,
-                            int shownPort, int shownJob) {
-            QTest::newRow(name) << QString(port) << QString(job) << loaded << shownPort << shownJob;
-        };
-        row("blanks around", " 4 ", " 0", {4, 0}, 4, 0);
-        row("out of range", "7", "-1", {7, -1}, 1, 2);
-        row("16-bit limits", "32767", "-32768", {32767, -32768}, 1, 2);
-        row("not numbers", "abc", "1.5", {1, 2}, 1, 2);
-        row("beyond 16 bits", "32768", "-32769", {1, 2}, 1, 2);
+        QTest::newRow("blanks around") << QString(" 4 ") << QString(" 0") << QPoint(4, 0) << 4 << 0;
+        QTest::newRow("out of range") << QString("7") << QString("-1") << QPoint(7, -1) << 1 << 2;
+        QTest::newRow("16-bit limits")
+            << QString("32767") << QString("-32768") << QPoint(32767, -32768) << 1 << 2;
+        QTest::newRow("not numbers") << QString("abc") << QString("1.5") << QPoint(1, 2) << 1 << 2;
+        QTest::newRow("beyond 16 bits")
+            << QString("32768") << QString("-32769") << QPoint(1, 2) << 1 << 2;
     }
 
     void storedNumbersOpenSafely()
@@ -524,11 +522,14 @@ private slots:
         QFETCH(QString, focus);
         QFETCH(QString, pressed);
 
-        const auto enter = [&focus](QWidget *window, QWidget *target = nullptr) {
+        // In a message box the focus names the button.
+        const auto enter = [&focus](QWidget *window) {
+            QVERIFY(window);
             window->show();
-            if (!target)
-                target =
-                    focus.isEmpty() ? window->focusWidget() : window->findChild<QWidget *>(focus);
+            auto *box = qobject_cast<QMessageBox *>(window);
+            QWidget *target = focus.isEmpty() ? window->focusWidget()
+                              : box           ? box->button(QMessageBox::Yes)
+                                              : window->findChild<QWidget *>(focus);
             QVERIFY(target);
             target->setFocus();
             QTest::keyClick(target, Qt::Key_Return);
@@ -554,17 +555,11 @@ private slots:
             prompter.askYesNoLater("Hang up (disconnect) modem?",
                                    [&outcome](bool yes) { outcome = yes ? "yes" : "no"; });
             QVERIFY(outcome.isEmpty());
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            enter(box, focus.isEmpty() ? nullptr : box->button(QMessageBox::Yes));
+            enter(QApplication::activeModalWidget());
             QTRY_VERIFY(!outcome.isEmpty());
         } else {
             MessageBoxPrompter prompter;
-            QTimer::singleShot(0, [&] {
-                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                QVERIFY(box);
-                enter(box, focus.isEmpty() ? nullptr : box->button(QMessageBox::Yes));
-            });
+            QTimer::singleShot(0, [&] { enter(QApplication::activeModalWidget()); });
             outcome = prompter.askYesNo("Remove A from list?") ? "yes" : "no";
         }
         QCOMPARE(outcome, pressed);
