@@ -93,16 +93,6 @@ class TestConfig : public QObject
     }
     template <typename T = QWidget> T *ctl(const QString &name) { return w->findChild<T *>(name); }
     void click(const QString &name) { ctl<QPushButton>(name)->click(); }
-    // A fresh store of the platform's own kind that is not the user's.
-    QString testStoreLocation() const
-    {
-#ifdef Q_OS_WIN
-        return QStringLiteral("HKEY_CURRENT_USER\\Software\\Tarvo tests\\") +
-               QFileInfo(m_dir.path()).fileName();
-#else
-        return m_dir.filePath("native/Tarvo.conf");
-#endif
-    }
 
 private slots:
     void init()
@@ -142,7 +132,14 @@ private slots:
         Configuration loaded = saved, defaults;
         defaults.ModemPort = 1;
         defaults.JobType = DownloadAndUpload;
-        const SettingsStore::NativeLocation where{testStoreLocation()};
+        // A fresh store of the platform's own kind that is not the user's.
+#ifdef Q_OS_WIN
+        const SettingsStore::NativeLocation where{
+            QStringLiteral("HKEY_CURRENT_USER\\Software\\Tarvo tests\\") +
+            QFileInfo(m_dir.path()).fileName()};
+#else
+        const SettingsStore::NativeLocation where{m_dir.filePath("native/Tarvo.conf")};
+#endif
         SettingsStore(where).LoadSettings(loaded);
         QVERIFY(loaded == defaults);
         SettingsStore(where).SaveSettings(saved);
