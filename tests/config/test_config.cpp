@@ -163,16 +163,14 @@ private slots:
         // Part of the warning. "": opens quietly; "*": the system's own words
         // for the failed open, which differ between platforms.
         QTest::addColumn<QString>("warning");
-        const auto row = [](const char *name, const char *path, const char *warning) {
-            QTest::newRow(name) << QString(path) << QString(warning);
-        };
-        row("readable", "@/host.txt", "");
-        row("missing", "@/none.txt", "*");
-        row("empty path", "", "No file name");
-        row("folder", "@", "folder");
+        QTest::newRow("readable") << QString("@/host.txt") << QString();
+        QTest::newRow("missing") << QString("@/none.txt") << QString("*");
+        QTest::newRow("empty path") << QString() << QString("No file name");
+        QTest::newRow("folder") << QString("@") << QString("folder");
 #ifndef Q_OS_WIN
         // Opening a pipe for reading would wait for a writer for ever.
-        row("named pipe", "@/pipe", "@/pipe: not a regular file (a named pipe)");
+        QTest::newRow("named pipe")
+            << QString("@/pipe") << QString("@/pipe: not a regular file (a named pipe)");
 #endif
     }
 
@@ -623,21 +621,19 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("upper"); // empty: not carried
         // Rows in UTF-8.
-        const auto row = [](const char *name, const char *text, const char *upper) {
-            QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(upper);
-        };
-        row("plain", "Orders.txt", "ORDERS.TXT");
-        row("accented", "caf\xc3\xa9", "CAF\xc3\x89");
-        row("sharp s stays", "stra\303\237e", "STRA\303\237E"); // octal: the "e" is no digit
+        QTest::newRow("plain") << QString("Orders.txt") << QString("ORDERS.TXT");
+        QTest::newRow("accented") << QString("caf\xc3\xa9") << QString("CAF\xc3\x89");
+        QTest::newRow("sharp s stays")
+            << QString("stra\303\237e") << QString("STRA\303\237E"); // octal: the "e" is no digit
 #ifdef Q_OS_WIN
         // Code page 1252 (a Western Windows, and Wine) has both.
-        row("y with diaeresis", "\xc3\xbfy", "\xc5\xb8Y");
-        row("euro sign", "a\xe2\x82\xac", "A\xe2\x82\xac");
+        QTest::newRow("y with diaeresis") << QString("\xc3\xbfy") << QString("\xc5\xb8Y");
+        QTest::newRow("euro sign") << QString("a\xe2\x82\xac") << QString("A\xe2\x82\xac");
 #else
-        row("y with diaeresis stays", "\xc3\xbfy", "\xc3\xbfY");
-        row("euro sign", "a\xe2\x82\xac", "");
+        QTest::newRow("y with diaeresis stays") << QString("\xc3\xbfy") << QString("\xc3\xbfY");
+        QTest::newRow("euro sign") << QString("a\xe2\x82\xac") << QString();
 #endif
-        row("Greek", "\xce\xb1\xce\xb2", "");
+        QTest::newRow("Greek") << QString("\xce\xb1\xce\xb2") << QString();
     }
 
     void portableNames()
