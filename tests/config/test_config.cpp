@@ -93,16 +93,6 @@ class TestConfig : public QObject
     }
     template <typename T = QWidget> T *ctl(const QString &name) { return w->findChild<T *>(name); }
     void click(const QString &name) { ctl<QPushButton>(name)->click(); }
-    // A fresh store of the platform's own kind that is not the user's.
-    QString testStoreLocation() const
-    {
-#ifdef Q_OS_WIN
-        return QStringLiteral("HKEY_CURRENT_USER\\Software\\Tarvo tests\\") +
-               QFileInfo(m_dir.path()).fileName();
-#else
-        return m_dir.filePath("native/Tarvo.conf");
-#endif
-    }
 
 private slots:
     void init()
@@ -142,7 +132,14 @@ private slots:
         Configuration loaded = saved, defaults;
         defaults.ModemPort = 1;
         defaults.JobType = DownloadAndUpload;
-        const SettingsStore::NativeLocation where{testStoreLocation()};
+        // A fresh store of the platform's own kind that is not the user's.
+#ifdef Q_OS_WIN
+        const SettingsStore::NativeLocation where{
+            QStringLiteral("HKEY_CURRENT_USER\\Software\\Tarvo tests\\") +
+            QFileInfo(m_dir.path()).fileName()};
+#else
+        const SettingsStore::NativeLocation where{m_dir.filePath("native/Tarvo.conf")};
+#endif
         SettingsStore(where).LoadSettings(loaded);
         QVERIFY(loaded == defaults);
         SettingsStore(where).SaveSettings(saved);
@@ -166,16 +163,14 @@ private slots:
         // Part of the warning. "": opens quietly; "*": the system's own words
         // for the failed open, which differ between platforms.
         QTest::addColumn<QString>("warning");
-        const auto row = [](const char *name, const char *path, const char *warning) {
-            QTest::newRow(name) << QString(path) << QString(warning);
-        };
-        row("readable", "@/host.txt", "");
-        row("missing", "@/none.txt", "*");
-        row("empty path", "", "No file name");
-        row("folder", "@", "folder");
+        QTest::newRow("readable") << QString("@/host.txt") << QString();
+        QTest::newRow("missing") << QString("@/none.txt") << QString("*");
+        QTest::newRow("empty path") << QString() << QString("No file name");
+        QTest::newRow("folder") << QString("@") << QString("folder");
 #ifndef Q_OS_WIN
         // Opening a pipe for reading would wait for a writer for ever.
-        row("named pipe", "@/pipe", "@/pipe: not a regular file (a named pipe)");
+        QTest::newRow("named pipe")
+            << QString("@/pipe") << QString("@/pipe: not a regular file (a named pipe)");
 #endif
     }
 
@@ -238,15 +233,13 @@ private slots:
         QTest::addColumn<QPoint>("loaded"); // port, job
         QTest::addColumn<int>("port");      // shown, and saved by OK
         QTest::addColumn<int>("job");
-        const auto row = [](const char *name, const char *port, const char *job, QPoint loaded,
-                            int shownPort, int shownJob) {
-            QTest::newRow(name) << QString(port) << QString(job) << loaded << shownPort << shownJob;
-        };
-        row("blanks around", " 4 ", " 0", {4, 0}, 4, 0);
-        row("out of range", "7", "-1", {7, -1}, 1, 2);
-        row("16-bit limits", "32767", "-32768", {32767, -32768}, 1, 2);
-        row("not numbers", "abc", "1.5", {1, 2}, 1, 2);
-        row("beyond 16 bits", "32768", "-32769", {1, 2}, 1, 2);
+        QTest::newRow("blanks around") << QString(" 4 ") << QString(" 0") << QPoint(4, 0) << 4 << 0;
+        QTest::newRow("out of range") << QString("7") << QString("-1") << QPoint(7, -1) << 1 << 2;
+        QTest::newRow("16-bit limits")
+            << QString("32767") << QString("-32768") << QPoint(32767, -32768) << 1 << 2;
+        QTest::newRow("not numbers") << QString("abc") << QString("1.5") << QPoint(1, 2) << 1 << 2;
+        QTest::newRow("beyond 16 bits")
+            << QString("32768") << QString("-32769") << QPoint(1, 2) << 1 << 2;
     }
 
     void storedNumbersOpenSafely()
@@ -265,84 +258,50 @@ private slots:
         QCOMPARE(stored("Settings/Job"), QString::number(job));
     }
 
-    // Files as a person or plain QSettings writes them (a job that needs only
-    // File1's entry follows each): what the window shows of Dnld1's name and
-    // of COM1's device; after OK, the lines kept as they stood, what plain
-    // QSettings reads, and that this store reads back what it showed.
+    // Files as a person writes them (a job that needs only File1's entry
+    // follows each): what the window shows of Dnld1's name and of COM1's
+    // device, and that after OK this store reads back what it showed. The
+    // lines kept and what plain QSettings reads are checked on generated
+    // files below.
     void handEditedFiles_data()
     {
         QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("shown");  // the first download entry, or none
-        QTest::addColumn<QString>("device"); // empty: COM1's default
-        QTest::addColumn<QByteArrayList>("kept");
-        QTest::addColumn<QVariantMap>("plain");
-        // Rows in UTF-8.
+        QTest::addColumn<QString>("shown"); // the first download entry, or none
+        QTest::addColumn<QString>("device");
+        // No device: COM1's default.
         const auto row = [](const char *name, const char *file, const char *shown,
-                            const char *device, QByteArrayList kept, QVariantMap plain) {
-            QTest::newRow(name) << QByteArray(file) << QString::fromUtf8(shown)
-                                << QString::fromUtf8(device) << kept << plain;
+                            const char *device = nullptr) {
+            QTest::newRow(name) << QByteArray(file) << QString(shown)
+                                << (device ? QString(device) : SettingsStore::defaultPortDevice(1));
         };
-        row("escapes outside quotes", "[Dnld1]\nName=12\\\" disk\\\\a\n", "12\" disk\\a", "",
-            {"Name=12\\\" disk\\\\a"}, {{"Dnld1/Name", "12\" disk\\a"}});
-        row("escaped quote, foreign", "[Other]\ninch=12\\\" disk\n", "", "", {"inch=12\\\" disk"},
-            {{"Other/inch", "12\" disk"}});
-        row("UTF-8 names", "[Gruppe-\xc3\xa4]\nSchl\xc3\xbcssel=Gr\xc3\xbc\xc3\x9f \xe2\x82\xac\n",
-            "", "", {"[Gruppe-\xc3\xa4]", "Schl\xc3\xbcssel=Gr\xc3\xbc\xc3\x9f \xe2\x82\xac"},
-            {{QString::fromUtf8("Gruppe-\xc3\xa4/Schl\xc3\xbcssel"),
-              QString::fromUtf8("Gr\xc3\xbc\xc3\x9f \xe2\x82\xac")}});
-        row("bytes not UTF-8", "[Dnld1]\nName=CAF\xc9.TXT\n", "CAF\xef\xbf\xbd.TXT", "",
-            {"Name=CAF\xc9.TXT"}, {});
-        row("group name with blanks", "[ Dnld1 ]\nName=IN.TXT\n", "IN.TXT", "", {"[ Dnld1 ]"}, {});
-        row("comment after a quote", "[Dnld1]\nName=\"IN.TXT\";note\n", "IN.TXT", "",
-            {"Name=\"IN.TXT\";note"}, {{"Dnld1/Name", "IN.TXT"}});
-        row("comment after a device", "[Ports]\nCOM1=/dev/ttyUSB0\t; usb\n", "", "/dev/ttyUSB0",
-            {"COM1=/dev/ttyUSB0\t; usb"}, {{"Ports/COM1", "/dev/ttyUSB0"}});
-        row("[%General]", "[%General]\nx=1\n", "", "", {"[%General]"}, {{"General/x", "1"}});
-        row("comment with a quote", "[Dnld1]\nName=A ; 12\" wide\nOpen%20From=/x\n", "A", "",
-            {"Name=A ; 12\" wide"}, {{"Dnld1/Open From", "/x"}});
-        row("comment ending in a backslash", "[Dnld1]\nName=A ; C:\\\nOpen%20From=/x\n", "A", "",
-            {}, {{"Dnld1/Open From", "/x"}});
-        row("continued line", "[Dnld1]\nName=IN\\\n.TXT\n", "IN.TXT", "", {"Name=IN\\\n.TXT"},
-            {{"Dnld1/Name", "IN.TXT"}});
-        row("open quote", "[Dnld1]\nName=\"IN.TXT\nOpen%20From=/x\n", "\"IN.TXT", "", {},
-            {{"Dnld1/Name", "\"IN.TXT"}, {"Dnld1/Open From", "/x"}});
-        row("open quote, foreign", "[Other]\nBroken=say \"hi\nKeep=me, you\n", "", "",
-            {"Keep=me, you"},
-            {{"Other/Broken", "say \"hi"}, {"Other/Keep", QStringList{"me", "you"}}});
-        row("%UXXXX in a key", "[Dnld1]\nN%U0061me=IN.TXT\n", "IN.TXT", "", {}, {});
-        row("words with , ; = #", "[Dnld1]\nName=#1=a,b;c\n", "#1=a,b;c", "", {"Name=#1=a,b;c"},
-            {});
-        row("quotes inside", "[Ports]\nCOM1=say \"hi\"\n", "", "say \"hi\"", {}, {});
-        row("unknown escapes", "[Ports]\nCOM1=C:\\data\\in\n", "", "C:\\data\\in", {}, {});
+        row("group name with blanks", "[ Dnld1 ]\nName=IN.TXT\n", "IN.TXT");
+        row("comment after a quote", "[Dnld1]\nName=\"IN.TXT\";note\n", "IN.TXT");
+        row("comment after a device", "[Ports]\nCOM1=/dev/ttyUSB0\t; usb\n", "", "/dev/ttyUSB0");
+        row("comment with a quote", "[Dnld1]\nName=A ; 12\" wide\nOpen%20From=/x\n", "A");
+        row("comment ending in a backslash", "[Dnld1]\nName=A ; C:\\\nOpen%20From=/x\n", "A");
+        row("continued line", "[Dnld1]\nName=IN\\\n.TXT\n", "IN.TXT");
+        row("open quote", "[Dnld1]\nName=\"IN.TXT\nOpen%20From=/x\n", "\"IN.TXT");
+        row("%UXXXX in a key", "[Dnld1]\nN%U0061me=IN.TXT\n", "IN.TXT");
+        row("words with , ; = #", "[Dnld1]\nName=#1=a,b;c\n", "#1=a,b;c");
+        row("unknown escapes", "[Ports]\nCOM1=C:\\data\\in\n", "", "C:\\data\\in");
         row("at signs", "[Dnld1]\nName=@@home\n[Ports]\nCOM1=@String(/dev/ttyS9)\n", "@home",
-            "/dev/ttyS9", {}, {{"Dnld1/Name", "@home"}});
+            "/dev/ttyS9");
     }
 
     void handEditedFiles()
     {
         QFETCH(QByteArray, file);
-        QFETCH(QString, device);
-        QFETCH(QByteArrayList, kept);
-        QFETCH(QVariantMap, plain);
         Testing::Rig::write(m_ini, file + "\n[Settings]\nJob=1\n\n[File1]\nName=U\n");
         m_store = std::make_unique<SettingsStore>(m_ini);
         w = std::make_unique<frmMain>(m_model, *m_store, m_prompter, m_user);
         const auto *list = ctl<QListWidget>("ListDnlds");
         QTEST(list->count() ? list->item(0)->text() : QString(), "shown");
-        QCOMPARE(ctl<QLabel>("lblPortDevice")->text(),
-                 device.isEmpty() ? SettingsStore::defaultPortDevice(1) : device);
+        QTEST(ctl<QLabel>("lblPortDevice")->text(), "device");
         click("cmdOK");
         QVERIFY(SettingsAccepted);
-
-        const QByteArray saved = Testing::readFile(m_ini);
-        for (const QByteArray &line : kept)
-            QVERIFY2(saved.contains(line + '\n'), saved.constData());
-        // Copies, so that neither reader sees the other's cached parse.
-        const QString copy = m_ini + ".copy", again = m_ini + ".again";
-        QVERIFY(QFile::copy(m_ini, copy) && QFile::copy(m_ini, again));
-        const QSettings plainView(copy, QSettings::IniFormat);
-        for (auto it = plain.begin(); it != plain.end(); ++it)
-            QCOMPARE(plainView.value(it.key()), *it);
+        // A copy: the store's own file is parsed once and kept by QSettings.
+        const QString again = m_ini + ".again";
+        QVERIFY(QFile::copy(m_ini, again));
         Configuration reloaded;
         SettingsStore(again).LoadSettings(reloaded);
         QCOMPARE(reloaded.DownloadList[0].Name, m_model.DownloadList[0].Name);
@@ -524,11 +483,14 @@ private slots:
         QFETCH(QString, focus);
         QFETCH(QString, pressed);
 
-        const auto enter = [&focus](QWidget *window, QWidget *target = nullptr) {
+        // In a message box the focus names the button.
+        const auto enter = [&focus](QWidget *window) {
+            QVERIFY(window);
             window->show();
-            if (!target)
-                target =
-                    focus.isEmpty() ? window->focusWidget() : window->findChild<QWidget *>(focus);
+            auto *box = qobject_cast<QMessageBox *>(window);
+            QWidget *target = focus.isEmpty() ? window->focusWidget()
+                              : box           ? box->button(QMessageBox::Yes)
+                                              : window->findChild<QWidget *>(focus);
             QVERIFY(target);
             target->setFocus();
             QTest::keyClick(target, Qt::Key_Return);
@@ -554,17 +516,11 @@ private slots:
             prompter.askYesNoLater("Hang up (disconnect) modem?",
                                    [&outcome](bool yes) { outcome = yes ? "yes" : "no"; });
             QVERIFY(outcome.isEmpty());
-            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-            QVERIFY(box);
-            enter(box, focus.isEmpty() ? nullptr : box->button(QMessageBox::Yes));
+            enter(QApplication::activeModalWidget());
             QTRY_VERIFY(!outcome.isEmpty());
         } else {
             MessageBoxPrompter prompter;
-            QTimer::singleShot(0, [&] {
-                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
-                QVERIFY(box);
-                enter(box, focus.isEmpty() ? nullptr : box->button(QMessageBox::Yes));
-            });
+            QTimer::singleShot(0, [&] { enter(QApplication::activeModalWidget()); });
             outcome = prompter.askYesNo("Remove A from list?") ? "yes" : "no";
         }
         QCOMPARE(outcome, pressed);
@@ -665,21 +621,19 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<QString>("upper"); // empty: not carried
         // Rows in UTF-8.
-        const auto row = [](const char *name, const char *text, const char *upper) {
-            QTest::newRow(name) << QString::fromUtf8(text) << QString::fromUtf8(upper);
-        };
-        row("plain", "Orders.txt", "ORDERS.TXT");
-        row("accented", "caf\xc3\xa9", "CAF\xc3\x89");
-        row("sharp s stays", "stra\303\237e", "STRA\303\237E"); // octal: the "e" is no digit
+        QTest::newRow("plain") << QString("Orders.txt") << QString("ORDERS.TXT");
+        QTest::newRow("accented") << QString("caf\xc3\xa9") << QString("CAF\xc3\x89");
+        QTest::newRow("sharp s stays")
+            << QString("stra\303\237e") << QString("STRA\303\237E"); // octal: the "e" is no digit
 #ifdef Q_OS_WIN
         // Code page 1252 (a Western Windows, and Wine) has both.
-        row("y with diaeresis", "\xc3\xbfy", "\xc5\xb8Y");
-        row("euro sign", "a\xe2\x82\xac", "A\xe2\x82\xac");
+        QTest::newRow("y with diaeresis") << QString("\xc3\xbfy") << QString("\xc5\xb8Y");
+        QTest::newRow("euro sign") << QString("a\xe2\x82\xac") << QString("A\xe2\x82\xac");
 #else
-        row("y with diaeresis stays", "\xc3\xbfy", "\xc3\xbfY");
-        row("euro sign", "a\xe2\x82\xac", "");
+        QTest::newRow("y with diaeresis stays") << QString("\xc3\xbfy") << QString("\xc3\xbfY");
+        QTest::newRow("euro sign") << QString("a\xe2\x82\xac") << QString();
 #endif
-        row("Greek", "\xce\xb1\xce\xb2", "");
+        QTest::newRow("Greek") << QString("\xce\xb1\xce\xb2") << QString();
     }
 
     void portableNames()

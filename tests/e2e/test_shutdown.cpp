@@ -1,10 +1,7 @@
-// A real server process (this program again, with --serve: the server window,
-// the serial line, the journal and the signal handling wired as the program
-// wires them) in the middle of an upload from tarvo-portable. A termination
-// signal ends it in order: the old copy back, no ".BAK", no journal left, a
-// normal exit. So does the end of its X display, where Qt calls exit(1). A
-// SIGKILL leaves the partial file, and the next start puts the old copy back
-// before anything else, leaving the user's own ".BAK" files alone.
+// A real server process (this program again, with --serve, wired as the
+// program wires it) ended in the middle of an upload from tarvo-portable: by
+// a signal, or by the end of its X display, where Qt calls exit(1); after a
+// SIGKILL the next start repairs. The old copy comes back every time.
 #include "Calls.h"
 #include "LogFile.h"
 #include "MessageBoxPrompter.h"

@@ -1,10 +1,5 @@
-// One instance per user and settings, tried with real processes (this
-// program again, with --hold, and the real program): a second start is
-// refused within seconds while the first runs, also from another session of
-// the same user, and a lock left behind by a killed first is taken over, on
-// Windows even when the killed holder's process id has gone to a live
-// process. A lock that cannot be made at all stops the real program with its
-// reason and a failure status.
+// One instance per user and settings, tried with real processes: this
+// program again (with --hold) and the real program.
 #include "SingleInstance.h"
 
 #include <QDir>

@@ -1,12 +1,7 @@
 // The settings file against plain QSettings, for the seeded differential
 // test and the fuzz target alike. Input bytes are read twice: as a recipe
-// for values under random groups and keys ("group:key=value" lines; a value
-// "*a|b" is a list, "#..." bytes, \x01 a lone surrogate), and as a
-// hand-written settings file. Checked: what plain QSettings wrote reads the
-// same here; texts written here read back the same through both; a load and
-// save of either file keeps every entry the model does not own, byte for
-// byte where it can stand, and leaves nothing that plain QSettings reads
-// otherwise. A failure comes back as its reason.
+// for values ("group:key=value" lines; a value "*a|b" is a list, "#..."
+// bytes, \x01 a lone surrogate), and as a hand-written settings file.
 #pragma once
 
 #include "Configuration.h"
