@@ -207,6 +207,7 @@ private slots:
         row("long base", "/data/Inventories.csv", "", "Inventor.csv");
         row("two dots", "/data/Orders.backup.txt", "", "Orders.bac");
         row("no dot", "/data/README_FIRST", "", "README_F");
+        row("dot first", "/data/.profile", "", ".pro");
         row("typed kept", "/data/Inventories.csv", "Inv.text", "Inv.text");
     }
 
@@ -284,6 +285,7 @@ private slots:
         row("%UXXXX in a key", "[Dnld1]\nN%U0061me=IN.TXT\n", "IN.TXT");
         row("words with , ; = #", "[Dnld1]\nName=#1=a,b;c\n", "#1=a,b;c");
         row("unknown escapes", "[Ports]\nCOM1=C:\\data\\in\n", "", "C:\\data\\in");
+        row("octal and hex escapes", "[Dnld1]\nName=\\0101\\x42\n", "AB");
         row("at signs", "[Dnld1]\nName=@@home\n[Ports]\nCOM1=@String(/dev/ttyS9)\n", "@home",
             "/dev/ttyS9");
     }
