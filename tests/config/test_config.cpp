@@ -2,6 +2,7 @@
 // real INI store with the entry editor and message boxes scripted; the About box.
 #include "AppIdentity.h"
 #include "AppVersion.h"
+#include "Columns.h"
 #include "EntryEditor.h"
 #include "FakeLine.h"
 #include "FileChooser.h"
@@ -38,6 +39,8 @@
 #endif
 
 using namespace Tarvo;
+using Testing::columns;
+using Testing::fetch;
 
 namespace {
 const QString NoDownloads = QStringLiteral("No download file has been defined. Please add files.");
@@ -176,8 +179,7 @@ private slots:
 
     void canOpenFile()
     {
-        QFETCH(QString, path);
-        QFETCH(QString, warning);
+        auto [path, warning] = fetch<QString, QString>("path", "warning");
         QFile(m_dir.filePath("host.txt")).open(QIODevice::WriteOnly);
 #ifndef Q_OS_WIN
         ::mkfifo(QFile::encodeName(m_dir.filePath("pipe")).constData(), 0600);
@@ -197,9 +199,7 @@ private slots:
 
     void proposedPortableName_data()
     {
-        QTest::addColumn<QString>("chosen");
-        QTest::addColumn<QString>("typed");
-        QTest::addColumn<QString>("proposed");
+        columns<QString, QString, QString>("chosen", "typed", "proposed");
         const auto row = [](const char *name, const char *chosen, const char *typed,
                             const char *proposed) {
             QTest::newRow(name) << QString(chosen) << QString(typed) << QString(proposed);
@@ -213,8 +213,7 @@ private slots:
 
     void proposedPortableName()
     {
-        QFETCH(QString, chosen);
-        QFETCH(QString, typed);
+        auto [chosen, typed] = fetch<QString, QString>("chosen", "typed");
         DownloadEditHandOver handOver;
         m_user.chosen = chosen;
         frmDnldEdit dialog(handOver, m_user, m_prompter);
@@ -229,11 +228,10 @@ private slots:
     // Without a Ports group COMn is the default device.
     void storedNumbersOpenSafely_data()
     {
-        QTest::addColumn<QString>("storedPort");
-        QTest::addColumn<QString>("storedJob");
-        QTest::addColumn<QPoint>("loaded"); // port, job
-        QTest::addColumn<int>("port");      // shown, and saved by OK
-        QTest::addColumn<int>("job");
+        // loaded: port, job
+        // port: shown, and saved by OK
+        columns<QString, QString, QPoint, int, int>("storedPort", "storedJob", "loaded", "port",
+                                                    "job");
         QTest::newRow("blanks around") << QString(" 4 ") << QString(" 0") << QPoint(4, 0) << 4 << 0;
         QTest::newRow("out of range") << QString("7") << QString("-1") << QPoint(7, -1) << 1 << 2;
         QTest::newRow("16-bit limits")
@@ -245,10 +243,8 @@ private slots:
 
     void storedNumbersOpenSafely()
     {
-        QFETCH(QString, storedPort);
-        QFETCH(QString, storedJob);
-        QFETCH(int, port);
-        QFETCH(int, job);
+        auto [storedPort, storedJob, port, job] =
+            fetch<QString, QString, int, int>("storedPort", "storedJob", "port", "job");
         open(1, 1, {{"Settings/Modem Port", storedPort}, {"Settings/Job", storedJob}});
         QTEST(QPoint(m_model.ModemPort, m_model.JobType), "loaded");
         QCOMPARE(ctl<QComboBox>("cboModemPort")->currentIndex(), port - 1);
@@ -266,9 +262,8 @@ private slots:
     // files below.
     void handEditedFiles_data()
     {
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<QString>("shown"); // the first download entry, or none
-        QTest::addColumn<QString>("device");
+        // shown: the first download entry, or none
+        columns<QByteArray, QString, QString>("file", "shown", "device");
         // No device: COM1's default.
         const auto row = [](const char *name, const char *file, const char *shown,
                             const char *device = nullptr) {
@@ -388,11 +383,8 @@ private slots:
     // (Com3, mapped by the Ports group) is taken only once the lists pass.
     void okChecksTheListsTheJobNeeds_data()
     {
-        QTest::addColumn<int>("job");
-        QTest::addColumn<int>("downloads");
-        QTest::addColumn<int>("uploads");
-        QTest::addColumn<QString>("message"); // empty: OK goes through
-        QTest::addColumn<int>("tab");
+        // message: empty: OK goes through
+        columns<int, int, int, QString, int>("job", "downloads", "uploads", "message", "tab");
         QTest::newRow("both, none") << 2 << 0 << 0 << NoDownloads << 1;
         QTest::newRow("both, no uploads") << 2 << 1 << 0 << NoUploads << 2;
         QTest::newRow("both, both") << 2 << 1 << 1 << "" << 0;
@@ -402,10 +394,8 @@ private slots:
 
     void okChecksTheListsTheJobNeeds()
     {
-        QFETCH(int, job);
-        QFETCH(int, downloads);
-        QFETCH(int, uploads);
-        QFETCH(QString, message);
+        auto [job, downloads, uploads, message] =
+            fetch<int, int, int, QString>("job", "downloads", "uploads", "message");
         open(downloads, uploads, {{"Ports/COM3", "/dev/ttyUSB7"}});
         ctl<QComboBox>("cboModemPort")->setCurrentIndex(2);
         QCOMPARE(ctl<QLabel>("lblPortDevice")->text(), QStringLiteral("/dev/ttyUSB7"));
@@ -422,8 +412,9 @@ private slots:
     // Uploads whose backups collide are pointed out on OK and saved as typed.
     void okNamesCollidingBackups_data()
     {
-        QTest::addColumn<QStringList>("saveAs"); // of the upload entries, in the scratch folder
-        QTest::addColumn<QStringList>("said");   // parts of the notice; empty: none
+        // saveAs: of the upload entries, in the scratch folder
+        // said: parts of the notice; empty: none
+        columns<QStringList, QStringList>("saveAs", "said");
         QTest::newRow("one backup for two targets")
             << QStringList{"A.TXT", "A.DAT"} << QStringList{"A.TXT and ", "A.DAT both", "A.BAK"};
         QTest::newRow("a target is another's backup")
@@ -436,8 +427,7 @@ private slots:
 
     void okNamesCollidingBackups()
     {
-        QFETCH(QStringList, saveAs);
-        QFETCH(QStringList, said);
+        auto [saveAs, said] = fetch<QStringList, QStringList>("saveAs", "said");
         QMap<QString, QString> keys;
         for (int i = 0; i < saveAs.size(); ++i)
             keys[QString("File%1/Save As").arg(i + 1)] = m_dir.filePath(saveAs[i]);
@@ -456,9 +446,8 @@ private slots:
     // other control it presses OK (in a question box, the default No).
     void enterPressesTheFocusedButton_data()
     {
-        QTest::addColumn<QString>("dialog");
-        QTest::addColumn<QString>("focus"); // empty: where the dialog puts it
-        QTest::addColumn<QString>("pressed");
+        // focus: empty: where the dialog puts it
+        columns<QString, QString, QString>("dialog", "focus", "pressed");
         const auto row = [](const char *name, const char *dialog, const char *focus,
                             const char *pressed) {
             QTest::newRow(name) << QString(dialog) << QString(focus) << QString(pressed);
@@ -481,12 +470,11 @@ private slots:
         QSKIP("Under Wine key clicks on buttons of hidden tabs and combo boxes are lost; "
               "checked on Linux only.");
 #endif
-        QFETCH(QString, dialog);
-        QFETCH(QString, focus);
-        QFETCH(QString, pressed);
+        auto [dialog, focus, pressed] =
+            fetch<QString, QString, QString>("dialog", "focus", "pressed");
 
         // In a message box the focus names the button.
-        const auto enter = [&focus](QWidget *window) {
+        const auto enter = [&focus = focus](QWidget *window) {
             QVERIFY(window);
             window->show();
             auto *box = qobject_cast<QMessageBox *>(window);
@@ -620,8 +608,8 @@ private slots:
     // refuse a name the set cannot carry, saying which characters.
     void portableNames_data()
     {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("upper"); // empty: not carried
+        // upper: empty: not carried
+        columns<QString, QString>("name", "upper");
         // Rows in UTF-8.
         QTest::newRow("plain") << QString("Orders.txt") << QString("ORDERS.TXT");
         QTest::newRow("accented") << QString("caf\xc3\xa9") << QString("CAF\xc3\x89");
@@ -640,8 +628,7 @@ private slots:
 
     void portableNames()
     {
-        QFETCH(QString, name);
-        QFETCH(QString, upper);
+        auto [name, upper] = fetch<QString, QString>("name", "upper");
         const bool carried = !upper.isEmpty();
         QCOMPARE(LineCharset::canCarry(name), carried);
         if (carried) {

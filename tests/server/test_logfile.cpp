@@ -1,4 +1,5 @@
 // The log's line logic and its daily roll-over.
+#include "Columns.h"
 #include "HostFiles.h"
 #include "LogFile.h"
 
@@ -17,6 +18,8 @@
 #endif
 
 using namespace Tarvo;
+using Testing::columns;
+using Testing::fetch;
 
 namespace {
 
@@ -54,8 +57,8 @@ private slots:
     // The log goes beside the program only where a file can really be made.
     void defaultDirectory_data()
     {
-        QTest::addColumn<QString>("folder"); // made in a temporary folder
-        QTest::addColumn<bool>("beside");
+        // folder: made in a temporary folder
+        columns<QString, bool>("folder", "beside");
         QTest::newRow("writable") << "program" << true;
         QTest::newRow("missing") << "" << false;
         QTest::newRow("read-only") << "read-only" << false;
@@ -63,8 +66,7 @@ private slots:
 
     void defaultDirectory()
     {
-        QFETCH(QString, folder);
-        QFETCH(bool, beside);
+        auto [folder, beside] = fetch<QString, bool>("folder", "beside");
         QStandardPaths::setTestModeEnabled(true); // the fallback is not the user's folder
         QTemporaryDir dir;
         const QString program = dir.filePath("Program Files/Tarvo");
@@ -111,10 +113,10 @@ private slots:
     // before holds "old \r\n"; the backup beside it, older still, "older \r\n".
     void writeLog_data()
     {
-        QTest::addColumn<int>("logAgeMinutes"); // -1: no log yet
-        QTest::addColumn<QString>("backup");    // afterwards; empty: none
-        QTest::addColumn<QStringList>("messages");
-        QTest::addColumn<QString>("expected"); // one byte per character
+        // logAgeMinutes -1: no log yet; backup afterwards, empty: none;
+        // expected: one byte per character.
+        columns<int, QString, QStringList, QString>("logAgeMinutes", "backup", "messages",
+                                                    "expected");
 
         QTest::newRow("first message of a run has no timestamp")
             << -1 << "" << QStringList{" --- \r\n", "next\r\n"} << " ---  \r\n<T>next \r\n";
@@ -138,10 +140,9 @@ private slots:
 
     void writeLog()
     {
-        QFETCH(int, logAgeMinutes);
-        QFETCH(QString, backup);
-        QFETCH(QStringList, messages);
-        QFETCH(QString, expected);
+        auto [logAgeMinutes, backup, messages, expected] =
+            fetch<int, QString, QStringList, QString>("logAgeMinutes", "backup", "messages",
+                                                      "expected");
 
         QTemporaryDir dir;
         LogFile log(dir.path(), now);
@@ -164,8 +165,7 @@ private slots:
     // and says so once, there and to the owner; the pipe is left alone.
     void unwritableLogMoves_data()
     {
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<int>("ageDays");
+        columns<QString, int>("fault", "ageDays");
         QTest::newRow("a pipe made today") << "pipe" << 0;
         QTest::newRow("a pipe from yesterday, due for roll-over") << "pipe" << 1;
         QTest::newRow("read-only medium") << "read-only" << 0;
@@ -176,8 +176,7 @@ private slots:
 #ifndef Q_OS_UNIX
         QSKIP("Named pipes are a POSIX facility.");
 #else
-        QFETCH(QString, fault);
-        QFETCH(int, ageDays);
+        auto [fault, ageDays] = fetch<QString, int>("fault", "ageDays");
         QTemporaryDir dir;
         LogFile log(dir.filePath("program"), now, dir.filePath("per-user"));
         const QString before = log.path();
