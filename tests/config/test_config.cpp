@@ -70,15 +70,12 @@ class TestConfig : public QObject
     std::unique_ptr<SettingsStore> m_store;
     std::unique_ptr<frmMain> w;
 
-    // Qt shares one parse of a file among all QSettings on its path, whatever
-    // their format: the test reads and writes the store's file as the store
-    // does, and plain QSettings only ever sees copies.
+    // Qt shares one parse per path among all QSettings: plain QSettings only sees copies.
     QString stored(const QString &key) const
     {
         return QSettings(m_ini, IniTextFormat::format()).value(key).toString();
     }
-    // Opens the window on a store whose lists start with `downloads` and
-    // `uploads` slots named "A", "B", ..., plus the given keys.
+    // The window on a store with slots named "A", "B", ... plus the given keys.
     void open(int downloads, int uploads, const QMap<QString, QString> &keys = {})
     {
         {
@@ -106,9 +103,7 @@ private slots:
         SettingsAccepted = true; // opening must clear it
     }
 
-    // Runs first: Qt fixes the per-user folder when the first QSettings is made.
-    // The user's own store is where other programs look for it, and only
-    // named here: the tests write to a store of the same kind elsewhere.
+    // Runs first: Qt fixes the per-user folder with the first QSettings made.
     void storeLocation()
     {
 #ifdef Q_OS_WIN
@@ -118,9 +113,8 @@ private slots:
         QCOMPARE(SettingsStore().location(), m_dir.filePath("Tarvo/Tarvo.conf"));
     }
 
-    // An empty store loads as the defaults over whatever the model held; then
-    // all 34 values, blanks and stale slots behind a gap included, come back
-    // from the platform's kind of store, and the counts stop at the gap.
+    // Defaults from an empty store; all 34 values back, blanks and slots behind
+    // a gap included, from the platform's kind of store; counts stop at the gap.
     void storeRoundTripAndDerivedCounts()
     {
         Configuration saved;
@@ -163,8 +157,7 @@ private slots:
     void canOpenFile_data()
     {
         QTest::addColumn<QString>("path"); // "@" is the temporary folder
-        // Part of the warning. "": opens quietly; "*": the system's own words
-        // for the failed open, which differ between platforms.
+        // Part of the warning; "*": the system's own words for the failed open.
         QTest::addColumn<QString>("warning");
         QTest::newRow("readable") << QString("@/host.txt") << QString();
         QTest::newRow("missing") << QString("@/none.txt") << QString("*");
@@ -223,9 +216,8 @@ private slots:
         QTEST(name->text(), "proposed");
     }
 
-    // A port or job the drop-downs cannot show opens as the default (the
-    // model keeps any 16-bit number), and OK stores a valid value again.
-    // Without a Ports group COMn is the default device.
+    // A port or job the drop-downs cannot show opens as the default (the model
+    // keeps any 16-bit number); OK stores a valid value again.
     void storedNumbersOpenSafely_data()
     {
         // loaded: port, job
@@ -255,11 +247,8 @@ private slots:
         QCOMPARE(stored("Settings/Job"), QString::number(job));
     }
 
-    // Files as a person writes them (a job that needs only File1's entry
-    // follows each): what the window shows of Dnld1's name and of COM1's
-    // device, and that after OK this store reads back what it showed. The
-    // lines kept and what plain QSettings reads are checked on generated
-    // files below.
+    // Files as a person writes them: what the window shows of Dnld1's name and
+    // COM1's device, and what this store reads back after OK.
     void handEditedFiles_data()
     {
         // shown: the first download entry, or none
@@ -304,9 +293,7 @@ private slots:
         QCOMPARE(reloaded.DownloadList[0].Name, m_model.DownloadList[0].Name);
     }
 
-    // The file edited while the program runs: the window shows the edit each
-    // time it opens, the next open of the port (a Start) uses the edited
-    // device, and OK keeps the edit.
+    // Edits while the program runs: each opening of the window and of the port sees them.
     void handEditsCountWhileRunning()
     {
         w.reset();
@@ -328,8 +315,7 @@ private slots:
         QCOMPARE(stored("File1/Name"), QStringLiteral("EDITED"));
     }
 
-    // Generated files, the same every run; the fuzz target runs the same
-    // checks on inputs of its own.
+    // Generated files, the same every run; the fuzz target checks its own.
     void agreesWithPlainQSettings()
     {
 #ifdef Q_OS_WIN
@@ -358,8 +344,7 @@ private slots:
         }
     }
 
-    // Remove of the first of three shifts the slots up and clears the last;
-    // Add stops at eight and comes back after a Remove.
+    // Remove shifts the slots up and clears the last; Add stops at eight.
     void removeShiftsTheSlotsAndAddStopsAtEight()
     {
         open(3, 7);
@@ -379,8 +364,7 @@ private slots:
         QVERIFY(ctl("cmdAddUpldFile")->isEnabled());
     }
 
-    // A refused OK keeps the new job in memory but stores nothing; the port
-    // (Com3, mapped by the Ports group) is taken only once the lists pass.
+    // A refused OK keeps the job in memory, stores nothing and takes no port.
     void okChecksTheListsTheJobNeeds_data()
     {
         // message: empty: OK goes through
@@ -442,8 +426,7 @@ private slots:
             QCOMPARE(stored(QString("File%1/Save As").arg(i + 1)), m_dir.filePath(saveAs[i]));
     }
 
-    // Enter presses the button that has the focus; with the focus in any
-    // other control it presses OK (in a question box, the default No).
+    // Enter presses the focused button, else OK (in a question box, No).
     void enterPressesTheFocusedButton_data()
     {
         // focus: empty: where the dialog puts it
@@ -516,8 +499,7 @@ private slots:
         QCOMPARE(outcome, pressed);
     }
 
-    // The Save dialog takes a path only in a folder that exists: another is
-    // refused with a warning naming the folder, and the dialog comes back.
+    // A path in a missing folder is refused with a warning, and the dialog comes back.
     void saveDialogNeedsAnExistingFolder()
     {
         QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
@@ -544,10 +526,8 @@ private slots:
             m_prompter.warnings[0].contains(QDir::toNativeSeparators(m_dir.filePath("missing"))));
     }
 
-    // The About box names the program, its version and its legal notice. On
-    // Windows it reads them from the program's own version resource (this
-    // test program carries one like tarvo.exe), which the build fills from
-    // the same values as the build's own; tarvo.exe's must say the same.
+    // On Windows from the program's own version resource (this test carries one
+    // as tarvo.exe does), which must say what the build says.
     void aboutBoxShowsTheIdentity()
     {
         const AppIdentity built = builtInIdentity();
@@ -580,9 +560,7 @@ private slots:
         QCOMPARE(shown, expected);
     }
 
-    // Boxes asked while a modal window is open (the configuration window, an
-    // entry dialog) open over it, not over the prompter's parent, which may
-    // be the hidden server window.
+    // Boxes open over the modal window, not over a hidden server window.
     void messageBoxesOpenOverTheModalWindow()
     {
         QWidget server;
@@ -603,9 +581,8 @@ private slots:
         QCOMPARE(owner, static_cast<QWidget *>(w.get()));
     }
 
-    // Names travel one byte per character of the host's single-byte set:
-    // upper-casing keeps the length and the set, and the entry dialogs
-    // refuse a name the set cannot carry, saying which characters.
+    // Names travel a byte per character: upper-casing keeps the set, and the
+    // entry dialogs refuse, naming them, characters it cannot carry.
     void portableNames_data()
     {
         // upper: empty: not carried
