@@ -15,7 +15,7 @@ does not compile (warnings are errors) the mutant did not build, and when the
 code without debug information is byte for byte the original (a branch for
 another platform, or a change the optimiser undoes) it cannot change behaviour
 and counts as "same code". Otherwise everything is built and the suite runs,
-`ctest -LE 'soak|package|layout' --stop-on-failure` (the package and layout
+`ctest -j2 -LE 'soak|package|layout' --stop-on-failure` (the package and layout
 tests look at files, not behaviour), with a time limit; the first failing test
 and Qt Test function is the killer. The source is put back after every mutant.
 
@@ -274,8 +274,8 @@ def try_mutant(m, tree, env, test_env, limit, hashes):
             return "same code", ""
         if run(build, tree, env=env)[0] != 0:
             return "no build", ""
-        status, output = run(["ctest", "--test-dir", "build", "-LE", EXCLUDED_LABELS, "--stop-on-failure",
-                              "--output-on-failure"], tree, timeout=limit, env=test_env)
+        status, output = run(["ctest", "--test-dir", "build", "-j", BUILD_JOBS, "-LE", EXCLUDED_LABELS,
+                              "--stop-on-failure", "--output-on-failure"], tree, timeout=limit, env=test_env)
         if status is None:
             running = re.findall(r"Start\s+\d+: (\S+)", output)
             return "timed out", (running[-1] if running else "") + " (suite time limit)"
@@ -384,8 +384,8 @@ def main():
         (home / sub).mkdir(parents=True, exist_ok=True, mode=0o700)
         test_env[var] = str(home / sub)
     began = time.time()
-    status, output = run(["ctest", "--test-dir", "build", "-LE", EXCLUDED_LABELS, "--output-on-failure"], tree,
-                         env=test_env)
+    status, output = run(["ctest", "--test-dir", "build", "-j", BUILD_JOBS, "-LE", EXCLUDED_LABELS,
+                          "--output-on-failure"], tree, env=test_env)
     if status != 0:
         sys.exit(output + "mutate: the suite fails on the unmutated tree")
     limit = args.timeout or int(3 * (time.time() - began)) + 30
