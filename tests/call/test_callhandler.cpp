@@ -74,6 +74,9 @@ private slots:
         row("ring wins over connect", "\r\nRING CONNECT\r\n", "RING CONNECT\r\n", {"RING CONNECT"},
             false);
         row("lone CR stays in the line", "AB\rC\r\n", "AB\rC\r\n", {"AB\rC"}, false);
+        row("no carrier ends the call", "\r\nCONNECT 9600\r\n\r\nNO CARRIER\r\n",
+            "Start auto answer ... OK\r\nWaiting call ...\r\n",
+            {"CONNECT 9600", "NO CARRIER", "Waiting call ..."}, false);
     }
 
     void lineAssembly()
