@@ -71,37 +71,33 @@ private slots:
         // no commands: the port is busy
         columns<QByteArray, Pieces, Commands, int, QString, QStringList>(
             "command", "reply", "commands", "polls", "red", "tips");
-
+        const auto row = [](const char *name, const QByteArray &command, const Pieces &reply,
+                            const Commands &commands, int polls, const QString &red,
+                            const QStringList &tips) {
+            QTest::newRow(name) << command << reply << commands << polls << red << tips;
+        };
         const Commands both{Init, Arm};
         const QString check = " failed\r\nPlease check modem.\r\n";
-        const QStringList waiting{"Waiting call ..."};
-        QTest::newRow("plain OK") << Init << Pieces{{"\r\nOK\r\n", 30}} << both << 6 << ""
-                                  << waiting;
-        QTest::newRow("echoing modem")
-            << Init << Pieces{{Init, 1}, {"\r\nOK\r\n", 30}} << both << 6 << "" << waiting;
-        QTest::newRow("CR LF late")
-            << Init << Pieces{{"\r\nOK", 10}, {"\r\n", 2000}} << both << 203 << "" << waiting;
-        QTest::newRow("OK in the last poll")
-            << Init << Pieces{{"\r\nOK\r\n", 10000}} << both << 1003 << "" << waiting;
-        QTest::newRow("ERROR") << Init << Pieces{{"\r\nERROR\r\n", 10}} << Commands{Init} << 1000
-                               << check << QStringList{"Initialize modem failed", "Not connected"};
+        const QString waiting = "Waiting call ...";
+        row("plain OK", Init, {{"\r\nOK\r\n", 30}}, both, 6, "", {waiting});
+        row("echoing modem", Init, {{Init, 1}, {"\r\nOK\r\n", 30}}, both, 6, "", {waiting});
+        row("CR LF late", Init, {{"\r\nOK", 10}, {"\r\n", 2000}}, both, 203, "", {waiting});
+        row("OK in the last poll", Init, {{"\r\nOK\r\n", 10000}}, both, 1003, "", {waiting});
+        row("ERROR", Init, {{"\r\nERROR\r\n", 10}}, {Init}, 1000, check,
+            {"Initialize modem failed", "Not connected"});
         // Auto-answer was on, so the hang-up disarms it before closing.
-        QTest::newRow("auto-answer unanswered")
-            << Arm << Pieces{} << Commands{Init, Arm, Disarm} << 3 + 1000 + 3 << check
-            << QStringList{"Auto answer failed", "Not connected"};
-        QTest::newRow("port busy")
-            << Init << Pieces{} << Commands{} << 0
-            << " failed\r\nPermission error while locking the device\r\n"
-               "Please change your modem port, then click Start to retry.\r\n"
-            << QStringList{"Open COM failed"};
+        row("auto-answer unanswered", Arm, {}, {Init, Arm, Disarm}, 3 + 1000 + 3, check,
+            {"Auto answer failed", "Not connected"});
+        row("port busy", Init, {}, {}, 0,
+            " failed\r\nPermission error while locking the device\r\n"
+            "Please change your modem port, then click Start to retry.\r\n",
+            {"Open COM failed"});
         const QString lost = "Modem port lost: Input/output error\r\n"
                              "Please check the modem and its cable, then click Start to retry.\r\n";
-        QTest::newRow("device pulled: told twice, reported once")
-            << Init << Pieces{{"", -1}} << Commands{Init} << 1 << lost
-            << QStringList{"Modem port lost"};
-        QTest::newRow("device pulled while arming")
-            << Arm << Pieces{{"", -1}} << Commands{Init, Arm} << 3 + 1 << lost
-            << QStringList{"Modem port lost"};
+        row("device pulled: told twice, reported once", Init, {{"", -1}}, {Init}, 1, lost,
+            {"Modem port lost"});
+        row("device pulled while arming", Arm, {{"", -1}}, {Init, Arm}, 3 + 1, lost,
+            {"Modem port lost"});
     }
 
     // Exit or Stop chosen while the modem is initialised or auto-answer
