@@ -26,14 +26,6 @@ const QByteArray None; // silence for one whole transmission
 const QByteArray BadFrame = frame('D', "x").replace('x', 'y');
 const QByteArray OldContent = "the previous copy\r\n";
 
-// The i-th write is answered with answers[i]; later writes get silence.
-void script(FakeLine &line, const QList<QByteArray> &answers)
-{
-    line.peer = [&line, answers](const QByteArray &) {
-        line.deliver(answers.value(line.writes.size() - 1));
-    };
-}
-
 void checkFailure(const Rig &rig, const QString &red, const QString &direction)
 {
     QCOMPARE(rig.reporter.redText(), red + "\r\n" + direction + " failed\r\n");
@@ -99,7 +91,10 @@ private slots:
             fetch<QList<QByteArray>, QByteArray, Exchange::Outcome, int>("answers", "watch",
                                                                          "outcome", "writes");
         Rig rig;
-        script(rig.line, answers);
+        // The i-th write is answered with answers[i]; later writes get silence.
+        rig.line.peer = [&rig, &answers = answers](const QByteArray &) {
+            rig.line.deliver(answers.value(rig.line.writes.size() - 1));
+        };
         const bool next = watch == ETX;
         Exchange exchange(rig.wait, buildFrame('0', "x"), watch, !next,
                           next ? Exchange::Priority::WatchedFirst : Exchange::Priority::NakFirst);
@@ -632,14 +627,6 @@ private slots:
                  note.isEmpty() || note.startsWith("Re") ? QByteArray("<missing>") : OldContent);
         QCOMPARE(readFile(users), QByteArray("the user's own"));
         QVERIFY(!QFile::exists(rig.journal.path()));
-    }
-
-    void uploadIntoMissingFolder()
-    {
-        Rig rig;
-        rig.config.UploadList[1].SaveAs = rig.path("missing/ORDERS.TXT");
-        QVERIFY(!rig.upload());
-        QCOMPARE(rig.files(), QStringList{"source.bin"});
     }
 };
 

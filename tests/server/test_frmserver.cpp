@@ -2,33 +2,21 @@
 // questions, a log in a temporary folder, and a fake modem service or the
 // real host on the fake line; with the installer's requests to close it, on
 // Windows also the named events they travel as.
-#include "CallHandler.h"
 #include "CloseRequests.h"
 #include "Columns.h"
-#include "Configuration.h"
-#include "FakeLine.h"
 #include "HostFiles.h"
-#include "HostSession.h"
-#include "LineWait.h"
 #include "LogFile.h"
-#include "ModemControl.h"
-#include "ModemService.h"
 #include "Portable.h"
-#include "ServerState.h"
 #include "ServerWiring.h"
 #include "StatusPane.h"
 #include "TrayIcon.h"
-#include "frmServer.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #if QT_CONFIG(sessionmanager)
 #include <QSessionManager>
 #endif
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <QtTest/qtestspontaneevent.h>
 #include <cerrno>
@@ -163,15 +151,6 @@ class FrmServerTest : public QObject
     Q_OBJECT
 
 private slots:
-    void tip()
-    {
-        WindowRig rig;
-        rig.server.Form_Load();
-        QCOMPARE(rig.tray.tip, QString("Tarvo")); // alone at load
-        rig.server.SetTrayTip(QString(56, 'a'));  // one more than "Tarvo - " leaves of 63
-        QCOMPARE(rig.tray.tip, "Tarvo - " + QString(55, 'a'));
-    }
-
     // The buttons, the close box, minimise and the tray's Exit, with and
     // without a tray on the desktop. Script: S Start/Stop, C Hide/Exit, X close
     // box, M minimise, T the tray's Exit, L the port lost; a + or - after an
@@ -349,13 +328,16 @@ private slots:
     // program: the server keeps running, with its port and its call. The
     // session's real end (on Windows WM_ENDSESSION, which Qt turns into
     // aboutToQuit; the X11 session manager's "die", a Quit event) ends the
-    // call and the program in order, asking nothing, the port closed once.
+    // call and the program in order, asking nothing, the port closed once. So
+    // does an installer's Close with no job running, once the call is let go,
+    // and whatever dialog is open (here a question box) goes as Cancel first.
     void sessionEnd_data()
     {
         columns<QString>("event");
         QTest::newRow("save request") << "save";
         QTest::newRow("Windows ends the session") << "aboutToQuit";
         QTest::newRow("X11 session manager ends it") << "Quit";
+        QTest::newRow("installer's Close over a question box") << "Close";
     }
 
     void sessionEnd()
@@ -380,6 +362,14 @@ private slots:
 #endif
         } else if (event == "aboutToQuit") {
             QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
+        } else if (event == "Close") {
+            bool unloadedUnderTheBox = false;
+            QTimer::singleShot(0, [&] {
+                emit rig.requests.received(Kind::Close);
+                unloadedUnderTheBox = rig.server.isUnloaded();
+            });
+            QVERIFY(QMessageBox::question(nullptr, "Tarvo", "Exit?") != QMessageBox::Yes);
+            QVERIFY(unloadedUnderTheBox);
         } else {
             QEvent quit(QEvent::Quit);
             QCoreApplication::sendEvent(qApp, &quit);
@@ -390,13 +380,17 @@ private slots:
         QCOMPARE(rig.line.closes, ended ? 1 : 0);
         QCOMPARE(rig.state.Connected, !ended);
         QCOMPARE(rig.line.written().startsWith("+++"), ended);
-        QVERIFY(rig.prompter.questions.isEmpty());
+        QCOMPARE(rig.prompter.questions,
+                 QStringList(event == "Close" ? 1 : 0, "Hang up (disconnect) modem?"));
     }
 
     // Notes of the start-up check (an interrupted upload undone) reach the
     // log before the modem starts and stay in the pane after its start has
     // cleared it. A log that stops later says once, in the pane, where it went.
-    void startupNotesOutliveTheModemStart()
+    // A text of megabytes (a path typed without blanks) is shown whole, in
+    // time that follows its length: laid out as one word it would take hours.
+    // The tray tip is the name alone at load, cut to 63 characters.
+    void paneAndTip()
     {
         WindowRig rig;
         rig.server.setStartupCheck([] { return QStringList{"Restored A.TXT"}; });
@@ -405,10 +399,13 @@ private slots:
             rig.server.clearStatus();
         };
         rig.server.Form_Load();
+        QCOMPARE(rig.tray.tip, QString("Tarvo"));
         rig.server.Form_Activate();
         QCOMPARE(rig.server.statusPane()->toPlainText(), QString("Restored A.TXT\n"));
         QFile log(rig.log.path());
         QVERIFY(log.open(QIODevice::ReadOnly) && log.readAll().contains("Restored A.TXT"));
+        rig.server.SetTrayTip(QString(56, 'a')); // one more than "Tarvo - " leaves
+        QCOMPARE(rig.tray.tip, "Tarvo - " + QString(55, 'a'));
 
         setFaultHook([path = rig.log.path()](FileOp op, const QString &p) {
             return op == FileOp::OpenWrite && p == path ? EROFS : 0;
@@ -417,35 +414,12 @@ private slots:
         rig.server.AppendStatus("two\r\n");
         setFaultHook({});
         QCOMPARE(rig.server.statusPane()->toPlainText().count("from now on it goes to"), 1);
-    }
 
-    // A text of megabytes (a path typed without blanks) is shown whole, in
-    // time that follows its length: laid out as one word it would take hours
-    // and this test would never end.
-    void longTextInThePane()
-    {
-        WindowRig rig;
-        rig.server.Form_Load();
+        rig.server.clearStatus();
         const QString text = "Upload " + QString(2000000, 'N') + " ...\r\n";
         rig.server.AppendStatus(text);
         QCOMPARE(rig.server.statusPane()->toPlainText().remove(QChar(0x200B)),
                  QString(text).replace("\r\n", "\n"));
-    }
-
-    // With no job running, an installer's Close ends the program at once,
-    // and whatever dialog is open (here a question box) goes as Cancel first.
-    void closeShutsTheOpenDialogs()
-    {
-        CallRig rig;
-        bool unloadedUnderTheBox = false;
-        QTimer::singleShot(0, [&] {
-            emit rig.requests.received(Kind::Close);
-            unloadedUnderTheBox = rig.server.isUnloaded();
-        });
-        QVERIFY(QMessageBox::question(nullptr, "Tarvo", "Exit Tarvo program?") != QMessageBox::Yes);
-        QVERIFY(unloadedUnderTheBox);
-        QVERIFY(!rig.state.PortOpened);
-        QCOMPARE(rig.line.closes, 1);
     }
 
     // The installer signals the named events; each arrives as its request.
