@@ -18,10 +18,7 @@ Q_DECLARE_METATYPE(Pieces)
 
 namespace {
 
-const QByteArray Init = "ATE0V1Q0S0=0\r";
-const QByteArray Arm = "ATS0=1\r";
-const QByteArray Disarm = "ATS0=0\r";
-const QByteArray Escape = "+++";
+const QByteArray Init = "ATE0V1Q0S0=0\r", Arm = "ATS0=1\r", Disarm = "ATS0=0\r", Escape = "+++";
 using Commands = QList<QByteArray>;
 
 struct Rig

@@ -406,12 +406,14 @@ private slots:
             setrlimit(RLIMIT_FSIZE, &small);
         }
 #endif
-        // The n-th such operation fails; error 0: a folder takes the path instead.
+        // The n-th such operation fails; error 0: a folder takes the path instead,
+        // which not even root can remove or rename a file over.
         const QString journal = rig.journal.path();
         const QMap<QString, std::tuple<FileOp, QString, int, int>> hooked{
             {"download of a read-only file", {FileOp::OpenWrite, source, EACCES, 1}},
             {"read error while backing up", {FileOp::Read, target, EIO, 1}},
             {"backup cannot be committed", {FileOp::Write, backup, 0, 1}},
+            {"backup cannot be deleted", {FileOp::Remove, backup, 0, 1}},
             {"target cannot be opened", {FileOp::OpenWrite, target, EACCES, 1}},
             {"journal's disk full", {FileOp::Write, journal + ".new", ENOSPC, 2}},
             {"journal cannot be read back", {FileOp::OpenRead, journal, EACCES, 2}},
@@ -421,8 +423,10 @@ private slots:
                 const auto [what, where, code, nth] = how;
                 if (op != what || QDir::fromNativeSeparators(path) != where || ++hits != nth)
                     return 0;
-                if (!code)
+                if (!code) {
+                    QFile::remove(path);
                     QDir().mkpath(path + "/inside");
+                }
                 return code;
             });
         if (fault.startsWith("new file"))
@@ -434,10 +438,7 @@ private slots:
         rig.portable.onFrame = [&, &fault = fault, blocks = 0](char type) mutable {
             if (type != 'Y' || ++blocks != 2)
                 return;
-            if (fault == "backup cannot be deleted") { // not even root removes a folder so
-                QFile::remove(backup);
-                QDir().mkpath(backup + "/inside");
-            } else if (fault == "download source rewritten in place") {
+            if (fault == "download source rewritten in place") {
                 Rig::write(source, pattern(2000));
             } else if (fault == "download source cut short") {
                 QFile::resize(source, 240);

@@ -75,7 +75,23 @@ struct FakeModem final : ModemService
     std::function<void()> during;
 };
 
-struct WindowRig
+// What both rigs hold: the window and what it reports to.
+struct Window
+{
+    QPushButton *button(const char *name) { return server.findChild<QPushButton *>(name); }
+
+    QTemporaryDir dir;
+    ServerState state;
+    LogFile log{dir.path(), {}, dir.filePath("per-user")};
+    VirtualClock clock;
+    FakeLine line{clock};
+    FakeTray tray;
+    ScriptedPrompter prompter;
+    Configuration config;
+    frmServer server{state, log, tray, prompter, config, {}, {}};
+};
+
+struct WindowRig : Window
 {
     WindowRig()
     {
@@ -86,25 +102,15 @@ struct WindowRig
                 server.setSettingsEnabled(true);
             });
     }
-    QPushButton *button(const char *name) { return server.findChild<QPushButton *>(name); }
 
-    QTemporaryDir dir;
-    ServerState state;
-    LogFile log{dir.path(), {}, dir.filePath("per-user")};
-    VirtualClock clock;
-    FakeLine line{clock};
     LineWait wait{line, clock};
-    FakeTray tray;
-    ScriptedPrompter prompter;
-    Configuration config;
-    frmServer server{state, log, tray, prompter, config, {}, {}};
     FakeModem modem{server, state};
 };
 
 // The window with the real host behind it on the fake line, wired as the
 // program wires them (the installer's close requests too), the modem started
 // and an upload of 25 packets from the portable that replaces "old" on the host.
-struct CallRig
+struct CallRig : Window
 {
     CallRig()
     {
@@ -122,16 +128,7 @@ struct CallRig
         server.operations().runOperation([this] { session.modem().InitializeModem(); });
     }
 
-    QTemporaryDir dir;
     QString target = dir.filePath("orders.txt");
-    ServerState state;
-    LogFile log{dir.path()};
-    VirtualClock clock;
-    FakeLine line{clock};
-    FakeTray tray;
-    ScriptedPrompter prompter;
-    Configuration config;
-    frmServer server{state, log, tray, prompter, config, {}, {}};
     HostSession session{line, clock, server, prompter, server, state, config};
     Portable portable{line};
     CloseRequests requests{QStringLiteral("Local\\Tarvo-test-requests")};
@@ -274,7 +271,7 @@ private slots:
         const bool kept = finished && !questions.isEmpty(); // the call stays up
 
         CallRig rig;
-        QCOMPARE(rig.server.findChild<QPushButton *>("cmdWaitingCall")->text(), "Stop");
+        QCOMPARE(rig.button("cmdWaitingCall")->text(), "Stop");
         rig.prompter.holdAnswers = true;
         rig.prompter.answers = {!finished};
         if (questions.size() == 2)
@@ -289,7 +286,7 @@ private slots:
             if (++polls == 40 || polls == 41) {
                 tracedAtClick = polls == 40 ? rig.portable.trace.size() : tracedAtClick;
                 if (action == "Stop")
-                    rig.server.findChild<QPushButton *>("cmdWaitingCall")->click();
+                    rig.button("cmdWaitingCall")->click();
                 else if (action.startsWith("Exit"))
                     rig.server.mPopExit_Click();
                 else
