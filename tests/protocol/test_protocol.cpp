@@ -310,15 +310,14 @@ private slots:
         QVERIFY(!QFile::exists(rig.journal.path()));
     }
 
-    // Faults of the host's own files: what is not a file is never opened (it
-    // could block the server), a file that changes while it is sent is no
-    // success, a write error is the system's own words, a journal that cannot
-    // be written refuses the upload and keeps what it held, and after the
-    // last packet the new file stays when its backup cannot go, but only if
-    // it is still the file at Save As. "pending": an entry stays in the journal.
+    // What is not a file is never opened (it could block the server); a file
+    // changed while sent is no success; errors are the system's words; a
+    // journal that cannot be written refuses the upload and keeps its entries;
+    // a new file stays when its backup cannot go, if still the one at Save As.
     void hostFileFaults_data()
     {
-        // red: "@" is the scratch folder; after: the target, empty: not looked at
+        // "@": the scratch folder; after: the target, empty: not looked at;
+        // pending: an entry stays in the journal
         columns<QString, bool, QString, QByteArray, bool>("fault", "result", "red", "after",
                                                           "pending");
         const QString upload = "\r\nUpload failed\r\n", download = "\r\nDownload failed\r\n";
@@ -549,24 +548,19 @@ private slots:
         const QString kept = "@/ORDERS.TXT changed after an upload to it was interrupted, so it "
                              "is left as it is; the copy from before the upload is now "
                              "@/ORDERS.BAK.2.";
-        QTest::newRow("killed over an old copy")
-            << true << true << "" << OldContent
-            << "Restored @/ORDERS.TXT from its backup @/ORDERS.BAK: an upload to it was "
-               "interrupted.";
-        QTest::newRow("killed on a new file")
-            << false << true << "" << QByteArray("<missing>")
-            << "Removed @/ORDERS.TXT: an upload to it was interrupted and there was no earlier "
-               "copy.";
-        QTest::newRow("killed before the target was touched")
-            << true << false << "" << QByteArray("partial") << "";
-        QTest::newRow("newer file written in place")
-            << true << true << "rewritten" << QByteArray("newer") << kept;
-        QTest::newRow("newer file put in its place")
-            << true << true << "replaced" << QByteArray("newer") << kept;
-        QTest::newRow("a file made where there was none")
-            << false << true << "replaced" << QByteArray("newer") << "";
-        QTest::newRow("cannot be restored, then uploads")
-            << true << true << "stuck" << pattern(600) << "";
+        const auto row = [](const char *name, bool existing, bool armed, const char *since,
+                            const QByteArray &after, const QString &note = {}) {
+            QTest::newRow(name) << existing << armed << QString(since) << after << note;
+        };
+        row("killed over an old copy", true, true, "", OldContent,
+            "Restored @/ORDERS.TXT from its backup @/ORDERS.BAK: an upload to it was interrupted.");
+        row("killed on a new file", false, true, "", "<missing>",
+            "Removed @/ORDERS.TXT: an upload to it was interrupted and there was no earlier copy.");
+        row("killed before the target was touched", true, false, "", "partial");
+        row("newer file written in place", true, true, "rewritten", "newer", kept);
+        row("newer file put in its place", true, true, "replaced", "newer", kept);
+        row("a file made where there was none", false, true, "replaced", "newer");
+        row("cannot be restored, then uploads", true, true, "stuck", pattern(600));
     }
     void journalRecovery()
     {

@@ -148,13 +148,10 @@ class FrmServerTest : public QObject
     Q_OBJECT
 
 private slots:
-    // The buttons, the close box, minimise and the tray's Exit, with and
-    // without a tray on the desktop. Script: S Start/Stop, C Hide/Exit, X close
-    // box, M minimise, T the tray's Exit, L the port lost; a + or - after an
-    // action answers the question it must ask Yes or No. A script after ">"
-    // runs while the first start waits, and a second activation comes first.
-    // Without a tray the window must stay within reach: on the task bar, the
-    // tip in its title.
+    // Script: S Start/Stop, C Hide/Exit, X close box, M minimise, T the tray's
+    // Exit, L the port lost; + or - answers the question the action must ask.
+    // After ">" it runs while the first start waits, a second activation
+    // first. Without a tray the window stays on the task bar, the tip in its title.
     void buttons_data()
     {
         // end: running, stopped, hidden or unloaded
@@ -237,14 +234,12 @@ private slots:
         QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped");
     }
 
-    // Stop, Exit or an installer's close request in the middle of a real
-    // upload, each given twice (an installer's Retry sends its request
-    // again). The upload goes on under the questions, and the second asks
-    // nothing more; kept, the call and the new file stay; ended, the old file
-    // is back and the call is hung up. CloseWhenIdle asks nothing and lets the
-    // upload finish, CloseNow asks nothing and ends it. A Close that comes
-    // while a question box about the call is open neither answers it nor
-    // closes anything: the answer is the user's.
+    // Stop, Exit or an installer's request mid-upload, each given twice (an
+    // installer's Retry sends it again): the upload goes on under the
+    // questions and the second asks nothing; kept, the call and the new file
+    // stay; ended, the old file is back and the call hung up. CloseWhenIdle
+    // lets the upload finish, CloseNow ends it, neither asks. A Close over an
+    // open question box about the call leaves the answer to the user.
     void transferUnderTheQuestions_data()
     {
         // finished: the new file arrived
@@ -321,13 +316,11 @@ private slots:
     }
 
     // Wired as the program wires it, with a call up. The session manager's
-    // save request comes first and may still be cancelled by another
-    // program: the server keeps running, with its port and its call. The
-    // session's real end (on Windows WM_ENDSESSION, which Qt turns into
-    // aboutToQuit; the X11 session manager's "die", a Quit event) ends the
-    // call and the program in order, asking nothing, the port closed once. So
-    // does an installer's Close with no job running, once the call is let go,
-    // and whatever dialog is open (here a question box) goes as Cancel first.
+    // save request may still be cancelled: the server keeps its port and call.
+    // The real end (WM_ENDSESSION, which Qt turns into aboutToQuit; the X11
+    // manager's "die", a Quit event) ends call and program, asking nothing,
+    // the port closed once. So does an installer's Close with no job running,
+    // once the call is let go, an open dialog going as Cancel first.
     void sessionEnd_data()
     {
         columns<QString>("event");
@@ -381,12 +374,10 @@ private slots:
                  QStringList(event == "Close" ? 1 : 0, "Hang up (disconnect) modem?"));
     }
 
-    // Notes of the start-up check (an interrupted upload undone) reach the
-    // log before the modem starts and stay in the pane after its start has
-    // cleared it. A log that stops later says once, in the pane, where it went.
-    // A text of megabytes (a path typed without blanks) is shown whole, in
-    // time that follows its length: laid out as one word it would take hours.
-    // The tray tip is the name alone at load, cut to 63 characters.
+    // Start-up notes reach the log before the modem starts and outlive its
+    // clearing of the pane; a log that stops says once where it went; a text
+    // of megabytes without blanks is shown whole, not laid out for hours as
+    // one word; the tray tip is the name alone at load, cut to 63 characters.
     void paneAndTip()
     {
         WindowRig rig;
