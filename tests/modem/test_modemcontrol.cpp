@@ -125,6 +125,9 @@ private slots:
         QCOMPARE(rig.line.writes, commands);
         QCOMPARE(rig.clock.sleeps(), polls);
         QCOMPARE(rig.reporter.redText(), red);
+        if (red.startsWith(" failed")) // on the line of the step that failed
+            QVERIFY2(rig.reporter.paneText().contains("..." + red),
+                     qPrintable(rig.reporter.paneText()));
         QCOMPARE(rig.reporter.tips, tips);
         QCOMPARE(rig.prompter.beeps, started ? 0 : 1);
         QVERIFY(rig.prompter.questions.isEmpty());
@@ -212,6 +215,8 @@ private slots:
         // DTR drops only to force the hang-up.
         QCOMPARE(!rig.line.dtrChanges.back(), silent == Escape);
         QVERIFY(rig.reporter.redText().isEmpty());
+        QCOMPARE(rig.reporter.paneText().contains("Stop auto answer ... OK"),
+                 commands.contains(Disarm));
         if (answer) {
             QCOMPARE(rig.reporter.tip(), QString("Not connected"));
             QCOMPARE(rig.line.closes, 1);

@@ -349,6 +349,13 @@ private slots:
             "Cannot record the upload in @/journal/uploads.journal: No space left on device" +
                 upload,
             OldContent, 1);
+        row("journal cannot be read", false,
+            "Cannot recover interrupted uploads: the upload journal @/journal/uploads.journal: "
+            "Permission denied\r\nUpload to @/ORDERS.TXT refused: an earlier upload to it was "
+            "interrupted and is not undone yet, and this one would destroy what it kept. Put right "
+            "what is said above; Tarvo tries again at the next upload and at the next start." +
+                upload,
+            OldContent, 1);
         row("journal cannot be read back", false,
             "Cannot record the upload in @/journal/uploads.journal: Permission denied" + upload,
             OldContent, 2);
@@ -416,6 +423,7 @@ private slots:
             {"backup cannot be deleted", {FileOp::Remove, backup, 0, 1}},
             {"target cannot be opened", {FileOp::OpenWrite, target, EACCES, 1}},
             {"journal's disk full", {FileOp::Write, journal + ".new", ENOSPC, 2}},
+            {"journal cannot be read", {FileOp::OpenRead, journal, EACCES, 1}},
             {"journal cannot be read back", {FileOp::OpenRead, journal, EACCES, 3}},
             {"new file that cannot be removed", {FileOp::Remove, target, EACCES, 1}}};
         if (hooked.contains(fault))
