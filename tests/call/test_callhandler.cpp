@@ -43,12 +43,6 @@ class CallHandlerTest : public QObject
 
     QTemporaryDir m_dir;
 
-    QString hostFile(const QString &name)
-    {
-        Testing::Rig::write(m_dir.filePath(name), "data");
-        return m_dir.filePath(name);
-    }
-
 private slots:
 
     void lineAssembly_data()
@@ -122,7 +116,8 @@ private slots:
         rig.config.JobType = static_cast<std::int16_t>(jobType);
         for (int i = 0; i < downloads; ++i) {
             const QString name = QStringLiteral("D%1.TXT").arg(i);
-            rig.config.DownloadList[i] = {name, hostFile(name)};
+            rig.config.DownloadList[i] = {name, m_dir.filePath(name)};
+            Testing::Rig::write(m_dir.filePath(name), "data");
             if (i == failing)
                 rig.portable.rules += Rule{'L', i, i + 2, QByteArray(1, Byte::NAK)};
         }

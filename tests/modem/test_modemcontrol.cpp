@@ -159,11 +159,10 @@ private slots:
     // answers on the way.
     void stop_data()
     {
-        // carrierDropsAfter: polls after the DTR drop, -1 never;
-        // askedBefore: the window asked during a job
+        // drops: the carrier, so many polls after the DTR drop, -1 never;
+        // asked: the window asked during a job
         columns<bool, bool, bool, QByteArray, int, Commands, int, bool>(
-            "connected", "modemLines", "answer", "silent", "carrierDropsAfter", "commands", "polls",
-            "askedBefore");
+            "connected", "lines", "answer", "silent", "drops", "commands", "polls", "asked");
 
         const auto row = [](const char *name, bool connected, bool modemLines, bool answer,
                             const QByteArray &silent, int drops, const Commands &commands,
@@ -186,11 +185,9 @@ private slots:
 
     void stop()
     {
-        auto [connected, modemLines, answer, silent, carrierDropsAfter, commands, polls,
-              askedBefore] =
+        auto [connected, modemLines, answer, silent, drops, commands, polls, asked] =
             fetch<bool, bool, bool, QByteArray, int, Commands, int, bool>(
-                "connected", "modemLines", "answer", "silent", "carrierDropsAfter", "commands",
-                "polls", "askedBefore");
+                "connected", "lines", "answer", "silent", "drops", "commands", "polls", "asked");
 
         Rig rig;
         rig.line.modemLines = modemLines;
@@ -199,17 +196,17 @@ private slots:
         rig.state.Connected = rig.line.carrier = connected;
         rig.replies.insert(silent, {});
         rig.prompter.answers = {answer};
-        rig.clock.onEvents = [&, &drops = carrierDropsAfter] {
+        rig.clock.onEvents = [&, &drops = drops] {
             if (drops > 0 && !rig.line.dtrChanges.back() && --drops == 0)
                 rig.line.carrier = false;
         };
         const int before = rig.clock.sleeps();
 
         using Answer = ModemService::CallAnswer;
-        rig.modem.HangUp(!askedBefore ? Answer::Ask : answer ? Answer::EndCall : Answer::KeepCall);
+        rig.modem.HangUp(!asked ? Answer::Ask : answer ? Answer::EndCall : Answer::KeepCall);
 
         QCOMPARE(rig.prompter.questions,
-                 QStringList(connected && !askedBefore ? 1 : 0, "Hang up (disconnect) modem?"));
+                 QStringList(connected && !asked ? 1 : 0, "Hang up (disconnect) modem?"));
         QCOMPARE(rig.line.writes, commands);
         QCOMPARE(rig.clock.sleeps() - before, polls); // "+++" goes without a pause
         // DTR drops only to force the hang-up.
