@@ -24,8 +24,7 @@ private slots:
             statm.open(QIODevice::ReadOnly);                 // 0 when unreadable: checked below
             return statm.readAll().split(' ').value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024);
         };
-        // Less "." and "..".
-        const auto openDescriptors = [] { return int(QDir("/proc/self/fd").count()) - 2; };
+        const auto openDescriptors = [] { return int(QDir("/proc/self/fd").count()) - 2; }; // . ..
         PortableRig rig;
         QVERIFY(start(rig, {.host = {{"d.txt", QByteArray(900, 'd')}},
                             .portable = {{"U.TXT", QByteArray(700, 'u')}},

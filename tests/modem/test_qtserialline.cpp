@@ -181,9 +181,8 @@ private slots:
         QCOMPARE(dtr, QList<bool>{false});
     }
 
-    // A terminal hung up under the open line (a modem dropping the line, a
-    // vhangup) reads end-of-file, which sets no error number: the failure
-    // names the hang-up, not the modem-line probe's stale text.
+    // A terminal hung up under the open line reads end-of-file, with no error
+    // number: the failure names the hang-up, not a stale probe's text.
     void hangUpIsNamed()
     {
         PtyModem peer;

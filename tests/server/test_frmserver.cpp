@@ -1,7 +1,6 @@
-// The server window with stand-ins around it: a recording tray, scripted
-// questions, a log in a temporary folder, and a fake modem service or the
-// real host on the fake line; with the installer's requests to close it, on
-// Windows also the named events they travel as.
+// The server window with a recording tray, scripted questions, a scratch log,
+// and a fake modem or the real host on the fake line; with the installer's
+// close requests, on Windows also the named events they travel as.
 #include "CloseRequests.h"
 #include "Columns.h"
 #include "HostFiles.h"
@@ -107,9 +106,8 @@ struct WindowRig : Window
     FakeModem modem{server, state};
 };
 
-// The window with the real host behind it on the fake line, wired as the
-// program wires them (the installer's close requests too), the modem started
-// and an upload of 25 packets from the portable that replaces "old" on the host.
+// The real host behind the window, wired as the program wires them, the modem
+// started, and a job of 25 packets from the portable to replace "old".
 struct CallRig : Window
 {
     CallRig()
