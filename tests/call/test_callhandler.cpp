@@ -35,8 +35,7 @@ class CallHandlerTest : public QObject
             portable.answerModem = true;
             portable.source = "data";
             line.open(1, nullptr);
-            state.PortOpened = true;
-            state.AutoAnswerOn = true;
+            state.PortOpened = state.AutoAnswerOn = true;
             line.setMode(SerialLine::Mode::Idle);
         }
     };
