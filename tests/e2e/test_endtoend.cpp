@@ -12,95 +12,91 @@
 
 using namespace Tarvo;
 using namespace Tarvo::Bench;
-using Tarvo::Testing::columns;
-using Tarvo::Testing::fetch;
-using Tarvo::Testing::pattern;
+using namespace Tarvo::Testing;
 
 class EndToEndTest : public QObject
 {
     Q_OBJECT
 
 private slots:
-    void portVanishesDuringTransfer();
-    void lineFaultsCostNoFile_data();
-    void lineFaultsCostNoFile();
-};
+    void portVanishesDuringTransfer()
+    {
+        // The simulator and its pseudo-terminal go away in the middle of an upload. The job runs
+        // inside one event, so the kill comes from a timer firing in the transfer's own waits.
+        PortableRig rig;
+        QElapsedTimer sinceUpload;
+        QTimer killer;
+        QObject::connect(&killer, &QTimer::timeout, [&] {
+            if (!sinceUpload.isValid() && rig.log.contains("Upload BIG.TXT"))
+                sinceUpload.start();
+            if (sinceUpload.isValid() && sinceUpload.elapsed() > 500) {
+                killer.stop();
+                rig.killPortable();
+            }
+        });
+        killer.start(20);
+        QVERIFY(start(rig, {.host = {{"big.txt", "previous copy"}},
+                            .portable = {{"BIG.TXT", pattern(200000)}},
+                            .job = UploadOnly,
+                            .uploads = {{"BIG.TXT", "big.txt"}},
+                            .options = {.bitsPerSecond = 38400}}));
 
-void EndToEndTest::portVanishesDuringTransfer()
-{
-    // The simulator and its pseudo-terminal go away in the middle of an upload. The job runs
-    // inside one event, so the kill comes from a timer firing in the transfer's own waits.
-    PortableRig rig;
-    QElapsedTimer sinceUpload;
-    QTimer killer;
-    QObject::connect(&killer, &QTimer::timeout, [&] {
-        if (!sinceUpload.isValid() && rig.log.contains("Upload BIG.TXT"))
-            sinceUpload.start();
-        if (sinceUpload.isValid() && sinceUpload.elapsed() > 500) {
-            killer.stop();
-            rig.killPortable();
-        }
-    });
-    killer.start(20);
-    QVERIFY(start(rig, {.host = {{"big.txt", "previous copy"}},
-                        .portable = {{"BIG.TXT", pattern(200000)}},
-                        .job = UploadOnly,
-                        .uploads = {{"BIG.TXT", "big.txt"}},
-                        .options = {.bitsPerSecond = 38400}}));
-
-    QTRY_VERIFY_WITH_TIMEOUT(!rig.state.PortOpened, 20000);
-    QCOMPARE(PortableRig::readFile(rig.hostPath("big.txt")), QByteArray("previous copy"));
-    QVERIFY(!QFile::exists(rig.hostPath("big.BAK")));
-    QVERIFY(rig.reporter.failures().contains("Upload failed"));
-    QVERIFY(rig.reporter.failures().contains("Modem port lost"));
-    // What is wrong now, not a text an earlier call on the port left behind.
-    QVERIFY2(rig.reporter.failures().contains(": No such file or directory"),
-             qPrintable(rig.reporter.failures()));
-    QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Start);
-}
-
-void EndToEndTest::lineFaultsCostNoFile_data()
-{
-    columns<QStringList, bool, int>("faults", "mustComplete", "calls");
-    // A third random NAK in one exchange may fail a file; corrupted frames are
-    // NAKed and sent again, so alone they never end a transfer. A portable
-    // that hangs up mid-file leaves the modem armed for the next call.
-    QTest::newRow("two clean calls") << QStringList{} << true << 2;
-    QTest::newRow("random NAKs") << QStringList{"--nak-random", "10", "--seed", "7"} << false << 1;
-    QTest::newRow("corrupted frames") << QStringList{"--corrupt-every", "3"} << true << 1;
-    QTest::newRow("hang-ups mid-file") << QStringList{"--hangup-after-bytes", "3000"} << false << 2;
-}
-
-void EndToEndTest::lineFaultsCostNoFile()
-{
-    auto [faults, mustComplete, calls] =
-        fetch<QStringList, bool, int>("faults", "mustComplete", "calls");
-    PortableRig rig;
-    const QByteArray outgoing = pattern(6000), incoming = pattern(7000).toBase64().left(7000);
-    QVERIFY(start(rig, {.host = {{"out.bin", outgoing}, {"in.txt", "old copy"}},
-                        .portable = {{"IN.TXT", incoming}},
-                        .downloads = {{"OUT.BIN", "out.bin"}},
-                        .uploads = {{"IN.TXT", "in.txt"}},
-                        .options = {.calls = calls, .extra = faults}}));
-    QVERIFY(rig.waitForCalls(calls, 120000));
-
-    // The host's own copies are whole: the old one or the complete new one.
-    QCOMPARE(PortableRig::readFile(rig.hostPath("out.bin")), outgoing);
-    const QByteArray uploaded = PortableRig::readFile(rig.hostPath("in.txt"));
-    QVERIFY(uploaded == incoming || uploaded == "old copy");
-    QVERIFY(!QFile::exists(rig.hostPath("in.BAK")));
-    if (mustComplete) {
-        QCOMPARE(uploaded, incoming);
-        QCOMPARE(PortableRig::readFile(rig.receivedFile("OUT.BIN")), outgoing);
+        QTRY_VERIFY_WITH_TIMEOUT(!rig.state.PortOpened, 20000);
+        QCOMPARE(PortableRig::readFile(rig.hostPath("big.txt")), QByteArray("previous copy"));
+        QVERIFY(!QFile::exists(rig.hostPath("big.BAK")));
+        QVERIFY(rig.reporter.failures().contains("Upload failed"));
+        QVERIFY(rig.reporter.failures().contains("Modem port lost"));
+        // What is wrong now, not a text an earlier call on the port left behind.
+        QVERIFY2(rig.reporter.failures().contains(": No such file or directory"),
+                 qPrintable(rig.reporter.failures()));
+        QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Start);
     }
-    if (faults.isEmpty())
-        QVERIFY2(rig.reporter.failures().isEmpty(), qPrintable(rig.reporter.failures()));
-    QCOMPARE(rig.log.count("Portable ready"), calls);
-    QCOMPARE(rig.log.count("NO CARRIER"), calls);
-    QVERIFY(!rig.state.Connected);
-    QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
-    QCOMPARE(rig.log.count("Waiting call ..."), 1 + calls); // the start and every re-arm
-}
+
+    void lineFaultsCostNoFile_data()
+    {
+        columns<QStringList, bool, int>("faults", "mustComplete", "calls");
+        // A third random NAK in one exchange may fail a file; corrupted frames are
+        // NAKed and sent again, so alone they never end a transfer. A portable
+        // that hangs up mid-file leaves the modem armed for the next call.
+        QTest::newRow("two clean calls") << QStringList{} << true << 2;
+        QTest::newRow("random NAKs")
+            << QStringList{"--nak-random", "10", "--seed", "7"} << false << 1;
+        QTest::newRow("corrupted frames") << QStringList{"--corrupt-every", "3"} << true << 1;
+        QTest::newRow("hang-ups mid-file")
+            << QStringList{"--hangup-after-bytes", "3000"} << false << 2;
+    }
+
+    void lineFaultsCostNoFile()
+    {
+        auto [faults, mustComplete, calls] =
+            fetch<QStringList, bool, int>("faults", "mustComplete", "calls");
+        PortableRig rig;
+        const QByteArray outgoing = pattern(6000), incoming = pattern(7000).toBase64().left(7000);
+        QVERIFY(start(rig, {.host = {{"out.bin", outgoing}, {"in.txt", "old copy"}},
+                            .portable = {{"IN.TXT", incoming}},
+                            .downloads = {{"OUT.BIN", "out.bin"}},
+                            .uploads = {{"IN.TXT", "in.txt"}},
+                            .options = {.calls = calls, .extra = faults}}));
+        QVERIFY(rig.waitForCalls(calls, 120000));
+
+        // The host's own copies are whole: the old one or the complete new one.
+        QCOMPARE(PortableRig::readFile(rig.hostPath("out.bin")), outgoing);
+        const QByteArray uploaded = PortableRig::readFile(rig.hostPath("in.txt"));
+        QVERIFY(uploaded == incoming || uploaded == "old copy");
+        QVERIFY(!QFile::exists(rig.hostPath("in.BAK")));
+        if (mustComplete) {
+            QCOMPARE(uploaded, incoming);
+            QCOMPARE(PortableRig::readFile(rig.receivedFile("OUT.BIN")), outgoing);
+        }
+        if (faults.isEmpty())
+            QVERIFY2(rig.reporter.failures().isEmpty(), qPrintable(rig.reporter.failures()));
+        QCOMPARE(rig.log.count("Portable ready"), calls);
+        QCOMPARE(rig.log.count("NO CARRIER"), calls);
+        QVERIFY(!rig.state.Connected);
+        QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
+        QCOMPARE(rig.log.count("Waiting call ..."), 1 + calls); // the start and every re-arm
+    }
+};
 
 QTEST_GUILESS_MAIN(EndToEndTest)
 #include "test_endtoend.moc"

@@ -2,7 +2,8 @@
 // bytes, the reply wait and its bound, the failure paths and the state each
 // leaves behind. The modem answers "\r\nOK\r\n" 30 ms after every command
 // unless a test scripts other pieces for it (none: it stays silent; a piece
-// due at -1 ms: the device is pulled instead).
+// due at -1 ms: the device is pulled instead; at -2 ms: silence, and Stop is
+// chosen 500 ms into the wait).
 #include "Columns.h"
 #include "Configuration.h"
 #include "FakeLine.h"
@@ -18,10 +19,7 @@ Q_DECLARE_METATYPE(Pieces)
 
 namespace {
 
-const QByteArray Init = "ATE0V1Q0S0=0\r";
-const QByteArray Arm = "ATS0=1\r";
-const QByteArray Disarm = "ATS0=0\r";
-const QByteArray Escape = "+++";
+const QByteArray Init = "ATE0V1Q0S0=0\r", Arm = "ATS0=1\r", Disarm = "ATS0=0\r", Escape = "+++";
 using Commands = QList<QByteArray>;
 
 struct Rig
@@ -65,80 +63,44 @@ class TestModemControl : public QObject
 private slots:
     // A start decided by the reply to one command: the polls counted tell how
     // long the waits took. A failed start beeps once, reports in red, leaves
-    // its tips and ends stopped.
+    // its tips and ends stopped. Exit or Stop chosen in a wait cuts it short;
+    // the hang-up that follows does the rest, so the start reports no failure
+    // and offers no Stop, and the step's open line is ended before the
+    // hang-up's lines follow.
     void start_data()
     {
         // no commands: the port is busy
         columns<QByteArray, Pieces, Commands, int, QString, QStringList>(
             "command", "reply", "commands", "polls", "red", "tips");
-
+        const auto row = [](const char *name, const QByteArray &command, const Pieces &reply,
+                            const Commands &commands, int polls, const QString &red,
+                            const QStringList &tips) {
+            QTest::newRow(name) << command << reply << commands << polls << red << tips;
+        };
         const Commands both{Init, Arm};
         const QString check = " failed\r\nPlease check modem.\r\n";
-        const QStringList waiting{"Waiting call ..."};
-        QTest::newRow("plain OK") << Init << Pieces{{"\r\nOK\r\n", 30}} << both << 6 << ""
-                                  << waiting;
-        QTest::newRow("echoing modem")
-            << Init << Pieces{{Init, 1}, {"\r\nOK\r\n", 30}} << both << 6 << "" << waiting;
-        QTest::newRow("CR LF late")
-            << Init << Pieces{{"\r\nOK", 10}, {"\r\n", 2000}} << both << 203 << "" << waiting;
-        QTest::newRow("OK in the last poll")
-            << Init << Pieces{{"\r\nOK\r\n", 10000}} << both << 1003 << "" << waiting;
-        QTest::newRow("ERROR") << Init << Pieces{{"\r\nERROR\r\n", 10}} << Commands{Init} << 1000
-                               << check << QStringList{"Initialize modem failed", "Not connected"};
+        const QString waiting = "Waiting call ...";
+        row("plain OK", Init, {{"\r\nOK\r\n", 30}}, both, 6, "", {waiting});
+        row("echoing modem", Init, {{Init, 1}, {"\r\nOK\r\n", 30}}, both, 6, "", {waiting});
+        row("CR LF late", Init, {{"\r\nOK", 10}, {"\r\n", 2000}}, both, 203, "", {waiting});
+        row("OK in the last poll", Init, {{"\r\nOK\r\n", 10000}}, both, 1003, "", {waiting});
+        row("ERROR", Init, {{"\r\nERROR\r\n", 10}}, {Init}, 1000, check,
+            {"Initialize modem failed", "Not connected"});
         // Auto-answer was on, so the hang-up disarms it before closing.
-        QTest::newRow("auto-answer unanswered")
-            << Arm << Pieces{} << Commands{Init, Arm, Disarm} << 3 + 1000 + 3 << check
-            << QStringList{"Auto answer failed", "Not connected"};
-        QTest::newRow("port busy")
-            << Init << Pieces{} << Commands{} << 0
-            << " failed\r\nPermission error while locking the device\r\n"
-               "Please change your modem port, then click Start to retry.\r\n"
-            << QStringList{"Open COM failed"};
+        row("auto-answer unanswered", Arm, {}, {Init, Arm, Disarm}, 3 + 1000 + 3, check,
+            {"Auto answer failed", "Not connected"});
+        row("port busy", Init, {}, {}, 0,
+            " failed\r\nPermission error while locking the device\r\n"
+            "Please change your modem port, then click Start to retry.\r\n",
+            {"Open COM failed"});
         const QString lost = "Modem port lost: Input/output error\r\n"
                              "Please check the modem and its cable, then click Start to retry.\r\n";
-        QTest::newRow("device pulled: told twice, reported once")
-            << Init << Pieces{{"", -1}} << Commands{Init} << 1 << lost
-            << QStringList{"Modem port lost"};
-        QTest::newRow("device pulled while arming")
-            << Arm << Pieces{{"", -1}} << Commands{Init, Arm} << 3 + 1 << lost
-            << QStringList{"Modem port lost"};
-    }
-
-    // Exit or Stop chosen while the modem is initialised or auto-answer
-    // armed cuts the wait short; the hang-up that follows does the rest, so
-    // the start reports no failure and offers no Stop, and the step's open
-    // line is ended before the hang-up's lines follow.
-    void startCutShortReportsNothing_data()
-    {
-        columns<QByteArray, Commands, QString>("silent", "commands", "openLine");
-        QTest::newRow("initialising") << Init << Commands{Init} << "Initialize modem ...";
-        QTest::newRow("arming") << Arm << Commands{Init, Arm} << "Start auto answer ...";
-    }
-
-    void startCutShortReportsNothing()
-    {
-        auto [silent, commands, openLine] =
-            fetch<QByteArray, Commands, QString>("silent", "commands", "openLine");
-
-        Rig rig;
-        rig.replies.insert(silent, {});
-        rig.clock.onEvents = [&rig] {
-            if (rig.clock.now() >= 500)
-                rig.wait.requestAbort();
-        };
-        rig.modem.InitializeModem();
-        QCOMPARE(rig.line.writes, commands);
-        QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Start);
-        QVERIFY(rig.clock.now() < 1000);
-        QVERIFY(rig.reporter.redText().isEmpty() && rig.prompter.beeps == 0);
-        QVERIFY(rig.line.isOpen() && rig.state.PortOpened);
-
-        rig.clock.onEvents = nullptr;
-        rig.wait.clearAbort();
-        rig.modem.HangUp();
-        const QString pane = rig.reporter.paneText();
-        QVERIFY2(pane.contains(openLine + "\r\n") && pane.endsWith("\nNot connected\r\n"),
-                 qPrintable(pane));
+        row("device pulled: told twice, reported once", Init, {{"", -1}}, {Init}, 1, lost,
+            {"Modem port lost"});
+        row("device pulled while arming", Arm, {{"", -1}}, {Init, Arm}, 3 + 1, lost,
+            {"Modem port lost"});
+        row("Stop while initialising", Init, {{"", -2}}, {Init}, 51, "", {});
+        row("Stop while arming", Arm, {{"", -2}}, {Init, Arm}, 51, "", {});
     }
 
     void start()
@@ -149,7 +111,12 @@ private slots:
 
         Rig rig;
         rig.line.openFails = commands.isEmpty();
-        rig.replies.insert(command, reply);
+        const bool cut = reply.value(0).second == -2;
+        rig.replies.insert(command, cut ? Pieces{} : reply);
+        rig.clock.onEvents = [&rig, cut] {
+            if (cut && rig.clock.now() >= 500)
+                rig.wait.requestAbort();
+        };
         rig.modem.InitializeModem();
         const bool started = red.isEmpty();
         if (!started)
@@ -158,10 +125,25 @@ private slots:
         QCOMPARE(rig.line.writes, commands);
         QCOMPARE(rig.clock.sleeps(), polls);
         QCOMPARE(rig.reporter.redText(), red);
+        if (red.startsWith(" failed")) // on the line of the step that failed
+            QVERIFY2(rig.reporter.paneText().contains("..." + red),
+                     qPrintable(rig.reporter.paneText()));
         QCOMPARE(rig.reporter.tips, tips);
         QCOMPARE(rig.prompter.beeps, started ? 0 : 1);
         QVERIFY(rig.prompter.questions.isEmpty());
         QCOMPARE(rig.line.closes, started || commands.isEmpty() ? 0 : 1);
+        if (cut) {
+            QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Start);
+            QVERIFY(rig.line.isOpen() && rig.state.PortOpened);
+            rig.clock.onEvents = nullptr;
+            rig.wait.clearAbort();
+            rig.modem.HangUp();
+            const QString pane = rig.reporter.paneText();
+            const QString open = command == Init ? "Initialize modem ..." : "Start auto answer ...";
+            QVERIFY2(pane.contains(open + "\r\n") && pane.endsWith("\nNot connected\r\n"),
+                     qPrintable(pane));
+            return;
+        }
         if (!started) {
             QVERIFY(rig.controls.settingsEnabled);
             return verifyStopped(rig);
@@ -177,11 +159,10 @@ private slots:
     // answers on the way.
     void stop_data()
     {
-        // carrierDropsAfter: polls after the DTR drop, -1 never;
-        // askedBefore: the window asked during a job
+        // drops: the carrier, so many polls after the DTR drop, -1 never;
+        // asked: the window asked during a job
         columns<bool, bool, bool, QByteArray, int, Commands, int, bool>(
-            "connected", "modemLines", "answer", "silent", "carrierDropsAfter", "commands", "polls",
-            "askedBefore");
+            "connected", "lines", "answer", "silent", "drops", "commands", "polls", "asked");
 
         const auto row = [](const char *name, bool connected, bool modemLines, bool answer,
                             const QByteArray &silent, int drops, const Commands &commands,
@@ -204,11 +185,9 @@ private slots:
 
     void stop()
     {
-        auto [connected, modemLines, answer, silent, carrierDropsAfter, commands, polls,
-              askedBefore] =
+        auto [connected, modemLines, answer, silent, drops, commands, polls, asked] =
             fetch<bool, bool, bool, QByteArray, int, Commands, int, bool>(
-                "connected", "modemLines", "answer", "silent", "carrierDropsAfter", "commands",
-                "polls", "askedBefore");
+                "connected", "lines", "answer", "silent", "drops", "commands", "polls", "asked");
 
         Rig rig;
         rig.line.modemLines = modemLines;
@@ -217,22 +196,24 @@ private slots:
         rig.state.Connected = rig.line.carrier = connected;
         rig.replies.insert(silent, {});
         rig.prompter.answers = {answer};
-        rig.clock.onEvents = [&, &drops = carrierDropsAfter] {
+        rig.clock.onEvents = [&, &drops = drops] {
             if (drops > 0 && !rig.line.dtrChanges.back() && --drops == 0)
                 rig.line.carrier = false;
         };
         const int before = rig.clock.sleeps();
 
         using Answer = ModemService::CallAnswer;
-        rig.modem.HangUp(!askedBefore ? Answer::Ask : answer ? Answer::EndCall : Answer::KeepCall);
+        rig.modem.HangUp(!asked ? Answer::Ask : answer ? Answer::EndCall : Answer::KeepCall);
 
         QCOMPARE(rig.prompter.questions,
-                 QStringList(connected && !askedBefore ? 1 : 0, "Hang up (disconnect) modem?"));
+                 QStringList(connected && !asked ? 1 : 0, "Hang up (disconnect) modem?"));
         QCOMPARE(rig.line.writes, commands);
         QCOMPARE(rig.clock.sleeps() - before, polls); // "+++" goes without a pause
         // DTR drops only to force the hang-up.
         QCOMPARE(!rig.line.dtrChanges.back(), silent == Escape);
         QVERIFY(rig.reporter.redText().isEmpty());
+        QCOMPARE(rig.reporter.paneText().contains("Stop auto answer ... OK"),
+                 commands.contains(Disarm));
         if (answer) {
             QCOMPARE(rig.reporter.tip(), QString("Not connected"));
             QCOMPARE(rig.line.closes, 1);

@@ -105,10 +105,9 @@ private slots:
         QCOMPARE(lost, 0);
     }
 
-    // Idle mode: each arrival raises a notification and is drained a byte at
-    // a time; what waited before the open is not part of it. Job mode raises
-    // none; what came then is handled as soon as idle mode is back, though no
-    // more bytes follow.
+    // Idle mode notifies each arrival, drained a byte at a time, nothing from
+    // before the open; job mode notifies none, and what came then is handled
+    // once idle mode is back, though no more bytes follow.
     void idleNotifications()
     {
         PtyModem peer;
@@ -139,13 +138,11 @@ private slots:
         QTRY_COMPARE(drained, QByteArray("\r\nRING\r\n\r\nNO CARRIER\r\n"));
     }
 
-    // The modem-status lines of a port that has them, stood in for: the
-    // carrier is on, and each DTR change is noted, then tried on the pty,
-    // which refuses it. The carrier is read as it is, also after a refused
-    // DTR change and a read that found nothing (both leave an error on the
-    // port); a refused read is no carrier. A vanished device fails the line
-    // once, its owner hears of it once, on a later event pass, and the line
-    // leaves the device alone from then on.
+    // Stand-in modem-status lines: carrier on, each DTR change noted, then
+    // refused by the pty. The carrier reads true after a refused change or an
+    // empty read (both leave an error on the port); a refused read is no
+    // carrier. A vanished device fails the line once, its owner hears it once
+    // on a later event pass, and the device is left alone from then on.
     void modemLinesAndLostDevice()
     {
         PtyModem peer;
@@ -184,9 +181,8 @@ private slots:
         QCOMPARE(dtr, QList<bool>{false});
     }
 
-    // A terminal hung up under the open line (a modem dropping the line, a
-    // vhangup) reads end-of-file, which sets no error number: the failure
-    // names the hang-up, not the modem-line probe's stale text.
+    // A terminal hung up under the open line reads end-of-file, with no error
+    // number: the failure names the hang-up, not a stale probe's text.
     void hangUpIsNamed()
     {
         PtyModem peer;

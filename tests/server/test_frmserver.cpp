@@ -1,34 +1,21 @@
-// The server window with stand-ins around it: a recording tray, scripted
-// questions, a log in a temporary folder, and a fake modem service or the
-// real host on the fake line; with the installer's requests to close it, on
-// Windows also the named events they travel as.
-#include "CallHandler.h"
+// The server window with a recording tray, scripted questions, a scratch log,
+// and a fake modem or the real host on the fake line; with the installer's
+// close requests, on Windows also the named events they travel as.
 #include "CloseRequests.h"
 #include "Columns.h"
-#include "Configuration.h"
-#include "FakeLine.h"
 #include "HostFiles.h"
-#include "HostSession.h"
-#include "LineWait.h"
 #include "LogFile.h"
-#include "ModemControl.h"
-#include "ModemService.h"
 #include "Portable.h"
-#include "ServerState.h"
 #include "ServerWiring.h"
 #include "StatusPane.h"
 #include "TrayIcon.h"
-#include "frmServer.h"
 
-#include <QApplication>
 #include <QCloseEvent>
 #include <QMessageBox>
 #include <QPushButton>
 #if QT_CONFIG(sessionmanager)
 #include <QSessionManager>
 #endif
-#include <QTemporaryDir>
-#include <QTest>
 #include <QTimer>
 #include <QtTest/qtestspontaneevent.h>
 #include <cerrno>
@@ -87,7 +74,23 @@ struct FakeModem final : ModemService
     std::function<void()> during;
 };
 
-struct WindowRig
+// What both rigs hold: the window and what it reports to.
+struct Window
+{
+    QPushButton *button(const char *name) { return server.findChild<QPushButton *>(name); }
+
+    QTemporaryDir dir;
+    ServerState state;
+    LogFile log{dir.path(), {}, dir.filePath("per-user")};
+    VirtualClock clock;
+    FakeLine line{clock};
+    FakeTray tray;
+    ScriptedPrompter prompter;
+    Configuration config;
+    frmServer server{state, log, tray, prompter, config, {}, {}};
+};
+
+struct WindowRig : Window
 {
     WindowRig()
     {
@@ -98,25 +101,14 @@ struct WindowRig
                 server.setSettingsEnabled(true);
             });
     }
-    QPushButton *button(const char *name) { return server.findChild<QPushButton *>(name); }
 
-    QTemporaryDir dir;
-    ServerState state;
-    LogFile log{dir.path(), {}, dir.filePath("per-user")};
-    VirtualClock clock;
-    FakeLine line{clock};
     LineWait wait{line, clock};
-    FakeTray tray;
-    ScriptedPrompter prompter;
-    Configuration config;
-    frmServer server{state, log, tray, prompter, config, {}, {}};
     FakeModem modem{server, state};
 };
 
-// The window with the real host behind it on the fake line, wired as the
-// program wires them (the installer's close requests too), the modem started
-// and an upload of 25 packets from the portable that replaces "old" on the host.
-struct CallRig
+// The real host behind the window, wired as the program wires them, the modem
+// started, and a job of 25 packets from the portable to replace "old".
+struct CallRig : Window
 {
     CallRig()
     {
@@ -134,16 +126,7 @@ struct CallRig
         server.operations().runOperation([this] { session.modem().InitializeModem(); });
     }
 
-    QTemporaryDir dir;
     QString target = dir.filePath("orders.txt");
-    ServerState state;
-    LogFile log{dir.path()};
-    VirtualClock clock;
-    FakeLine line{clock};
-    FakeTray tray;
-    ScriptedPrompter prompter;
-    Configuration config;
-    frmServer server{state, log, tray, prompter, config, {}, {}};
     HostSession session{line, clock, server, prompter, server, state, config};
     Portable portable{line};
     CloseRequests requests{QStringLiteral("Local\\Tarvo-test-requests")};
@@ -163,22 +146,10 @@ class FrmServerTest : public QObject
     Q_OBJECT
 
 private slots:
-    void tip()
-    {
-        WindowRig rig;
-        rig.server.Form_Load();
-        QCOMPARE(rig.tray.tip, QString("Tarvo")); // alone at load
-        rig.server.SetTrayTip(QString(56, 'a'));  // one more than "Tarvo - " leaves of 63
-        QCOMPARE(rig.tray.tip, "Tarvo - " + QString(55, 'a'));
-    }
-
-    // The buttons, the close box, minimise and the tray's Exit, with and
-    // without a tray on the desktop. Script: S Start/Stop, C Hide/Exit, X close
-    // box, M minimise, T the tray's Exit, L the port lost; a + or - after an
-    // action answers the question it must ask Yes or No. A script after ">"
-    // runs while the first start waits, and a second activation comes first.
-    // Without a tray the window must stay within reach: on the task bar, the
-    // tip in its title.
+    // Script: S Start/Stop, C Hide/Exit, X close box, M minimise, T the tray's
+    // Exit, L the port lost; + or - answers the question the action must ask.
+    // After ">" it runs while the first start waits, a second activation
+    // first. Without a tray the window stays on the task bar, the tip in its title.
     void buttons_data()
     {
         // end: running, stopped, hidden or unloaded
@@ -261,14 +232,12 @@ private slots:
         QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped");
     }
 
-    // Stop, Exit or an installer's close request in the middle of a real
-    // upload, each given twice (an installer's Retry sends its request
-    // again). The upload goes on under the questions, and the second asks
-    // nothing more; kept, the call and the new file stay; ended, the old file
-    // is back and the call is hung up. CloseWhenIdle asks nothing and lets the
-    // upload finish, CloseNow asks nothing and ends it. A Close that comes
-    // while a question box about the call is open neither answers it nor
-    // closes anything: the answer is the user's.
+    // Stop, Exit or an installer's request mid-upload, each given twice (an
+    // installer's Retry sends it again): the upload goes on under the
+    // questions and the second asks nothing; kept, the call and the new file
+    // stay; ended, the old file is back and the call hung up. CloseWhenIdle
+    // lets the upload finish, CloseNow ends it, neither asks. A Close over an
+    // open question box about the call leaves the answer to the user.
     void transferUnderTheQuestions_data()
     {
         // finished: the new file arrived
@@ -295,7 +264,7 @@ private slots:
         const bool kept = finished && !questions.isEmpty(); // the call stays up
 
         CallRig rig;
-        QCOMPARE(rig.server.findChild<QPushButton *>("cmdWaitingCall")->text(), "Stop");
+        QCOMPARE(rig.button("cmdWaitingCall")->text(), "Stop");
         rig.prompter.holdAnswers = true;
         rig.prompter.answers = {!finished};
         if (questions.size() == 2)
@@ -310,7 +279,7 @@ private slots:
             if (++polls == 40 || polls == 41) {
                 tracedAtClick = polls == 40 ? rig.portable.trace.size() : tracedAtClick;
                 if (action == "Stop")
-                    rig.server.findChild<QPushButton *>("cmdWaitingCall")->click();
+                    rig.button("cmdWaitingCall")->click();
                 else if (action.startsWith("Exit"))
                     rig.server.mPopExit_Click();
                 else
@@ -345,17 +314,18 @@ private slots:
     }
 
     // Wired as the program wires it, with a call up. The session manager's
-    // save request comes first and may still be cancelled by another
-    // program: the server keeps running, with its port and its call. The
-    // session's real end (on Windows WM_ENDSESSION, which Qt turns into
-    // aboutToQuit; the X11 session manager's "die", a Quit event) ends the
-    // call and the program in order, asking nothing, the port closed once.
+    // save request may still be cancelled: the server keeps its port and call.
+    // The real end (WM_ENDSESSION, which Qt turns into aboutToQuit; the X11
+    // manager's "die", a Quit event) ends call and program, asking nothing,
+    // the port closed once. So does an installer's Close with no job running,
+    // once the call is let go, an open dialog going as Cancel first.
     void sessionEnd_data()
     {
         columns<QString>("event");
         QTest::newRow("save request") << "save";
         QTest::newRow("Windows ends the session") << "aboutToQuit";
         QTest::newRow("X11 session manager ends it") << "Quit";
+        QTest::newRow("installer's Close over a question box") << "Close";
     }
 
     void sessionEnd()
@@ -380,6 +350,14 @@ private slots:
 #endif
         } else if (event == "aboutToQuit") {
             QVERIFY(QMetaObject::invokeMethod(qApp, "aboutToQuit"));
+        } else if (event == "Close") {
+            bool unloadedUnderTheBox = false;
+            QTimer::singleShot(0, [&] {
+                emit rig.requests.received(Kind::Close);
+                unloadedUnderTheBox = rig.server.isUnloaded();
+            });
+            QVERIFY(QMessageBox::question(nullptr, "Tarvo", "Exit?") != QMessageBox::Yes);
+            QVERIFY(unloadedUnderTheBox);
         } else {
             QEvent quit(QEvent::Quit);
             QCoreApplication::sendEvent(qApp, &quit);
@@ -390,13 +368,15 @@ private slots:
         QCOMPARE(rig.line.closes, ended ? 1 : 0);
         QCOMPARE(rig.state.Connected, !ended);
         QCOMPARE(rig.line.written().startsWith("+++"), ended);
-        QVERIFY(rig.prompter.questions.isEmpty());
+        QCOMPARE(rig.prompter.questions,
+                 QStringList(event == "Close" ? 1 : 0, "Hang up (disconnect) modem?"));
     }
 
-    // Notes of the start-up check (an interrupted upload undone) reach the
-    // log before the modem starts and stay in the pane after its start has
-    // cleared it. A log that stops later says once, in the pane, where it went.
-    void startupNotesOutliveTheModemStart()
+    // Start-up notes reach the log before the modem starts and outlive its
+    // clearing of the pane; a log that stops says once where it went; a text
+    // of megabytes without blanks is shown whole, not laid out for hours as
+    // one word; the tray tip is the name alone at load, cut to 63 characters.
+    void paneAndTip()
     {
         WindowRig rig;
         rig.server.setStartupCheck([] { return QStringList{"Restored A.TXT"}; });
@@ -405,10 +385,13 @@ private slots:
             rig.server.clearStatus();
         };
         rig.server.Form_Load();
+        QCOMPARE(rig.tray.tip, QString("Tarvo"));
         rig.server.Form_Activate();
         QCOMPARE(rig.server.statusPane()->toPlainText(), QString("Restored A.TXT\n"));
         QFile log(rig.log.path());
         QVERIFY(log.open(QIODevice::ReadOnly) && log.readAll().contains("Restored A.TXT"));
+        rig.server.SetTrayTip(QString(56, 'a')); // one more than "Tarvo - " leaves
+        QCOMPARE(rig.tray.tip, "Tarvo - " + QString(55, 'a'));
 
         setFaultHook([path = rig.log.path()](FileOp op, const QString &p) {
             return op == FileOp::OpenWrite && p == path ? EROFS : 0;
@@ -417,35 +400,12 @@ private slots:
         rig.server.AppendStatus("two\r\n");
         setFaultHook({});
         QCOMPARE(rig.server.statusPane()->toPlainText().count("from now on it goes to"), 1);
-    }
 
-    // A text of megabytes (a path typed without blanks) is shown whole, in
-    // time that follows its length: laid out as one word it would take hours
-    // and this test would never end.
-    void longTextInThePane()
-    {
-        WindowRig rig;
-        rig.server.Form_Load();
+        rig.server.clearStatus();
         const QString text = "Upload " + QString(2000000, 'N') + " ...\r\n";
         rig.server.AppendStatus(text);
         QCOMPARE(rig.server.statusPane()->toPlainText().remove(QChar(0x200B)),
                  QString(text).replace("\r\n", "\n"));
-    }
-
-    // With no job running, an installer's Close ends the program at once,
-    // and whatever dialog is open (here a question box) goes as Cancel first.
-    void closeShutsTheOpenDialogs()
-    {
-        CallRig rig;
-        bool unloadedUnderTheBox = false;
-        QTimer::singleShot(0, [&] {
-            emit rig.requests.received(Kind::Close);
-            unloadedUnderTheBox = rig.server.isUnloaded();
-        });
-        QVERIFY(QMessageBox::question(nullptr, "Tarvo", "Exit Tarvo program?") != QMessageBox::Yes);
-        QVERIFY(unloadedUnderTheBox);
-        QVERIFY(!rig.state.PortOpened);
-        QCOMPARE(rig.line.closes, 1);
     }
 
     // The installer signals the named events; each arrives as its request.

@@ -1,6 +1,7 @@
 // The operation controller alone, with the clicks a call's job can meet:
 // what it leaves for after the job, how often it hangs up, whether the
 // hang-up can still talk to the modem, and when Settings comes back.
+#include "Columns.h"
 #include "FakeLine.h"
 #include "LineWait.h"
 #include "ModemService.h"
@@ -66,45 +67,33 @@ private slots:
     // questions that the answers before it led to.
     void clicksDuringAJob_data()
     {
-        QTest::addColumn<QString>("clicks");
-        QTest::addColumn<bool>("call");
-        QTest::addColumn<int>("hangUps");
-        QTest::addColumn<int>("closes");
-        QTest::addColumn<bool>("settingsAfter");
-        QTest::addColumn<bool>("callAfter");
-        QTest::addColumn<bool>("jobCut"); // its waits told to end
-
-        QTest::newRow("Stop, no call") << "S+" << false << 1 << 0 << true << false << true;
-        QTest::newRow("Stop in a call, keep it")
-            << "S+-" << true << 0 << 0 << true << true << false;
-        QTest::newRow("Stop in a call, hang up")
-            << "S++" << true << 1 << 0 << true << false << true;
+        // jobCut: its waits told to end
+        columns<QString, bool, int, int, bool, bool, bool>("clicks", "call", "hangUps", "closes",
+                                                           "settingsAfter", "callAfter", "jobCut");
+        const auto row = [](const char *name, const char *clicks, bool call, int hangUps,
+                            int closes, bool settingsAfter, bool callAfter, bool jobCut) {
+            QTest::newRow(name) << QString(clicks) << call << hangUps << closes << settingsAfter
+                                << callAfter << jobCut;
+        };
+        row("Stop, no call", "S+", false, 1, 0, true, false, true);
+        row("Stop in a call, keep it", "S+-", true, 0, 0, true, true, false);
+        row("Stop in a call, hang up", "S++", true, 1, 0, true, false, true);
         // The exit hangs up; the stop left pending must not do it again.
-        QTest::newRow("Stop and Exit in a call, hang up")
-            << "S++T++" << true << 1 << 1 << false << false << true;
-        QTest::newRow("Exit in a call, keep it")
-            << "T+-" << true << 1 << 1 << false << true << false;
-        QTest::newRow("Stop answered No") << "S-" << true << 0 << 0 << false << true << false;
-        QTest::newRow("Exit in a call, hang up after the job")
-            << "T+/+" << true << 1 << 1 << false << false << false;
-        QTest::newRow("Stop in a call, keep it after the job")
-            << "S+/-" << true << 0 << 0 << true << true << false;
+        row("Stop and Exit in a call, hang up", "S++T++", true, 1, 1, false, false, true);
+        row("Exit in a call, keep it", "T+-", true, 1, 1, false, true, false);
+        row("Stop answered No", "S-", true, 0, 0, false, true, false);
+        row("Exit in a call, hang up after the job", "T+/+", true, 1, 1, false, false, false);
+        row("Stop in a call, keep it after the job", "S+/-", true, 0, 0, true, true, false);
         // A lost port is dealt with once, never under the job.
-        QTest::newRow("port lost in a job") << "L" << false << 0 << 0 << false << false << true;
-        QTest::newRow("port lost after the job")
-            << "/L" << false << 0 << 0 << false << false << false;
+        row("port lost in a job", "L", false, 0, 0, false, false, true);
+        row("port lost after the job", "/L", false, 0, 0, false, false, false);
     }
 
     void clicksDuringAJob()
     {
-        QFETCH(QString, clicks);
-        QFETCH(bool, call);
-        QFETCH(int, hangUps);
-        QFETCH(int, closes);
-        QFETCH(bool, settingsAfter);
-        QFETCH(bool, callAfter);
-        QFETCH(bool, jobCut);
-
+        auto [clicks, call, hangUps, closes, settingsAfter, callAfter, jobCut] =
+            fetch<QString, bool, int, int, bool, bool, bool>(
+                "clicks", "call", "hangUps", "closes", "settingsAfter", "callAfter", "jobCut");
         VirtualClock clock;
         FakeLine line{clock};
         LineWait wait{line, clock};
@@ -137,8 +126,7 @@ private slots:
             }
         };
 
-        bool settingsDuringJob = false;
-        bool cutShort = false;
+        bool settingsDuringJob = false, cutShort = false;
         int lostDuringJob = 0;
         operations.runOperation([&] {
             play(parts.first());

@@ -1,13 +1,7 @@
-// Stand-ins for the outside world, so that modem, link and transfer tests run
-// on a virtual clock: a 1000-poll time-out costs microseconds.
-//
-// VirtualClock is the Waiter: sleeping advances virtual time, processing
-// events runs the pump (the fake line delivering due bytes) and
-// an optional test hook (a click arriving in the middle of a wait).
-//
-// FakeLine is a SerialLine with a scripted peer: every write is recorded and
-// handed to the peer function, which answers with deliver(bytes, delayMs).
-// Delivered bytes become readable once the virtual time has come.
+// Stand-ins for the outside world on a virtual clock, where a 1000-poll
+// time-out costs microseconds: sleeping advances the time, an event pass runs
+// the fake line's pump and a test's hook. The fake line hands every write to a
+// scripted peer, whose deliver(bytes, delayMs) is readable once the time comes.
 #pragma once
 
 #include "Prompter.h"
@@ -20,6 +14,7 @@
 #include <QStringList>
 #include <deque>
 #include <functional>
+#include <utility>
 #include <vector>
 
 namespace Tarvo::Testing {
@@ -55,18 +50,35 @@ private:
 class FakeLine final : public SerialLine
 {
 public:
-    explicit FakeLine(VirtualClock &clock);
+    explicit FakeLine(VirtualClock &clock) : m_clock(clock)
+    {
+        m_clock.pump = [this] { pump(); };
+    }
 
     // The scripted peer: sees every write, answers with deliver().
     std::function<void(const QByteArray &written)> peer;
 
     // Bytes the host will be able to read delayMs after now.
-    void deliver(const QByteArray &bytes, qint64 delayMs = 0);
+    void deliver(const QByteArray &bytes, qint64 delayMs = 0)
+    {
+        m_scheduled.push_back({m_clock.now() + delayMs, bytes});
+    }
     // Moves due bytes into the receive buffer and raises the idle-mode
     // notification, as the event loop does for a real port.
-    void pump();
+    void pump()
+    {
+        deliverDue();
+        if (m_open && m_mode == Mode::Idle && !m_pending.isEmpty())
+            notifyReceive();
+    }
     // The device disappears: reads and writes fail from now on.
-    void vanish(const QString &error = QStringLiteral("Input/output error"));
+    void vanish(const QString &error = QStringLiteral("Input/output error"))
+    {
+        if (!std::exchange(m_failed, true)) {
+            m_failure = error;
+            notifyLost();
+        }
+    }
 
     QByteArray written() const { return writes.join(); } // all writes, concatenated
     QList<QByteArray> writes;                            // each write on its own
@@ -80,14 +92,47 @@ public:
     int closes = 0;
 
     // SerialLine
-    bool open(int port, QString *error) override;
-    void close() override;
+    bool open(int, QString *error) override
+    {
+        if (openFails || m_open) {
+            if (error)
+                *error = QStringLiteral("Permission error while locking the device");
+            return false;
+        }
+        m_open = true;
+        m_failed = false;
+        m_failure.clear();
+        m_pending.clear();
+        return true;
+    }
+    void close() override
+    {
+        closes += m_open;
+        m_open = false;
+        m_pending.clear();
+    }
     bool isOpen() const override { return m_open; }
     void setDtr(bool on) override { dtrChanges.push_back(on); }
     bool carrierDetect() const override { return m_open && modemLines && carrier; }
     bool hasModemLines() const override { return modemLines; }
-    bool write(const QByteArray &bytes) override;
-    QByteArray read() override;
+    bool write(const QByteArray &bytes) override
+    {
+        if (!m_open || m_failed)
+            return false;
+        writes += bytes;
+        if (peer)
+            peer(bytes);
+        return true;
+    }
+    QByteArray read() override
+    {
+        if (!m_open || m_failed)
+            return {};
+        deliverDue();
+        // Idle mode drains a byte at a time, as the notification handler reads.
+        return m_mode == Mode::Idle ? std::exchange(m_pending, m_pending.mid(1)).left(1)
+                                    : std::exchange(m_pending, {});
+    }
     void setMode(Mode mode) override { m_mode = mode; }
     Mode mode() const override { return m_mode; }
     bool failed() const override { return m_failed; }
@@ -100,7 +145,12 @@ private:
         QByteArray bytes;
     };
 
-    void deliverDue();
+    void deliverDue()
+    {
+        for (; !m_scheduled.empty() && m_scheduled.front().due <= m_clock.now();
+             m_scheduled.pop_front())
+            m_pending += m_open ? m_scheduled.front().bytes : QByteArray();
+    }
 
     VirtualClock &m_clock;
     std::deque<Scheduled> m_scheduled;
@@ -139,11 +189,25 @@ private:
 class ScriptedPrompter final : public Prompter
 {
 public:
-    bool askYesNo(const QString &question) override;
+    bool askYesNo(const QString &question) override
+    {
+        questions += question;
+        return answers.isEmpty() || answers.takeFirst();
+    }
     // Answered at once, or, with holdAnswers, when answerHeld() is called.
-    void askYesNoLater(const QString &question, std::function<void(bool)> answered) override;
+    void askYesNoLater(const QString &question, std::function<void(bool)> answered) override
+    {
+        const bool yes = askYesNo(question);
+        if (!holdAnswers)
+            return answered(yes);
+        held += [answered, yes] { answered(yes); };
+    }
     // Gives the answers held so far; questions they lead to wait for the next call.
-    void answerHeld();
+    void answerHeld()
+    {
+        for (const auto &answer : std::exchange(held, {}))
+            answer();
+    }
     void inform(const QString &text) override { informs += text; }
     void warn(const QString &text) override { warnings += text; }
     void beep() override { ++beeps; }

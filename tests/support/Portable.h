@@ -1,12 +1,10 @@
 // A scripted portable on the fake line, and the rig the protocol tests share.
-//
-// The portable builds and checks frames with the simulator's code, not the
-// host's, so that the two check each other. Both directions follow `source` in 120-byte
-// steps from the offset of the last announce or request: a download's blocks
-// must match it, an upload is served from it. A rule answers the first..last
-// occurrence (from 0) of a frame type with fixed bytes: NAK, EOT, a broken
-// frame or nothing. trace reads "0 text", "L body", "U body", "Y <size>",
-// "Y" (next-packet request), "Z", "ACK", "NAK", "BAD" (a broken host frame).
+// Its frames come from the simulator's code, so host and simulator check each
+// other. Both directions follow `source` in 120-byte steps from the last
+// announce or request's offset. A rule answers the first..last occurrence
+// (from 0) of a frame type with fixed bytes: NAK, EOT, a broken frame or
+// nothing. trace: "0 text", "L body", "U body", "Y <size>", "Y" (next-packet
+// request), "Z", "ACK", "NAK", "BAD" (a broken host frame).
 #pragma once
 
 #include "Configuration.h"
