@@ -17,22 +17,8 @@
 #include "frmAbout.h"
 #include "frmMain.h"
 
-#include <QApplication>
-#include <QFileDialog>
-#include <QMessageBox>
-#include <QTimer>
-
-#include <QComboBox>
-#include <QDir>
-#include <QFileInfo>
-#include <QLabel>
-#include <QLineEdit>
-#include <QListWidget>
-#include <QPushButton>
-#include <QSettings>
-#include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
+#include <QtWidgets>
 #include <random>
 #ifndef Q_OS_WIN
 #include <sys/stat.h>

@@ -10,9 +10,7 @@
 #include "ServerWiring.h"
 #include "TrayIcon.h"
 
-#include <QFileInfo>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 #include <csignal>
 
 using namespace Tarvo;

@@ -3,14 +3,7 @@
 #include "HostFiles.h"
 #include "LogFile.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QLocale>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimeZone>
+#include <QtTest>
 #include <cerrno>
 #ifdef Q_OS_UNIX
 #include <sys/stat.h>
@@ -84,9 +77,8 @@ private slots:
         QCOMPARE(QDir(program).entryList(QDir::Files), QStringList()); // no probe left behind
     }
 
-    // A log line's timestamp: the locale's short date, one blank, its long
-    // time without a zone, one blank. The same wall-clock time in two zones
-    // stamps the same: no zone name or offset appears.
+    // The locale's short date and long time, a blank after each; no zone
+    // appears, so the same wall-clock time in two zones stamps the same.
     void timestamp_data()
     {
         QTest::addColumn<QString>("locale");
@@ -158,11 +150,9 @@ private slots:
         QCOMPARE(log.lineStart(), messages.last().endsWith("\r\n"));
     }
 
-    // A log that cannot be written where it is, at start-up or later in the
-    // night: a pipe under its name, with nobody reading, would hold an open
-    // (or the roll-over's copy) for ever; a medium turned read-only refuses
-    // the open. The log moves to the per-user folder for the rest of the run
-    // and says so once, there and to the owner; the pipe is left alone.
+    // A pipe under the log's name (an open or a roll-over's copy would wait for
+    // ever) or a medium turned read-only: the log moves to the per-user folder
+    // for the rest of the run and says so once; the pipe is left alone.
     void unwritableLogMoves_data()
     {
         columns<QString, int>("fault", "ageDays");

@@ -2,16 +2,12 @@
 // program again (with --hold) and the real program.
 #include "SingleInstance.h"
 
-#include <QDir>
-#include <QProcess>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 #include <cstdio>
 
 namespace {
 
-// Each wait ends as soon as the process answers; the bound only has to
-// outlast a slow start (a loaded machine, a process under Wine).
+// Waits end when the process answers; the bound outlasts a slow start (Wine).
 constexpr int Patience = 30000;
 
 #ifdef Q_OS_WIN
@@ -87,10 +83,8 @@ private slots:
                  qPrintable(said));
     }
 
-    // A second start of the same user from another session (another runtime
-    // folder, as ssh, su or a service manager give) shares the settings or
-    // the upload journal with the first: it ends at once, silently, and the
-    // first goes on.
+    // The same user from another session (another runtime folder) sharing the
+    // settings or the journal: the second ends at once, silently.
     void secondSessionIsRefused_data()
     {
         QTest::addColumn<QString>("secondConfig");

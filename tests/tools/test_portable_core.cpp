@@ -3,9 +3,7 @@
 #include "ModemEmulator.h"
 #include "PortableSession.h"
 
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
+#include <QtTest>
 
 using namespace Tarvo::Portable;
 using namespace std::chrono_literals;
