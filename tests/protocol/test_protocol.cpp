@@ -139,10 +139,8 @@ private slots:
         QCOMPARE(rig.reporter.tips, (QStringList{"Download a.txt ...", "Download success"}));
     }
 
-    // A name goes out byte for byte in the host's single-byte set, in the
-    // message (upper case, one character for one) and in the frame alike. A
-    // name the set cannot carry (written into the settings by hand) fails
-    // its file with a message naming it, and nothing goes out.
+    // A name goes out byte for byte in the host's single-byte set, in the message (upper case) and
+    // the frame; one the set cannot carry (set by hand) fails its file, naming it, sending nothing.
     void namesKeepTheirCharacters_data()
     {
         // shown: the name in the message
@@ -150,14 +148,12 @@ private slots:
         // Upper-case y with diaeresis exists in code page 1252 (0x9F, here as
         // the byte the portable saw) but not in Latin-1.
 #ifdef Q_OS_WIN
-        const char *upperY = "\x9f";
+        const char *shown = "\xdf\x9f\xc9.TXT";
 #else
-        const char *upperY = "\xff";
+        const char *shown = "\xdf\xff\xc9.TXT";
 #endif
         QTest::newRow("sharp s and y diaeresis")
-            << QString::fromLatin1("\xdf\xff\xe9.txt")
-            << QString::fromLatin1("\xdf") + QString::fromLatin1(upperY) +
-                   QString::fromLatin1("\xc9.TXT");
+            << QString::fromLatin1("\xdf\xff\xe9.txt") << QString::fromLatin1(shown);
         QTest::newRow("Greek omega: refused") << QString::fromUtf8("\xce\xa9mega") << QString();
     }
     void namesKeepTheirCharacters()
@@ -446,15 +442,14 @@ private slots:
         rig.portable.onFrame = [&, &fault = fault, blocks = 0](char type) mutable {
             if (type != 'Y' || ++blocks != 2)
                 return;
-            if (fault == "download source rewritten in place") {
+            if (fault == "download source rewritten in place")
                 Rig::write(source, pattern(2000));
-            } else if (fault == "download source cut short") {
+            else if (fault == "download source cut short")
                 QFile::resize(source, 240);
-            } else if (fault == "download source replaced") {
+            else if (fault == "download source replaced")
                 replace(source, pattern(2000));
-            } else if (fault == "target replaced during the upload") {
+            else if (fault == "target replaced during the upload")
                 replace(target, "the user's");
-            }
         };
         const bool ok = upload ? rig.upload() : rig.download();
 #ifdef Q_OS_UNIX
@@ -475,10 +470,8 @@ private slots:
         QCOMPARE(left.size(), pending);
     }
 
-    // Save As through a symbolic link, and a folder that goes away during
-    // the upload. The link stays a link, its target holds the old or the
-    // complete new file; a folder that is gone leaves the upload to be undone
-    // once it is back.
+    // Save As through a symbolic link stays a link to the old or the whole new file; a folder
+    // gone during the upload leaves it to be undone once the folder is back.
     void uploadTargetMoves_data()
     {
         // fails: three time-outs at the third packet
@@ -543,15 +536,12 @@ private slots:
 #endif
     }
 
-    // What start-up does with the journal an interrupted upload left (here
-    // one that could put nothing back): only the upload's own partial file
-    // is undone, a file written since stays and the old copy moves aside,
-    // and an entry that cannot be undone now stays, its backup safe from the
-    // next upload. Only the journal's owner recovers.
+    // Start-up on the journal of an interrupted upload that put nothing back: only its own partial
+    // file is undone, a file written since stays (the old copy moved aside), an entry that cannot
+    // be undone stays with its backup safe from the next upload. Only the journal's owner recovers.
     void journalRecovery_data()
     {
-        // since: what happened after the crash; after: the target once recovered;
-        // note: "@" is the scratch folder
+        // since: what happened after the crash; after: the target once recovered; @: scratch folder
         columns<bool, bool, QString, QByteArray, QString>("existing", "armed", "since", "after",
                                                           "note");
         const QString kept = "@/ORDERS.TXT changed after an upload to it was interrupted, so it "
