@@ -1,6 +1,5 @@
-// A whole host without a window on the fake line: the real modem control,
-// link, transfers and call handling, reporting to recorders. Tests that use
-// it link the call-handling library.
+// A whole host without a window on the fake line: the real modem control, link, transfers and call
+// handling, reporting to recorders. Tests that use it link the call-handling library.
 #pragma once
 
 #include "Configuration.h"
@@ -27,8 +26,7 @@ struct FakeHost
         session.connectLine();
     }
 
-    // Bytes from the modem, handled as the idle-mode notification would.
-    void receive(const QByteArray &bytes)
+    void receive(const QByteArray &bytes) // from the modem, handled as in idle mode
     {
         line.deliver(bytes);
         line.pump();
