@@ -1,5 +1,4 @@
-// The QSerialPort line on a real pseudo-terminal: the test holds the master
-// side and plays a Hayes modem there, the line opens the slave path.
+// The QSerialPort line on a real pseudo-terminal whose master side the test holds, playing a modem.
 #include "Configuration.h"
 #include "FakeLine.h"
 #include "ModemControl.h"
@@ -12,15 +11,13 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-#include <utility>
 
 using namespace Tarvo;
 using namespace Tarvo::Testing;
 
 namespace {
 
-// Answers "\r\nOK\r\n" to every command (ended by CR, or "+++") at each poll
-// of the wait, before its events run.
+// Answers "\r\nOK\r\n" to each command (ended by CR, or "+++") in each poll, before its events run.
 struct PtyModem final : Waiter
 {
     PtyModem()
@@ -62,8 +59,8 @@ class TestQtSerialLine : public QObject
     Q_OBJECT
 
 private slots:
-    // Start and Stop in a call. A pty refuses the modem-status ioctls: the
-    // DTR changes fail unreported and the call is taken from the call flag.
+    // Start and Stop in a call. A pty refuses the modem-status ioctls: the DTR changes fail
+    // unreported and the call is taken from the call flag.
     void initializeModemOverPty()
     {
         PtyModem peer;
@@ -105,9 +102,8 @@ private slots:
         QCOMPARE(lost, 0);
     }
 
-    // Idle mode notifies each arrival, drained a byte at a time, nothing from
-    // before the open; job mode notifies none, and what came then is handled
-    // once idle mode is back, though no more bytes follow.
+    // Idle mode notifies each arrival, drained a byte at a time, nothing from before the open; job
+    // mode notifies none, and what came then is handled once idle mode is back with no more bytes.
     void idleNotifications()
     {
         PtyModem peer;
@@ -138,11 +134,9 @@ private slots:
         QTRY_COMPARE(drained, QByteArray("\r\nRING\r\n\r\nNO CARRIER\r\n"));
     }
 
-    // Stand-in modem-status lines: carrier on, each DTR change noted, then
-    // refused by the pty. The carrier reads true after a refused change or an
-    // empty read (both leave an error on the port); a refused read is no
-    // carrier. A vanished device fails the line once, its owner hears it once
-    // on a later event pass, and the device is left alone from then on.
+    // Stand-in modem-status lines: carrier on, DTR changes noted, then refused by the pty. Carrier
+    // reads true after a refused change or an empty read (both leave a port error); a refused read
+    // is no carrier. A vanished device fails the line once, heard once later, then is left alone.
     void modemLinesAndLostDevice()
     {
         PtyModem peer;
