@@ -2,7 +2,6 @@
 // the scripted portable: restarts, failures, and the backup an upload keeps.
 #include "Columns.h"
 #include "Exchange.h"
-#include "HostFiles.h"
 #include "LineCharset.h"
 #include "PathHelpers.h"
 #include "Portable.h"
@@ -23,8 +22,7 @@ namespace {
 
 const QByteArray ACK(1, Byte::ACK), NAK(1, Byte::NAK), EOT(1, Byte::EOT), ETX(1, Byte::ETX);
 const QByteArray None; // silence for one whole transmission
-const QByteArray BadFrame = frame('D', "x").replace('x', 'y');
-const QByteArray OldContent = "the previous copy\r\n";
+const QByteArray BadFrame = frame('D', "x").replace('x', 'y'), OldContent = "the previous copy\r\n";
 
 void checkFailure(const Rig &rig, const QString &red, const QString &direction)
 {
@@ -145,8 +143,7 @@ private slots:
     {
         // shown: the name in the message
         columns<QString, QString>("name", "shown");
-        // Upper-case y with diaeresis exists in code page 1252 (0x9F, here as
-        // the byte the portable saw) but not in Latin-1.
+        // Upper-case y diaeresis is 0x9F in code page 1252; Latin-1 has none: it stays lower case.
 #ifdef Q_OS_WIN
         const char *shown = "\xdf\x9f\xc9.TXT";
 #else
@@ -215,7 +212,6 @@ private slots:
 
     void backupPath()
     {
-        // Paths come back with the platform's separator.
         const auto native = [](const char *path) { return QDir::toNativeSeparators(path); };
         QCOMPARE(Tarvo::backupPath("/in.d/A.B.C"), native("/in.d/A.BAK"));
         // Not ORDERS.BAK itself, which would be deleted to make room for its copy.
@@ -306,14 +302,12 @@ private slots:
         QVERIFY(!QFile::exists(rig.journal.path()));
     }
 
-    // What is not a file is never opened (it could block the server); a file
-    // changed while sent is no success; errors are the system's words; a
-    // journal that cannot be written refuses the upload and keeps its entries;
-    // a new file stays when its backup cannot go, if still the one at Save As.
+    // What is not a file is never opened (it could block the server); a file changed while sent is
+    // no success; errors are the system's words; an unwritable journal refuses the upload, keeping
+    // its entries; a new file stays when its backup cannot go, if still the one at Save As.
     void hostFileFaults_data()
     {
-        // "@": the scratch folder; after: the target, empty: not looked at;
-        // pending: the entries left in the journal
+        // @: scratch folder; after: the target (empty: unread); pending: entries left in journal
         columns<QString, bool, QString, QByteArray, int>("fault", "result", "red", "after",
                                                          "pending");
         const QString upload = "\r\nUpload failed\r\n", download = "\r\nDownload failed\r\n";
@@ -404,8 +398,7 @@ private slots:
         getrlimit(RLIMIT_FSIZE, &before);
         if (fault.startsWith("file size limit")) {
             std::signal(SIGXFSZ, SIG_IGN);
-            rlimit small = before;
-            small.rlim_cur = 1000;
+            const rlimit small{.rlim_cur = 1000, .rlim_max = before.rlim_max};
             setrlimit(RLIMIT_FSIZE, &small);
         }
 #endif

@@ -2,7 +2,6 @@
 // the real host on the fake line; the installer's close requests, on Windows as named events.
 #include "CloseRequests.h"
 #include "Columns.h"
-#include "HostFiles.h"
 #include "LogFile.h"
 #include "Portable.h"
 #include "ServerWiring.h"
@@ -125,8 +124,7 @@ struct CallRig : Window
     CloseRequests requests{QStringLiteral("Local\\Tarvo-test-requests")};
 };
 
-// Keeps the application's own answer to Quit (closing every window, leaving
-// the event loop) out of the test process.
+// Keeps the application's answer to Quit (closing every window, ending the loop) out of the test.
 struct SwallowQuit final : QObject
 {
     bool eventFilter(QObject *, QEvent *event) override { return event->type() == QEvent::Quit; }
