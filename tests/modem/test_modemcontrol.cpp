@@ -3,7 +3,6 @@
 // after every command unless scripted otherwise (no pieces: silence; a piece due at -1 ms: the
 // device is pulled; at -2 ms: silence, and Stop is chosen 500 ms into the wait).
 #include "Columns.h"
-#include "Configuration.h"
 #include "FakeLine.h"
 #include "ModemControl.h"
 
@@ -20,7 +19,7 @@ namespace {
 const QByteArray Init = "ATE0V1Q0S0=0\r", Arm = "ATS0=1\r", Disarm = "ATS0=0\r", Escape = "+++";
 using Commands = QList<QByteArray>;
 
-struct Rig
+struct Rig : Recorders
 {
     Rig()
     {
@@ -34,11 +33,6 @@ struct Rig
     VirtualClock clock;
     FakeLine line{clock};
     LineWait wait{line, clock};
-    RecordingReporter reporter;
-    ScriptedPrompter prompter;
-    RecordingControls controls;
-    ServerState state;
-    Configuration config;
     ModemControl modem{wait, reporter, prompter, controls, state, config};
     QHash<QByteArray, Pieces> replies;
 };

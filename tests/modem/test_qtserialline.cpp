@@ -1,5 +1,4 @@
 // The QSerialPort line on a real pseudo-terminal whose master side the test holds, playing a modem.
-#include "Configuration.h"
 #include "FakeLine.h"
 #include "ModemControl.h"
 #include "QtSerialLine.h"
@@ -66,17 +65,14 @@ private slots:
         PtyModem peer;
         QtSerialLine line([&](int port) { return port == 3 ? peer.slave : QString(); });
         LineWait wait(line, peer);
-        RecordingReporter reporter;
-        ScriptedPrompter prompter;
-        RecordingControls controls;
-        ServerState state;
-        Configuration config;
-        config.ModemPort = 3;
-        ModemControl modem(wait, reporter, prompter, controls, state, config);
+        Recorders host;
+        host.config.ModemPort = 3;
+        ModemControl modem(wait, host.reporter, host.prompter, host.controls, host.state,
+                           host.config);
 
         modem.InitializeModem();
         QCOMPARE(peer.received, QByteArray("ATE0V1Q0S0=0\rATS0=1\r"));
-        QCOMPARE(reporter.tip(), QString("Waiting call ..."));
+        QCOMPARE(host.reporter.tip(), QString("Waiting call ..."));
         QCOMPARE(line.mode(), SerialLine::Mode::Idle);
         QVERIFY(!line.hasModemLines());
 
@@ -86,12 +82,12 @@ private slots:
         QVERIFY(!other.open(1, &busy));
         QVERIFY2(!busy.isEmpty(), "a busy port must say why");
 
-        state.Connected = true;
+        host.state.Connected = true;
         modem.HangUp();
         QCOMPARE(peer.received, QByteArray("ATE0V1Q0S0=0\rATS0=1\r+++ATH0\rATS0=0\r"));
-        QCOMPARE(prompter.questions.size(), 1);
-        QCOMPARE(reporter.tip(), QString("Not connected"));
-        QVERIFY(!line.isOpen() && reporter.redText().isEmpty());
+        QCOMPARE(host.prompter.questions.size(), 1);
+        QCOMPARE(host.reporter.tip(), QString("Not connected"));
+        QVERIFY(!line.isOpen() && host.reporter.redText().isEmpty());
 
         // Closed, it leaves the device to others, and a write is no loss.
         QVERIFY(other.open(1, nullptr));

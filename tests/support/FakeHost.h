@@ -2,22 +2,15 @@
 // handling, reporting to recorders. Tests that use it link the call-handling library.
 #pragma once
 
-#include "Configuration.h"
 #include "FakeLine.h"
 #include "HostSession.h"
-#include "ServerState.h"
 
 namespace Tarvo::Testing {
 
-struct FakeHost
+struct FakeHost : Recorders
 {
     VirtualClock clock;
     FakeLine line{clock};
-    RecordingReporter reporter;
-    ScriptedPrompter prompter;
-    RecordingControls controls;
-    ServerState state;
-    Configuration config;
     HostSession session{line, clock, reporter, prompter, controls, state, config};
 
     FakeHost()

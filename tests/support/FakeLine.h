@@ -3,10 +3,12 @@
 // hook. The fake line hands every write to a scripted peer; what it delivers is read when due.
 #pragma once
 
+#include "Configuration.h"
 #include "Prompter.h"
 #include "Reporter.h"
 #include "SerialLine.h"
 #include "ServerControls.h"
+#include "ServerState.h"
 #include "Waiter.h"
 
 #include <QStringList>
@@ -219,6 +221,16 @@ public:
     StartStop startStop = StartStop::Start;
     QString close = QStringLiteral("Exit");
     bool startStopEnabled = true, settingsEnabled = true, busy = false;
+};
+
+// What the modem control and the call handling report to, and the settings they read.
+struct Recorders
+{
+    RecordingReporter reporter;
+    ScriptedPrompter prompter;
+    RecordingControls controls;
+    ServerState state;
+    Configuration config;
 };
 
 } // namespace Tarvo::Testing
