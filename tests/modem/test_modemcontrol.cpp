@@ -1,7 +1,6 @@
-// Modem control against a scripted modem on the fake line: the command bytes, the reply wait and
-// its bound, the failure paths and the state each leaves. The modem answers "\r\nOK\r\n" 30 ms
-// after every command unless scripted otherwise (no pieces: silence; a piece due at -1 ms: the
-// device is pulled; at -2 ms: silence, and Stop is chosen 500 ms into the wait).
+// Modem control against a scripted modem on the fake line: command bytes, the reply wait and its
+// bound, failure paths and the state left. The modem answers "\r\nOK\r\n" 30 ms after each command
+// unless scripted (none: silence; a piece at -1 ms: device pulled; -2 ms: silence, Stop 500 ms in).
 #include "Columns.h"
 #include "FakeLine.h"
 #include "ModemControl.h"

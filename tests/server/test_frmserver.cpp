@@ -301,10 +301,9 @@ private slots:
         QCOMPARE(rig.server.isUnloaded(), action != "Stop");
     }
 
-    // Wired as the program is, a call up. A save request may still be cancelled: port and call
-    // stay. The real end (WM_ENDSESSION as aboutToQuit; the X11 manager's "die" as a Quit event)
-    // ends call and program unasked, the port closed once; so does an installer's Close with no job
-    // running once the call is let go, an open dialog going as Cancel first.
+    // Wired as the program is, a call up. A save request may be cancelled: port and call stay. The
+    // real end (WM_ENDSESSION as aboutToQuit, X11's "die" as Quit) ends call and program unasked,
+    // port closed once; so does an installer's Close with no job, an open dialog as Cancel.
     void sessionEnd_data()
     {
         columns<QString>("event");

@@ -57,9 +57,8 @@ class OperationsTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Clicks during a job: S Stop, T the tray's Exit, L the port lost; a + or - answers the next
-    // question Yes or No. After a "/" the job has ended: what follows comes later, and so do the
-    // answers to questions that the answers before it led to.
+    // Clicks in a job: S Stop, T tray Exit, L port lost; + or - answers the next question. After
+    // "/" the job has ended: the rest, and answers to questions earlier answers led to, come later.
     void clicksDuringAJob_data()
     {
         // jobCut: its waits told to end

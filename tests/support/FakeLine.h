@@ -1,6 +1,5 @@
-// Stand-ins for the outside world on a virtual clock, where a 1000-poll time-out costs
-// microseconds: sleeping advances the time, an event pass runs the fake line's pump and a test's
-// hook. The fake line hands every write to a scripted peer; what it delivers is read when due.
+// Stand-ins on a virtual clock (a 1000-poll time-out costs microseconds): a sleep advances time, an
+// event pass runs the line's pump and a test's hook; a scripted peer sees each write.
 #pragma once
 
 #include "Configuration.h"
