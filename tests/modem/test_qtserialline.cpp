@@ -65,14 +65,13 @@ private slots:
         PtyModem peer;
         QtSerialLine line([&](int port) { return port == 3 ? peer.slave : QString(); });
         LineWait wait(line, peer);
-        Recorders host;
-        host.config.ModemPort = 3;
-        ModemControl modem(wait, host.reporter, host.prompter, host.controls, host.state,
-                           host.config);
+        Recorders rec;
+        rec.config.ModemPort = 3;
+        ModemControl modem(wait, rec.reporter, rec.prompter, rec.controls, rec.state, rec.config);
 
         modem.InitializeModem();
         QCOMPARE(peer.received, QByteArray("ATE0V1Q0S0=0\rATS0=1\r"));
-        QCOMPARE(host.reporter.tip(), QString("Waiting call ..."));
+        QCOMPARE(rec.reporter.tip(), QString("Waiting call ..."));
         QCOMPARE(line.mode(), SerialLine::Mode::Idle);
         QVERIFY(!line.hasModemLines());
 
@@ -82,12 +81,12 @@ private slots:
         QVERIFY(!other.open(1, &busy));
         QVERIFY2(!busy.isEmpty(), "a busy port must say why");
 
-        host.state.Connected = true;
+        rec.state.Connected = true;
         modem.HangUp();
         QCOMPARE(peer.received, QByteArray("ATE0V1Q0S0=0\rATS0=1\r+++ATH0\rATS0=0\r"));
-        QCOMPARE(host.prompter.questions.size(), 1);
-        QCOMPARE(host.reporter.tip(), QString("Not connected"));
-        QVERIFY(!line.isOpen() && host.reporter.redText().isEmpty());
+        QCOMPARE(rec.prompter.questions.size(), 1);
+        QCOMPARE(rec.reporter.tip(), QString("Not connected"));
+        QVERIFY(!line.isOpen() && rec.reporter.redText().isEmpty());
 
         // Closed, it leaves the device to others, and a write is no loss.
         QVERIFY(other.open(1, nullptr));

@@ -312,6 +312,9 @@ private slots:
                                                          "pending");
         const QString upload = "\r\nUpload failed\r\n", download = "\r\nDownload failed\r\n";
         const QString changed = "@/source.bin changed while it was being sent." + download;
+        const QString write = "Cannot write @/ORDERS.TXT: ",
+                      backUp = "Cannot back up @/ORDERS.TXT: ";
+        const QString record = "Cannot record the upload in @/journal/uploads.journal: ";
         const auto row = [](const char *fault, bool result, const QString &red,
                             const QByteArray &after = OldContent, int pending = 0) {
             QTest::newRow(fault) << QString(fault) << result << red << after << pending;
@@ -322,23 +325,18 @@ private slots:
         row("download source rewritten in place", false, changed, {});
         row("download source cut short", false, changed, {});
         row("download source replaced", false, changed, {});
-        row("upload to a named pipe", false,
-            "Cannot write @/ORDERS.TXT: not a regular file (a named pipe)" + upload, {});
-        row("file size limit reached", false, "Cannot write @/ORDERS.TXT: File too large" + upload);
-        row("file size limit reached by the backup", false,
-            "Cannot back up @/ORDERS.TXT: File too large" + upload, pattern(3000));
-        row("read error while backing up", false,
-            "Cannot back up @/ORDERS.TXT: Input/output error" + upload);
-        row("backup cannot be committed", false,
-            "Cannot back up @/ORDERS.TXT: Is a directory" + upload);
-        row("target cannot be opened", false,
-            "Cannot write @/ORDERS.TXT: Permission denied" + upload);
+        row("upload to a named pipe", false, write + "not a regular file (a named pipe)" + upload,
+            {});
+        row("file size limit reached", false, write + "File too large" + upload);
+        row("file size limit reached by the backup", false, backUp + "File too large" + upload,
+            pattern(3000));
+        row("read error while backing up", false, backUp + "Input/output error" + upload);
+        row("backup cannot be committed", false, backUp + "Is a directory" + upload);
+        row("target cannot be opened", false, write + "Permission denied" + upload);
         // The second write arms the entry, with the target open but not yet cut;
         // the third read is the first one's read-back.
-        row("journal's disk full", false,
-            "Cannot record the upload in @/journal/uploads.journal: No space left on device" +
-                upload,
-            OldContent, 1);
+        row("journal's disk full", false, record + "No space left on device" + upload, OldContent,
+            1);
         row("journal cannot be read", false,
             "Cannot recover interrupted uploads: the upload journal @/journal/uploads.journal: "
             "Permission denied\r\nUpload to @/ORDERS.TXT refused: an earlier upload to it was "
@@ -346,9 +344,8 @@ private slots:
             "what is said above; Tarvo tries again at the next upload and at the next start." +
                 upload,
             OldContent, 1);
-        row("journal cannot be read back", false,
-            "Cannot record the upload in @/journal/uploads.journal: Permission denied" + upload,
-            OldContent, 2);
+        row("journal cannot be read back", false, record + "Permission denied" + upload, OldContent,
+            2);
         row("backup cannot be deleted", true,
             "\r\nCannot delete the backup @/ORDERS.BAK (Is a directory): it still holds the "
             "previous copy of @/ORDERS.TXT.",
@@ -513,13 +510,12 @@ private slots:
             return;
         }
         QVERIFY(!ok);
-        QCOMPARE(
-            rig.reporter.redText(),
-            QString("The folder @/in was removed or renamed during the upload: @/in/ORDERS.TXT "
-                    "is not there.\r\nUpload failed\r\nCannot undo the interrupted upload "
-                    "to @/in/ORDERS.TXT yet: the folder @/in is not there. It is tried again "
-                    "at the next start.\r\nUpload failed\r\n")
-                .replace('@', rig.dir.path()));
+        QCOMPARE(rig.reporter.redText(),
+                 QString("The folder @/in was removed or renamed during the upload: "
+                         "@/in/ORDERS.TXT is not there.\r\nUpload failed\r\nCannot undo the "
+                         "interrupted upload to @/in/ORDERS.TXT yet: the folder @/in is not there. "
+                         "It is tried again at the next start.\r\nUpload failed\r\n")
+                     .replace('@', rig.dir.path()));
         QVERIFY(rig.journal.recover().size() == 1 && QFile::exists(rig.journal.path()));
         // The folder back: the old copy back with it, or nothing left to undo.
         QVERIFY(how == "removed" ? QDir().mkpath(in) : QDir().rename(in + ".old", in));

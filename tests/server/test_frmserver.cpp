@@ -217,8 +217,7 @@ private slots:
         QCOMPARE(rig.server.isVisible(), end != "hidden" || !tray);
         QCOMPARE(rig.server.isMinimized(), end == "hidden" && (!tray || script == "M"));
         QCOMPARE(rig.server.windowTitle(), tray ? "Tarvo" : "Tarvo - Waiting call ...");
-        QCOMPARE(rig.button("cmdWaitingCall")->text(),
-                 QString(end == "stopped" ? "Start" : "Stop"));
+        QCOMPARE(rig.button("cmdWaitingCall")->text(), end == "stopped" ? "Start" : "Stop");
         QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped");
     }
 
