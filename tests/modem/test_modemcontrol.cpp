@@ -57,9 +57,8 @@ private slots:
     // the hang-up does the rest: no failure, no Stop, the step line ended first.
     void start_data()
     {
-        // no commands: the port is busy
         columns<QByteArray, Pieces, Commands, int, QString, QStringList>(
-            "command", "reply", "commands", "polls", "red", "tips");
+            "command", "reply", "commands", "polls", "red", "tips"); // no commands: port busy
         const auto row = [](const char *name, const QByteArray &command, const Pieces &reply,
                             const Commands &commands, int polls, const QString &red,
                             const QStringList &tips) {

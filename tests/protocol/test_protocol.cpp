@@ -39,8 +39,7 @@ class TestProtocol : public QObject
 private slots:
     void parsePacket_data()
     {
-        // data null: rejected
-        columns<QByteArray, QByteArray>("text", "data");
+        columns<QByteArray, QByteArray>("text", "data"); // data null: rejected
         const QByteArray rejected;
         QTest::newRow("empty Z") << QByteArray::fromHex("02 1B 5A 47 47 03") << QByteArray("");
         QTest::newRow("z is data") << frame('z', "AB") << QByteArray("AB");
@@ -70,9 +69,8 @@ private slots:
     void exchange_data()
     {
         // watch ETX: the next-packet request
-        columns<QList<QByteArray>, QByteArray, Exchange::Outcome, int>("answers", "watch",
-                                                                       "outcome", "writes");
         using O = Exchange::Outcome;
+        columns<QList<QByteArray>, QByteArray, O, int>("answers", "watch", "outcome", "writes");
         QTest::newRow("NAK ACK in a read") << QList{NAK + ACK} << None << O::Ack << 1;
         QTest::newRow("ACK NAK in a read") << QList{ACK + NAK} << None << O::Ack << 1;
         QTest::newRow("third NAK") << QList{NAK, NAK, NAK} << None << O::ThirdNak << 3;
@@ -104,8 +102,7 @@ private slots:
 
     void download_data()
     {
-        // restartBlock: 0 none, else six NAKs for that block
-        columns<int, int>("size", "restartBlock");
+        columns<int, int>("size", "restartBlock"); // restartBlock: 0 none, else six NAKs for it
         QTest::newRow("empty") << 0 << 0;
         QTest::newRow("120 bytes") << 120 << 0;
         QTest::newRow("121 bytes") << 121 << 0;
@@ -141,9 +138,8 @@ private slots:
     // the frame; one the set cannot carry (set by hand) fails its file, naming it, sending nothing.
     void namesKeepTheirCharacters_data()
     {
-        // shown: the name in the message
+        // shown: in the message; upper-case y diaeresis is 0x9F in code page 1252, none in Latin-1
         columns<QString, QString>("name", "shown");
-        // Upper-case y diaeresis is 0x9F in code page 1252; Latin-1 has none: it stays lower case.
 #ifdef Q_OS_WIN
         const char *shown = "\xdf\x9f\xc9.TXT";
 #else
@@ -182,8 +178,7 @@ private slots:
 
     void downloadFailures_data()
     {
-        // last: the frame sent three times, and nothing after it
-        columns<Rule, QString, QString>("rule", "red", "last");
+        columns<Rule, QString, QString>("rule", "red", "last"); // last: sent 3 times, then nothing
         const auto row = [](const char *name, Rule rule, const char *red, const char *last) {
             QTest::newRow(name) << rule << QString(red) << QString(last);
         };
@@ -220,8 +215,7 @@ private slots:
 
     void upload_data()
     {
-        // size: an empty file goes to a new path
-        columns<int>("size");
+        columns<int>("size"); // an empty file goes to a new path
         QTest::newRow("only a Z frame, new path") << 0;
         QTest::newRow("every byte value, over a copy, a one-byte packet") << 361;
     }
@@ -464,8 +458,7 @@ private slots:
     // gone during the upload leaves it to be undone once the folder is back.
     void uploadTargetMoves_data()
     {
-        // fails: three time-outs at the third packet
-        columns<QString, bool>("how", "fails");
+        columns<QString, bool>("how", "fails"); // fails: three time-outs at the third packet
         for (const char *link : {"link", "dangling"})
             for (const bool fails : {true, false})
                 QTest::addRow("%s, %s", link, fails ? "failed" : "done") << link << fails;

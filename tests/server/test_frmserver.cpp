@@ -371,8 +371,7 @@ private slots:
         QCOMPARE(rig.tray.tip, QString("Tarvo"));
         rig.server.Form_Activate();
         QCOMPARE(rig.server.statusPane()->toPlainText(), QString("Restored A.TXT\n"));
-        QFile log(rig.log.path());
-        QVERIFY(log.open(QIODevice::ReadOnly) && log.readAll().contains("Restored A.TXT"));
+        QVERIFY(readFile(rig.log.path()).contains("Restored A.TXT"));
         rig.server.SetTrayTip(QString(56, 'a')); // one more than "Tarvo - " leaves
         QCOMPARE(rig.tray.tip, "Tarvo - " + QString(55, 'a'));
 

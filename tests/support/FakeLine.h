@@ -82,7 +82,6 @@ public:
     bool openFails = false, modemLines = true, carrier = false;
     int closes = 0;
 
-    // SerialLine
     bool open(int, QString *error) override
     {
         if (openFails || m_open) {
