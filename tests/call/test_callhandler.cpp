@@ -1,6 +1,5 @@
-// Call handling over the fake line: line assembly in idle mode, the keyword
-// branches, and the job with its SUCCESS / ERROR / ALL DONE packets, run by
-// the real transfers against a small scripted portable.
+// Call handling over the fake line: line assembly in idle mode, the keyword branches, and the job
+// with its SUCCESS / ERROR / ALL DONE packets, run by the real transfers against a portable.
 #include "Columns.h"
 #include "FakeHost.h"
 #include "Portable.h"
@@ -89,8 +88,7 @@ private slots:
 
     void job_data()
     {
-        // failing: the file NAKed (a download) or missing (an upload), -1 none;
-        // requests: "U" requests the portable saw
+        // failing: the file NAKed (download) or missing (upload), -1 none; requests: "U" seen
         columns<int, int, int, int, QStringList, int>("jobType", "downloads", "uploads", "failing",
                                                       "packets", "requests");
         const auto row = [](const char *name, int jobType, int downloads, int uploads, int failing,
@@ -137,12 +135,10 @@ private slots:
         QCOMPARE(rig.session.calls().jobsRun(), 1);
     }
 
-    // A hang-up after a file's first packet, on a line without modem signals,
-    // with carrier detect never high (not wired) or working: "NO CARRIER" or
-    // the carrier going low ends the job at once; nothing more goes into the
-    // dead line, the old copy is back, the modem re-armed. A file missing on
-    // the portable is "ERROR"; the words inside a file are data. The next call
-    // is served in every case.
+    // A hang-up after a file's first packet, with no modem signals, DCD never high (not wired) or
+    // working: "NO CARRIER" or the carrier going low ends the job at once; nothing more goes out,
+    // the old copy is back, the modem re-armed. A file missing on the portable is "ERROR"; the
+    // words inside a file are data. The next call is served in every case.
     void callEnds_data()
     {
         // end: hang-up, missing file or the words in a file
@@ -165,8 +161,7 @@ private slots:
         auto [jobType, line, end, connect] =
             fetch<int, QString, QString, bool>("jobType", "line", "end", "connect");
 
-        const QByteArray words = "\r\nNO CARRIER\r\n";
-        const QByteArray file = end == "words" ? words : pattern(300);
+        const QByteArray words = "\r\nNO CARRIER\r\n", file = end == "words" ? words : pattern(300);
         const bool hangUp = end == "hang-up", dcdDrops = line == "DCD drops";
         Rig rig;
         rig.line.modemLines = line != "no modem lines";
@@ -178,9 +173,8 @@ private slots:
         rig.config.DownloadList[0] = {"HANG.TXT", m_dir.filePath("hang.txt")};
         rig.config.UploadList[0] = {"HANG.TXT", m_dir.filePath("in.txt")};
         rig.config.deriveCounts();
-        // The tail of the frame in flight reaches the modem, back in command
-        // mode, as the start of a command line: the first command after the
-        // hang-up is answered "ERROR".
+        // The tail of the frame in flight reaches the modem, back in command mode, as the start of
+        // a command line: the first command after the hang-up is answered "ERROR".
         bool strayLine = false;
         const auto portable = rig.line.peer;
         rig.line.peer = [&](const QByteArray &bytes) {
@@ -227,9 +221,8 @@ private slots:
         QCOMPARE(readFile(m_dir.filePath("in.txt")), jobType == DownloadOnly ? "old copy" : file);
     }
 
-    // The portable's ACK for the first packet arrives together with the
-    // greeting: it must stay in the port and count for the job's first poll.
-    // A second greeting runs the job again.
+    // The portable's ACK for the first packet comes with the greeting: it must stay in the port and
+    // count for the job's first poll. A second greeting runs the job again.
     void greetingsRunTheJob()
     {
         Rig rig;

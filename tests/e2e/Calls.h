@@ -1,5 +1,4 @@
-// What the end-to-end tests share: the files, the job and both sides of a call
-// against tarvo-portable, set up in one step.
+// What the end-to-end tests share: a call's files, job and both sides, set up in one step.
 #pragma once
 
 #include "PortableRig.h"
@@ -25,11 +24,10 @@ inline bool start(PortableRig &rig, const Call &call)
     for (auto [name, content] : call.portable.asKeyValueRange())
         PortableRig::writeFile(rig.portableFile(name), content);
     rig.config.JobType = call.job;
-    for (int i = 0; i < call.downloads.size(); ++i)
-        rig.config.DownloadList[i] = {call.downloads[i].first,
-                                      rig.hostPath(call.downloads[i].second)};
-    for (int i = 0; i < call.uploads.size(); ++i)
-        rig.config.UploadList[i] = {call.uploads[i].first, rig.hostPath(call.uploads[i].second)};
+    for (int i = 0; const auto &[name, file] : call.downloads)
+        rig.config.DownloadList[i++] = {name, rig.hostPath(file)};
+    for (int i = 0; const auto &[name, file] : call.uploads)
+        rig.config.UploadList[i++] = {name, rig.hostPath(file)};
     rig.config.deriveCounts();
     return rig.startPortable(call.options) && rig.startHost();
 }

@@ -1,14 +1,10 @@
-// Whole unattended calls: the real host pieces over a pseudo-terminal against
-// tarvo-portable, unpaced, from RING to NO CARRIER and the re-armed modem,
-// on a clean line and with NAKs, corrupted frames and hang-ups on it.
+// Whole unattended calls, the real host over a pseudo-terminal against tarvo-portable, unpaced,
+// RING to NO CARRIER and the re-armed modem, on a clean line and with NAKs, bad frames, hang-ups.
 #include "Calls.h"
 #include "Columns.h"
 #include "Portable.h"
 
-#include <QElapsedTimer>
-#include <QFile>
-#include <QTest>
-#include <QTimer>
+#include <QtTest>
 
 using namespace Tarvo;
 using namespace Tarvo::Bench;
@@ -55,9 +51,8 @@ private slots:
     void lineFaultsCostNoFile_data()
     {
         columns<QStringList, bool, int>("faults", "mustComplete", "calls");
-        // A third random NAK in one exchange may fail a file; corrupted frames are
-        // NAKed and sent again, so alone they never end a transfer. A portable
-        // that hangs up mid-file leaves the modem armed for the next call.
+        // A third random NAK in an exchange may fail a file; corrupted frames are NAKed and resent,
+        // never ending a transfer; a hang-up mid-file leaves the modem armed for the next call.
         QTest::newRow("two clean calls") << QStringList{} << true << 2;
         QTest::newRow("random NAKs")
             << QStringList{"--nak-random", "10", "--seed", "7"} << false << 1;

@@ -1,11 +1,8 @@
-// Two hundred calls in a row against tarvo-portable, unpaced, small files: memory and open
-// file descriptors after the last call stay within a small margin of those after call 20,
-// nothing accumulates per call. Labelled "soak": run it with `ctest -L soak`.
+// Two hundred unpaced calls against tarvo-portable: memory and open descriptors after the last stay
+// within a small margin of those after call 20. Labelled "soak": run it with `ctest -L soak`.
 #include "Calls.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTest>
+#include <QtTest>
 #include <unistd.h>
 
 using namespace Tarvo;

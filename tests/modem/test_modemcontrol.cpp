@@ -1,11 +1,7 @@
-// Modem control against a scripted modem on the fake line: the command
-// bytes, the reply wait and its bound, the failure paths and the state each
-// leaves behind. The modem answers "\r\nOK\r\n" 30 ms after every command
-// unless a test scripts other pieces for it (none: it stays silent; a piece
-// due at -1 ms: the device is pulled instead; at -2 ms: silence, and Stop is
-// chosen 500 ms into the wait).
+// Modem control against a scripted modem on the fake line: command bytes, the reply wait and its
+// bound, failure paths and the state left. The modem answers "\r\nOK\r\n" 30 ms after each command
+// unless scripted (none: silence; a piece at -1 ms: device pulled; -2 ms: silence, Stop 500 ms in).
 #include "Columns.h"
-#include "Configuration.h"
 #include "FakeLine.h"
 #include "ModemControl.h"
 
@@ -22,7 +18,7 @@ namespace {
 const QByteArray Init = "ATE0V1Q0S0=0\r", Arm = "ATS0=1\r", Disarm = "ATS0=0\r", Escape = "+++";
 using Commands = QList<QByteArray>;
 
-struct Rig
+struct Rig : Recorders
 {
     Rig()
     {
@@ -36,11 +32,6 @@ struct Rig
     VirtualClock clock;
     FakeLine line{clock};
     LineWait wait{line, clock};
-    RecordingReporter reporter;
-    ScriptedPrompter prompter;
-    RecordingControls controls;
-    ServerState state;
-    Configuration config;
     ModemControl modem{wait, reporter, prompter, controls, state, config};
     QHash<QByteArray, Pieces> replies;
 };
@@ -61,25 +52,20 @@ class TestModemControl : public QObject
     Q_OBJECT
 
 private slots:
-    // A start decided by the reply to one command: the polls counted tell how
-    // long the waits took. A failed start beeps once, reports in red, leaves
-    // its tips and ends stopped. Exit or Stop chosen in a wait cuts it short;
-    // the hang-up that follows does the rest, so the start reports no failure
-    // and offers no Stop, and the step's open line is ended before the
-    // hang-up's lines follow.
+    // One command's reply decides a start; polls tell how long the waits took. A failed start beeps
+    // once, reports in red, leaves its tips, ends stopped. Exit or Stop in a wait cuts it short and
+    // the hang-up does the rest: no failure, no Stop, the step line ended first.
     void start_data()
     {
-        // no commands: the port is busy
         columns<QByteArray, Pieces, Commands, int, QString, QStringList>(
-            "command", "reply", "commands", "polls", "red", "tips");
+            "command", "reply", "commands", "polls", "red", "tips"); // no commands: port busy
         const auto row = [](const char *name, const QByteArray &command, const Pieces &reply,
                             const Commands &commands, int polls, const QString &red,
                             const QStringList &tips) {
             QTest::newRow(name) << command << reply << commands << polls << red << tips;
         };
         const Commands both{Init, Arm};
-        const QString check = " failed\r\nPlease check modem.\r\n";
-        const QString waiting = "Waiting call ...";
+        const QString check = " failed\r\nPlease check modem.\r\n", waiting = "Waiting call ...";
         row("plain OK", Init, {{"\r\nOK\r\n", 30}}, both, 6, "", {waiting});
         row("echoing modem", Init, {{Init, 1}, {"\r\nOK\r\n", 30}}, both, 6, "", {waiting});
         row("CR LF late", Init, {{"\r\nOK", 10}, {"\r\n", 2000}}, both, 203, "", {waiting});
@@ -155,12 +141,10 @@ private slots:
         QVERIFY(!rig.controls.settingsEnabled && rig.controls.startStopEnabled);
     }
 
-    // Stop from the waiting state, with or without a call, and what the modem
-    // answers on the way.
+    // Stop from the waiting state, with or without a call, and what the modem answers on the way.
     void stop_data()
     {
-        // drops: the carrier, so many polls after the DTR drop, -1 never;
-        // asked: the window asked during a job
+        // drops: carrier low so many polls after DTR drops, -1 never; asked: asked during a job
         columns<bool, bool, bool, QByteArray, int, Commands, int, bool>(
             "connected", "lines", "answer", "silent", "drops", "commands", "polls", "asked");
 
@@ -208,9 +192,8 @@ private slots:
         QCOMPARE(rig.prompter.questions,
                  QStringList(connected && !asked ? 1 : 0, "Hang up (disconnect) modem?"));
         QCOMPARE(rig.line.writes, commands);
-        QCOMPARE(rig.clock.sleeps() - before, polls); // "+++" goes without a pause
-        // DTR drops only to force the hang-up.
-        QCOMPARE(!rig.line.dtrChanges.back(), silent == Escape);
+        QCOMPARE(rig.clock.sleeps() - before, polls);            // "+++" goes without a pause
+        QCOMPARE(!rig.line.dtrChanges.back(), silent == Escape); // only to force a hang-up
         QVERIFY(rig.reporter.redText().isEmpty());
         QCOMPARE(rig.reporter.paneText().contains("Stop auto answer ... OK"),
                  commands.contains(Disarm));

@@ -1,6 +1,4 @@
-// The QSerialPort line on a real pseudo-terminal: the test holds the master
-// side and plays a Hayes modem there, the line opens the slave path.
-#include "Configuration.h"
+// The QSerialPort line on a real pseudo-terminal whose master side the test holds, playing a modem.
 #include "FakeLine.h"
 #include "ModemControl.h"
 #include "QtSerialLine.h"
@@ -12,15 +10,13 @@
 #include <stdlib.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
-#include <utility>
 
 using namespace Tarvo;
 using namespace Tarvo::Testing;
 
 namespace {
 
-// Answers "\r\nOK\r\n" to every command (ended by CR, or "+++") at each poll
-// of the wait, before its events run.
+// Answers "\r\nOK\r\n" to each command (ended by CR, or "+++") in each poll, before its events run.
 struct PtyModem final : Waiter
 {
     PtyModem()
@@ -62,24 +58,20 @@ class TestQtSerialLine : public QObject
     Q_OBJECT
 
 private slots:
-    // Start and Stop in a call. A pty refuses the modem-status ioctls: the
-    // DTR changes fail unreported and the call is taken from the call flag.
+    // Start and Stop in a call. A pty refuses the modem-status ioctls: the DTR changes fail
+    // unreported and the call is taken from the call flag.
     void initializeModemOverPty()
     {
         PtyModem peer;
         QtSerialLine line([&](int port) { return port == 3 ? peer.slave : QString(); });
         LineWait wait(line, peer);
-        RecordingReporter reporter;
-        ScriptedPrompter prompter;
-        RecordingControls controls;
-        ServerState state;
-        Configuration config;
-        config.ModemPort = 3;
-        ModemControl modem(wait, reporter, prompter, controls, state, config);
+        Recorders rec;
+        rec.config.ModemPort = 3;
+        ModemControl modem(wait, rec.reporter, rec.prompter, rec.controls, rec.state, rec.config);
 
         modem.InitializeModem();
         QCOMPARE(peer.received, QByteArray("ATE0V1Q0S0=0\rATS0=1\r"));
-        QCOMPARE(reporter.tip(), QString("Waiting call ..."));
+        QCOMPARE(rec.reporter.tip(), QString("Waiting call ..."));
         QCOMPARE(line.mode(), SerialLine::Mode::Idle);
         QVERIFY(!line.hasModemLines());
 
@@ -89,12 +81,12 @@ private slots:
         QVERIFY(!other.open(1, &busy));
         QVERIFY2(!busy.isEmpty(), "a busy port must say why");
 
-        state.Connected = true;
+        rec.state.Connected = true;
         modem.HangUp();
         QCOMPARE(peer.received, QByteArray("ATE0V1Q0S0=0\rATS0=1\r+++ATH0\rATS0=0\r"));
-        QCOMPARE(prompter.questions.size(), 1);
-        QCOMPARE(reporter.tip(), QString("Not connected"));
-        QVERIFY(!line.isOpen() && reporter.redText().isEmpty());
+        QCOMPARE(rec.prompter.questions.size(), 1);
+        QCOMPARE(rec.reporter.tip(), QString("Not connected"));
+        QVERIFY(!line.isOpen() && rec.reporter.redText().isEmpty());
 
         // Closed, it leaves the device to others, and a write is no loss.
         QVERIFY(other.open(1, nullptr));
@@ -105,9 +97,8 @@ private slots:
         QCOMPARE(lost, 0);
     }
 
-    // Idle mode notifies each arrival, drained a byte at a time, nothing from
-    // before the open; job mode notifies none, and what came then is handled
-    // once idle mode is back, though no more bytes follow.
+    // Idle mode notifies each arrival, drained a byte at a time, nothing from before the open; job
+    // mode notifies none, and what came then is handled once idle mode is back with no more bytes.
     void idleNotifications()
     {
         PtyModem peer;
@@ -138,11 +129,9 @@ private slots:
         QTRY_COMPARE(drained, QByteArray("\r\nRING\r\n\r\nNO CARRIER\r\n"));
     }
 
-    // Stand-in modem-status lines: carrier on, each DTR change noted, then
-    // refused by the pty. The carrier reads true after a refused change or an
-    // empty read (both leave an error on the port); a refused read is no
-    // carrier. A vanished device fails the line once, its owner hears it once
-    // on a later event pass, and the device is left alone from then on.
+    // Stand-in modem-status lines: carrier on, DTR changes noted, then refused by the pty. Carrier
+    // reads true after a refused change or an empty read (both leave a port error); a refused read
+    // is no carrier. A vanished device fails the line once, heard once later, then is left alone.
     void modemLinesAndLostDevice()
     {
         PtyModem peer;

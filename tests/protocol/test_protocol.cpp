@@ -2,7 +2,6 @@
 // the scripted portable: restarts, failures, and the backup an upload keeps.
 #include "Columns.h"
 #include "Exchange.h"
-#include "HostFiles.h"
 #include "LineCharset.h"
 #include "PathHelpers.h"
 #include "Portable.h"
@@ -23,8 +22,7 @@ namespace {
 
 const QByteArray ACK(1, Byte::ACK), NAK(1, Byte::NAK), EOT(1, Byte::EOT), ETX(1, Byte::ETX);
 const QByteArray None; // silence for one whole transmission
-const QByteArray BadFrame = frame('D', "x").replace('x', 'y');
-const QByteArray OldContent = "the previous copy\r\n";
+const QByteArray BadFrame = frame('D', "x").replace('x', 'y'), OldContent = "the previous copy\r\n";
 
 void checkFailure(const Rig &rig, const QString &red, const QString &direction)
 {
@@ -41,8 +39,7 @@ class TestProtocol : public QObject
 private slots:
     void parsePacket_data()
     {
-        // data null: rejected
-        columns<QByteArray, QByteArray>("text", "data");
+        columns<QByteArray, QByteArray>("text", "data"); // data null: rejected
         const QByteArray rejected;
         QTest::newRow("empty Z") << QByteArray::fromHex("02 1B 5A 47 47 03") << QByteArray("");
         QTest::newRow("z is data") << frame('z', "AB") << QByteArray("AB");
@@ -72,9 +69,8 @@ private slots:
     void exchange_data()
     {
         // watch ETX: the next-packet request
-        columns<QList<QByteArray>, QByteArray, Exchange::Outcome, int>("answers", "watch",
-                                                                       "outcome", "writes");
         using O = Exchange::Outcome;
+        columns<QList<QByteArray>, QByteArray, O, int>("answers", "watch", "outcome", "writes");
         QTest::newRow("NAK ACK in a read") << QList{NAK + ACK} << None << O::Ack << 1;
         QTest::newRow("ACK NAK in a read") << QList{ACK + NAK} << None << O::Ack << 1;
         QTest::newRow("third NAK") << QList{NAK, NAK, NAK} << None << O::ThirdNak << 3;
@@ -106,8 +102,7 @@ private slots:
 
     void download_data()
     {
-        // restartBlock: 0 none, else six NAKs for that block
-        columns<int, int>("size", "restartBlock");
+        columns<int, int>("size", "restartBlock"); // restartBlock: 0 none, else six NAKs for it
         QTest::newRow("empty") << 0 << 0;
         QTest::newRow("120 bytes") << 120 << 0;
         QTest::newRow("121 bytes") << 121 << 0;
@@ -139,25 +134,19 @@ private slots:
         QCOMPARE(rig.reporter.tips, (QStringList{"Download a.txt ...", "Download success"}));
     }
 
-    // A name goes out byte for byte in the host's single-byte set, in the
-    // message (upper case, one character for one) and in the frame alike. A
-    // name the set cannot carry (written into the settings by hand) fails
-    // its file with a message naming it, and nothing goes out.
+    // A name goes out byte for byte in the host's single-byte set, in the message (upper case) and
+    // the frame; one the set cannot carry (set by hand) fails its file, naming it, sending nothing.
     void namesKeepTheirCharacters_data()
     {
-        // shown: the name in the message
+        // shown: in the message; upper-case y diaeresis is 0x9F in code page 1252, none in Latin-1
         columns<QString, QString>("name", "shown");
-        // Upper-case y with diaeresis exists in code page 1252 (0x9F, here as
-        // the byte the portable saw) but not in Latin-1.
 #ifdef Q_OS_WIN
-        const char *upperY = "\x9f";
+        const char *shown = "\xdf\x9f\xc9.TXT";
 #else
-        const char *upperY = "\xff";
+        const char *shown = "\xdf\xff\xc9.TXT";
 #endif
         QTest::newRow("sharp s and y diaeresis")
-            << QString::fromLatin1("\xdf\xff\xe9.txt")
-            << QString::fromLatin1("\xdf") + QString::fromLatin1(upperY) +
-                   QString::fromLatin1("\xc9.TXT");
+            << QString::fromLatin1("\xdf\xff\xe9.txt") << QString::fromLatin1(shown);
         QTest::newRow("Greek omega: refused") << QString::fromUtf8("\xce\xa9mega") << QString();
     }
     void namesKeepTheirCharacters()
@@ -189,8 +178,7 @@ private slots:
 
     void downloadFailures_data()
     {
-        // last: the frame sent three times, and nothing after it
-        columns<Rule, QString, QString>("rule", "red", "last");
+        columns<Rule, QString, QString>("rule", "red", "last"); // last: sent 3 times, then nothing
         const auto row = [](const char *name, Rule rule, const char *red, const char *last) {
             QTest::newRow(name) << rule << QString(red) << QString(last);
         };
@@ -219,7 +207,6 @@ private slots:
 
     void backupPath()
     {
-        // Paths come back with the platform's separator.
         const auto native = [](const char *path) { return QDir::toNativeSeparators(path); };
         QCOMPARE(Tarvo::backupPath("/in.d/A.B.C"), native("/in.d/A.BAK"));
         // Not ORDERS.BAK itself, which would be deleted to make room for its copy.
@@ -228,8 +215,7 @@ private slots:
 
     void upload_data()
     {
-        // size: an empty file goes to a new path
-        columns<int>("size");
+        columns<int>("size"); // an empty file goes to a new path
         QTest::newRow("only a Z frame, new path") << 0;
         QTest::newRow("every byte value, over a copy, a one-byte packet") << 361;
     }
@@ -310,18 +296,19 @@ private slots:
         QVERIFY(!QFile::exists(rig.journal.path()));
     }
 
-    // What is not a file is never opened (it could block the server); a file
-    // changed while sent is no success; errors are the system's words; a
-    // journal that cannot be written refuses the upload and keeps its entries;
-    // a new file stays when its backup cannot go, if still the one at Save As.
+    // What is not a file is never opened (it could block the server); a file changed while sent is
+    // no success; errors are the system's words; an unwritable journal refuses the upload, keeping
+    // its entries; a new file stays when its backup cannot go, if still the one at Save As.
     void hostFileFaults_data()
     {
-        // "@": the scratch folder; after: the target, empty: not looked at;
-        // pending: the entries left in the journal
+        // @: scratch folder; after: the target (empty: unread); pending: entries left in journal
         columns<QString, bool, QString, QByteArray, int>("fault", "result", "red", "after",
                                                          "pending");
         const QString upload = "\r\nUpload failed\r\n", download = "\r\nDownload failed\r\n";
         const QString changed = "@/source.bin changed while it was being sent." + download;
+        const QString write = "Cannot write @/ORDERS.TXT: ",
+                      backUp = "Cannot back up @/ORDERS.TXT: ";
+        const QString record = "Cannot record the upload in @/journal/uploads.journal: ";
         const auto row = [](const char *fault, bool result, const QString &red,
                             const QByteArray &after = OldContent, int pending = 0) {
             QTest::newRow(fault) << QString(fault) << result << red << after << pending;
@@ -332,23 +319,18 @@ private slots:
         row("download source rewritten in place", false, changed, {});
         row("download source cut short", false, changed, {});
         row("download source replaced", false, changed, {});
-        row("upload to a named pipe", false,
-            "Cannot write @/ORDERS.TXT: not a regular file (a named pipe)" + upload, {});
-        row("file size limit reached", false, "Cannot write @/ORDERS.TXT: File too large" + upload);
-        row("file size limit reached by the backup", false,
-            "Cannot back up @/ORDERS.TXT: File too large" + upload, pattern(3000));
-        row("read error while backing up", false,
-            "Cannot back up @/ORDERS.TXT: Input/output error" + upload);
-        row("backup cannot be committed", false,
-            "Cannot back up @/ORDERS.TXT: Is a directory" + upload);
-        row("target cannot be opened", false,
-            "Cannot write @/ORDERS.TXT: Permission denied" + upload);
+        row("upload to a named pipe", false, write + "not a regular file (a named pipe)" + upload,
+            {});
+        row("file size limit reached", false, write + "File too large" + upload);
+        row("file size limit reached by the backup", false, backUp + "File too large" + upload,
+            pattern(3000));
+        row("read error while backing up", false, backUp + "Input/output error" + upload);
+        row("backup cannot be committed", false, backUp + "Is a directory" + upload);
+        row("target cannot be opened", false, write + "Permission denied" + upload);
         // The second write arms the entry, with the target open but not yet cut;
         // the third read is the first one's read-back.
-        row("journal's disk full", false,
-            "Cannot record the upload in @/journal/uploads.journal: No space left on device" +
-                upload,
-            OldContent, 1);
+        row("journal's disk full", false, record + "No space left on device" + upload, OldContent,
+            1);
         row("journal cannot be read", false,
             "Cannot recover interrupted uploads: the upload journal @/journal/uploads.journal: "
             "Permission denied\r\nUpload to @/ORDERS.TXT refused: an earlier upload to it was "
@@ -356,9 +338,8 @@ private slots:
             "what is said above; Tarvo tries again at the next upload and at the next start." +
                 upload,
             OldContent, 1);
-        row("journal cannot be read back", false,
-            "Cannot record the upload in @/journal/uploads.journal: Permission denied" + upload,
-            OldContent, 2);
+        row("journal cannot be read back", false, record + "Permission denied" + upload, OldContent,
+            2);
         row("backup cannot be deleted", true,
             "\r\nCannot delete the backup @/ORDERS.BAK (Is a directory): it still holds the "
             "previous copy of @/ORDERS.TXT.",
@@ -408,8 +389,7 @@ private slots:
         getrlimit(RLIMIT_FSIZE, &before);
         if (fault.startsWith("file size limit")) {
             std::signal(SIGXFSZ, SIG_IGN);
-            rlimit small = before;
-            small.rlim_cur = 1000;
+            const rlimit small{.rlim_cur = 1000, .rlim_max = before.rlim_max};
             setrlimit(RLIMIT_FSIZE, &small);
         }
 #endif
@@ -446,15 +426,14 @@ private slots:
         rig.portable.onFrame = [&, &fault = fault, blocks = 0](char type) mutable {
             if (type != 'Y' || ++blocks != 2)
                 return;
-            if (fault == "download source rewritten in place") {
+            if (fault == "download source rewritten in place")
                 Rig::write(source, pattern(2000));
-            } else if (fault == "download source cut short") {
+            else if (fault == "download source cut short")
                 QFile::resize(source, 240);
-            } else if (fault == "download source replaced") {
+            else if (fault == "download source replaced")
                 replace(source, pattern(2000));
-            } else if (fault == "target replaced during the upload") {
+            else if (fault == "target replaced during the upload")
                 replace(target, "the user's");
-            }
         };
         const bool ok = upload ? rig.upload() : rig.download();
 #ifdef Q_OS_UNIX
@@ -475,14 +454,11 @@ private slots:
         QCOMPARE(left.size(), pending);
     }
 
-    // Save As through a symbolic link, and a folder that goes away during
-    // the upload. The link stays a link, its target holds the old or the
-    // complete new file; a folder that is gone leaves the upload to be undone
-    // once it is back.
+    // Save As through a symbolic link stays a link to the old or the whole new file; a folder
+    // gone during the upload leaves it to be undone once the folder is back.
     void uploadTargetMoves_data()
     {
-        // fails: three time-outs at the third packet
-        columns<QString, bool>("how", "fails");
+        columns<QString, bool>("how", "fails"); // fails: three time-outs at the third packet
         for (const char *link : {"link", "dangling"})
             for (const bool fails : {true, false})
                 QTest::addRow("%s, %s", link, fails ? "failed" : "done") << link << fails;
@@ -527,13 +503,12 @@ private slots:
             return;
         }
         QVERIFY(!ok);
-        QCOMPARE(
-            rig.reporter.redText(),
-            QString("The folder @/in was removed or renamed during the upload: @/in/ORDERS.TXT "
-                    "is not there.\r\nUpload failed\r\nCannot undo the interrupted upload "
-                    "to @/in/ORDERS.TXT yet: the folder @/in is not there. It is tried again "
-                    "at the next start.\r\nUpload failed\r\n")
-                .replace('@', rig.dir.path()));
+        QCOMPARE(rig.reporter.redText(),
+                 QString("The folder @/in was removed or renamed during the upload: "
+                         "@/in/ORDERS.TXT is not there.\r\nUpload failed\r\nCannot undo the "
+                         "interrupted upload to @/in/ORDERS.TXT yet: the folder @/in is not there. "
+                         "It is tried again at the next start.\r\nUpload failed\r\n")
+                     .replace('@', rig.dir.path()));
         QVERIFY(rig.journal.recover().size() == 1 && QFile::exists(rig.journal.path()));
         // The folder back: the old copy back with it, or nothing left to undo.
         QVERIFY(how == "removed" ? QDir().mkpath(in) : QDir().rename(in + ".old", in));
@@ -543,15 +518,12 @@ private slots:
 #endif
     }
 
-    // What start-up does with the journal an interrupted upload left (here
-    // one that could put nothing back): only the upload's own partial file
-    // is undone, a file written since stays and the old copy moves aside,
-    // and an entry that cannot be undone now stays, its backup safe from the
-    // next upload. Only the journal's owner recovers.
+    // Start-up on the journal of an interrupted upload that put nothing back: only its own partial
+    // file is undone, a file written since stays (the old copy moved aside), an entry that cannot
+    // be undone stays with its backup safe from the next upload. Only the journal's owner recovers.
     void journalRecovery_data()
     {
-        // since: what happened after the crash; after: the target once recovered;
-        // note: "@" is the scratch folder
+        // since: what happened after the crash; after: the target once recovered; @: scratch folder
         columns<bool, bool, QString, QByteArray, QString>("existing", "armed", "since", "after",
                                                           "note");
         const QString kept = "@/ORDERS.TXT changed after an upload to it was interrupted, so it "

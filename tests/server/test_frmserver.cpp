@@ -1,23 +1,15 @@
-// The server window with a recording tray, scripted questions, a scratch log,
-// and a fake modem or the real host on the fake line; with the installer's
-// close requests, on Windows also the named events they travel as.
+// The server window with a recording tray, scripted questions, a scratch log, and a fake modem or
+// the real host on the fake line; the installer's close requests, on Windows as named events.
 #include "CloseRequests.h"
 #include "Columns.h"
-#include "HostFiles.h"
 #include "LogFile.h"
 #include "Portable.h"
 #include "ServerWiring.h"
 #include "StatusPane.h"
 #include "TrayIcon.h"
 
-#include <QCloseEvent>
-#include <QMessageBox>
-#include <QPushButton>
-#if QT_CONFIG(sessionmanager)
-#include <QSessionManager>
-#endif
-#include <QTimer>
 #include <QtTest/qtestspontaneevent.h>
+#include <QtWidgets>
 #include <cerrno>
 
 #ifdef Q_OS_WIN
@@ -132,8 +124,7 @@ struct CallRig : Window
     CloseRequests requests{QStringLiteral("Local\\Tarvo-test-requests")};
 };
 
-// Keeps the application's own answer to Quit (closing every window, leaving
-// the event loop) out of the test process.
+// Keeps the application's answer to Quit (closing every window, ending the loop) out of the test.
 struct SwallowQuit final : QObject
 {
     bool eventFilter(QObject *, QEvent *event) override { return event->type() == QEvent::Quit; }
@@ -146,10 +137,9 @@ class FrmServerTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Script: S Start/Stop, C Hide/Exit, X close box, M minimise, T the tray's
-    // Exit, L the port lost; + or - answers the question the action must ask.
-    // After ">" it runs while the first start waits, a second activation
-    // first. Without a tray the window stays on the task bar, the tip in its title.
+    // Script: S Start/Stop, C Hide/Exit, X close box, M minimise, T the tray's Exit, L the port
+    // lost; + or - answers the action's question. After ">" it runs while the first start waits,
+    // a second activation first. Without a tray the window stays on the task bar, tip in its title.
     void buttons_data()
     {
         // end: running, stopped, hidden or unloaded
@@ -227,17 +217,14 @@ private slots:
         QCOMPARE(rig.server.isVisible(), end != "hidden" || !tray);
         QCOMPARE(rig.server.isMinimized(), end == "hidden" && (!tray || script == "M"));
         QCOMPARE(rig.server.windowTitle(), tray ? "Tarvo" : "Tarvo - Waiting call ...");
-        QCOMPARE(rig.button("cmdWaitingCall")->text(),
-                 QString(end == "stopped" ? "Start" : "Stop"));
+        QCOMPARE(rig.button("cmdWaitingCall")->text(), end == "stopped" ? "Start" : "Stop");
         QCOMPARE(rig.button("cmdSettings")->isEnabled(), end == "stopped");
     }
 
-    // Stop, Exit or an installer's request mid-upload, each given twice (an
-    // installer's Retry sends it again): the upload goes on under the
-    // questions and the second asks nothing; kept, the call and the new file
-    // stay; ended, the old file is back and the call hung up. CloseWhenIdle
-    // lets the upload finish, CloseNow ends it, neither asks. A Close over an
-    // open question box about the call leaves the answer to the user.
+    // Stop, Exit or an installer's request mid-upload, given twice (a Retry sends it again): the
+    // upload goes on under the questions, the second asks nothing; kept, call and new file stay;
+    // ended, the old file is back and the call hung up. CloseWhenIdle finishes, CloseNow ends,
+    // neither asks; a Close over an open question box about the call leaves the answer to the user.
     void transferUnderTheQuestions_data()
     {
         // finished: the new file arrived
@@ -313,12 +300,9 @@ private slots:
         QCOMPARE(rig.server.isUnloaded(), action != "Stop");
     }
 
-    // Wired as the program wires it, with a call up. The session manager's
-    // save request may still be cancelled: the server keeps its port and call.
-    // The real end (WM_ENDSESSION, which Qt turns into aboutToQuit; the X11
-    // manager's "die", a Quit event) ends call and program, asking nothing,
-    // the port closed once. So does an installer's Close with no job running,
-    // once the call is let go, an open dialog going as Cancel first.
+    // Wired as the program is, a call up. A save request may be cancelled: port and call stay. The
+    // real end (WM_ENDSESSION as aboutToQuit, X11's "die" as Quit) ends call and program unasked,
+    // port closed once; so does an installer's Close with no job, an open dialog as Cancel.
     void sessionEnd_data()
     {
         columns<QString>("event");
@@ -372,10 +356,9 @@ private slots:
                  QStringList(event == "Close" ? 1 : 0, "Hang up (disconnect) modem?"));
     }
 
-    // Start-up notes reach the log before the modem starts and outlive its
-    // clearing of the pane; a log that stops says once where it went; a text
-    // of megabytes without blanks is shown whole, not laid out for hours as
-    // one word; the tray tip is the name alone at load, cut to 63 characters.
+    // Start-up notes reach the log before the modem starts and outlive its clearing of the pane; a
+    // log that stops says once where it went; megabytes without blanks show whole, not laid out for
+    // hours as one word; the tray tip is the name alone at load, cut to 63 characters.
     void paneAndTip()
     {
         WindowRig rig;
@@ -388,8 +371,7 @@ private slots:
         QCOMPARE(rig.tray.tip, QString("Tarvo"));
         rig.server.Form_Activate();
         QCOMPARE(rig.server.statusPane()->toPlainText(), QString("Restored A.TXT\n"));
-        QFile log(rig.log.path());
-        QVERIFY(log.open(QIODevice::ReadOnly) && log.readAll().contains("Restored A.TXT"));
+        QVERIFY(readFile(rig.log.path()).contains("Restored A.TXT"));
         rig.server.SetTrayTip(QString(56, 'a')); // one more than "Tarvo - " leaves
         QCOMPARE(rig.tray.tip, "Tarvo - " + QString(55, 'a'));
 

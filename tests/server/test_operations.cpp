@@ -1,13 +1,9 @@
-// The operation controller alone, with the clicks a call's job can meet:
-// what it leaves for after the job, how often it hangs up, whether the
-// hang-up can still talk to the modem, and when Settings comes back.
+// The operation controller alone with the clicks a call's job can meet: what waits for the job's
+// end, how often it hangs up, whether the hang-up still reaches the modem, when Settings is back.
 #include "Columns.h"
 #include "FakeLine.h"
 #include "LineWait.h"
-#include "ModemService.h"
 #include "OperationController.h"
-
-#include <QTest>
 
 using namespace Tarvo;
 using namespace Tarvo::Testing;
@@ -61,10 +57,8 @@ class OperationsTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Clicks during a job: S Stop, T the tray's Exit, L the port lost; each +
-    // or - after one answers the next question Yes or No. After a "/" the
-    // job has ended: what follows comes later, and so do the answers to
-    // questions that the answers before it led to.
+    // Clicks in a job: S Stop, T tray Exit, L port lost; + or - answers the next question. After
+    // "/" the job has ended: the rest, and answers to questions earlier answers led to, come later.
     void clicksDuringAJob_data()
     {
         // jobCut: its waits told to end
@@ -138,8 +132,7 @@ private slots:
             play(parts.last());
         prompter.answerHeld();
 
-        // The job's lists must not change under it.
-        QVERIFY(!settingsDuringJob);
+        QVERIFY(!settingsDuringJob); // the job's lists must not change under it
         QCOMPARE(lostDuringJob, 0);
         QCOMPARE(lost, clicks.count('L'));
         QCOMPARE(modem.abortedAtHangUp.size(), qsizetype(hangUps));

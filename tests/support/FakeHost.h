@@ -1,24 +1,16 @@
-// A whole host without a window on the fake line: the real modem control,
-// link, transfers and call handling, reporting to recorders. Tests that use
-// it link the call-handling library.
+// A whole host without a window on the fake line: the real modem control, link, transfers and call
+// handling, reporting to recorders. Tests that use it link the call-handling library.
 #pragma once
 
-#include "Configuration.h"
 #include "FakeLine.h"
 #include "HostSession.h"
-#include "ServerState.h"
 
 namespace Tarvo::Testing {
 
-struct FakeHost
+struct FakeHost : Recorders
 {
     VirtualClock clock;
     FakeLine line{clock};
-    RecordingReporter reporter;
-    ScriptedPrompter prompter;
-    RecordingControls controls;
-    ServerState state;
-    Configuration config;
     HostSession session{line, clock, reporter, prompter, controls, state, config};
 
     FakeHost()
@@ -27,8 +19,7 @@ struct FakeHost
         session.connectLine();
     }
 
-    // Bytes from the modem, handled as the idle-mode notification would.
-    void receive(const QByteArray &bytes)
+    void receive(const QByteArray &bytes) // from the modem, handled as in idle mode
     {
         line.deliver(bytes);
         line.pump();

@@ -1,19 +1,17 @@
-// Stand-ins for the outside world on a virtual clock, where a 1000-poll
-// time-out costs microseconds: sleeping advances the time, an event pass runs
-// the fake line's pump and a test's hook. The fake line hands every write to a
-// scripted peer, whose deliver(bytes, delayMs) is readable once the time comes.
+// Stand-ins on a virtual clock (a 1000-poll time-out costs microseconds): a sleep advances time, an
+// event pass runs the line's pump and a test's hook; a scripted peer sees each write.
 #pragma once
 
+#include "Configuration.h"
 #include "Prompter.h"
 #include "Reporter.h"
 #include "SerialLine.h"
 #include "ServerControls.h"
+#include "ServerState.h"
 #include "Waiter.h"
 
-#include <QList>
 #include <QStringList>
 #include <deque>
-#include <functional>
 #include <utility>
 #include <vector>
 
@@ -38,9 +36,8 @@ public:
     qint64 now() const { return m_now; }
     int sleeps() const { return m_sleeps; }
 
-    std::function<void()> pump; // the fake line delivering what is due
-    // Runs inside every event pass; lets a test act in the middle of a wait.
-    std::function<void()> onEvents;
+    std::function<void()> pump;     // the fake line delivering what is due
+    std::function<void()> onEvents; // in every event pass: a test acts in the middle of a wait
 
 private:
     qint64 m_now = 0;
@@ -55,16 +52,13 @@ public:
         m_clock.pump = [this] { pump(); };
     }
 
-    // The scripted peer: sees every write, answers with deliver().
-    std::function<void(const QByteArray &written)> peer;
+    std::function<void(const QByteArray &written)> peer; // sees every write, answers by deliver()
 
-    // Bytes the host will be able to read delayMs after now.
-    void deliver(const QByteArray &bytes, qint64 delayMs = 0)
+    void deliver(const QByteArray &bytes, qint64 delayMs = 0) // readable delayMs from now
     {
         m_scheduled.push_back({m_clock.now() + delayMs, bytes});
     }
-    // Moves due bytes into the receive buffer and raises the idle-mode
-    // notification, as the event loop does for a real port.
+    // Moves due bytes in and raises the idle-mode notification, as the event loop does for a port.
     void pump()
     {
         deliverDue();
@@ -85,13 +79,9 @@ public:
     QByteArray pending() const { return m_pending; }
     std::vector<bool> dtrChanges; // every setDtr, in order
 
-    // Knobs for the tests.
-    bool openFails = false;
-    bool modemLines = true;
-    bool carrier = false;
+    bool openFails = false, modemLines = true, carrier = false;
     int closes = 0;
 
-    // SerialLine
     bool open(int, QString *error) override
     {
         if (openFails || m_open) {
@@ -156,8 +146,7 @@ private:
     std::deque<Scheduled> m_scheduled;
     QByteArray m_pending;
     Mode m_mode = Mode::Job;
-    bool m_open = false;
-    bool m_failed = false;
+    bool m_open = false, m_failed = false;
     QString m_failure;
 };
 
@@ -178,8 +167,7 @@ public:
     QString redText() const { return m_red; }   // all red text since the start
     QString tip() const { return tips.isEmpty() ? QString() : tips.last(); }
 
-    QStringList logOnly; // WriteLog calls made directly
-    QStringList tips;
+    QStringList logOnly, tips; // logOnly: the WriteLog calls made directly
 
 private:
     QString m_pane, m_red;
@@ -215,9 +203,7 @@ public:
     QList<bool> answers; // consumed in order; Yes when used up
     bool holdAnswers = false;
     QList<std::function<void()>> held;
-    QStringList questions;
-    QStringList informs;
-    QStringList warnings;
+    QStringList questions, informs, warnings;
     int beeps = 0;
 };
 
@@ -232,9 +218,17 @@ public:
 
     StartStop startStop = StartStop::Start;
     QString close = QStringLiteral("Exit");
-    bool startStopEnabled = true;
-    bool settingsEnabled = true;
-    bool busy = false;
+    bool startStopEnabled = true, settingsEnabled = true, busy = false;
+};
+
+// What the modem control and the call handling report to, and the settings they read.
+struct Recorders
+{
+    RecordingReporter reporter;
+    ScriptedPrompter prompter;
+    RecordingControls controls;
+    ServerState state;
+    Configuration config;
 };
 
 } // namespace Tarvo::Testing

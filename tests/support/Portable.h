@@ -1,25 +1,18 @@
-// A scripted portable on the fake line, and the rig the protocol tests share.
-// Its frames come from the simulator's code, so host and simulator check each
-// other. Both directions follow `source` in 120-byte steps from the last
-// announce or request's offset. A rule answers the first..last occurrence
-// (from 0) of a frame type with fixed bytes: NAK, EOT, a broken frame or
-// nothing. trace: "0 text", "L body", "U body", "Y <size>", "Y" (next-packet
-// request), "Z", "ACK", "NAK", "BAD" (a broken host frame).
+// A scripted portable on the fake line, and the rig the protocol tests share. Its frames come from
+// the simulator's code, so host and simulator check each other. Both directions follow `source` in
+// 120-byte steps from the last announce or request's offset. A rule answers the first..last (from
+// 0) of a frame type with fixed bytes: NAK, EOT, a broken frame or nothing. trace: "0 text", "L
+// body", "U body", "Y <size>", "Y" (next-packet request), "Z", "ACK", "NAK", "BAD" (broken).
 #pragma once
 
 #include "Configuration.h"
 #include "DownloadJob.h"
 #include "FakeLine.h"
 #include "FrameCodec.h"
-#include "PacketLink.h"
 #include "UploadJob.h"
 #include "UploadJournal.h"
 
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QTest>
-#include <utility>
+#include <QtTest>
 
 namespace Tarvo::Testing {
 
