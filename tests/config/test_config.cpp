@@ -1,5 +1,5 @@
-// The store, path helpers and proposed portable names; then the window on a
-// real INI store with the entry editor and message boxes scripted; the About box.
+// The store, path helpers and proposed portable names; then the window on a real INI store with the
+// entry editor and message boxes scripted; the About box.
 #include "AppIdentity.h"
 #include "AppVersion.h"
 #include "Columns.h"
@@ -99,8 +99,8 @@ private slots:
         QCOMPARE(SettingsStore().location(), m_dir.filePath("Tarvo/Tarvo.conf"));
     }
 
-    // Defaults from an empty store; all 34 values back, blanks and slots behind
-    // a gap included, from the platform's kind of store; counts stop at the gap.
+    // Defaults from an empty store; all 34 values back, blanks and slots behind a gap included,
+    // from the platform's kind of store; counts stop at the gap.
     void storeRoundTripAndDerivedCounts()
     {
         Configuration saved;
@@ -202,12 +202,11 @@ private slots:
         QTEST(name->text(), "proposed");
     }
 
-    // A port or job the drop-downs cannot show opens as the default (the model
-    // keeps any 16-bit number); OK stores a valid value again.
+    // A port or job the drop-downs cannot show opens as the default (the model keeps any 16-bit
+    // number); OK stores a valid value again.
     void storedNumbersOpenSafely_data()
     {
-        // loaded: port, job
-        // port: shown, and saved by OK
+        // loaded: port, job port: shown, and saved by OK
         columns<QString, QString, QPoint, int, int>("storedPort", "storedJob", "loaded", "port",
                                                     "job");
         QTest::newRow("blanks around") << QString(" 4 ") << QString(" 0") << QPoint(4, 0) << 4 << 0;
@@ -233,8 +232,8 @@ private slots:
         QCOMPARE(stored("Settings/Job"), QString::number(job));
     }
 
-    // Files as a person writes them: what the window shows of Dnld1's name and
-    // COM1's device, and what this store reads back after OK.
+    // Files as a person writes them: what the window shows of Dnld1's name and COM1's device, and
+    // what this store reads back after OK.
     void handEditedFiles_data()
     {
         // shown: the first download entry, or none
@@ -382,8 +381,8 @@ private slots:
     // Uploads whose backups collide are pointed out on OK and saved as typed.
     void okNamesCollidingBackups_data()
     {
-        // saveAs: of the upload entries, in the scratch folder
-        // said: parts of the notice; empty: none
+        // saveAs: of the upload entries, in the scratch folder said: parts of the notice; empty:
+        // none
         columns<QStringList, QStringList>("saveAs", "said");
         QTest::newRow("one backup for two targets")
             << QStringList{"A.TXT", "A.DAT"} << QStringList{"A.TXT and ", "A.DAT both", "A.BAK"};
@@ -512,8 +511,8 @@ private slots:
             m_prompter.warnings[0].contains(QDir::toNativeSeparators(m_dir.filePath("missing"))));
     }
 
-    // On Windows from the program's own version resource (this test carries one
-    // as tarvo.exe does), which must say what the build says.
+    // On Windows from the program's own version resource (this test carries one as tarvo.exe does),
+    // which must say what the build says.
     void aboutBoxShowsTheIdentity()
     {
         const AppIdentity built = builtInIdentity();
@@ -567,8 +566,8 @@ private slots:
         QCOMPARE(owner, static_cast<QWidget *>(w.get()));
     }
 
-    // Names travel a byte per character: upper-casing keeps the set, and the
-    // entry dialogs refuse, naming them, characters it cannot carry.
+    // Names travel a byte per character: upper-casing keeps the set, and the entry dialogs refuse,
+    // naming them, characters it cannot carry.
     void portableNames_data()
     {
         // upper: empty: not carried

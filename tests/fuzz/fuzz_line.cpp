@@ -1,7 +1,6 @@
-// Line assembly of what the modem and the portable send in idle mode, under
-// arbitrary bytes in arbitrary chunks: the line buffer stays capped, holds
-// only the newest bytes and never a whole line, and the server is back in
-// idle mode with nothing unread, unless a silent modem stopped it.
+// Line assembly of what the modem and the portable send in idle mode, under arbitrary bytes in
+// arbitrary chunks: the line buffer stays capped, holds only the newest bytes and never a whole
+// line, and the server is back in idle mode with nothing unread, unless a silent modem stopped it.
 #include "FakeHost.h"
 #include "FrameCodec.h"
 #include "FuzzRequire.h"

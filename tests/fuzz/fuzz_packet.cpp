@@ -1,6 +1,6 @@
-// Frames and escaping of the packet link under arbitrary bytes: the input is
-// parsed as it came and, without its ETX bytes, framed with a right checksum;
-// escaped as file data, it must travel safely and decode back.
+// Frames and escaping of the packet link under arbitrary bytes: the input is parsed as it came and,
+// without its ETX bytes, framed with a right checksum; escaped as file data, it must travel safely
+// and decode back.
 #include "FrameCodec.h"
 #include "FuzzRequire.h"
 

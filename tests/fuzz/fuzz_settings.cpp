@@ -1,6 +1,6 @@
-// The reading of stored settings under arbitrary text. The input is read as
-// a stored number (Latin-1 and UTF-16 text), and then checked against plain
-// QSettings as a recipe for values and as a settings file (SettingsDiff.h).
+// The reading of stored settings under arbitrary text. The input is read as a stored number
+// (Latin-1 and UTF-16 text), and then checked against plain QSettings as a recipe for values and as
+// a settings file (SettingsDiff.h).
 #include "FuzzRequire.h"
 #include "SettingsDiff.h"
 #include "SettingsStore.h"

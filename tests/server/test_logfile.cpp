@@ -77,8 +77,8 @@ private slots:
         QCOMPARE(QDir(program).entryList(QDir::Files), QStringList()); // no probe left behind
     }
 
-    // The locale's short date and long time, a blank after each; no zone
-    // appears, so the same wall-clock time in two zones stamps the same.
+    // The locale's short date and long time, a blank after each; no zone appears, so the same
+    // wall-clock time in two zones stamps the same.
     void timestamp_data()
     {
         QTest::addColumn<QString>("locale");
@@ -101,12 +101,12 @@ private slots:
         QVERIFY(utc != LogFile::timestamp(QDateTime(day, time.addSecs(1), QTimeZone::utc()), l));
     }
 
-    // "<T>" in expected stands for the timestamp of now(). A log written
-    // before holds "old \r\n"; the backup beside it, older still, "older \r\n".
+    // "<T>" in expected stands for the timestamp of now(). A log written before holds "old \r\n";
+    // the backup beside it, older still, "older \r\n".
     void writeLog_data()
     {
-        // logAgeMinutes -1: no log yet; backup afterwards, empty: none;
-        // expected: one byte per character.
+        // logAgeMinutes -1: no log yet; backup afterwards, empty: none; expected: one byte per
+        // character.
         columns<int, QString, QStringList, QString>("logAgeMinutes", "backup", "messages",
                                                     "expected");
 
@@ -150,9 +150,9 @@ private slots:
         QCOMPARE(log.lineStart(), messages.last().endsWith("\r\n"));
     }
 
-    // A pipe under the log's name (an open or a roll-over's copy would wait for
-    // ever) or a medium turned read-only: the log moves to the per-user folder
-    // for the rest of the run and says so once; the pipe is left alone.
+    // A pipe under the log's name (an open or a roll-over's copy would wait for ever) or a medium
+    // turned read-only: the log moves to the per-user folder for the rest of the run and says so
+    // once; the pipe is left alone.
     void unwritableLogMoves_data()
     {
         columns<QString, int>("fault", "ageDays");

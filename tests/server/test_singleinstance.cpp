@@ -1,5 +1,5 @@
-// One instance per user and settings, tried with real processes: this
-// program again (with --hold) and the real program.
+// One instance per user and settings, tried with real processes: this program again (with --hold)
+// and the real program.
 #include "SingleInstance.h"
 
 #include <QtTest>
@@ -53,8 +53,8 @@ private slots:
 
         first.kill();
         QVERIFY(first.waitForFinished(Patience));
-        // What a crash leaves behind: the lock file, or on Windows nothing. There
-        // a stale file naming a live process (its id reused) must not block either.
+        // What a crash leaves behind: the lock file, or on Windows nothing. There a stale file
+        // naming a live process (its id reused) must not block either.
         QCOMPARE(QFile::exists(lock), !LockIsMutex);
         if (QFile stale(lock); LockIsMutex && stale.open(QIODevice::WriteOnly))
             stale.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
@@ -83,8 +83,8 @@ private slots:
                  qPrintable(said));
     }
 
-    // The same user from another session (another runtime folder) sharing the
-    // settings or the journal: the second ends at once, silently.
+    // The same user from another session (another runtime folder) sharing the settings or the
+    // journal: the second ends at once, silently.
     void secondSessionIsRefused_data()
     {
         QTest::addColumn<QString>("secondConfig");

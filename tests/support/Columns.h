@@ -1,8 +1,7 @@
-// The columns of a data-driven test named once, in one line each way:
-// columns<int, QString>("size", "name") in the _data() function and
-// auto [size, name] = fetch<int, QString>("size", "name") in the test. A name
-// or a type that does not match the table fails the test as QFETCH does.
-// Clang lets a lambda capture such a binding only by name: [&name = name].
+// The columns of a data-driven test named once, in one line each way: columns<int, QString>("size",
+// "name") in the _data() function and auto [size, name] = fetch<int, QString>("size", "name") in
+// the test. A name or a type that does not match the table fails the test as QFETCH does. Clang
+// lets a lambda capture such a binding only by name: [&name = name].
 #pragma once
 
 #include <QTest>

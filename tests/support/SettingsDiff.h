@@ -1,7 +1,6 @@
-// The settings file against plain QSettings, for the seeded differential
-// test and the fuzz target alike. Input bytes are read twice: as a recipe
-// for values ("group:key=value" lines; a value "*a|b" is a list, "#..."
-// bytes, \x01 a lone surrogate), and as a hand-written settings file.
+// The settings file against plain QSettings, for the seeded differential test and the fuzz target
+// alike. Input bytes are read twice: as a recipe for values ("group:key=value" lines; a value
+// "*a|b" is a list, "#..." bytes, \x01 a lone surrogate), and as a hand-written settings file.
 #pragma once
 
 #include "Configuration.h"
@@ -96,8 +95,8 @@ private:
         file.remove();
         return bytes;
     }
-    // Keys such as "/k" from "[]" are listed but cannot be looked up: they
-    // read as nothing, here as there.
+    // Keys such as "/k" from "[]" are listed but cannot be looked up: they read as nothing, here as
+    // there.
     Map plainRead(const QByteArray &file)
     {
         const QString path = place(file);
@@ -130,8 +129,8 @@ private:
         return read.keys() == texts.keys();
     }
 
-    // Loads the file into a model, changes one name, saves it over the file.
-    // `plainBefore` is what plain QSettings read of it, when it wrote it.
+    // Loads the file into a model, changes one name, saves it over the file. `plainBefore` is what
+    // plain QSettings read of it, when it wrote it.
     QString checkSaved(const QByteArray &file, const Map &plainBefore)
     {
         Configuration model, again;

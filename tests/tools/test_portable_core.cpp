@@ -1,4 +1,5 @@
 // The simulated portable's own code, without a pseudo-terminal.
+#include "Columns.h"
 #include "LineModel.h"
 #include "ModemEmulator.h"
 #include "PortableSession.h"
@@ -6,6 +7,8 @@
 #include <QtTest>
 
 using namespace Tarvo::Portable;
+using Tarvo::Testing::columns;
+using Tarvo::Testing::fetch;
 using namespace std::chrono_literals;
 
 const auto bytes = [](const std::string &s) { return QByteArray(s.data(), qsizetype(s.size())); };
@@ -19,10 +22,8 @@ class PortableCoreTest : public QObject
 private slots:
     void framesAndAnswers_data()
     {
-        QTest::addColumn<char>("type");
-        QTest::addColumn<QByteArray>("data"); // before escaping
-        QTest::addColumn<QByteArray>("wire");
-        QTest::addColumn<QByteArray>("answer"); // to a host frame; none: a portable frame
+        // data: before escaping answer: to a host frame; none: a portable frame
+        columns<char, QByteArray, QByteArray, QByteArray>("type", "data", "wire", "answer");
         const auto row = [](const char *name, char type, QByteArray data, const char *hex,
                             const char *answer = nullptr) {
             QTest::newRow(name) << type << data << QByteArray::fromHex(hex) << QByteArray(answer);
@@ -46,10 +47,8 @@ private slots:
 
     void framesAndAnswers()
     {
-        QFETCH(char, type);
-        QFETCH(QByteArray, data);
-        QFETCH(QByteArray, wire);
-        QFETCH(QByteArray, answer);
+        auto [type, data, wire, answer] =
+            fetch<char, QByteArray, QByteArray, QByteArray>("type", "data", "wire", "answer");
 
         const std::string raw = data.toStdString();
         QCOMPARE(bytes(answer.isEmpty() ? buildPortableFrame(type, escapeData(raw))
