@@ -1,6 +1,7 @@
 #include "IniTextFormat.h"
 
 #include <QIODevice>
+#include <QStringDecoder>
 #include <map>
 
 namespace Tarvo::IniTextFormat {
@@ -116,12 +117,18 @@ qsizetype decodeEscape(QByteArrayView text, qsizetype at, QString &out)
 
 QString unescape(QByteArrayView text)
 {
+    // One decoder for the whole value, as QSettings reads it: a U+FEFF is
+    // dropped as a byte-order mark only in the first bytes it decodes.
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    const auto decode = [&utf8](QByteArrayView run) {
+        return run.isEmpty() ? QString() : QString(utf8(run));
+    };
     QString out;
     qsizetype plain = 0;
     for (qsizetype i = 0; i < text.size(); ++i) {
         if (text[i] != '\\')
             continue;
-        out += QString::fromUtf8(text.sliced(plain, i - plain));
+        out += decode(text.sliced(plain, i - plain));
         const qsizetype end = decodeEscape(text, i + 1, out);
         if (end < 0) {
             // Kept as written: a hand-written path would want "\d" as it is.
@@ -132,7 +139,7 @@ QString unescape(QByteArrayView text)
             i = end - 1;
         }
     }
-    return out + QString::fromUtf8(text.sliced(plain));
+    return out + decode(text.sliced(plain));
 }
 
 // Where the comment after a value begins: a ";" outside quotes at the start
@@ -285,8 +292,9 @@ void escapeChar(char16_t c, QByteArray &out, bool &escapeNextIfDigit)
     } else if (c == '"' || c == '\\') {
         out += '\\';
         out += char(c);
-    } else if (c <= 0x1F || QChar::isSurrogate(c)) {
-        // A lone surrogate has no UTF-8: QSettings would lose it.
+    } else if (c <= 0x1F || QChar::isSurrogate(c) || c == 0xFEFF) {
+        // A lone surrogate has no UTF-8, and a U+FEFF first in what the
+        // reader decodes reads as a byte-order mark: QSettings would lose both.
         out += "\\x" + QByteArray::number(uint(c), 16);
         escapeNextIfDigit = true;
     } else {
