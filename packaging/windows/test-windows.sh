@@ -146,18 +146,22 @@ printf 'ORDER;ITEM;QTY\r\n1001;APPLE;12\r\n' >"$portable/files/ORDERS.TXT"
 head -c 2500 /dev/urandom >"$portable/files/STOCK.DAT"
 
 setting() { wine reg add "$STORE_KEY\\$1" /v "$2" /t REG_SZ /d "$3" /f >/dev/null; }
-setting Settings "Modem Port" 1
-setting Settings Job 2
-setting Dnld1 Name PRICES.TXT
-setting Dnld1 "Open From" "$(winpath "$host/outbox/prices.txt")"
+# COM1 on the link $1, and both jobs with one file each way.
+modem_and_job() {
+  wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$1" /f >/dev/null
+  setting Settings "Modem Port" 1
+  setting Settings Job 2
+  setting Dnld1 Name PRICES.TXT
+  setting Dnld1 "Open From" "$(winpath "$host/outbox/prices.txt")"
+  setting File1 Name ORDERS.TXT
+  setting File1 "Save As" "$(winpath "$host/inbox/orders.txt")"
+}
+modem=$WORK/modem
+modem_and_job "$modem"
 setting Dnld2 Name CATALOG.BIN
 setting Dnld2 "Open From" "$(winpath "$host/outbox/catalog.bin")"
-setting File1 Name ORDERS.TXT
-setting File1 "Save As" "$(winpath "$host/inbox/orders.txt")"
 setting File2 Name STOCK.DAT
 setting File2 "Save As" "$(winpath "$host/inbox/stock.dat")"
-modem=$WORK/modem
-wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$modem" /f >/dev/null
 wineserver -w
 
 "$LINUX_BUILD/bin/tarvo-portable" --link "$modem" --calls 1 --first-call-delay 3 \
@@ -249,13 +253,7 @@ deployed=$(du -sk "$BUILD/deploy" | cut -f1)
 # The installed program answers a modem that never rings: tarvo-portable
 # without calls on COM1. Its settings name one file each way, as OK wants.
 modem=$WORK/modem-install
-wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$modem" /f >/dev/null
-setting Settings "Modem Port" 1
-setting Settings Job 2
-setting Dnld1 Name PRICES.TXT
-setting Dnld1 "Open From" "$(winpath "$host/outbox/prices.txt")"
-setting File1 Name ORDERS.TXT
-setting File1 "Save As" "$(winpath "$host/inbox/orders.txt")"
+modem_and_job "$modem"
 wineserver -w
 "$LINUX_BUILD/bin/tarvo-portable" --link "$modem" --first-call-delay 100000 \
   --download-dir "$portable/received" --upload-dir "$portable/files" >"$WORK/portable-install.out" 2>&1 &
