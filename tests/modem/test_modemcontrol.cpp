@@ -99,14 +99,20 @@ private slots:
         rig.line.openFails = commands.isEmpty();
         const bool cut = reply.value(0).second == -2;
         rig.replies.insert(command, cut ? Pieces{} : reply);
-        rig.clock.onEvents = [&rig, cut] {
+        bool idleInWait = false; // Start/Stop clickable, or the pointer not busy, mid-wait
+        rig.clock.onEvents = [&rig, cut, &idleInWait] {
+            if (!rig.line.failed())
+                idleInWait |= rig.controls.startStopEnabled || !rig.controls.busy;
             if (cut && rig.clock.now() >= 500)
                 rig.wait.requestAbort();
         };
         rig.modem.InitializeModem();
+        QVERIFY(!idleInWait);
         const bool started = red.isEmpty();
-        if (!started)
+        if (!started) {
+            QCOMPARE(rig.line.writes, commands);
             rig.modem.HangUp(); // a Stop coming late finds nothing to do
+        }
 
         QCOMPARE(rig.line.writes, commands);
         QCOMPARE(rig.clock.sleeps(), polls);
