@@ -103,7 +103,7 @@ public:
     }
     bool isOpen() const override { return m_open; }
     void setDtr(bool on) override { dtrChanges.push_back(on); }
-    bool carrierDetect() const override { return m_open && modemLines && carrier; }
+    bool carrierDetect() const override { return m_open && !m_failed && modemLines && carrier; }
     bool hasModemLines() const override { return modemLines; }
     bool write(const QByteArray &bytes) override
     {
