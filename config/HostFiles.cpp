@@ -434,8 +434,12 @@ FileIdentity identityOf(QFileDevice &file)
 #endif
 }
 
-bool setModified(QFileDevice &file, qint64 modified, QString &error)
+bool setModified(QFileDevice &file, const QString &path, qint64 modified, QString &error)
 {
+    if (const int code = fault(FileOp::Stamp, path)) {
+        error = systemErrorText(code);
+        return false;
+    }
 #ifdef Q_OS_UNIX
     const struct timespec times[2] = {{0, UTIME_OMIT},
                                       {time_t(modified / 1000), long(modified % 1000) * 1000000}};

@@ -16,7 +16,7 @@
 //
 // Error texts are the system's own words for the operation that failed,
 // taken at the moment it failed (errno), never a text left from an earlier
-// call. Every open, read, write, sync, removal and rename goes past one
+// call. Every open, read, write, sync, stamp, removal and rename goes past one
 // fault hook, so that tests can make any of them fail as a full disk or a
 // read-only medium would.
 #pragma once
@@ -99,7 +99,7 @@ FileIdentity identityOf(const QString &path);
 FileIdentity identityOf(QFileDevice &file);
 
 // Sets the modification time of an open file (milliseconds since the epoch).
-bool setModified(QFileDevice &file, qint64 modified, QString &error);
+bool setModified(QFileDevice &file, const QString &path, qint64 modified, QString &error);
 
 // An exclusive advisory lock on a file, held until the object goes; the
 // system releases it when the process ends, however it ends.
@@ -129,7 +129,7 @@ QString systemErrorText(int error);
 
 // The fault hook: asked before each of these operations with the path
 // concerned; a non-zero error number makes the operation fail with it.
-enum class FileOp { OpenRead, OpenWrite, Read, Write, Sync, Remove, Rename };
+enum class FileOp { OpenRead, OpenWrite, Read, Write, Sync, Stamp, Remove, Rename };
 using FaultHook = std::function<int(FileOp op, const QString &path)>;
 void setFaultHook(FaultHook hook);
 

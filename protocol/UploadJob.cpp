@@ -38,9 +38,10 @@ QString fileError(const QString &what, const QString &path, const QString &error
 // After every write the target gets the same modification time (the stamp,
 // an even second before the upload began, which no later write can give a
 // file), so that the journal can tell the upload's own partial file from a
-// newer one written after a crash. While it is in flight, an exit() that
-// skips the stack (Qt ends the program that way when the display goes)
-// still puts the old copy back.
+// newer one written after a crash. While it is in flight (from the moment
+// the target is emptied until the object goes; nothing in commit() or
+// abandon() waits), an exit() that skips the stack (Qt ends the program that
+// way when the display goes) still puts the old copy back.
 class HostCopy
 {
 public:
@@ -93,7 +94,7 @@ public:
         }
         m_created = !existing;
         m_before = identityOf(m_file).modified;
-        if (!setModified(m_file, m_stamp, why)) {
+        if (!setModified(m_file, m_target, m_stamp, why)) {
             error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
             return discard();
         }
@@ -102,7 +103,7 @@ public:
                     error))
             return discard();
         enterFlight();
-        if (!m_file.resize(0) || !setModified(m_file, m_stamp, why)) {
+        if (!m_file.resize(0) || !setModified(m_file, m_target, m_stamp, why)) {
             error = fileError(QStringLiteral("Cannot write"), m_saveAs,
                               why.isEmpty() ? m_file.errorString() : why);
             QString cleanup;
@@ -118,7 +119,7 @@ public:
     bool append(const std::uint8_t *data, int count, QString &error)
     {
         QString why = writeAll(m_file, m_target, reinterpret_cast<const char *>(data), count);
-        if (why.isEmpty() && setModified(m_file, m_stamp, why)) {
+        if (why.isEmpty() && setModified(m_file, m_target, m_stamp, why)) {
             m_length += count;
             return true;
         }
@@ -161,14 +162,13 @@ public:
         // Its real age from now on; should the close still fail, this is
         // the time that marks the file as the upload's own.
         const qint64 finished = QDateTime::currentMSecsSinceEpoch();
-        if (setModified(m_file, finished, why))
+        if (setModified(m_file, m_target, finished, why))
             m_stamp = finished;
         m_file.close();
         if (m_file.error() != QFileDevice::NoError) {
             error = fileError(QStringLiteral("Cannot write"), m_saveAs, m_file.errorString());
             return false;
         }
-        leaveFlight();
         if (!m_backup.isEmpty() && !removeFile(m_backup, why))
             notice = QStringLiteral("Cannot delete the backup %1 (%2): it still holds the "
                                     "previous copy of %3.")
@@ -184,9 +184,8 @@ public:
     // the journal (false).
     bool abandon(QString &note)
     {
-        leaveFlight();
         QString ignored; // a write cut short left the clock's time: the file is still ours
-        setModified(m_file, m_stamp, ignored);
+        setModified(m_file, m_target, m_stamp, ignored);
         const FileIdentity written = identityOf(m_file);
         m_file.close();
         const bool ours = identityOf(m_target).sameFile(written);
@@ -227,7 +226,7 @@ private:
     {
         QString ignored;
         if (m_file.isOpen() && !m_created && m_before != 0)
-            setModified(m_file, m_before, ignored);
+            setModified(m_file, m_target, m_before, ignored);
         m_file.close();
         if (m_created)
             removeFile(m_target, ignored);

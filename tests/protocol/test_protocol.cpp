@@ -327,6 +327,8 @@ private slots:
         row("read error while backing up", false, backUp + "Input/output error" + upload);
         row("backup cannot be committed", false, backUp + "Is a directory" + upload);
         row("target cannot be opened", false, write + "Permission denied" + upload);
+        row("target cannot be stamped once armed", false,
+            write + "Operation not permitted" + upload);
         // The second write arms the entry, with the target open but not yet cut;
         // the third read is the first one's read-back.
         row("journal's disk full", false, record + "No space left on device" + upload, OldContent,
@@ -402,6 +404,7 @@ private slots:
             {"backup cannot be committed", {FileOp::Write, backup, 0, 1}},
             {"backup cannot be deleted", {FileOp::Remove, backup, 0, 1}},
             {"target cannot be opened", {FileOp::OpenWrite, target, EACCES, 1}},
+            {"target cannot be stamped once armed", {FileOp::Stamp, target, EPERM, 2}},
             {"journal's disk full", {FileOp::Write, journal + ".new", ENOSPC, 2}},
             {"journal cannot be read", {FileOp::OpenRead, journal, EACCES, 1}},
             {"journal cannot be read back", {FileOp::OpenRead, journal, EACCES, 3}},
