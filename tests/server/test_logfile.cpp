@@ -150,15 +150,16 @@ private slots:
         QCOMPARE(log.lineStart(), messages.last().endsWith("\r\n"));
     }
 
-    // A pipe under the log's name (an open or a roll-over's copy would wait for ever) or a medium
-    // turned read-only: the log moves to the per-user folder for the rest of the run and says so
-    // once; the pipe is left alone.
+    // A pipe under the log's name (an open or a roll-over's copy would wait for ever), a medium
+    // turned read-only or a full disk: the log moves to the per-user folder for the rest of the run
+    // and says so once; the pipe is left alone.
     void unwritableLogMoves_data()
     {
         columns<QString, int>("fault", "ageDays");
         QTest::newRow("a pipe made today") << "pipe" << 0;
         QTest::newRow("a pipe from yesterday, due for roll-over") << "pipe" << 1;
         QTest::newRow("read-only medium") << "read-only" << 0;
+        QTest::newRow("disk full") << "full" << 0;
     }
 
     void unwritableLogMoves()
@@ -179,8 +180,9 @@ private slots:
             const utimbuf times{modified, modified};
             QCOMPARE(::utime(path.constData(), &times), 0);
         } else {
-            setFaultHook([before](FileOp op, const QString &p) {
-                return op == FileOp::OpenWrite && p == before ? EROFS : 0;
+            const FileOp failing = fault == "full" ? FileOp::Write : FileOp::OpenWrite;
+            setFaultHook([before, failing](FileOp op, const QString &p) {
+                return op != failing || p != before ? 0 : failing == FileOp::Write ? ENOSPC : EROFS;
             });
         }
         log.WriteLog("moved\r\n");
@@ -190,8 +192,9 @@ private slots:
         const QString notice =
             QString("The log cannot be written in %1 (%2); from now on it goes to %3.")
                 .arg(dir.filePath("program"),
-                     fault == "pipe" ? "not a regular file (a named pipe)"
-                                     : "Read-only file system",
+                     fault == "pipe"   ? "not a regular file (a named pipe)"
+                     : fault == "full" ? "No space left on device"
+                                       : "Read-only file system",
                      dir.filePath("per-user/Tarvo.Log"));
         QCOMPARE(log.takeNotice(), notice);
         QCOMPARE(log.takeNotice(), QString()); // said once
