@@ -11,6 +11,7 @@
 #include <QtTest/qtestspontaneevent.h>
 #include <QtWidgets>
 #include <cerrno>
+#include <csignal>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -310,6 +311,25 @@ private slots:
         QTest::newRow("Windows ends the session") << "aboutToQuit";
         QTest::newRow("X11 session manager ends it") << "Quit";
         QTest::newRow("installer's Close over a question box") << "Close";
+    }
+
+    // The handlers in place before the server's come back when it goes.
+    void signalHandlersPutBack()
+    {
+#ifdef Q_OS_UNIX
+        const auto handler = [] {
+            struct sigaction now;
+            ::sigaction(SIGHUP, nullptr, &now);
+            return now.sa_handler;
+        };
+        std::signal(SIGHUP, SIG_IGN);
+        {
+            ShutdownSignals ends;
+            QVERIFY(ends.isActive() && handler() != SIG_IGN);
+        }
+        QVERIFY(handler() == SIG_IGN);
+        std::signal(SIGHUP, SIG_DFL);
+#endif
     }
 
     void sessionEnd()
