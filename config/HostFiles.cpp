@@ -33,10 +33,15 @@ FaultHook &faultHook()
     return hook;
 }
 
-int fault(FileOp op, const QString &path)
+// The fault hook's verdict on one operation: true with errno set to the
+// error it injects, so that the failure takes the system call's own path.
+bool failing(FileOp op, const QString &path)
 {
     const FaultHook &hook = faultHook();
-    return hook ? hook(op, path) : 0;
+    const int code = hook ? hook(op, path) : 0;
+    if (code)
+        errno = code;
+    return code;
 }
 
 #ifdef Q_OS_UNIX
@@ -161,12 +166,9 @@ bool openRegularFile(QFile &file, QIODevice::OpenMode mode, QString &error)
         return false;
 #ifdef Q_OS_UNIX
     const int flags = openFlags(mode);
-    if (const int code =
-            fault((flags & O_ACCMODE) == O_RDONLY ? FileOp::OpenRead : FileOp::OpenWrite, path)) {
-        error = systemErrorText(code);
-        return false;
-    }
-    const int fd = ::open(QFile::encodeName(path).constData(), flags, 0666);
+    const FileOp op = (flags & O_ACCMODE) == O_RDONLY ? FileOp::OpenRead : FileOp::OpenWrite;
+    const int fd =
+        failing(op, path) ? -1 : ::open(QFile::encodeName(path).constData(), flags, 0666);
     if (fd < 0) {
         error = systemErrorText(errno);
         return false;
@@ -186,8 +188,8 @@ bool openRegularFile(QFile &file, QIODevice::OpenMode mode, QString &error)
     return true;
 #else
     const bool writes = mode & (QIODevice::WriteOnly | QIODevice::Append);
-    if (const int code = fault(writes ? FileOp::OpenWrite : FileOp::OpenRead, path)) {
-        error = systemErrorText(code);
+    if (failing(writes ? FileOp::OpenWrite : FileOp::OpenRead, path)) {
+        error = systemErrorText(errno);
         return false;
     }
     if (file.open(mode))
@@ -199,13 +201,10 @@ bool openRegularFile(QFile &file, QIODevice::OpenMode mode, QString &error)
 
 qint64 readSome(QFileDevice &file, const QString &path, char *data, qint64 count, QString &error)
 {
-    if (const int code = fault(FileOp::Read, path)) {
-        error = systemErrorText(code);
-        return -1;
-    }
 #ifdef Q_OS_UNIX
     for (;;) {
-        const ssize_t got = ::read(file.handle(), data, std::size_t(count));
+        const ssize_t got =
+            failing(FileOp::Read, path) ? -1 : ::read(file.handle(), data, std::size_t(count));
         if (got >= 0)
             return qint64(got);
         if (errno != EINTR) {
@@ -214,6 +213,10 @@ qint64 readSome(QFileDevice &file, const QString &path, char *data, qint64 count
         }
     }
 #else
+    if (failing(FileOp::Read, path)) {
+        error = systemErrorText(errno);
+        return -1;
+    }
     const qint64 got = file.read(data, count);
     if (got < 0)
         error = file.errorString();
@@ -223,12 +226,11 @@ qint64 readSome(QFileDevice &file, const QString &path, char *data, qint64 count
 
 QString writeAll(QFileDevice &file, const QString &path, const char *data, qint64 count)
 {
-    if (const int code = fault(FileOp::Write, path))
-        return systemErrorText(code);
 #ifdef Q_OS_UNIX
     const int fd = file.handle();
     while (count > 0) {
-        const ssize_t done = ::write(fd, data, std::size_t(count));
+        const ssize_t done =
+            failing(FileOp::Write, path) ? -1 : ::write(fd, data, std::size_t(count));
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
@@ -238,6 +240,8 @@ QString writeAll(QFileDevice &file, const QString &path, const char *data, qint6
     }
     return {};
 #else
+    if (failing(FileOp::Write, path))
+        return systemErrorText(errno);
     if (file.write(data, count) == count && file.flush())
         return {};
     return file.errorString();
@@ -246,18 +250,17 @@ QString writeAll(QFileDevice &file, const QString &path, const char *data, qint6
 
 bool syncFile(QFileDevice &file, const QString &path, QString &error)
 {
-    if (const int code = fault(FileOp::Sync, path)) {
-        error = systemErrorText(code);
-        return false;
-    }
 #ifdef Q_OS_UNIX
-    if (::fsync(file.handle()) == 0)
+    if (!failing(FileOp::Sync, path) && ::fsync(file.handle()) == 0)
         return true;
     error = systemErrorText(errno);
 #else
-    if (file.flush() && FlushFileBuffers(osHandle(file)))
+    if (failing(FileOp::Sync, path))
+        error = systemErrorText(errno);
+    else if (file.flush() && FlushFileBuffers(osHandle(file)))
         return true;
-    error = qt_error_string(int(GetLastError()));
+    else
+        error = qt_error_string(int(GetLastError()));
 #endif
     return false;
 }
@@ -330,12 +333,12 @@ bool writeFileChecked(const QString &path, const QByteArray &data, QString &erro
 
 bool replaceFile(const QString &from, const QString &to, QString &error)
 {
-    if (const int code = fault(FileOp::Rename, to)) {
-        error = systemErrorText(code);
-        return false;
-    }
     // QFile::rename refuses an existing target; these replace it in one step.
 #ifdef Q_OS_WIN
+    if (failing(FileOp::Rename, to)) {
+        error = systemErrorText(errno);
+        return false;
+    }
     const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
     const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
     if (MoveFileExW(source.c_str(), target.c_str(),
@@ -344,7 +347,8 @@ bool replaceFile(const QString &from, const QString &to, QString &error)
     error = qt_error_string(int(GetLastError()));
     return false;
 #else
-    if (::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+    if (!failing(FileOp::Rename, to) &&
+        ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
         return true;
     error = systemErrorText(errno);
     return false;
@@ -366,16 +370,17 @@ QString moveToFreeName(const QString &from, QString &error)
 
 bool removeFile(const QString &path, QString &error)
 {
-    if (const int code = fault(FileOp::Remove, path)) {
-        error = systemErrorText(code);
-        return false;
-    }
 #ifdef Q_OS_UNIX
-    if (::unlink(QFile::encodeName(path).constData()) == 0 || errno == ENOENT)
+    if ((!failing(FileOp::Remove, path) && ::unlink(QFile::encodeName(path).constData()) == 0) ||
+        errno == ENOENT)
         return true;
     error = systemErrorText(errno);
     return false;
 #else
+    if (failing(FileOp::Remove, path)) {
+        error = systemErrorText(errno);
+        return false;
+    }
     QFile file(path);
     if (!file.exists() || file.remove())
         return true;
@@ -436,18 +441,18 @@ FileIdentity identityOf(QFileDevice &file)
 
 bool setModified(QFileDevice &file, const QString &path, qint64 modified, QString &error)
 {
-    if (const int code = fault(FileOp::Stamp, path)) {
-        error = systemErrorText(code);
-        return false;
-    }
 #ifdef Q_OS_UNIX
     const struct timespec times[2] = {{0, UTIME_OMIT},
                                       {time_t(modified / 1000), long(modified % 1000) * 1000000}};
-    if (::futimens(file.handle(), times) == 0)
+    if (!failing(FileOp::Stamp, path) && ::futimens(file.handle(), times) == 0)
         return true;
     error = systemErrorText(errno);
     return false;
 #else
+    if (failing(FileOp::Stamp, path)) {
+        error = systemErrorText(errno);
+        return false;
+    }
     if (file.setFileTime(QDateTime::fromMSecsSinceEpoch(modified, Qt::UTC),
                          QFileDevice::FileModificationTime))
         return true;
