@@ -6,6 +6,7 @@
 #include "EntryEditor.h"
 #include "FakeLine.h"
 #include "FileChooser.h"
+#include "HostFiles.h"
 #include "IniTextFormat.h"
 #include "LineCharset.h"
 #include "MessageBoxPrompter.h"
@@ -21,7 +22,9 @@
 #include <QtWidgets>
 #include <random>
 #ifndef Q_OS_WIN
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #endif
 
 using namespace Tarvo;
@@ -153,6 +156,8 @@ private slots:
         // Opening a pipe for reading would wait for a writer for ever.
         QTest::newRow("named pipe")
             << QString("@/pipe") << QString("@/pipe: not a regular file (a named pipe)");
+        QTest::newRow("socket") << QString("@/socket") << QString("a socket");
+        QTest::newRow("device") << QString("/dev/null") << QString("a device");
 #endif
     }
 
@@ -162,6 +167,10 @@ private slots:
         QFile(m_dir.filePath("host.txt")).open(QIODevice::WriteOnly);
 #ifndef Q_OS_WIN
         ::mkfifo(QFile::encodeName(m_dir.filePath("pipe")).constData(), 0600);
+        sockaddr_un socket{.sun_family = AF_UNIX, .sun_path = {}};
+        qstrncpy(socket.sun_path, QFile::encodeName(m_dir.filePath("socket")), 100);
+        ::bind(::socket(AF_UNIX, SOCK_STREAM, 0), reinterpret_cast<sockaddr *>(&socket),
+               sizeof socket);
 #endif
         path = QDir::toNativeSeparators(path.replace('@', m_dir.path()));
         if (warning == "*") {
@@ -174,6 +183,28 @@ private slots:
         QCOMPARE(CanOpenFile(path, m_prompter), warning.isEmpty());
         QCOMPARE(m_prompter.warnings.size(), warning.isEmpty() ? 0 : 1);
         QVERIFY2(m_prompter.warnings.value(0).contains(warning), qPrintable(warning));
+    }
+
+    // Links are followed as the system follows them: forty in a row at the most.
+    void linkChains_data()
+    {
+        columns<int>("links");
+        QTest::newRow("forty") << 40;
+        QTest::newRow("forty-one") << 41;
+    }
+    void linkChains()
+    {
+#ifdef Q_OS_WIN
+        QSKIP("Windows shortcuts are not links.");
+#endif
+        auto [links] = fetch<int>("links");
+        QTemporaryDir dir;
+        QString last = dir.filePath("end.txt"), error;
+        Testing::Rig::write(last, "x");
+        for (int i = 0; i < links; ++i, last = dir.filePath(QString::number(i)))
+            QVERIFY(QFile::link(last, dir.filePath(QString::number(i + 1))));
+        QCOMPARE(resolveLinks(last, error), links > 40 ? QString() : dir.filePath("end.txt"));
+        QCOMPARE(error.isEmpty(), links <= 40);
     }
 
     void proposedPortableName_data()
