@@ -60,6 +60,9 @@ public:
         IniTextFormat::write(written, texts);
         if (plainRead(written.data()) != texts || !sameTexts(read(written.data()), texts))
             return QStringLiteral("a text written here reads back otherwise");
+        if (std::any_of(written.data().begin(), written.data().end(),
+                        [](char c) { return uchar(c) < 0x20 && c != '\n'; }))
+            return QStringLiteral("a control character is written as it is, not escaped");
         QString failure = checkSaved(plainFile, plain);
         return failure.isEmpty() && input.contains('=') ? checkSaved(input, {}) : failure;
     }
