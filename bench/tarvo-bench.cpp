@@ -1,5 +1,6 @@
 // tarvo-bench: how close a transfer comes to the line's limit, what an idle
-// server costs, and whether memory follows the file size.
+// server costs, whether memory follows the file size, and whether a night of
+// calls leaves memory or descriptors behind.
 //
 // Without arguments it runs every case, each in a fresh child process (so
 // peak RSS belongs to that case alone), prints one row per case and writes
@@ -21,8 +22,11 @@
 #include <QProcess>
 #include <QTimer>
 
+#include <QDir>
+
 #include <cstdio>
 #include <sys/resource.h>
+#include <unistd.h>
 
 using namespace Tarvo;
 using namespace Tarvo::Bench;
@@ -128,6 +132,51 @@ QJsonObject runIdle(int seconds)
                        {"peak_rss_kib", double(peakRssKiB())}};
 }
 
+long residentKiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm")); // sizes in pages: total, resident, ...
+    statm.open(QIODevice::ReadOnly);
+    return statm.readAll().split(' ').value(1).toLong() * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+int openDescriptors()
+{
+    return int(QDir(QStringLiteral("/proc/self/fd")).count()) - 2; // . and ..
+}
+
+// Unpaced calls, each a 900-byte download and a 700-byte upload: what is held
+// after call 20 (everything warmed up) and after the last.
+QJsonObject runCalls(int calls)
+{
+    PortableRig rig;
+    PortableRig::writeFile(rig.hostPath("d.txt"), QByteArray(900, 'd'));
+    PortableRig::writeFile(rig.portableFile("U.TXT"), QByteArray(700, 'u'));
+    rig.config.JobType = DownloadAndUpload;
+    rig.config.DownloadList[0] = {QStringLiteral("D.TXT"), rig.hostPath("d.txt")};
+    rig.config.UploadList[0] = {QStringLiteral("U.TXT"), rig.hostPath("u.txt")};
+    rig.config.deriveCounts();
+    if (!rig.startPortable({.interval = 0.05, .calls = calls}) || !rig.startHost())
+        return failure("simulator or modem did not start");
+    const int warm = qMin(20, calls);
+    if (!rig.waitForCalls(warm, 120000))
+        return failure("call " + QString::number(warm) + " did not finish");
+    const long rssWarm = residentKiB();
+    const int fdsWarm = openDescriptors();
+    const double cpuWarm = processCpuSeconds();
+    if (!rig.waitForCalls(calls, calls * 5000))
+        return failure("call " + QString::number(calls) + " did not finish");
+    if (rig.log.count(QStringLiteral("Waiting call ...")) != calls + 1 ||
+        !rig.reporter.failures().isEmpty())
+        return failure("a call failed or was not re-armed: " + rig.reporter.failures().left(300));
+    return QJsonObject{{"case", "calls"},
+                       {"calls", calls},
+                       {"cpu_seconds_per_call", (processCpuSeconds() - cpuWarm) / (calls - warm)},
+                       {"rss_kib_after_warm_up", double(rssWarm)},
+                       {"rss_kib_after_last", double(residentKiB())},
+                       {"descriptors_after_warm_up", fdsWarm},
+                       {"descriptors_after_last", openDescriptors()}};
+}
+
 QJsonObject runChild(const QString &self, const QStringList &args)
 {
     QProcess child;
@@ -143,6 +192,13 @@ void printRow(const QJsonObject &row)
     if (row.contains("error")) {
         std::printf("%-9s %8s  ERROR: %s\n", qPrintable(row["case"].toString("?")), "",
                     qPrintable(row["error"].toString()));
+    } else if (row["case"].toString() == QLatin1String("calls")) {
+        std::printf("calls     %d calls, %.3f cpu s each; after call 20 and after the last: "
+                    "RSS %.0f and %.0f KiB, %d and %d descriptors\n",
+                    row["calls"].toInt(), row["cpu_seconds_per_call"].toDouble(),
+                    row["rss_kib_after_warm_up"].toDouble(), row["rss_kib_after_last"].toDouble(),
+                    row["descriptors_after_warm_up"].toInt(),
+                    row["descriptors_after_last"].toInt());
     } else if (row["case"].toString() == QLatin1String("idle")) {
         std::printf("%-9s %8s %6s %8.1f %9s %9s %8s %6s %8.3f %8.0f   (%.3f %% of a core)\n",
                     "idle", "-", "-", row["wall_seconds"].toDouble(), "-", "-", "-", "-",
@@ -171,18 +227,21 @@ int main(int argc, char *argv[])
     parser.setApplicationDescription(
         "Measures Tarvo's transfers against tarvo-portable over a pseudo-terminal.");
     parser.addHelpOption();
-    parser.addOption({"case", "Run one case: download, upload or idle.", "case"});
+    parser.addOption({"case", "Run one case: download, upload, idle or calls.", "case"});
     parser.addOption({"size", "File size in bytes for one case.", "bytes", "1024"});
     parser.addOption({"bps", "Line speed for one case (0 = unpaced).", "bps", "9600"});
     parser.addOption({"idle-seconds", "Length of the idle case.", "seconds", "60"});
+    parser.addOption({"calls", "How many calls the calls case makes.", "calls", "200"});
     parser.addOption({"json", "Where to write all rows as JSON.", "file", "tarvo-bench.json"});
-    parser.addOption({"quick", "Only the 1 KiB and 64 KiB cases, no idle case."});
+    parser.addOption({"quick", "Only the 1 KiB and 64 KiB cases, no idle or calls case."});
     parser.process(app);
 
     if (parser.isSet("case")) {
         const QString which = parser.value("case");
         const QJsonObject row = which == QLatin1String("idle")
                                     ? runIdle(parser.value("idle-seconds").toInt())
+                                : which == QLatin1String("calls")
+                                    ? runCalls(parser.value("calls").toInt())
                                     : runTransfer(which, parser.value("size").toLongLong(),
                                                   parser.value("bps").toInt());
         QJsonObject out = row;
@@ -208,10 +267,13 @@ int main(int argc, char *argv[])
                 rows.append(row);
             }
     if (!parser.isSet("quick")) {
-        const QJsonObject row =
-            runChild(self, {"--case", "idle", "--idle-seconds", parser.value("idle-seconds")});
-        printRow(row);
-        rows.append(row);
+        for (const QStringList &args :
+             {QStringList{"--case", "idle", "--idle-seconds", parser.value("idle-seconds")},
+              QStringList{"--case", "calls", "--calls", parser.value("calls")}}) {
+            const QJsonObject row = runChild(self, args);
+            printRow(row);
+            rows.append(row);
+        }
     }
     QFile json(parser.value("json"));
     if (json.open(QIODevice::WriteOnly))

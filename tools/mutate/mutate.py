@@ -15,7 +15,7 @@ does not compile (warnings are errors) the mutant did not build, and when the
 code without debug information is byte for byte the original (a branch for
 another platform, or a change the optimiser undoes) it cannot change behaviour
 and counts as "same code". Otherwise everything is built and the suite runs,
-`ctest -j2 -LE 'soak|package|layout' --stop-on-failure` (the package and layout
+`ctest -j2 -LE 'package|layout' --stop-on-failure` (the package and layout
 tests look at files, not behaviour) in two passes, the unit tests first and the
 end-to-end ones (label e2e) only when those pass, with one time limit for both;
 the first failing test and Qt Test function is the killer. The source is put back after every mutant.
@@ -40,7 +40,7 @@ from pathlib import Path
 ROOT = Path(__file__).resolve().parents[2]
 HERE = Path(__file__).resolve().parent
 FOLDERS = ["protocol", "server/core", "server/shell", "config"]
-EXCLUDED_LABELS = "soak|package|layout"
+EXCLUDED_LABELS = "package|layout"
 # The unit tests kill most mutants in seconds; the end-to-end tests (real
 # processes, a pseudo-terminal) run only when those pass.
 PASSES = [["-LE", EXCLUDED_LABELS + "|e2e"], ["-L", "e2e", "-LE", EXCLUDED_LABELS]]
