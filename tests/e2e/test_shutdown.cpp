@@ -1,10 +1,10 @@
 // A real server process (this program again, with --serve, wired as the program wires it) ended in
 // the middle of an upload from tarvo-portable: by a signal, or by the end of its X display, where
 // Qt calls exit(1); after a SIGKILL the next start repairs. The old copy comes back every time.
-#include "Calls.h"
 #include "LogFile.h"
 #include "MessageBoxPrompter.h"
 #include "Portable.h"
+#include "PortableRig.h"
 #include "ServerState.h"
 #include "ServerWiring.h"
 #include "TrayIcon.h"
