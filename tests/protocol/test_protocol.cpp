@@ -438,6 +438,7 @@ private slots:
             else if (fault == "target replaced during the upload")
                 replace(target, "the user's");
         };
+        const QDateTime modified = QFileInfo(target).lastModified();
         const bool ok = upload ? rig.upload() : rig.download();
 #ifdef Q_OS_UNIX
         setrlimit(RLIMIT_FSIZE, &before);
@@ -450,6 +451,8 @@ private slots:
         if (!after.isEmpty())
             QCOMPARE(readFile(target), after);
         QVERIFY(!QFile::exists(backup) || fault.startsWith("backup"));
+        if (red.startsWith("Cannot record")) // refused before the target was cut: its time stays
+            QCOMPARE(QFileInfo(target).lastModified(), modified);
         if (red.contains("ORDERS.BAK.1"))
             QCOMPARE(readFile(backup + ".1"), OldContent);
         QList<UploadJournal::Entry> left;
