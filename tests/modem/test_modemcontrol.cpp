@@ -117,6 +117,9 @@ private slots:
         QCOMPARE(rig.line.writes, commands);
         QCOMPARE(rig.clock.sleeps(), polls);
         QCOMPARE(rig.reporter.redText(), red);
+        if (command == Init) // the port opened, its line still shown
+            QCOMPARE(rig.reporter.paneText().section("\r\n", 0, 0).endsWith(" ... OK"),
+                     !commands.isEmpty());
         if (red.startsWith(" failed")) // on the line of the step that failed
             QVERIFY2(rig.reporter.paneText().contains("..." + red),
                      qPrintable(rig.reporter.paneText()));
