@@ -558,9 +558,6 @@ private slots:
         QCOMPARE(about.windowTitle(), QString("About Tarvo"));
         QCOMPARE(about.findChild<QLabel *>("lblTitle")->text(),
                  QString("Tarvo Version ") + AppVersion::Version);
-        QCOMPARE(about.findChild<QLabel *>("lblCopyright")->text(),
-                 QString(AppVersion::LegalNotice));
-        QCOMPARE(about.findChild<QLabel *>("lblWebSite")->text(), QString(AppVersion::WebAddress));
         for (const char *image : {"imgIcon", "imgCompany"})
             QVERIFY(!about.findChild<QLabel *>(image)->pixmap().isNull());
 

@@ -150,6 +150,7 @@ private slots:
         QVERIFY(line.open(1, nullptr));
         QVERIFY(line.hasModemLines());
         line.setDtr(false);
+        QVERIFY(line.carrierDetect());
         QVERIFY(line.read().isEmpty() && line.carrierDetect());
         refuse = true;
         QVERIFY(!line.carrierDetect());
