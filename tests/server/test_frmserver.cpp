@@ -319,16 +319,16 @@ private slots:
 #ifdef Q_OS_UNIX
         const auto handler = [] {
             struct sigaction now;
-            ::sigaction(SIGHUP, nullptr, &now);
+            ::sigaction(SIGTERM, nullptr, &now);
             return now.sa_handler;
         };
-        std::signal(SIGHUP, SIG_IGN);
+        std::signal(SIGTERM, SIG_IGN);
         {
             ShutdownSignals ends;
             QVERIFY(ends.isActive() && handler() != SIG_IGN);
         }
         QVERIFY(handler() == SIG_IGN);
-        std::signal(SIGHUP, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
 #endif
     }
 
