@@ -115,6 +115,7 @@ private slots:
         }
         saved.DownloadList[4] = {};
         saved.UploadList[0].Name = QStringLiteral(" "); // a blank name still counts
+        saved.UploadList[1].Name = QStringLiteral("U\t1");
         Configuration loaded = saved, defaults;
         defaults.ModemPort = 1;
         defaults.JobType = DownloadAndUpload;
@@ -129,6 +130,8 @@ private slots:
         SettingsStore(where).LoadSettings(loaded);
         QVERIFY(loaded == defaults);
         SettingsStore(where).SaveSettings(saved);
+        SettingsStore(m_ini).SaveSettings(saved); // the settings file: escaped as QSettings does
+        QVERIFY(Testing::readFile(m_ini).contains("U\\t1"));
         SettingsStore(where).LoadSettings(loaded);
         QVERIFY(loaded == saved);
         QSettings stored(where.path, QSettings::NativeFormat);

@@ -185,6 +185,7 @@ private slots:
         row("announce NAKed", {'L', 0, 2, NAK}, "NAK error (1)", "L a.txt");
         row("block unanswered", {'Y', 1, 3}, "Time out error (2)", "Y 120");
         row("end NAKed", {'Z', 0, 2, NAK}, "NAK error (3)", "Z");
+        row("end unanswered", {'Z', 0, 2}, "Time out error (3)", "Z");
         row("restart: announce NAKed", {'L', 1, 3, NAK}, "NAK error (2)", "L a.txt[120]");
         row("stopped at the end", {'Z', 0, 0, NAK}, "Transfer stopped", "Z");
     }

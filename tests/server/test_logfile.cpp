@@ -82,7 +82,7 @@ private slots:
     void timestamp_data()
     {
         QTest::addColumn<QString>("locale");
-        for (const char *name : {"C", "en_US", "fi_FI", "ja_JP", "ar_EG"})
+        for (const char *name : {"C", "en_US", "fi_FI", "ja_JP", "ar_EG", "zh_CN", "ko_KR"})
             QTest::newRow(name) << QString(name);
     }
 
