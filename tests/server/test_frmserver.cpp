@@ -15,6 +15,8 @@
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
+#else
+#include <unistd.h>
 #endif
 
 using namespace Tarvo;
@@ -241,6 +243,7 @@ private slots:
             row("Close", {hangUp}, finished);
         }
         row("Exit, Close over the open box", {"Exit Tarvo program?", hangUp}, true);
+        row("Exit, the window closed under the question", {"Exit Tarvo program?", hangUp}, true);
         row("CloseWhenIdle", {}, true);
         row("CloseNow", {}, false);
     }
@@ -280,6 +283,8 @@ private slots:
                 emit rig.requests.received(Kind::Close);
                 boxStayed = box.isVisible();
                 box.hide();
+            } else if (polls == 42 && action.endsWith("question")) {
+                rig.server.close(); // by the program, so it asks nothing of its own
             } else if (polls > 40 && !rig.prompter.held.isEmpty() && polls % 20 == 0) {
                 rig.prompter.answerHeld();
                 if (rig.prompter.held.isEmpty())
@@ -322,11 +327,17 @@ private slots:
             ::sigaction(SIGTERM, nullptr, &now);
             return now.sa_handler;
         };
+        // Started with no standard input, the handler's end of the pipe is descriptor 0.
+        const int input = ::dup(0);
+        ::close(0);
         std::signal(SIGTERM, SIG_IGN);
         {
-            ShutdownSignals ends;
+            ShutdownSignals ends, second;
             QVERIFY(ends.isActive() && handler() != SIG_IGN);
+            QVERIFY(!second.isActive()); // one watcher at a time
         }
+        ::dup2(input, 0);
+        ::close(input);
         QVERIFY(handler() == SIG_IGN);
         std::signal(SIGTERM, SIG_DFL);
 #endif
