@@ -9,8 +9,10 @@
 #include <cerrno>
 #include <csignal>
 #ifdef Q_OS_UNIX
+#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using namespace Tarvo;
@@ -323,6 +325,7 @@ private slots:
         row("download from a named pipe", false,
             "Cannot read @/source.bin: not a regular file (a named pipe)" + download, {});
         row("download of a read-only file", true, "", {});
+        row("download read interrupted by a signal", true, "", {});
         row("download source rewritten in place", false, changed, {});
         row("download source cut short", false, changed, {});
         row("download source replaced", false, changed, {});
@@ -334,6 +337,8 @@ private slots:
         row("read error while backing up", false, backUp + "Input/output error" + upload);
         row("backup cannot be committed", false, backUp + "Is a directory" + upload);
         row("target cannot be opened", false, write + "Permission denied" + upload);
+        row("write interrupted by a signal", true, "", pattern(2000));
+        row("target cannot be synced at the end", false, write + "Input/output error" + upload);
         row("target cannot be stamped once armed", false,
             write + "Operation not permitted" + upload);
         // The second write arms the entry, with the target open but not yet cut;
@@ -371,8 +376,8 @@ private slots:
 #ifndef Q_OS_UNIX
         // A file Tarvo has open cannot be replaced or removed there, nor can a folder be.
         if (fault.contains("pipe") || fault.contains("limit") || fault.contains("replaced") ||
-            fault.startsWith("backup"))
-            QSKIP("Named pipes, file size limits and these faults are POSIX ones.");
+            fault.startsWith("backup") || fault.contains("signal"))
+            QSKIP("Named pipes, file size limits, signals and these faults are POSIX ones.");
 #endif
         Rig rig(pattern(2000));
         const QString source = rig.path("source.bin"), target = rig.path("ORDERS.TXT"),
@@ -408,6 +413,9 @@ private slots:
         const QString journal = rig.journal.path();
         const QMap<QString, std::tuple<FileOp, QString, int, int>> hooked{
             {"download of a read-only file", {FileOp::OpenWrite, source, EACCES, 1}},
+            {"download read interrupted by a signal", {FileOp::Read, source, EINTR, 1}},
+            {"write interrupted by a signal", {FileOp::Write, target, EINTR, 1}},
+            {"target cannot be synced at the end", {FileOp::Sync, target, EIO, 1}},
             {"read error while backing up", {FileOp::Read, target, EIO, 1}},
             {"backup cannot be committed", {FileOp::Write, backup, 0, 1}},
             {"backup cannot be deleted", {FileOp::Remove, backup, 0, 1}},
@@ -447,11 +455,21 @@ private slots:
                 replace(target, "the user's");
         };
         const QDateTime modified = QFileInfo(target).lastModified();
+        bool leaked = false;
+#ifdef Q_OS_UNIX
+        // With descriptor 0 free, the first one a job leaves open shows there.
+        const int input = ::dup(0);
+        ::close(0);
+#endif
         const bool ok = upload ? rig.upload() : rig.download();
 #ifdef Q_OS_UNIX
+        leaked = ::fcntl(0, F_GETFD) != -1;
+        ::dup2(input, 0);
+        ::close(input);
         setrlimit(RLIMIT_FSIZE, &before);
 #endif
         setFaultHook({});
+        QVERIFY2(!leaked, "a descriptor was left open");
 
         QCOMPARE(ok, result);
         QCOMPARE(QDir::fromNativeSeparators(rig.reporter.redText()),
