@@ -5,14 +5,13 @@
 #include "LineCharset.h"
 #include "PathHelpers.h"
 #include "Portable.h"
+#include "StdinClosed.h"
 
 #include <cerrno>
 #include <csignal>
 #ifdef Q_OS_UNIX
-#include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 using namespace Tarvo;
@@ -455,17 +454,13 @@ private slots:
                 replace(target, "the user's");
         };
         const QDateTime modified = QFileInfo(target).lastModified();
-        bool leaked = false;
+        bool ok = false, leaked = false;
+        {
+            Testing::StdinClosed noInput;
+            ok = upload ? rig.upload() : rig.download();
+            leaked = noInput.zeroTaken();
+        }
 #ifdef Q_OS_UNIX
-        // With descriptor 0 free, the first one a job leaves open shows there.
-        const int input = ::dup(0);
-        ::close(0);
-#endif
-        const bool ok = upload ? rig.upload() : rig.download();
-#ifdef Q_OS_UNIX
-        leaked = ::fcntl(0, F_GETFD) != -1;
-        ::dup2(input, 0);
-        ::close(input);
         setrlimit(RLIMIT_FSIZE, &before);
 #endif
         setFaultHook({});
@@ -609,7 +604,11 @@ private slots:
             QVERIFY(QFile::remove(target) && QFile::rename(rig.path("newer"), target));
         }
         UploadJournal second(rig.dir.filePath("journal"));
-        QCOMPARE(second.acquire(error), FileLock::Result::HeldElsewhere);
+        {
+            Testing::StdinClosed noInput; // the refused lock's descriptor is closed too
+            QCOMPARE(second.acquire(error), FileLock::Result::HeldElsewhere);
+            QVERIFY(!noInput.zeroTaken());
+        }
         QCOMPARE(second.recover().size(), 1); // says why, undoes nothing
         QCOMPARE(readFile(target), since.isEmpty() || since == "stuck"
                                        ? (armed ? pattern(240) : QByteArray("partial"))

@@ -6,6 +6,7 @@
 #include "Portable.h"
 #include "ServerWiring.h"
 #include "StatusPane.h"
+#include "StdinClosed.h"
 #include "TrayIcon.h"
 
 #include <QtTest/qtestspontaneevent.h>
@@ -15,8 +16,6 @@
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
-#else
-#include <unistd.h>
 #endif
 
 using namespace Tarvo;
@@ -327,17 +326,13 @@ private slots:
             ::sigaction(SIGTERM, nullptr, &now);
             return now.sa_handler;
         };
-        // Started with no standard input, the handler's end of the pipe is descriptor 0.
-        const int input = ::dup(0);
-        ::close(0);
         std::signal(SIGTERM, SIG_IGN);
         {
+            StdinClosed noInput; // the handler's end of the pipe is descriptor 0
             ShutdownSignals ends, second;
             QVERIFY(ends.isActive() && handler() != SIG_IGN);
             QVERIFY(!second.isActive()); // one watcher at a time
         }
-        ::dup2(input, 0);
-        ::close(input);
         QVERIFY(handler() == SIG_IGN);
         std::signal(SIGTERM, SIG_DFL);
 #endif
