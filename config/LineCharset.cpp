@@ -1,5 +1,7 @@
 #include "LineCharset.h"
 
+#include <algorithm>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
 #endif
@@ -34,15 +36,9 @@ QByteArray encodeAnsi(const QString &text, bool *lossless)
 
 QByteArray encodeLatin1(const QString &text, bool *lossless)
 {
-    *lossless = true;
-    QByteArray out(text.size(), '?');
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        if (text[i].unicode() <= 0xFF)
-            out[i] = char(text[i].unicode());
-        else
-            *lossless = false;
-    }
-    return out;
+    // toLatin1() gives a '?' for each character beyond U+00FF.
+    *lossless = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 0xFF; });
+    return text.toLatin1();
 }
 
 QByteArray encodeChecked(const QString &text, bool *lossless)
@@ -91,10 +87,10 @@ QString uncarried(const QString &text)
 QString toUpper(const QString &text)
 {
     QString out = text;
-    for (qsizetype i = 0; i < out.size(); ++i) {
-        const QString upper = QString(out[i]).toUpper();
+    for (QChar &c : out) {
+        const QString upper = QString(c).toUpper();
         if (upper.size() == 1 && canCarry(upper))
-            out[i] = upper[0];
+            c = upper[0];
     }
     return out;
 }

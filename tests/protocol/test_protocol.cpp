@@ -213,11 +213,12 @@ private slots:
         QCOMPARE(Tarvo::backupPath("/in.d/A.B.C"), native("/in.d/A.BAK"));
         // Not ORDERS.BAK itself, which would be deleted to make room for its copy.
         QCOMPARE(Tarvo::backupPath("/in/ORDERS.BAK"), native("/in/ORDERS.BAK.BAK"));
-        // An entry left empty in a hand-edited file has no backup to clash with: not even the
-        // ".BAK" of a bare ".txt".
+        // An entry left empty in a hand-edited file, or one behind the list's end, has no backup
+        // to clash with: not even the ".BAK" of a bare ".txt".
         Configuration config;
         config.UploadCount = 2;
         config.UploadList[1].SaveAs = ".txt";
+        config.UploadList[2].SaveAs = ".dat";
         QCOMPARE(backupCollisions(config), QStringList());
     }
 
