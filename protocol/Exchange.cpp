@@ -48,9 +48,8 @@ Exchange::Outcome Exchange::transmitAndWait()
                 return Outcome::ThirdNak;
             break;
         case Answer::Silence:
-            if (m_timeouts <= 3)
-                ++m_timeouts;
-            if (m_timeouts == 3)
+            // Every job gives up at the third: no exchange goes on past it.
+            if (++m_timeouts == 3)
                 return Outcome::ThirdTimeout;
             break;
         }
