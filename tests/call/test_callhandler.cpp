@@ -221,6 +221,35 @@ private slots:
         QCOMPARE(readFile(m_dir.filePath("in.txt")), jobType == DownloadOnly ? "old copy" : file);
     }
 
+    // A port lost between calls is closed at once; under a job only once the job has unwound (its
+    // waits see the failed line first), and once.
+    void portLost_data()
+    {
+        columns<bool>("underJob");
+        QTest::newRow("between calls") << false;
+        QTest::newRow("under a job") << true;
+    }
+    void portLost()
+    {
+        auto [underJob] = fetch<bool>("underJob");
+        Rig rig;
+        Testing::Rig::write(m_dir.filePath("lost.txt"), "data");
+        rig.config.DownloadList[0] = {"LOST.TXT", m_dir.filePath("lost.txt")};
+        rig.config.deriveCounts();
+        bool closedUnderJob = false;
+        rig.portable.onFrame = [&](char) {
+            rig.line.vanish();
+            closedUnderJob = closedUnderJob || rig.line.closes > 0;
+        };
+        if (underJob)
+            rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
+        else
+            rig.line.vanish();
+        QVERIFY(!closedUnderJob);
+        QCOMPARE(rig.line.closes, 1);
+        QVERIFY(!rig.state.PortOpened && rig.reporter.redText().contains("Modem port lost"));
+    }
+
     // The portable's ACK for the first packet comes with the greeting: it must stay in the port and
     // count for the job's first poll. A second greeting runs the job again.
     void greetingsRunTheJob()
