@@ -163,6 +163,7 @@ private slots:
                              " cannot be sent to the portable: " + LineCharset::name() +
                              " has no " + name.front() + ". Please change it in the settings.",
                          "Download");
+            QVERIFY(rig.reporter.paneText().startsWith("Download " + name + " ...\r\nThe name"));
             QVERIFY(!rig.upload());
             QVERIFY(rig.reporter.redText().endsWith("Upload failed\r\n"));
             QVERIFY(rig.line.writes.isEmpty());
