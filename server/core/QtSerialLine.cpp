@@ -205,7 +205,7 @@ QByteArray QtSerialLine::read()
 void QtSerialLine::setMode(Mode mode)
 {
     m_mode = mode;
-    if (mode != Mode::Idle || !m_open || m_failed)
+    if (mode != Mode::Idle)
         return;
     // Bytes that came in while in job mode raised no notification, and no new
     // one may come for them: look again once the current event is done.
