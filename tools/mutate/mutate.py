@@ -338,9 +338,11 @@ def report(mutants, known, seconds):
 
 def main():
     parser = argparse.ArgumentParser(description=__doc__.split("\n")[0])
-    parser.add_argument("--seed", type=int, help="sample mutants with this seed (with --file: among those files' mutants)")
+    parser.add_argument("--seed", type=int,
+                        help="sample mutants with this seed (with --file: among those files' mutants)")
     parser.add_argument("--sample", type=int, default=80, help="how many to sample (80)")
-    parser.add_argument("--file", action="append", help="every mutant of this file, or with --seed a sample of them (repeatable)")
+    parser.add_argument("--file", action="append",
+                        help="every mutant of this file, or with --seed a sample of them (repeatable)")
     parser.add_argument("--line", type=int, action="append", help="with --file: only mutants on this line")
     parser.add_argument("--list", action="store_true", help="list the mutants, run nothing")
     parser.add_argument("--scratch", default=str(ROOT / "build-mutate"), help="clone and build here")
