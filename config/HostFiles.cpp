@@ -265,6 +265,34 @@ bool syncFile(QFileDevice &file, const QString &path, QString &error)
     return false;
 }
 
+namespace {
+// The copy takes the original's modification time, to the system's own
+// precision, so that a copy put back leaves the file as it was.
+bool keepModified(QFileDevice &original, QFileDevice &copy, const QString &path, QString &error)
+{
+    if (failing(FileOp::Stamp, path)) {
+        error = systemErrorText(errno);
+        return false;
+    }
+#ifdef Q_OS_UNIX
+    struct stat st = {};
+    if (::fstat(original.handle(), &st) == 0) {
+        const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
+        if (::futimens(copy.handle(), times) == 0)
+            return true;
+    }
+    error = systemErrorText(errno);
+    return false;
+#else
+    if (copy.setFileTime(original.fileTime(QFileDevice::FileModificationTime),
+                         QFileDevice::FileModificationTime))
+        return true;
+    error = copy.errorString();
+    return false;
+#endif
+}
+} // namespace
+
 bool copyRegularFile(const QString &from, const QString &to, QString &error)
 {
     QFile source(from);
@@ -286,6 +314,8 @@ bool copyRegularFile(const QString &from, const QString &to, QString &error)
         if (!error.isEmpty())
             return false;
     }
+    if (!keepModified(source, target, to, error))
+        return false;
     if (target.commit())
         return true;
     error = target.errorString();

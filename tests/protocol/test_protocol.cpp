@@ -24,6 +24,8 @@ namespace {
 const QByteArray ACK(1, Byte::ACK), NAK(1, Byte::NAK), EOT(1, Byte::EOT), ETX(1, Byte::ETX);
 const QByteArray None; // silence for one whole transmission
 const QByteArray BadFrame = frame('D', "x").replace('x', 'y'), OldContent = "the previous copy\r\n";
+// The old copy's time: a whole millisecond, as a file system may keep it.
+const QDateTime OldTime = QDateTime::fromMSecsSinceEpoch(Q_INT64_C(1767323045678));
 
 void checkFailure(const Rig &rig, const QString &red, const QString &direction)
 {
@@ -291,8 +293,9 @@ private slots:
         auto [existing, rules, red, requests] =
             fetch<bool, QList<Rule>, QString, int>("existing", "rules", "red", "requests");
         Rig rig(pattern(600));
+        const QString old = rig.path("ORDERS.TXT");
         if (existing)
-            Rig::write(rig.path("ORDERS.TXT"), OldContent);
+            Rig::write(old, OldContent, OldTime);
         rig.portable.rules = rules;
         rig.portable.onFrame = [&, &rules = rules, &red = red](char) {
             if (rules.isEmpty() && rig.portable.count("Y") == 3)
@@ -302,6 +305,7 @@ private slots:
         checkFailure(rig, red, "Upload");
         QCOMPARE(rig.portable.count("U a.txt[0]"), requests);
         QCOMPARE(readFile(rig.path("ORDERS.TXT")), existing ? OldContent : "<missing>");
+        QCOMPARE(QFileInfo(old).lastModified(), existing ? OldTime : QDateTime());
         QCOMPARE(rig.files().size(), existing ? 2 : 1); // and source.bin; no backup
         QVERIFY(!QFile::exists(rig.journal.path()));
     }
@@ -391,7 +395,7 @@ private slots:
             QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
 #endif
         } else if (upload && !fault.startsWith("new file")) {
-            Rig::write(target, fault.endsWith("by the backup") ? pattern(3000) : OldContent);
+            Rig::write(target, fault.endsWith("by the backup") ? pattern(3000) : OldContent, OldTime);
         } else if (QFile file(source);
                    file.open(QIODevice::ReadWrite)) { // older than the clock's step
             QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),

@@ -124,10 +124,12 @@ struct Rig
     }
     QString path(const QString &name) const { return dir.filePath(name); }
     QStringList files() const { return QDir(dir.path()).entryList(QDir::Files); }
-    static void write(const QString &path, const QByteArray &content)
+    static void write(const QString &path, const QByteArray &content, const QDateTime &time = {})
     {
         QFile file(path);
-        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size());
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == content.size() &&
+                file.flush());
+        QVERIFY(!time.isValid() || file.setFileTime(time, QFile::FileModificationTime));
     }
     bool download() { return DownloadJob(link, reporter).RunDownloadJob(config.DownloadList[2]); }
     bool upload() { return UploadJob(link, reporter, &journal).RunUploadJob(config.UploadList[1]); }
