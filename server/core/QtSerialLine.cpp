@@ -30,10 +30,9 @@ QtSerialLine::QtSerialLine(PortResolver resolver, ModemLines lines)
 
 QtSerialLine::~QtSerialLine()
 {
-    // The owner is going away: no notification may reach it any more.
+    // The owner is going away: no notification may reach it any more. The
+    // port closes itself as it goes.
     QObject::disconnect(m_port.get(), nullptr, nullptr, nullptr);
-    if (m_port->isOpen())
-        m_port->close();
 }
 
 void QtSerialLine::connectPort()
@@ -160,8 +159,6 @@ bool QtSerialLine::write(const QByteArray &bytes)
 {
     if (!m_open || m_failed)
         return false;
-    if (bytes.isEmpty())
-        return true;
     if (m_port->write(bytes) != bytes.size()) {
         fail(lostReason());
         return false;
