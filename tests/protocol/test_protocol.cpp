@@ -216,6 +216,7 @@ private slots:
         QCOMPARE(Tarvo::backupPath("/in.d/A.B.C"), native("/in.d/A.BAK"));
         // Not ORDERS.BAK itself, which would be deleted to make room for its copy.
         QCOMPARE(Tarvo::backupPath("/in/ORDERS.BAK"), native("/in/ORDERS.BAK.BAK"));
+        QCOMPARE(Tarvo::backupPath("/ORDERS.TXT"), native("/ORDERS.BAK")); // in the root folder
         // An entry left empty in a hand-edited file, or one behind the list's end, has no backup
         // to clash with: not even the ".BAK" of a bare ".txt".
         Configuration config;
@@ -331,6 +332,8 @@ private slots:
             "Cannot read @/source.bin: not a regular file (a named pipe)" + download, {});
         row("download of a read-only file", true, "", {});
         row("download read interrupted by a signal", true, "", {});
+        row("download source unreadable", false,
+            "Cannot read @/source.bin: Input/output error" + download, {});
         row("download source rewritten in place", false, changed, {});
         row("download source cut short", false, changed, {});
         row("download source replaced", false, changed, {});
@@ -359,6 +362,8 @@ private slots:
             OldContent, 1);
         row("journal cannot be read back", false, record + "Permission denied" + upload, OldContent,
             2);
+        row("the journal's read-back fails", false, record + "Input/output error" + upload, OldContent,
+            1);
         row("backup cannot be deleted", true,
             "\r\nCannot delete the backup @/ORDERS.BAK (Is a directory): it still holds the "
             "previous copy of @/ORDERS.TXT.",
@@ -421,6 +426,8 @@ private slots:
         const QMap<QString, std::tuple<FileOp, QString, int, int>> hooked{
             {"download of a read-only file", {FileOp::OpenWrite, source, EACCES, 1}},
             {"download read interrupted by a signal", {FileOp::Read, source, EINTR, 1}},
+            {"download source unreadable", {FileOp::Read, source, EIO, 1}},
+            {"the journal's read-back fails", {FileOp::Read, journal, EIO, 1}},
             {"write interrupted by a signal", {FileOp::Write, target, EINTR, 1}},
             {"target cannot be synced at the end", {FileOp::Sync, target, EIO, 1}},
             {"read error while backing up", {FileOp::Read, target, EIO, 1}},
