@@ -97,7 +97,6 @@ bool CanOpenFile(const QString &path, Prompter &prompter)
         prompter.warn(notAFile ? path + QStringLiteral(": ") + error : error);
         return false;
     }
-    file.close();
     return true;
 }
 

@@ -6,10 +6,9 @@
 
 namespace Tarvo {
 
-bool PacketLink::SendPacket(const QString &text)
+void PacketLink::SendPacket(const QString &text)
 {
-    Exchange exchange(m_wait, buildFrame('0', LineCharset::encode(text)));
-    return exchange.run() == Exchange::Outcome::Ack;
+    Exchange(m_wait, buildFrame('0', LineCharset::encode(text))).run();
 }
 
 QString PacketLink::abortReason() const

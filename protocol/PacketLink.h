@@ -14,8 +14,9 @@ class PacketLink
 public:
     explicit PacketLink(LineWait &wait) : m_wait(wait) {}
 
-    // A "0" message packet; true when acknowledged.
-    bool SendPacket(const QString &text);
+    // A "0" message packet. Its answer decides nothing: a line that fails
+    // under it is seen by the next step.
+    void SendPacket(const QString &text);
 
     // Why an exchange ended as Aborted, in words for the status pane.
     QString abortReason() const;

@@ -250,6 +250,21 @@ private slots:
         QVERIFY(!rig.state.PortOpened && rig.reporter.redText().contains("Modem port lost"));
     }
 
+    // The carrier gone as the job ends, after its last poll, ends the call as "NO CARRIER" would.
+    void carrierGoneAtTheJobsEnd()
+    {
+        Rig rig;
+        Testing::Rig::write(m_dir.filePath("end.txt"), "data");
+        rig.config.DownloadList[0] = {"END.TXT", m_dir.filePath("end.txt")};
+        rig.config.deriveCounts();
+        rig.line.onMode = [&](SerialLine::Mode mode) {
+            rig.line.carrier = mode != SerialLine::Mode::Idle;
+        };
+        rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
+        QCOMPARE(jobPackets(rig.portable).last(), "ALL DONE");
+        QVERIFY(!rig.state.Connected);
+    }
+
     // The portable's ACK for the first packet comes with the greeting: it must stay in the port and
     // count for the job's first poll. A second greeting runs the job again.
     void greetingsRunTheJob()

@@ -250,6 +250,8 @@ private slots:
         QTest::newRow("16-bit limits")
             << QString("32767") << QString("-32768") << QPoint(32767, -32768) << 1 << 2;
         QTest::newRow("not numbers") << QString("abc") << QString("1.5") << QPoint(1, 2) << 1 << 2;
+        QTest::newRow("a NUL after the digits")
+            << QString::fromLatin1("3\0", 2) << QString("1") << QPoint(1, 1) << 1 << 1;
         QTest::newRow("beyond 16 bits")
             << QString("32768") << QString("-32769") << QPoint(1, 2) << 1 << 2;
     }
@@ -286,6 +288,7 @@ private slots:
         row("comment with a quote", "[Dnld1]\nName=A ; 12\" wide\nOpen%20From=/x\n", "A");
         row("comment ending in a backslash", "[Dnld1]\nName=A ; C:\\\nOpen%20From=/x\n", "A");
         row("continued line", "[Dnld1]\nName=IN\\\n.TXT\n", "IN.TXT");
+        row("continued line, CR LF", "[Dnld1]\r\nName=IN\\\r\n.TXT\r\n", "IN.TXT");
         row("open quote", "[Dnld1]\nName=\"IN.TXT\nOpen%20From=/x\n", "\"IN.TXT");
         row("%UXXXX in a key", "[Dnld1]\nN%U0061me=IN.TXT\n", "IN.TXT");
         row("words with , ; = #", "[Dnld1]\nName=#1=a,b;c\n", "#1=a,b;c");
@@ -622,7 +625,7 @@ private slots:
         QTest::newRow("y with diaeresis stays") << QString("\xc3\xbfy") << QString("\xc3\xbfY");
         QTest::newRow("euro sign") << QString("a\xe2\x82\xac") << QString();
 #endif
-        QTest::newRow("A with macron, the first beyond Latin-1") << QString("\xc4\x80") << QString();
+        QTest::newRow("U+0100, past Latin-1") << QString("\xc4\x80") << QString();
     }
 
     void portableNames()

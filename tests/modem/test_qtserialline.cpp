@@ -136,15 +136,17 @@ private slots:
     void bigWriteGoesOutWhole()
     {
         PtyModem peer;
-        QtSerialLine line([&](int) { return peer.slave; },
-                          {[](QSerialPort &) { return true; }, [](QSerialPort &, bool) { return true; }});
+        QtSerialLine line(
+            [&](int) { return peer.slave; },
+            {[](QSerialPort &) { return true; }, [](QSerialPort &, bool) { return true; }});
         QVERIFY(line.open(1, nullptr));
         const QByteArray frame(1 << 20, 'x');
         QByteArray arrived;
         std::thread reader([&] {
             QThread::msleep(2500); // past the write's bound
             char buffer[65536];
-            for (QDeadlineTimer until(5000); arrived.size() < frame.size() && !until.hasExpired();) {
+            for (QDeadlineTimer until(5000);
+                 arrived.size() < frame.size() && !until.hasExpired();) {
                 const ssize_t n = ::read(peer.master, buffer, sizeof buffer);
                 arrived.append(buffer, qMax<ssize_t>(n, 0));
             }

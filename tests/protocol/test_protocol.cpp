@@ -362,8 +362,8 @@ private slots:
             OldContent, 1);
         row("journal cannot be read back", false, record + "Permission denied" + upload, OldContent,
             2);
-        row("the journal's read-back fails", false, record + "Input/output error" + upload, OldContent,
-            1);
+        row("the journal's read-back fails", false, record + "Input/output error" + upload,
+            OldContent, 1);
         row("backup cannot be deleted", true,
             "\r\nCannot delete the backup @/ORDERS.BAK (Is a directory): it still holds the "
             "previous copy of @/ORDERS.TXT.",
@@ -402,7 +402,8 @@ private slots:
             QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
 #endif
         } else if (upload && !fault.startsWith("new file")) {
-            Rig::write(target, fault.endsWith("by the backup") ? pattern(3000) : OldContent, OldTime);
+            Rig::write(target, fault.endsWith("by the backup") ? pattern(3000) : OldContent,
+                       OldTime);
         } else if (QFile file(source);
                    file.open(QIODevice::ReadWrite)) { // older than the clock's step
             QVERIFY(file.setFileTime(QDateTime::currentDateTime().addSecs(-60),
@@ -470,7 +471,6 @@ private slots:
                 replace(source, pattern(2000));
             else if (fault == "target replaced during the upload")
                 replace(target, "the user's");
-
         };
         const QDateTime modified = QFileInfo(target).lastModified();
         bool ok = false, leaked = false;

@@ -77,7 +77,8 @@ public:
     QByteArray written() const { return writes.join(); } // all writes, concatenated
     QList<QByteArray> writes;                            // each write on its own
     QByteArray pending() const { return m_pending; }
-    std::vector<bool> dtrChanges; // every setDtr, in order
+    std::vector<bool> dtrChanges;          // every setDtr, in order
+    std::function<void(Mode mode)> onMode; // after each mode change
 
     bool openFails = false, modemLines = true, carrier = false;
     int closes = 0;
@@ -123,7 +124,12 @@ public:
         return m_mode == Mode::Idle ? std::exchange(m_pending, m_pending.mid(1)).left(1)
                                     : std::exchange(m_pending, {});
     }
-    void setMode(Mode mode) override { m_mode = mode; }
+    void setMode(Mode mode) override
+    {
+        m_mode = mode;
+        if (onMode)
+            onMode(mode);
+    }
     Mode mode() const override { return m_mode; }
     bool failed() const override { return m_failed; }
     QString failure() const override { return m_failure; }

@@ -9,10 +9,10 @@
 
 namespace Tarvo::Testing {
 
+#ifdef Q_OS_UNIX
 class StdinClosed
 {
 public:
-#ifdef Q_OS_UNIX
     StdinClosed() : m_saved(::dup(0)) { ::close(0); }
     ~StdinClosed()
     {
@@ -23,9 +23,12 @@ public:
 
 private:
     int m_saved;
-#else
-    bool zeroTaken() const { return false; }
-#endif
 };
+#else
+struct StdinClosed
+{
+    bool zeroTaken() const { return false; }
+};
+#endif
 
 } // namespace Tarvo::Testing
