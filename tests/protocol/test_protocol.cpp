@@ -364,6 +364,8 @@ private slots:
             2);
         row("the journal's read-back fails", false, record + "Input/output error" + upload,
             OldContent, 1);
+        row("the journal cannot be synced", false, record + "Input/output error" + upload);
+        row("the journal cannot be read when armed", false, record + "Permission denied" + upload);
         row("backup cannot be deleted", true,
             "\r\nCannot delete the backup @/ORDERS.BAK (Is a directory): it still holds the "
             "previous copy of @/ORDERS.TXT.",
@@ -429,6 +431,8 @@ private slots:
             {"download read interrupted by a signal", {FileOp::Read, source, EINTR, 1}},
             {"download source unreadable", {FileOp::Read, source, EIO, 1}},
             {"the journal's read-back fails", {FileOp::Read, journal, EIO, 1}},
+            {"the journal cannot be synced", {FileOp::Sync, journal + ".new", EIO, 1}},
+            {"the journal cannot be read when armed", {FileOp::OpenRead, journal, EACCES, 2}},
             {"write interrupted by a signal", {FileOp::Write, target, EINTR, 1}},
             {"target cannot be synced at the end", {FileOp::Sync, target, EIO, 1}},
             {"read error while backing up", {FileOp::Read, target, EIO, 1}},
