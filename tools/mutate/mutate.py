@@ -63,6 +63,7 @@ class Mutant:
     old: str = ""
     result: str = ""
     killer: str = ""
+    failing: set = None  # with --every-test: every test function that failed
 
     @property
     def key(self):
@@ -261,7 +262,7 @@ def killer(output):
     return "(" + " ".join(output.split()[-12:]) + ")", "killed"
 
 
-def try_mutant(m, tree, env, test_env, limit, hashes):
+def try_mutant(m, tree, env, test_env, limit, hashes, every=False):
     source = tree / m.path
     original = source.read_bytes()
     text = original.decode()
@@ -279,7 +280,11 @@ def try_mutant(m, tree, env, test_env, limit, hashes):
         if run(build, tree, env=env)[0] != 0:
             return "no build", ""
         deadline = time.time() + limit
-        for labels in PASSES:
+        if every:  # the whole suite, to see every test function that fails
+            status, output = run(["ctest", "--test-dir", "build", "-j", BUILD_JOBS, "-LE", EXCLUDED_LABELS,
+                                  "--output-on-failure"], tree, timeout=limit, env=test_env)
+            m.failing = set(re.findall(r"^FAIL!  : (\w+::\w+)\(", output or "", re.M))
+        for labels in [] if every else PASSES:
             status, output = run(["ctest", "--test-dir", "build", "-j", BUILD_JOBS, *labels, "--stop-on-failure",
                                   "--output-on-failure"], tree, timeout=max(1, deadline - time.time()), env=test_env)
             if status != 0:
@@ -319,6 +324,17 @@ def test_ratio(tree):
             f"{', '.join(folders)} = {tests / other:.3f}")
 
 
+def report_tests(mutants):
+    """Per test function: the mutants it failed on, and how many of those no other function saw."""
+    seen = [m.failing for m in mutants if m.failing]
+    functions = sorted({f for failing in seen for f in failing})
+    print(f"\n{'test function':60} {'kills':>6} {'alone':>6}")
+    for f in sorted(functions, key=lambda f: (sum(1 for s in seen if s == {f}), f)):
+        print(f"{f:60} {sum(1 for s in seen if f in s):6} {sum(1 for s in seen if s == {f}):6}")
+    print("A function with no kill alone is one that no mutant here tells apart from the others; a crash or "
+          "a time-out stops its test program, so those mutants count for fewer functions.")
+
+
 def report(mutants, known, seconds):
     print(f"\n{'result':10} {'mutant':40} {'operator':10} {'change':44} killed by")
     for m in mutants:
@@ -345,6 +361,8 @@ def main():
                         help="every mutant of this file, or with --seed a sample of them (repeatable)")
     parser.add_argument("--line", type=int, action="append", help="with --file: only mutants on this line")
     parser.add_argument("--list", action="store_true", help="list the mutants, run nothing")
+    parser.add_argument("--every-test", action="store_true",
+                        help="run the whole suite for each mutant and report which test functions kill what")
     parser.add_argument("--scratch", default=str(ROOT / "build-mutate"), help="clone and build here")
     parser.add_argument("--rev", default="HEAD", help="the commit to mutate (HEAD or one before it)")
     parser.add_argument("--timeout", type=int, help="seconds for the suite (three times a clean run)")
@@ -406,10 +424,12 @@ def main():
     for number, m in enumerate(mutants, 1):
         if not m.result:
             started = time.time()
-            m.result, m.killer = try_mutant(m, tree, env, test_env, limit, hashes)
+            m.result, m.killer = try_mutant(m, tree, env, test_env, limit, hashes, args.every_test)
             print(f"[{number}/{len(mutants)}] {m.result:10} {m.key} {m.op} {m.change}  {m.killer}"
                   f"  ({time.time() - started:.0f} s)", flush=True)
     report(mutants, known, time.time() - began)
+    if args.every_test:
+        report_tests(mutants)
     print(test_ratio(tree))
 
 
