@@ -57,8 +57,9 @@ class OperationsTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Clicks in a job: S Stop, T tray Exit, L port lost; + or - answers the next question. After
-    // "/" the job has ended: the rest, and answers to questions earlier answers led to, come later.
+    // Clicks in a job: S Stop, T tray Exit, L port lost, W close when idle; + or - answers the next
+    // question. After "/" the job has ended: the rest, and answers to questions earlier answers led
+    // to, come later.
     void clicksDuringAJob_data()
     {
         // jobCut: its waits told to end
@@ -81,6 +82,9 @@ private slots:
         // A lost port is dealt with once, never under the job.
         row("port lost in a job", "L", false, 0, 0, false, false, true);
         row("port lost after the job", "/L", false, 0, 0, false, false, false);
+        // An installer's request: nothing asked, the call ended, once the job is done.
+        row("close when idle, in the job", "W", true, 1, 1, false, false, false);
+        row("close when idle, after the job", "/W", true, 1, 1, false, false, false);
     }
 
     void clicksDuringAJob()
@@ -114,6 +118,8 @@ private slots:
                     operations.exitChosen();
                 else if (c == 'L')
                     operations.portLost();
+                else if (c == 'W')
+                    operations.closeWhenIdle();
                 else
                     continue;
                 prompter.answerHeld(); // the question this click asked
