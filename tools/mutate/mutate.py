@@ -281,9 +281,12 @@ def try_mutant(m, tree, env, test_env, limit, hashes, every=False):
             return "no build", ""
         deadline = time.time() + limit
         if every:  # the whole suite, to see every test function that fails
+            # Half the limit for each test program, so that one that hangs leaves the others' verdicts.
             status, output = run(["ctest", "--test-dir", "build", "-j", BUILD_JOBS, "-LE", EXCLUDED_LABELS,
-                                  "--output-on-failure"], tree, timeout=limit, env=test_env)
+                                  "--timeout", str(limit // 2), "--output-on-failure"], tree, timeout=limit,
+                                 env=test_env)
             m.failing = set(re.findall(r"^FAIL!  : (\w+::\w+)\(", output or "", re.M))
+            m.failing |= {t + " (time-out)" for t in re.findall(r"Test\s+#\d+: (\S+) \.+\**Timeout", output or "")}
         for labels in [] if every else PASSES:
             status, output = run(["ctest", "--test-dir", "build", "-j", BUILD_JOBS, *labels, "--stop-on-failure",
                                   "--output-on-failure"], tree, timeout=max(1, deadline - time.time()), env=test_env)
