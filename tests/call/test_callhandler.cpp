@@ -46,29 +46,24 @@ private slots:
     void lineAssembly_data()
     {
         // left: in the line buffer afterwards
-        columns<QByteArray, QString, QStringList, bool, QByteArray>("received", "pane", "tips",
-                                                                    "connected", "left");
-
-        const auto row = [](const char *name, const QByteArray &received, const char *pane,
-                            const QStringList &tips, bool connected, const QByteArray &left = {}) {
-            QTest::newRow(name) << received << QString(pane) << tips << connected << left;
-        };
-        row("ring", "\r\nRING\r\n", "RING\r\n", {"RING"}, false);
-        row("empty line", "\r\n\r\n", "\r\n", {""}, false);
+        const auto row = columns<QByteArray, QString, QStringList, bool, QByteArray>(
+            "received", "pane", "tips", "connected", "left");
+        row("ring", "\r\nRING\r\n", "RING\r\n", {"RING"}, false, {});
+        row("empty line", "\r\n\r\n", "\r\n", {""}, false, {});
         row("only CR LF is no line yet", "\r\n", "", {}, false, "\r\n");
         row("connect keeps the ring shown", "\r\nRING\r\n\r\nCONNECT 9600\r\n",
-            "RING\r\nCONNECT 9600\r\n", {"RING", "CONNECT 9600"}, true);
+            "RING\r\nCONNECT 9600\r\n", {"RING", "CONNECT 9600"}, true, {});
         row("lower-case connect is an ordinary line", "\r\nconnect 9600\r\n", "connect 9600\r\n",
-            {"connect 9600"}, false);
+            {"connect 9600"}, false, {});
         row("ring wins over connect", "\r\nRING CONNECT\r\n", "RING CONNECT\r\n", {"RING CONNECT"},
-            false);
-        row("lone CR stays in the line", "AB\rC\r\n", "AB\rC\r\n", {"AB\rC"}, false);
+            false, {});
+        row("lone CR stays in the line", "AB\rC\r\n", "AB\rC\r\n", {"AB\rC"}, false, {});
         row("no carrier ends the call", "\r\nCONNECT 9600\r\n\r\nNO CARRIER\r\n",
             "Start auto answer ... OK\r\nWaiting call ...\r\n",
-            {"CONNECT 9600", "NO CARRIER", "Waiting call ..."}, false);
+            {"CONNECT 9600", "NO CARRIER", "Waiting call ..."}, false, {});
         // The newest characters of noise are kept, as many as can still end a line.
         row("noise cannot grow the buffer", "y" + QByteArray(20000, 'x') + "\r\nRING\r\n",
-            "RING\r\n", {QString(CallHandler::MaxLineBuffer - 2, 'x'), "RING"}, false);
+            "RING\r\n", {QString(CallHandler::MaxLineBuffer - 2, 'x'), "RING"}, false, {});
     }
 
     void lineAssembly()
@@ -89,13 +84,8 @@ private slots:
     void job_data()
     {
         // failing: the file NAKed (download) or missing (upload), -1 none; requests: "U" seen
-        columns<int, int, int, int, QStringList, int>("jobType", "downloads", "uploads", "failing",
-                                                      "packets", "requests");
-        const auto row = [](const char *name, int jobType, int downloads, int uploads, int failing,
-                            const QStringList &packets, int requests) {
-            QTest::newRow(name) << jobType << downloads << uploads << failing << packets
-                                << requests;
-        };
+        const auto row = columns<int, int, int, int, QStringList, int>(
+            "jobType", "downloads", "uploads", "failing", "packets", "requests");
         const QStringList done{"SUCCESS", "SUCCESS", "ALL DONE"}, failed{"SUCCESS", "ERROR"};
         row("download only, two files", 0, 2, 2, -1, done, 0);
         row("upload only, second missing", 1, 0, 3, 1, failed, 2);
@@ -142,18 +132,15 @@ private slots:
     void callEnds_data()
     {
         // end: hang-up, missing file or the words in a file
-        columns<int, QString, QString, bool>("jobType", "line", "end", "connect");
-
-        for (const char *line : {"no modem lines", "DCD never high", "DCD drops"})
+        const auto row = columns<int, QString, QString, bool>("jobType", "line", "end", "connect");
+        for (const QString line : {"no modem lines", "DCD never high", "DCD drops"})
             for (const int job : {DownloadOnly, UploadOnly})
-                QTest::addRow("hang-up, %s, %s", job == UploadOnly ? "upload" : "download", line)
-                    << job << QString(line) << "hang-up" << true;
-        for (const char *line : {"no modem lines", "DCD never high", "DCD held"})
-            QTest::addRow("missing file, %s", line) << 1 << QString(line) << "missing" << true;
-        QTest::newRow("missing file, no call") << 1 << "no modem lines"
-                                               << "missing" << false;
-        QTest::newRow("the words inside a file") << 2 << "no modem lines"
-                                                 << "words" << true;
+                row(QString("hang-up, %1, ").arg(job == UploadOnly ? "upload" : "download") + line,
+                    job, line, "hang-up", true);
+        for (const QString line : {"no modem lines", "DCD never high", "DCD held"})
+            row("missing file, " + line, 1, line, "missing", true);
+        row("missing file, no call", 1, "no modem lines", "missing", false);
+        row("the words inside a file", 2, "no modem lines", "words", true);
     }
 
     void callEnds()
@@ -225,9 +212,9 @@ private slots:
     // waits see the failed line first), and once.
     void portLost_data()
     {
-        columns<bool>("underJob");
-        QTest::newRow("between calls") << false;
-        QTest::newRow("under a job") << true;
+        const auto row = columns<bool>("underJob");
+        row("between calls", false);
+        row("under a job", true);
     }
     void portLost()
     {

@@ -148,19 +148,18 @@ private slots:
 
     void canOpenFile_data()
     {
-        QTest::addColumn<QString>("path"); // "@" is the temporary folder
-        // Part of the warning; "*": the system's own words for the failed open.
-        QTest::addColumn<QString>("warning");
-        QTest::newRow("readable") << QString("@/host.txt") << QString();
-        QTest::newRow("missing") << QString("@/none.txt") << QString("*");
-        QTest::newRow("empty path") << QString() << QString("No file name");
-        QTest::newRow("folder") << QString("@") << QString("folder");
+        // path: "@" is the temporary folder; warning: a part of it, "*": the system's own words for
+        // the failed open
+        const auto row = columns<QString, QString>("path", "warning");
+        row("readable", "@/host.txt", {});
+        row("missing", "@/none.txt", "*");
+        row("empty path", {}, "No file name");
+        row("folder", "@", "folder");
 #ifndef Q_OS_WIN
         // Opening a pipe for reading would wait for a writer for ever.
-        QTest::newRow("named pipe")
-            << QString("@/pipe") << QString("@/pipe: not a regular file (a named pipe)");
-        QTest::newRow("socket") << QString("@/socket") << QString("a socket");
-        QTest::newRow("device") << QString("/dev/null") << QString("a device");
+        row("named pipe", "@/pipe", "@/pipe: not a regular file (a named pipe)");
+        row("socket", "@/socket", "a socket");
+        row("device", "/dev/null", "a device");
 #endif
     }
 
@@ -191,9 +190,9 @@ private slots:
     // Links are followed as the system follows them: forty in a row at the most.
     void linkChains_data()
     {
-        columns<int>("links");
-        QTest::newRow("forty") << 40;
-        QTest::newRow("forty-one") << 41;
+        const auto row = columns<int>("links");
+        row("forty", 40);
+        row("forty-one", 41);
     }
     void linkChains()
     {
@@ -214,11 +213,7 @@ private slots:
 
     void proposedPortableName_data()
     {
-        columns<QString, QString, QString>("chosen", "typed", "proposed");
-        const auto row = [](const char *name, const char *chosen, const char *typed,
-                            const char *proposed) {
-            QTest::newRow(name) << QString(chosen) << QString(typed) << QString(proposed);
-        };
+        const auto row = columns<QString, QString, QString>("chosen", "typed", "proposed");
         row("long base", "/data/Inventories.csv", "", "Inventor.csv");
         row("two dots", "/data/Orders.backup.txt", "", "Orders.bac");
         row("no dot", "/data/README_FIRST", "", "README_F");
@@ -243,17 +238,14 @@ private slots:
     void storedNumbersOpenSafely_data()
     {
         // loaded: port, job port: shown, and saved by OK
-        columns<QString, QString, QPoint, int, int>("storedPort", "storedJob", "loaded", "port",
-                                                    "job");
-        QTest::newRow("blanks around") << QString(" 4 ") << QString(" 0") << QPoint(4, 0) << 4 << 0;
-        QTest::newRow("out of range") << QString("7") << QString("-1") << QPoint(7, -1) << 1 << 2;
-        QTest::newRow("16-bit limits")
-            << QString("32767") << QString("-32768") << QPoint(32767, -32768) << 1 << 2;
-        QTest::newRow("not numbers") << QString("abc") << QString("1.5") << QPoint(1, 2) << 1 << 2;
-        QTest::newRow("a NUL after the digits")
-            << QString::fromLatin1("3\0", 2) << QString("1") << QPoint(1, 1) << 1 << 1;
-        QTest::newRow("beyond 16 bits")
-            << QString("32768") << QString("-32769") << QPoint(1, 2) << 1 << 2;
+        const auto row = columns<QString, QString, QPoint, int, int>("storedPort", "storedJob",
+                                                                     "loaded", "port", "job");
+        row("blanks around", " 4 ", " 0", QPoint(4, 0), 4, 0);
+        row("out of range", "7", "-1", QPoint(7, -1), 1, 2);
+        row("16-bit limits", "32767", "-32768", QPoint(32767, -32768), 1, 2);
+        row("not numbers", "abc", "1.5", QPoint(1, 2), 1, 2);
+        row("a NUL after the digits", QString::fromLatin1("3\0", 2), "1", QPoint(1, 1), 1, 1);
+        row("beyond 16 bits", "32768", "-32769", QPoint(1, 2), 1, 2);
     }
 
     void storedNumbersOpenSafely()
@@ -275,12 +267,11 @@ private slots:
     void handEditedFiles_data()
     {
         // shown: the first download entry, or none
-        columns<QByteArray, QString, QString>("file", "shown", "device");
+        const auto add = columns<QByteArray, QString, QString>("file", "shown", "device");
         // No device: COM1's default.
-        const auto row = [](const char *name, const char *file, const char *shown,
-                            const char *device = nullptr) {
-            QTest::newRow(name) << QByteArray(file) << QString(shown)
-                                << (device ? QString(device) : SettingsStore::defaultPortDevice(1));
+        const auto row = [add](const char *name, const char *file, const char *shown,
+                               const char *device = nullptr) {
+            add(name, file, shown, device ? QString(device) : SettingsStore::defaultPortDevice(1));
         };
         row("group name with blanks", "[ Dnld1 ]\nName=IN.TXT\n", "IN.TXT");
         row("comment after a quote", "[Dnld1]\nName=\"IN.TXT\";note\n", "IN.TXT");
@@ -396,12 +387,13 @@ private slots:
     void okChecksTheListsTheJobNeeds_data()
     {
         // message: empty: OK goes through
-        columns<int, int, int, QString, int>("job", "downloads", "uploads", "message", "tab");
-        QTest::newRow("both, none") << 2 << 0 << 0 << NoDownloads << 1;
-        QTest::newRow("both, no uploads") << 2 << 1 << 0 << NoUploads << 2;
-        QTest::newRow("both, both") << 2 << 1 << 1 << "" << 0;
-        QTest::newRow("upload only, no downloads") << 1 << 0 << 1 << "" << 0;
-        QTest::newRow("download only, none") << 0 << 0 << 2 << NoDownloads << 1;
+        const auto row =
+            columns<int, int, int, QString, int>("job", "downloads", "uploads", "message", "tab");
+        row("both, none", 2, 0, 0, NoDownloads, 1);
+        row("both, no uploads", 2, 1, 0, NoUploads, 2);
+        row("both, both", 2, 1, 1, "", 0);
+        row("upload only, no downloads", 1, 0, 1, "", 0);
+        row("download only, none", 0, 0, 2, NoDownloads, 1);
     }
 
     void okChecksTheListsTheJobNeeds()
@@ -426,15 +418,13 @@ private slots:
     {
         // saveAs: of the upload entries, in the scratch folder said: parts of the notice; empty:
         // none
-        columns<QStringList, QStringList>("saveAs", "said");
-        QTest::newRow("one backup for two targets")
-            << QStringList{"A.TXT", "A.DAT"} << QStringList{"A.TXT and ", "A.DAT both", "A.BAK"};
-        QTest::newRow("a target is another's backup")
-            << QStringList{"A.BAK", "B.TXT", "A.TXT"}
-            << QStringList{"A.BAK is where the upload to ", "A.TXT keeps its backup"};
-        QTest::newRow("same name, other folders")
-            << QStringList{"A.TXT", "sub/A.DAT"} << QStringList{};
-        QTest::newRow("the same file twice") << QStringList{"A.TXT", "A.TXT"} << QStringList{};
+        const auto row = columns<QStringList, QStringList>("saveAs", "said");
+        row("one backup for two targets", {"A.TXT", "A.DAT"},
+            QStringList{"A.TXT and ", "A.DAT both", "A.BAK"});
+        row("a target is another's backup", {"A.BAK", "B.TXT", "A.TXT"},
+            QStringList{"A.BAK is where the upload to ", "A.TXT keeps its backup"});
+        row("same name, other folders", {"A.TXT", "sub/A.DAT"}, {});
+        row("the same file twice", {"A.TXT", "A.TXT"}, {});
     }
 
     void okNamesCollidingBackups()
@@ -458,11 +448,7 @@ private slots:
     void enterPressesTheFocusedButton_data()
     {
         // focus: empty: where the dialog puts it
-        columns<QString, QString, QString>("dialog", "focus", "pressed");
-        const auto row = [](const char *name, const char *dialog, const char *focus,
-                            const char *pressed) {
-            QTest::newRow(name) << QString(dialog) << QString(focus) << QString(pressed);
-        };
+        const auto row = columns<QString, QString, QString>("dialog", "focus", "pressed");
         // The entry dialogs share their buttons: the download one stands for both.
         row("window: Add", "main", "cmdAddUpldFile", "add");
         row("window: port box", "main", "cboModemPort", "ok");
@@ -611,21 +597,21 @@ private slots:
     void portableNames_data()
     {
         // upper: empty: not carried
-        columns<QString, QString>("name", "upper");
+        const auto row = columns<QString, QString>("name", "upper");
         // Rows in UTF-8.
-        QTest::newRow("plain") << QString("Orders.txt") << QString("ORDERS.TXT");
-        QTest::newRow("accented") << QString("caf\xc3\xa9") << QString("CAF\xc3\x89");
-        QTest::newRow("sharp s stays")
-            << QString("stra\303\237e") << QString("STRA\303\237E"); // octal: the "e" is no digit
+        row("plain", "Orders.txt", "ORDERS.TXT");
+        row("accented", "caf\xc3\xa9", "CAF\xc3\x89");
+        // octal: the "e" is no digit
+        row("sharp s stays", "stra\303\237e", "STRA\303\237E");
 #ifdef Q_OS_WIN
         // Code page 1252 (a Western Windows, and Wine) has both.
-        QTest::newRow("y with diaeresis") << QString("\xc3\xbfy") << QString("\xc5\xb8Y");
-        QTest::newRow("euro sign") << QString("a\xe2\x82\xac") << QString("A\xe2\x82\xac");
+        row("y with diaeresis", "\xc3\xbfy", "\xc5\xb8Y");
+        row("euro sign", "a\xe2\x82\xac", "A\xe2\x82\xac");
 #else
-        QTest::newRow("y with diaeresis stays") << QString("\xc3\xbfy") << QString("\xc3\xbfY");
-        QTest::newRow("euro sign") << QString("a\xe2\x82\xac") << QString();
+        row("y with diaeresis stays", "\xc3\xbfy", "\xc3\xbfY");
+        row("euro sign", "a\xe2\x82\xac", QString());
 #endif
-        QTest::newRow("U+0100, past Latin-1") << QString("\xc4\x80") << QString();
+        row("U+0100, past Latin-1", "\xc4\x80", QString());
     }
 
     void portableNames()

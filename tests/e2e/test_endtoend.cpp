@@ -80,15 +80,13 @@ private slots:
 
     void lineFaultsCostNoFile_data()
     {
-        columns<QStringList, bool, int>("faults", "mustComplete", "calls");
+        const auto row = columns<QStringList, bool, int>("faults", "mustComplete", "calls");
         // A third random NAK in an exchange may fail a file; corrupted frames are NAKed and resent,
         // never ending a transfer; a hang-up mid-file leaves the modem armed for the next call.
-        QTest::newRow("two clean calls") << QStringList{} << true << 2;
-        QTest::newRow("random NAKs")
-            << QStringList{"--nak-random", "10", "--seed", "7"} << false << 1;
-        QTest::newRow("corrupted frames") << QStringList{"--corrupt-every", "3"} << true << 1;
-        QTest::newRow("hang-ups mid-file")
-            << QStringList{"--hangup-after-bytes", "3000"} << false << 2;
+        row("two clean calls", {}, true, 2);
+        row("random NAKs", {"--nak-random", "10", "--seed", "7"}, false, 1);
+        row("corrupted frames", {"--corrupt-every", "3"}, true, 1);
+        row("hang-ups mid-file", {"--hangup-after-bytes", "3000"}, false, 2);
     }
 
     void lineFaultsCostNoFile()

@@ -57,13 +57,8 @@ private slots:
     // the hang-up does the rest: no failure, no Stop, the step line ended first.
     void start_data()
     {
-        columns<QByteArray, Pieces, Commands, int, QString, QStringList>(
+        const auto row = columns<QByteArray, Pieces, Commands, int, QString, QStringList>(
             "command", "reply", "commands", "polls", "red", "tips"); // no commands: port busy
-        const auto row = [](const char *name, const QByteArray &command, const Pieces &reply,
-                            const Commands &commands, int polls, const QString &red,
-                            const QStringList &tips) {
-            QTest::newRow(name) << command << reply << commands << polls << red << tips;
-        };
         const Commands both{Init, Arm};
         const QString check = " failed\r\nPlease check modem.\r\n", waiting = "Waiting call ...";
         row("plain OK", Init, {{"\r\nOK\r\n", 30}}, both, 6, "", {waiting});
@@ -154,15 +149,8 @@ private slots:
     void stop_data()
     {
         // drops: carrier low so many polls after DTR drops, -1 never; asked: asked during a job
-        columns<bool, bool, bool, QByteArray, int, Commands, int, bool>(
+        const auto row = columns<bool, bool, bool, QByteArray, int, Commands, int, bool>(
             "connected", "lines", "answer", "silent", "drops", "commands", "polls", "asked");
-
-        const auto row = [](const char *name, bool connected, bool modemLines, bool answer,
-                            const QByteArray &silent, int drops, const Commands &commands,
-                            int polls, bool askedBefore) {
-            QTest::newRow(name) << connected << modemLines << answer << silent << drops << commands
-                                << polls << askedBefore;
-        };
         const Commands obeyed{Escape, "ATH0\r", Disarm};
         row("no call: disarm, nothing asked", false, true, true, {}, -1, {Disarm}, 3, false);
         row("call, No: everything stays", true, true, false, {}, -1, {}, 0, false);

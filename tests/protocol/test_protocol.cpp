@@ -42,21 +42,21 @@ class TestProtocol : public QObject
 private slots:
     void parsePacket_data()
     {
-        columns<QByteArray, QByteArray>("text", "data"); // data null: rejected
+        const auto row = columns<QByteArray, QByteArray>("text", "data"); // data null: rejected
         const QByteArray rejected;
-        QTest::newRow("empty Z") << QByteArray::fromHex("02 1B 5A 47 47 03") << QByteArray("");
-        QTest::newRow("z is data") << frame('z', "AB") << QByteArray("AB");
-        QTest::newRow("\\A") << frame('D', "\\A") << QByteArray("\xc1");
-        QTest::newRow("\\\\") << frame('D', "\\\\") << QByteArray("\\");
-        QTest::newRow("\\ 128, \\ 159, \\ 160")
-            << frame('D', "\\\x80\\\x9f\\\xa0") << QByteArray("\0\x1f\xa0", 3);
-        QTest::newRow("trailing \\ dropped") << frame('D', "AB\\") << QByteArray("AB");
-        QTest::newRow("raw 200") << frame('D', "\xc8") << QByteArray("\xc8");
-        QTest::newRow("ETX at 256") << frame('D', QByteArray(250, 'a')) << QByteArray(250, 'a');
-        QTest::newRow("ETX at 257") << frame('D', QByteArray(251, 'a')) << rejected;
-        QTest::newRow("ETX at 5") << QByteArray::fromHex("02 1B 5A 47 03") << rejected;
-        QTest::newRow("first ETX decides") << ETX + frame('D', "x") << rejected;
-        QTest::newRow("193 term") << frame('D', "x", true).chopped(1) + ETX << rejected;
+        row("empty Z", QByteArray::fromHex("02 1B 5A 47 47 03"), QByteArray(""));
+        row("z is data", frame('z', "AB"), QByteArray("AB"));
+        row("\\A", frame('D', "\\A"), QByteArray("\xc1"));
+        row("\\\\", frame('D', "\\\\"), QByteArray("\\"));
+        row("\\ 128, \\ 159, \\ 160", frame('D', "\\\x80\\\x9f\\\xa0"),
+            QByteArray("\0\x1f\xa0", 3));
+        row("trailing \\ dropped", frame('D', "AB\\"), QByteArray("AB"));
+        row("raw 200", frame('D', "\xc8"), QByteArray("\xc8"));
+        row("ETX at 256", frame('D', QByteArray(250, 'a')), QByteArray(250, 'a'));
+        row("ETX at 257", frame('D', QByteArray(251, 'a')), rejected);
+        row("ETX at 5", QByteArray::fromHex("02 1B 5A 47 03"), rejected);
+        row("first ETX decides", ETX + frame('D', "x"), rejected);
+        row("193 term", frame('D', "x", true).chopped(1) + ETX, rejected);
     }
     void parsePacket()
     {
@@ -73,16 +73,15 @@ private slots:
     {
         // watch ETX: the next-packet request
         using O = Exchange::Outcome;
-        columns<QList<QByteArray>, QByteArray, O, int>("answers", "watch", "outcome", "writes");
-        QTest::newRow("NAK ACK in a read") << QList{NAK + ACK} << None << O::Ack << 1;
-        QTest::newRow("ACK NAK in a read") << QList{ACK + NAK} << None << O::Ack << 1;
-        QTest::newRow("third NAK") << QList{NAK, NAK, NAK} << None << O::ThirdNak << 3;
-        QTest::newRow("2 NAKs, 2 time-outs, NAK")
-            << QList{NAK, NAK, None, None, NAK} << None << O::ThirdNak << 5;
-        QTest::newRow("NAK before EOT") << QList{EOT + NAK, EOT} << EOT << O::Watched << 2;
-        QTest::newRow("ETX before NAK") << QList{NAK + frame('D', "x")} << ETX << O::Watched << 1;
-        QTest::newRow("ACK not for the next packet")
-            << QList{ACK, ACK, ACK} << ETX << O::ThirdTimeout << 3;
+        const auto row =
+            columns<QList<QByteArray>, QByteArray, O, int>("answers", "watch", "outcome", "writes");
+        row("NAK ACK in a read", {NAK + ACK}, None, O::Ack, 1);
+        row("ACK NAK in a read", {ACK + NAK}, None, O::Ack, 1);
+        row("third NAK", {NAK, NAK, NAK}, None, O::ThirdNak, 3);
+        row("2 NAKs, 2 time-outs, NAK", {NAK, NAK, None, None, NAK}, None, O::ThirdNak, 5);
+        row("NAK before EOT", {EOT + NAK, EOT}, EOT, O::Watched, 2);
+        row("ETX before NAK", {NAK + frame('D', "x")}, ETX, O::Watched, 1);
+        row("ACK not for the next packet", {ACK, ACK, ACK}, ETX, O::ThirdTimeout, 3);
     }
     void exchange()
     {
@@ -105,13 +104,14 @@ private slots:
 
     void download_data()
     {
-        columns<int, int>("size", "restartBlock"); // restartBlock: 0 none, else six NAKs for it
-        QTest::newRow("empty") << 0 << 0;
-        QTest::newRow("120 bytes") << 120 << 0;
-        QTest::newRow("121 bytes") << 121 << 0;
-        QTest::newRow("every byte value twice") << 512 << 0;
-        QTest::newRow("restart in the first block: no offset") << 300 << 1;
-        QTest::newRow("restart in the second block") << 300 << 2;
+        // restartBlock: 0 none, else six NAKs for it
+        const auto row = columns<int, int>("size", "restartBlock");
+        row("empty", 0, 0);
+        row("120 bytes", 120, 0);
+        row("121 bytes", 121, 0);
+        row("every byte value twice", 512, 0);
+        row("restart in the first block: no offset", 300, 1);
+        row("restart in the second block", 300, 2);
     }
     void download()
     {
@@ -142,15 +142,15 @@ private slots:
     void namesKeepTheirCharacters_data()
     {
         // shown: in the message; upper-case y diaeresis is 0x9F in code page 1252, none in Latin-1
-        columns<QString, QString>("name", "shown");
+        const auto row = columns<QString, QString>("name", "shown");
 #ifdef Q_OS_WIN
         const char *shown = "\xdf\x9f\xc9.TXT";
 #else
         const char *shown = "\xdf\xff\xc9.TXT";
 #endif
-        QTest::newRow("sharp s and y diaeresis")
-            << QString::fromLatin1("\xdf\xff\xe9.txt") << QString::fromLatin1(shown);
-        QTest::newRow("Greek omega: refused") << QString::fromUtf8("\xce\xa9mega") << QString();
+        row("sharp s and y diaeresis", QString::fromLatin1("\xdf\xff\xe9.txt"),
+            QString::fromLatin1(shown));
+        row("Greek omega: refused", QString::fromUtf8("\xce\xa9mega"), QString());
     }
     void namesKeepTheirCharacters()
     {
@@ -182,10 +182,8 @@ private slots:
 
     void downloadFailures_data()
     {
-        columns<Rule, QString, QString>("rule", "red", "last"); // last: sent 3 times, then nothing
-        const auto row = [](const char *name, Rule rule, const char *red, const char *last) {
-            QTest::newRow(name) << rule << QString(red) << QString(last);
-        };
+        // last: sent 3 times, then nothing
+        const auto row = columns<Rule, QString, QString>("rule", "red", "last");
         row("announce NAKed", {'L', 0, 2, NAK}, "NAK error (1)", "L a.txt");
         row("block unanswered", {'Y', 1, 3}, "Time out error (2)", "Y 120");
         row("end NAKed", {'Z', 0, 2, NAK}, "NAK error (3)", "Z");
@@ -228,9 +226,9 @@ private slots:
 
     void upload_data()
     {
-        columns<int>("size"); // an empty file goes to a new path
-        QTest::newRow("only a Z frame, new path") << 0;
-        QTest::newRow("every byte value, over a copy, a one-byte packet") << 361;
+        const auto row = columns<int>("size"); // an empty file goes to a new path
+        row("only a Z frame, new path", 0);
+        row("every byte value, over a copy, a one-byte packet", 361);
     }
     void upload()
     {
@@ -273,12 +271,13 @@ private slots:
     void uploadFailureRestoresHost_data()
     {
         // no rules: Stop or the port fails
-        columns<bool, QList<Rule>, QString, int>("existing", "rules", "red", "requests");
+        const auto add =
+            columns<bool, QList<Rule>, QString, int>("existing", "rules", "red", "requests");
         for (bool existing : {true, false}) {
-            const auto row = [existing](const char *name, const QList<Rule> &rules, const char *red,
-                                        int requests) {
-                QTest::addRow("%s, %s", name, existing ? "over a copy" : "new path")
-                    << existing << rules << QString(red) << requests;
+            const auto row = [&](const QString &name, const QList<Rule> &rules, const char *red,
+                                 int requests) {
+                add(name + (existing ? ", over a copy" : ", new path"), existing, rules, red,
+                    requests);
             };
             // Request failures end before the host file is touched.
             row("EOT: at once", {{'U', 0, 9, EOT}}, "File doesnot exist on portable.", 1);
@@ -317,17 +316,16 @@ private slots:
     void hostFileFaults_data()
     {
         // @: scratch folder; after: the target (empty: unread); pending: entries left in journal
-        columns<QString, bool, QString, QByteArray, int>("fault", "result", "red", "after",
-                                                         "pending");
+        const auto add = columns<QString, bool, QString, QByteArray, int>("fault", "result", "red",
+                                                                          "after", "pending");
         const QString upload = "\r\nUpload failed\r\n", download = "\r\nDownload failed\r\n";
         const QString changed = "@/source.bin changed while it was being sent." + download;
         const QString write = "Cannot write @/ORDERS.TXT: ",
                       backUp = "Cannot back up @/ORDERS.TXT: ";
         const QString record = "Cannot record the upload in @/journal/uploads.journal: ";
-        const auto row = [](const char *fault, bool result, const QString &red,
-                            const QByteArray &after = OldContent, int pending = 0) {
-            QTest::newRow(fault) << QString(fault) << result << red << after << pending;
-        };
+        const auto row = [add](const char *fault, bool result, const QString &red,
+                               const QByteArray &after = OldContent,
+                               int pending = 0) { add(fault, fault, result, red, after, pending); };
         row("download from a named pipe", false,
             "Cannot read @/source.bin: not a regular file (a named pipe)" + download, {});
         row("download of a read-only file", true, "", {});
@@ -507,12 +505,13 @@ private slots:
     // gone during the upload leaves it to be undone once the folder is back.
     void uploadTargetMoves_data()
     {
-        columns<QString, bool>("how", "fails"); // fails: three time-outs at the third packet
-        for (const char *link : {"link", "dangling"})
+        // fails: three time-outs at the third packet
+        const auto row = columns<QString, bool>("how", "fails");
+        for (const QString link : {"link", "dangling"})
             for (const bool fails : {true, false})
-                QTest::addRow("%s, %s", link, fails ? "failed" : "done") << link << fails;
-        QTest::newRow("folder renamed") << "renamed" << false;
-        QTest::newRow("folder removed") << "removed" << false;
+                row(link + (fails ? ", failed" : ", done"), link, fails);
+        row("folder renamed", "renamed", false);
+        row("folder removed", "removed", false);
     }
     void uploadTargetMoves()
     {
@@ -573,24 +572,20 @@ private slots:
     void journalRecovery_data()
     {
         // since: what happened after the crash; after: the target once recovered; @: scratch folder
-        columns<bool, bool, QString, QByteArray, QString>("existing", "armed", "since", "after",
-                                                          "note");
+        const auto row = columns<bool, bool, QString, QByteArray, QString>(
+            "existing", "armed", "since", "after", "note");
         const QString kept = "@/ORDERS.TXT changed after an upload to it was interrupted, so it "
                              "is left as it is; the copy from before the upload is now "
                              "@/ORDERS.BAK.2.";
-        const auto row = [](const char *name, bool existing, bool armed, const char *since,
-                            const QByteArray &after, const QString &note = {}) {
-            QTest::newRow(name) << existing << armed << QString(since) << after << note;
-        };
         row("killed over an old copy", true, true, "", OldContent,
             "Restored @/ORDERS.TXT from its backup @/ORDERS.BAK: an upload to it was interrupted.");
         row("killed on a new file", false, true, "", "<missing>",
             "Removed @/ORDERS.TXT: an upload to it was interrupted and there was no earlier copy.");
-        row("killed before the target was touched", true, false, "", "partial");
+        row("killed before the target was touched", true, false, "", "partial", {});
         row("newer file written in place", true, true, "rewritten", "newer", kept);
         row("newer file put in its place", true, true, "replaced", "newer", kept);
-        row("a file made where there was none", false, true, "replaced", "newer");
-        row("cannot be restored, then uploads", true, true, "stuck", pattern(600));
+        row("a file made where there was none", false, true, "replaced", "newer", {});
+        row("cannot be restored, then uploads", true, true, "stuck", pattern(600), {});
     }
     void journalRecovery()
     {

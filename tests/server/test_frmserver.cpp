@@ -146,10 +146,7 @@ private slots:
     void buttons_data()
     {
         // end: running, stopped, hidden or unloaded
-        columns<QString, bool, QString>("script", "tray", "end");
-        const auto row = [](const char *name, const char *script, bool tray, const char *end) {
-            QTest::newRow(name) << QString(script) << tray << QString(end);
-        };
+        const auto row = columns<QString, bool, QString>("script", "tray", "end");
         row("Stop answered No", "S-", true, "running");
         row("Stop: No, then Yes", "S-S+", true, "stopped");
         row("Start after a Stop", "S+S", true, "running");
@@ -231,10 +228,9 @@ private slots:
     void transferUnderTheQuestions_data()
     {
         // finished: the new file arrived
-        columns<QString, QStringList, bool>("action", "questions", "finished");
-        const auto row = [](const char *action, const QStringList &questions, bool finished) {
-            QTest::addRow("%s, %s", action, finished ? "finished" : "ended")
-                << QString(action) << questions << finished;
+        const auto add = columns<QString, QStringList, bool>("action", "questions", "finished");
+        const auto row = [add](const QString &action, const QStringList &questions, bool finished) {
+            add(action + (finished ? ", finished" : ", ended"), action, questions, finished);
         };
         const QString hangUp = "Hang up (disconnect) modem?";
         for (const bool finished : {true, false}) {
@@ -311,11 +307,11 @@ private slots:
     // port closed once; so does an installer's Close with no job, an open dialog as Cancel.
     void sessionEnd_data()
     {
-        columns<QString>("event");
-        QTest::newRow("save request") << "save";
-        QTest::newRow("Windows ends the session") << "aboutToQuit";
-        QTest::newRow("X11 session manager ends it") << "Quit";
-        QTest::newRow("installer's Close over a question box") << "Close";
+        const auto row = columns<QString>("event");
+        row("save request", "save");
+        row("Windows ends the session", "aboutToQuit");
+        row("X11 session manager ends it", "Quit");
+        row("installer's Close over a question box", "Close");
     }
 
     // The handlers in place before the server's come back when it goes.

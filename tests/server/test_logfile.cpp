@@ -51,10 +51,10 @@ private slots:
     void defaultDirectory_data()
     {
         // folder: made in a temporary folder
-        columns<QString, bool>("folder", "beside");
-        QTest::newRow("writable") << "program" << true;
-        QTest::newRow("missing") << "" << false;
-        QTest::newRow("read-only") << "read-only" << false;
+        const auto row = columns<QString, bool>("folder", "beside");
+        row("writable", "program", true);
+        row("missing", "", false);
+        row("read-only", "read-only", false);
     }
 
     void defaultDirectory()
@@ -107,27 +107,23 @@ private slots:
     {
         // logAgeMinutes -1: no log yet; backup afterwards, empty: none; expected: one byte per
         // character.
-        columns<int, QString, QStringList, QString>("logAgeMinutes", "backup", "messages",
-                                                    "expected");
+        const auto row = columns<int, QString, QStringList, QString>("logAgeMinutes", "backup",
+                                                                     "messages", "expected");
 
-        QTest::newRow("first message of a run has no timestamp")
-            << -1 << "" << QStringList{" --- \r\n", "next\r\n"} << " ---  \r\n<T>next \r\n";
-        QTest::newRow("message without CR LF continues the line")
-            << -1 << "" << QStringList{"x\r\n", "Open COM1 ...", " OK\r\n"}
-            << "x \r\n<T>Open COM1 ... OK \r\n";
-        QTest::newRow("CR LF inside a final-CR LF message folds")
-            << -1 << "" << QStringList{"x\r\n", " failed\r\nPlease check modem.\r\n"}
-            << "x \r\n<T> failed Please check modem. \r\n";
-        QTest::newRow("CR LF kept when the message does not end with it")
-            << -1 << "" << QStringList{"x\r\n", "\r\nabc", "def\r\n"} << "x \r\n<T>\r\nabcdef \r\n";
-        QTest::newRow("one byte per character")
-            << -1 << "" << QStringList{"Gr\u00fc\u00df\r\n"} << "Gr\u00fc\u00df \r\n";
-        QTest::newRow("written earlier today: no roll-over")
-            << 9 * 60 << "older \r\n"
-            << QStringList{"new\r\n"} << "old \r\nnew \r\n";
-        QTest::newRow("yesterday's log, under a day old, replaces an older backup")
-            << 10 * 60 << "old \r\n"
-            << QStringList{"new\r\n"} << "new \r\n";
+        row("first message of a run has no timestamp", -1, "", {" --- \r\n", "next\r\n"},
+            " ---  \r\n<T>next \r\n");
+        row("message without CR LF continues the line", -1, "",
+            QStringList{"x\r\n", "Open COM1 ...", " OK\r\n"}, "x \r\n<T>Open COM1 ... OK \r\n");
+        row("CR LF inside a final-CR LF message folds", -1, "",
+            QStringList{"x\r\n", " failed\r\nPlease check modem.\r\n"},
+            "x \r\n<T> failed Please check modem. \r\n");
+        row("CR LF kept when the message does not end with it", -1, "",
+            QStringList{"x\r\n", "\r\nabc", "def\r\n"}, "x \r\n<T>\r\nabcdef \r\n");
+        row("one byte per character", -1, "", {"Gr\u00fc\u00df\r\n"}, "Gr\u00fc\u00df \r\n");
+        row("written earlier today: no roll-over", 9 * 60, "older \r\n", {"new\r\n"},
+            "old \r\nnew \r\n");
+        row("yesterday's log, under a day old, replaces an older backup", 10 * 60, "old \r\n",
+            QStringList{"new\r\n"}, "new \r\n");
     }
 
     void writeLog()
@@ -155,11 +151,11 @@ private slots:
     // and says so once; the pipe is left alone.
     void unwritableLogMoves_data()
     {
-        columns<QString, int>("fault", "ageDays");
-        QTest::newRow("a pipe made today") << "pipe" << 0;
-        QTest::newRow("a pipe from yesterday, due for roll-over") << "pipe" << 1;
-        QTest::newRow("read-only medium") << "read-only" << 0;
-        QTest::newRow("disk full") << "full" << 0;
+        const auto row = columns<QString, int>("fault", "ageDays");
+        row("a pipe made today", "pipe", 0);
+        row("a pipe from yesterday, due for roll-over", "pipe", 1);
+        row("read-only medium", "read-only", 0);
+        row("disk full", "full", 0);
     }
 
     void unwritableLogMoves()

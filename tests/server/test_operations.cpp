@@ -63,13 +63,8 @@ private slots:
     void clicksDuringAJob_data()
     {
         // jobCut: its waits told to end
-        columns<QString, bool, int, int, bool, bool, bool>("clicks", "call", "hangUps", "closes",
-                                                           "settingsAfter", "callAfter", "jobCut");
-        const auto row = [](const char *name, const char *clicks, bool call, int hangUps,
-                            int closes, bool settingsAfter, bool callAfter, bool jobCut) {
-            QTest::newRow(name) << QString(clicks) << call << hangUps << closes << settingsAfter
-                                << callAfter << jobCut;
-        };
+        const auto row = columns<QString, bool, int, int, bool, bool, bool>(
+            "clicks", "call", "hangUps", "closes", "settingsAfter", "callAfter", "jobCut");
         row("Stop, no call", "S+", false, 1, 0, true, false, true);
         row("Stop in a call, keep it", "S+-", true, 0, 0, true, true, false);
         row("Stop in a call, hang up", "S++", true, 1, 0, true, false, true);
