@@ -342,7 +342,8 @@ def report_tests(mutants):
 def report(mutants, known, seconds):
     print(f"\n{'result':10} {'mutant':40} {'operator':10} {'change':44} killed by")
     for m in mutants:
-        print(f"{m.result:10} {m.key:40} {m.op:10} {m.change:44} {m.killer}")
+        who = " ".join(sorted(m.failing)) if m.failing else m.killer  # with --every-test: all of them
+        print(f"{m.result:10} {m.key:40} {m.op:10} {m.change:44} {who}")
     results = ["killed", "timed out", "survived", "no build", "same code", "equivalent"]
     print(f"\n{'folder':14}" + "".join(f"{r:>11}" for r in results) + "      score")
     for folder in sorted({m.folder for m in mutants}) + ["all"]:
