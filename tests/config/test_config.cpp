@@ -420,9 +420,9 @@ private slots:
         // none
         const auto row = columns<QStringList, QStringList>("saveAs", "said");
         row("one backup for two targets", {"A.TXT", "A.DAT"},
-            QStringList{"A.TXT and ", "A.DAT both", "A.BAK"});
+            {"A.TXT and ", "A.DAT both", "A.BAK"});
         row("a target is another's backup", {"A.BAK", "B.TXT", "A.TXT"},
-            QStringList{"A.BAK is where the upload to ", "A.TXT keeps its backup"});
+            {"A.BAK is where the upload to ", "A.TXT keeps its backup"});
         row("same name, other folders", {"A.TXT", "sub/A.DAT"}, {});
         row("the same file twice", {"A.TXT", "A.TXT"}, {});
     }

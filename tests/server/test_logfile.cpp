@@ -113,17 +113,17 @@ private slots:
         row("first message of a run has no timestamp", -1, "", {" --- \r\n", "next\r\n"},
             " ---  \r\n<T>next \r\n");
         row("message without CR LF continues the line", -1, "",
-            QStringList{"x\r\n", "Open COM1 ...", " OK\r\n"}, "x \r\n<T>Open COM1 ... OK \r\n");
+            {"x\r\n", "Open COM1 ...", " OK\r\n"}, "x \r\n<T>Open COM1 ... OK \r\n");
         row("CR LF inside a final-CR LF message folds", -1, "",
-            QStringList{"x\r\n", " failed\r\nPlease check modem.\r\n"},
+            {"x\r\n", " failed\r\nPlease check modem.\r\n"},
             "x \r\n<T> failed Please check modem. \r\n");
         row("CR LF kept when the message does not end with it", -1, "",
-            QStringList{"x\r\n", "\r\nabc", "def\r\n"}, "x \r\n<T>\r\nabcdef \r\n");
+            {"x\r\n", "\r\nabc", "def\r\n"}, "x \r\n<T>\r\nabcdef \r\n");
         row("one byte per character", -1, "", {"Gr\u00fc\u00df\r\n"}, "Gr\u00fc\u00df \r\n");
         row("written earlier today: no roll-over", 9 * 60, "older \r\n", {"new\r\n"},
             "old \r\nnew \r\n");
         row("yesterday's log, under a day old, replaces an older backup", 10 * 60, "old \r\n",
-            QStringList{"new\r\n"}, "new \r\n");
+            {"new\r\n"}, "new \r\n");
     }
 
     void writeLog()
