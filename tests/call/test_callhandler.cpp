@@ -120,6 +120,8 @@ private slots:
         rig.receive("Portable ready\r\n");
 
         QCOMPARE(jobPackets(rig.portable), packets);
+        if (packets.isEmpty()) // the greeting alone, where a file's progress would come
+            QCOMPARE(rig.reporter.paneText(), QString("Portable ready\r\n"));
         QCOMPARE(int(rig.portable.trace.filter(QRegularExpression("^U ")).size()), requests);
         QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
         QCOMPARE(rig.session.calls().jobsRun(), 1);

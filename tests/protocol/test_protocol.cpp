@@ -141,29 +141,32 @@ private slots:
     // the frame; one the set cannot carry (set by hand) fails its file, naming it, sending nothing.
     void namesKeepTheirCharacters_data()
     {
-        // shown: in the message; upper-case y diaeresis is 0x9F in code page 1252, none in Latin-1
-        const auto row = columns<QString, QString>("name", "shown");
+        // shown: in the message; upper-case y diaeresis is 0x9F in code page 1252, none in Latin-1.
+        // refused: the characters the refusal names, each once, one beyond the first 65536 whole.
+        const auto row = columns<QString, QString, QString>("name", "shown", "refused");
 #ifdef Q_OS_WIN
         const char *shown = "\xdf\x9f\xc9.TXT";
 #else
         const char *shown = "\xdf\xff\xc9.TXT";
 #endif
         row("sharp s and y diaeresis", QString::fromLatin1("\xdf\xff\xe9.txt"),
-            QString::fromLatin1(shown));
-        row("Greek omega: refused", QString::fromUtf8("\xce\xa9mega"), QString());
+            QString::fromLatin1(shown), {});
+        row("Greek omega: refused", "\xce\xa9mega", {}, "\xce\xa9");
+        row("omega twice and a face: refused", "\xce\xa9\xf0\x9f\x98\x80.\xce\xa9", {},
+            "\xce\xa9\xf0\x9f\x98\x80");
     }
     void namesKeepTheirCharacters()
     {
-        auto [name, shown] = fetch<QString, QString>("name", "shown");
+        auto [name, shown, refused] = fetch<QString, QString, QString>("name", "shown", "refused");
         Rig rig(pattern(0));
         rig.config.DownloadList[2].Name = name;
         rig.config.UploadList[1].Name = name;
-        if (shown.isEmpty()) {
+        if (!refused.isEmpty()) {
             QVERIFY(!rig.download());
             checkFailure(rig,
                          "The name " + name +
                              " cannot be sent to the portable: " + LineCharset::name() +
-                             " has no " + name.front() + ". Please change it in the settings.",
+                             " has no " + refused + ". Please change it in the settings.",
                          "Download");
             QVERIFY(rig.reporter.paneText().startsWith("Download " + name + " ...\r\nThe name"));
             QVERIFY(!rig.upload());
