@@ -280,19 +280,21 @@ def try_mutant(m, tree, env, test_env, limit, hashes, every=False):
         if run(build, tree, env=env)[0] != 0:
             return "no build", ""
         deadline = time.time() + limit
-        if every:  # the whole suite, to see every test function that fails
-            # The unit tests only: the end-to-end ones cost most of the time and could only lower a
-            # function's count of kills alone. A third of the limit for each test program, so that one
-            # that hangs leaves the others' verdicts.
+        if every:
+            # Every unit test, to see each function that fails. The end-to-end tests cost most of the
+            # time and could only lower a function's count of kills alone. A third of the limit for
+            # each test program, so that one that hangs leaves the others' verdicts.
             status, output = run(["ctest", "--test-dir", "build", "-j", BUILD_JOBS, *PASSES[0], "--timeout",
                                   str(limit // 3), "--output-on-failure"], tree, timeout=limit, env=test_env)
             m.failing = set(re.findall(r"^FAIL!  : (\w+::\w+)\(", output or "", re.M))
             m.failing |= {t + " (time-out)" for t in re.findall(r"Test\s+#\d+: (\S+) \.+\**Timeout", output or "")}
-        for labels in [] if every else PASSES:
-            status, output = run(["ctest", "--test-dir", "build", "-j", BUILD_JOBS, *labels, "--stop-on-failure",
-                                  "--output-on-failure"], tree, timeout=max(1, deadline - time.time()), env=test_env)
-            if status != 0:
-                break
+        else:
+            for labels in PASSES:
+                status, output = run(["ctest", "--test-dir", "build", "-j", BUILD_JOBS, *labels, "--stop-on-failure",
+                                      "--output-on-failure"], tree, timeout=max(1, deadline - time.time()),
+                                     env=test_env)
+                if status != 0:
+                    break
         if status is None:
             running = re.findall(r"Start\s+\d+: (\S+)", output)
             return "timed out", (running[-1] if running else "") + " (suite time limit)"
