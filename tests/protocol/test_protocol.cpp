@@ -241,7 +241,10 @@ private slots:
         rig.portable.zData = "NOT PART OF THE FILE";
         if (existing)
             Rig::write(rig.path("ORDERS.TXT"), OldContent);
+        const QDateTime start = QDateTime::currentDateTime().addMSecs(-1);
         QVERIFY(rig.upload());
+        // written under a stamp in the past, which the finished file sheds
+        QCOMPARE_GE(QFileInfo(rig.path("ORDERS.TXT")).lastModified(), start);
         const int packets = (size + 119) / 120;
         QStringList trace{"0 SENDING A.TXT\r\n", "U a.txt[0]", "0 ."};
         for (int i = 0; i <= packets; ++i)
@@ -350,19 +353,22 @@ private slots:
         row("target cannot be synced at the end", false, write + "Input/output error" + upload);
         row("target cannot be stamped once armed", false,
             write + "Operation not permitted" + upload);
-        // The second write arms the entry, with the target open but not yet cut;
-        // the third read is the first one's read-back.
+        // The second write arms the entry, with the target open but not yet cut; the third open
+        // is the first write's read-back. A whole read of the journal is two reads (its bytes,
+        // then the end), so the third read is the one that records the upload.
         row("journal's disk full", false, record + "No space left on device" + upload, OldContent,
             1);
         row("journal cannot be read", false,
             "Cannot recover interrupted uploads: the upload journal @/journal/uploads.journal: "
-            "Permission denied\r\nUpload to @/ORDERS.TXT refused: an earlier upload to it was "
+            "Input/output error\r\nUpload to @/ORDERS.TXT refused: an earlier upload to it was "
             "interrupted and is not undone yet, and this one would destroy what it kept. Put right "
             "what is said above; Tarvo tries again at the next upload and at the next start." +
                 upload,
             OldContent, 1);
         row("journal cannot be read back", false, record + "Permission denied" + upload, OldContent,
             2);
+        row("journal cannot be read to record", false, record + "Input/output error" + upload,
+            OldContent, 1);
         row("the journal's read-back fails", false, record + "Input/output error" + upload,
             OldContent, 1);
         row("the journal cannot be synced", false, record + "Input/output error" + upload);
@@ -444,8 +450,9 @@ private slots:
             {"target cannot be opened", {FileOp::OpenWrite, target, EACCES, 1}},
             {"target cannot be stamped once armed", {FileOp::Stamp, target, EPERM, 2}},
             {"journal's disk full", {FileOp::Write, journal + ".new", ENOSPC, 2}},
-            {"journal cannot be read", {FileOp::OpenRead, journal, EACCES, 1}},
+            {"journal cannot be read", {FileOp::Read, journal, EIO, 1}},
             {"journal cannot be read back", {FileOp::OpenRead, journal, EACCES, 3}},
+            {"journal cannot be read to record", {FileOp::Read, journal, EIO, 3}},
             {"new file that cannot be removed", {FileOp::Remove, target, EACCES, 1}}};
         if (hooked.contains(fault))
             setFaultHook([how = hooked[fault], hits = 0](FileOp op, const QString &path) mutable {
