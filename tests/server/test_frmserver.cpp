@@ -324,6 +324,9 @@ private slots:
             return now.sa_handler;
         };
         std::signal(SIGTERM, SIG_IGN);
+        const int input = ::fcntl(0, F_GETFL);
+        delete new ShutdownSignals; // the program's own input is none of its business
+        QCOMPARE(::fcntl(0, F_GETFL), input);
         {
             StdinClosed noInput; // the handler's end of the pipe is descriptor 0
             ShutdownSignals ends, second;
