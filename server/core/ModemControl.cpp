@@ -59,7 +59,7 @@ void ModemControl::setBusy(bool busy)
         }
         return;
     }
-    if (m_busyDepth > 0 && --m_busyDepth == 0) {
+    if (--m_busyDepth == 0) { // only the scope calls this, in pairs
         m_controls.setBusy(false);
         m_controls.setStartStopEnabled(true);
     }
