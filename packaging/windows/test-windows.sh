@@ -175,6 +175,16 @@ start_program() {
   wine "$1" >"$2" 2>&1 &
   timeout 60 xdotool search --sync --name '^Tarvo Configuration$' | head -1
 }
+# For a failure that is seen once in many runs: the windows shown, the
+# programs of the prefix and the log's end, as they were.
+what_runs() {
+  local names
+  names=$(xdotool search --onlyvisible --name '.' 2>/dev/null | while read -r w; do
+    xdotool getwindowname "$w" 2>/dev/null
+  done | sort -u | paste -sd '|')
+  echo "windows: ${names:-none}; processes: $(pgrep -af '\.exe' | cut -c1-200 | paste -sd '|');" \
+    "log: $(tail -3 "$installed/Tarvo.Log" 2>/dev/null | paste -sd '|')"
+}
 # Return presses OK, the default button; Wine may not have the window ready
 # for keys the moment it is mapped, so it is tried a few times.
 accept_configuration() {
@@ -319,7 +329,7 @@ wait "$SETUP" || fail "the installer with someone at the PC ended with status $?
 [ "$(grep -c 'Not connected' "$installed/Tarvo.Log")" -gt "$stopped" ] ||
   fail "Tarvo was not closed through its own shutdown: $(tail -5 "$installed/Tarvo.Log")"
 timeout 60 xdotool search --sync --name '^Tarvo Configuration$' >/dev/null ||
-  fail "the finish page's Start Tarvo did not start it"
+  fail "the finish page's Start Tarvo did not start it; $(what_runs)"
 stage "upgrade with someone at the PC: asked, closed in order, replaced, started from the finish page"
 
 stage "uninstalling silently while Tarvo runs"
