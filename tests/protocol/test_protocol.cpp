@@ -334,6 +334,8 @@ private slots:
                                int pending = 0) { add(fault, fault, result, red, after, pending); };
         row("download from a named pipe", false,
             "Cannot read @/source.bin: not a regular file (a named pipe)" + download, {});
+        row("download source replaced by a folder as it is opened", false,
+            "Cannot read @/source.bin: not a regular file (a folder)" + download, {});
         row("download of a read-only file", true, "", {});
         row("download read interrupted by a signal", true, "", {});
         row("download source unreadable", false,
@@ -436,6 +438,8 @@ private slots:
         // which not even root can remove or rename a file over.
         const QString journal = rig.journal.path();
         const QMap<QString, std::tuple<FileOp, QString, int, int>> hooked{
+            {"download source replaced by a folder as it is opened",
+             {FileOp::OpenRead, source, 0, 1}},
             {"download of a read-only file", {FileOp::OpenWrite, source, EACCES, 1}},
             {"download read interrupted by a signal", {FileOp::Read, source, EINTR, 1}},
             {"download source unreadable", {FileOp::Read, source, EIO, 1}},
