@@ -265,6 +265,16 @@ bool syncFile(QFileDevice &file, const QString &path, QString &error)
     return false;
 }
 
+bool closeFile(QFileDevice &file, const QString &path, QString &error)
+{
+    const int injected = failing(FileOp::Close, path) ? errno : 0;
+    file.close();
+    if (!injected && file.error() == QFileDevice::NoError)
+        return true;
+    error = injected ? systemErrorText(injected) : file.errorString();
+    return false;
+}
+
 namespace {
 // The copy takes the original's modification time, to the system's own
 // precision, so that a copy put back leaves the file as it was.
@@ -334,9 +344,8 @@ bool writeFileChecked(const QString &path, const QByteArray &data, QString &erro
         error = writeAll(file, fresh, data.constData(), data.size());
         if (error.isEmpty())
             syncFile(file, fresh, error);
-        file.close();
-        if (error.isEmpty() && file.error() != QFileDevice::NoError)
-            error = file.errorString();
+        if (QString closing; !closeFile(file, fresh, closing) && error.isEmpty())
+            error = closing;
         if (!error.isEmpty() || !replaceFile(fresh, path, error)) {
             QString ignored;
             removeFile(fresh, ignored);

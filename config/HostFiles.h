@@ -64,6 +64,10 @@ QString writeAll(QFileDevice &file, const QString &path, const char *data, qint6
 // Makes what was written to an open file durable on its disk.
 bool syncFile(QFileDevice &file, const QString &path, QString &error);
 
+// Closes a file that was written; a close that fails (a network share may
+// report a lost write only then) is a failed write.
+bool closeFile(QFileDevice &file, const QString &path, QString &error);
+
 // Copies the regular file from into to (replaced as a whole, never seen
 // half-written); false with the system's reason in error.
 bool copyRegularFile(const QString &from, const QString &to, QString &error);
@@ -129,7 +133,7 @@ QString systemErrorText(int error);
 
 // The fault hook: asked before each of these operations with the path
 // concerned; a non-zero error number makes the operation fail with it.
-enum class FileOp { OpenRead, OpenWrite, Read, Write, Sync, Stamp, Remove, Rename };
+enum class FileOp { OpenRead, OpenWrite, Read, Write, Sync, Close, Stamp, Remove, Rename };
 using FaultHook = std::function<int(FileOp op, const QString &path)>;
 void setFaultHook(FaultHook hook);
 

@@ -159,13 +159,13 @@ public:
             error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
             return false;
         }
-        // Its real age from now on. Should the close still fail, abandon()
-        // puts the journal's stamp back, so that a recovery left for the
-        // next start still knows the file as the upload's own.
-        setModified(m_file, m_target, QDateTime::currentMSecsSinceEpoch(), why);
-        m_file.close();
-        if (m_file.error() != QFileDevice::NoError) {
-            error = fileError(QStringLiteral("Cannot write"), m_saveAs, m_file.errorString());
+        // Its real age from now on; should the close still fail, this is
+        // the time that marks the file as the upload's own.
+        const qint64 finished = QDateTime::currentMSecsSinceEpoch();
+        if (setModified(m_file, m_target, finished, why))
+            m_stamp = finished;
+        if (!closeFile(m_file, m_target, why)) {
+            error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
             return false;
         }
         if (!m_backup.isEmpty() && !removeFile(m_backup, why))

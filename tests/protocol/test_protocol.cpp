@@ -193,6 +193,7 @@ private slots:
         row("end unanswered", {'Z', 0, 2}, "Time out error (3)", "Z");
         row("restart: announce NAKed", {'L', 1, 3, NAK}, "NAK error (2)", "L a.txt[120]");
         row("stopped at the end", {'Z', 0, 0, NAK}, "Transfer stopped", "Z");
+        row("stopped in a block", {'Y', 0, 0, NAK}, "Transfer stopped", "Y 120");
     }
     void downloadFailures()
     {
@@ -201,7 +202,7 @@ private slots:
         rig.portable.rules = {rule, {'Y', 1, 3, NAK}};
         const bool stop = red.startsWith("Transfer");
         rig.portable.onFrame = [&](char type) {
-            if (stop && type == 'Z')
+            if (stop && type == last.front())
                 rig.wait.requestAbort();
         };
         QVERIFY(!rig.download());
@@ -353,6 +354,11 @@ private slots:
         row("target cannot be opened", false, write + "Permission denied" + upload);
         row("write interrupted by a signal", true, "", pattern(2000));
         row("target cannot be synced at the end", false, write + "Input/output error" + upload);
+        row("target cannot be closed at the end", false,
+            write + "Input/output error" + upload +
+                "Restored @/ORDERS.TXT from its backup @/ORDERS.BAK: an upload to it was "
+                "interrupted." +
+                upload);
         row("target cannot be stamped once armed", false,
             write + "Operation not permitted" + upload);
         // The second write arms the entry, with the target open but not yet cut; the third open
@@ -374,6 +380,7 @@ private slots:
         row("the journal's read-back fails", false, record + "Input/output error" + upload,
             OldContent, 1);
         row("the journal cannot be synced", false, record + "Input/output error" + upload);
+        row("the journal cannot be closed", false, record + "Input/output error" + upload);
         row("the journal cannot be read when armed", false, record + "Permission denied" + upload);
         row("backup cannot be deleted", true,
             "\r\nCannot delete the backup @/ORDERS.BAK (Is a directory): it still holds the "
@@ -445,9 +452,11 @@ private slots:
             {"download source unreadable", {FileOp::Read, source, EIO, 1}},
             {"the journal's read-back fails", {FileOp::Read, journal, EIO, 1}},
             {"the journal cannot be synced", {FileOp::Sync, journal + ".new", EIO, 1}},
+            {"the journal cannot be closed", {FileOp::Close, journal + ".new", EIO, 1}},
             {"the journal cannot be read when armed", {FileOp::OpenRead, journal, EACCES, 2}},
             {"write interrupted by a signal", {FileOp::Write, target, EINTR, 1}},
             {"target cannot be synced at the end", {FileOp::Sync, target, EIO, 1}},
+            {"target cannot be closed at the end", {FileOp::Close, target, EIO, 1}},
             {"read error while backing up", {FileOp::Read, target, EIO, 1}},
             {"backup cannot be committed", {FileOp::Write, backup, 0, 1}},
             {"backup cannot be deleted", {FileOp::Remove, backup, 0, 1}},
