@@ -283,7 +283,7 @@ private slots:
         row("open quote", "[Dnld1]\nName=\"IN.TXT\nOpen%20From=/x\n", "\"IN.TXT");
         row("%UXXXX in a key", "[Dnld1]\nN%U0061me=IN.TXT\n", "IN.TXT");
         row("words with , ; = #", "[Dnld1]\nName=#1=a,b;c\n", "#1=a,b;c");
-        row("unknown escapes", "[Ports]\nCOM1=C:\\data\\in\n", "", "C:\\data\\in");
+        row("unknown escapes", "[Ports]\nCOM1=C:\\data\\xray\\in\n", "", "C:\\data\\xray\\in");
         row("octal and hex escapes", "[Dnld1]\nName=\\0101\\x42\\x6a\\x4B\n", "ABjK");
         row("at signs", "[Dnld1]\nName=@@home\n[Ports]\nCOM1=@String(/dev/ttyS9)\n", "@home",
             "/dev/ttyS9");

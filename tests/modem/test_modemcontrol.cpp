@@ -103,6 +103,8 @@ private slots:
         };
         rig.modem.InitializeModem();
         QVERIFY(!idleInWait);
+        QCOMPARE(!rig.line.dtrChanges.empty() && rig.line.dtrChanges[0],
+                 !commands.isEmpty()); // up first
         const bool started = red.isEmpty();
         if (!started) {
             QCOMPARE(rig.line.writes, commands);
