@@ -122,6 +122,7 @@ private slots:
         QCOMPARE(jobPackets(rig.portable), packets);
         if (packets.isEmpty()) // the greeting alone, where a file's progress would come
             QCOMPARE(rig.reporter.paneText(), QString("Portable ready\r\n"));
+        QVERIFY(rig.reporter.paneText().count(" ...\r\n") <= 1); // each file on a clean pane
         QCOMPARE(int(rig.portable.trace.filter(QRegularExpression("^U ")).size()), requests);
         QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
         QCOMPARE(rig.session.calls().jobsRun(), 1);

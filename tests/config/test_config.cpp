@@ -300,6 +300,8 @@ private slots:
         QTEST(ctl<QLabel>("lblPortDevice")->text(), "device");
         click("cmdOK");
         QVERIFY(SettingsAccepted);
+        for (const QByteArray &line : file.split('\n')) // headings as they were spelt
+            QVERIFY(!line.startsWith('[') || Testing::readFile(m_ini).contains(line.trimmed()));
         // A copy: the store's own file is parsed once and kept by QSettings.
         const QString again = m_ini + ".again";
         QVERIFY(QFile::copy(m_ini, again));
