@@ -152,8 +152,9 @@ private slots:
         row("sharp s and y diaeresis", QString::fromLatin1("\xdf\xff\xe9.txt"),
             QString::fromLatin1(shown), {});
         row("Greek omega: refused", "\xce\xa9mega", {}, "\xce\xa9");
-        row("omega twice and a face: refused", "\xce\xa9\xf0\x9f\x98\x80.\xce\xa9", {},
-            "\xce\xa9\xf0\x9f\x98\x80");
+        row("omega twice and two faces: refused",
+            "\xce\xa9\xf0\x9f\x98\x80.\xce\xa9\xf0\x9f\x98\x81", {},
+            "\xce\xa9\xf0\x9f\x98\x80\xf0\x9f\x98\x81");
     }
     void namesKeepTheirCharacters()
     {
@@ -350,6 +351,7 @@ private slots:
         row("file size limit reached by the backup", false, backUp + "File too large" + upload,
             pattern(3000));
         row("read error while backing up", false, backUp + "Input/output error" + upload);
+        row("target unreadable for its backup", false, backUp + "Permission denied" + upload);
         row("backup cannot be committed", false, backUp + "Is a directory" + upload);
         row("target cannot be opened", false, write + "Permission denied" + upload);
         row("write interrupted by a signal", true, "", pattern(2000));
@@ -458,6 +460,7 @@ private slots:
             {"target cannot be synced at the end", {FileOp::Sync, target, EIO, 1}},
             {"target cannot be closed at the end", {FileOp::Close, target, EIO, 1}},
             {"read error while backing up", {FileOp::Read, target, EIO, 1}},
+            {"target unreadable for its backup", {FileOp::OpenRead, target, EACCES, 1}},
             {"backup cannot be committed", {FileOp::Write, backup, 0, 1}},
             {"backup cannot be deleted", {FileOp::Remove, backup, 0, 1}},
             {"target cannot be opened", {FileOp::OpenWrite, target, EACCES, 1}},
