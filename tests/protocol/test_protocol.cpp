@@ -202,8 +202,9 @@ private slots:
         Rig rig;
         rig.portable.rules = {rule, {'Y', 1, 3, NAK}};
         const bool stop = red.startsWith("Transfer");
+        const QChar stopAt = last.front(); // the frame a Stop comes with
         rig.portable.onFrame = [&](char type) {
-            if (stop && type == last.front())
+            if (stop && type == stopAt)
                 rig.wait.requestAbort();
         };
         QVERIFY(!rig.download());
