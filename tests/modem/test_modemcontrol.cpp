@@ -1,6 +1,7 @@
 // Modem control against a scripted modem on the fake line: command bytes, the reply wait and its
 // bound, failure paths and the state left. The modem answers "\r\nOK\r\n" 30 ms after each command
-// unless scripted (none: silence; a piece at -1 ms: device pulled; -2 ms: silence, Stop 500 ms in).
+// unless scripted (none: silence; a piece at -1 ms: device pulled as the command goes out; -2 ms:
+// silence, Stop 500 ms in; -3 ms: silence, device pulled 500 ms in).
 #include "Columns.h"
 #include "FakeLine.h"
 #include "ModemControl.h"
@@ -76,9 +77,10 @@ private slots:
             {"Open COM failed"});
         const QString lost = "Modem port lost: Input/output error\r\n"
                              "Please check the modem and its cable, then click Start to retry.\r\n";
-        row("device pulled: told twice, reported once", Init, {{"", -1}}, {Init}, 1, lost,
+        row("device pulled as the command goes out", Init, {{"", -1}}, {Init}, 0, lost,
             {"Modem port lost"});
-        row("device pulled while arming", Arm, {{"", -1}}, {Init, Arm}, 3 + 1, lost,
+        row("device pulled in the wait", Init, {{"", -3}}, {Init}, 51, lost, {"Modem port lost"});
+        row("device pulled while arming", Arm, {{"", -1}}, {Init, Arm}, 3, lost,
             {"Modem port lost"});
         row("Stop while initialising", Init, {{"", -2}}, {Init}, 51, "", {});
         row("Stop while arming", Arm, {{"", -2}}, {Init, Arm}, 51, "", {});
@@ -92,14 +94,15 @@ private slots:
 
         Rig rig;
         rig.line.openFails = commands.isEmpty();
-        const bool cut = reply.value(0).second == -2;
-        rig.replies.insert(command, cut ? Pieces{} : reply);
+        const int special = reply.value(0).second;
+        const bool cut = special == -2;
+        rig.replies.insert(command, special < -1 ? Pieces{} : reply);
         bool idleInWait = false; // Start/Stop clickable, or the pointer not busy, mid-wait
-        rig.clock.onEvents = [&rig, cut, &idleInWait] {
+        rig.clock.onEvents = [&rig, cut, special, &idleInWait] {
             if (!rig.line.failed())
                 idleInWait |= rig.controls.startStopEnabled || !rig.controls.busy;
-            if (cut && rig.clock.now() >= 500)
-                rig.wait.requestAbort();
+            if (rig.clock.now() >= 500 && special < -1)
+                cut ? rig.wait.requestAbort() : rig.line.vanish();
         };
         rig.modem.InitializeModem();
         QVERIFY(!idleInWait);
@@ -108,7 +111,8 @@ private slots:
         const bool started = red.isEmpty();
         if (!started) {
             QCOMPARE(rig.line.writes, commands);
-            rig.modem.HangUp(); // a Stop coming late finds nothing to do
+            QVERIFY(!rig.line.isOpen()); // closed by the start itself
+            rig.modem.HangUp();          // a Stop coming late finds nothing to do
         }
 
         QCOMPARE(rig.line.writes, commands);
@@ -150,7 +154,9 @@ private slots:
     // Stop from the waiting state, with or without a call, and what the modem answers on the way.
     void stop_data()
     {
-        // drops: carrier low so many polls after DTR drops, -1 never; asked: asked during a job
+        // silent: the command the modem leaves unanswered; "lost": the device gone before the Stop,
+        // unheard; "pulled": gone as the disarm goes out. drops: carrier low so many polls after
+        // DTR drops, -1 never; asked: asked during a job
         const auto row = columns<bool, bool, bool, QByteArray, int, Commands, int, bool>(
             "connected", "lines", "answer", "silent", "drops", "commands", "polls", "asked");
         const Commands obeyed{Escape, "ATH0\r", Disarm};
@@ -164,6 +170,8 @@ private slots:
         row("call, No given before", true, true, false, {}, -1, {}, 0, true);
         // Nothing to watch: the close ends the call.
         row("+++ unanswered, no modem lines", true, false, true, Escape, -1, {Escape}, 1000, false);
+        row("device lost unheard", false, true, true, "lost", -1, {}, 0, false);
+        row("device pulled at the disarm", false, true, true, "pulled", -1, {Disarm}, 0, false);
     }
 
     void stop()
@@ -177,7 +185,12 @@ private slots:
         rig.modem.InitializeModem();
         rig.line.writes.clear();
         rig.state.Connected = rig.line.carrier = connected;
-        rig.replies.insert(silent, {});
+        if (silent == "lost")
+            rig.line.vanish();
+        else if (silent == "pulled")
+            rig.replies.insert(Disarm, {{"", -1}});
+        else
+            rig.replies.insert(silent, {});
         rig.prompter.answers = {answer};
         rig.clock.onEvents = [&, &drops = drops] {
             if (drops > 0 && !rig.line.dtrChanges.back() && --drops == 0)
@@ -191,13 +204,14 @@ private slots:
         QCOMPARE(rig.prompter.questions,
                  QStringList(connected && !asked ? 1 : 0, "Hang up (disconnect) modem?"));
         QCOMPARE(rig.line.writes, commands);
-        QCOMPARE(rig.clock.sleeps() - before, polls);            // "+++" goes without a pause
-        QCOMPARE(!rig.line.dtrChanges.back(), silent == Escape); // only to force a hang-up
-        QVERIFY(rig.reporter.redText().isEmpty());
+        QCOMPARE(rig.clock.sleeps() - before, polls);             // "+++" goes without a pause
+        QCOMPARE(!rig.line.dtrChanges.back(), silent == Escape);  // only to force a hang-up
+        const bool lost = silent == "lost" || silent == "pulled"; // told at once, port closed
+        QCOMPARE(rig.reporter.redText().startsWith("Modem port lost"), lost);
         QCOMPARE(rig.reporter.paneText().contains("Stop auto answer ... OK"),
-                 commands.contains(Disarm));
+                 commands.contains(Disarm) && !lost);
         if (answer) {
-            QCOMPARE(rig.reporter.tip(), QString("Not connected"));
+            QCOMPARE(rig.reporter.tip(), lost ? "Modem port lost" : "Not connected");
             QCOMPARE(rig.line.closes, 1);
             return verifyStopped(rig);
         }

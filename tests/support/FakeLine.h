@@ -58,19 +58,22 @@ public:
     {
         m_scheduled.push_back({m_clock.now() + delayMs, bytes});
     }
-    // Moves due bytes in and raises the idle-mode notification, as the event loop does for a port.
+    // Moves due bytes in and raises the notifications, as the event loop does for a port.
     void pump()
     {
         deliverDue();
-        if (m_open && m_mode == Mode::Idle && !m_pending.isEmpty())
+        if (std::exchange(m_lostDue, false))
+            notifyLost();
+        else if (m_open && m_mode == Mode::Idle && !m_pending.isEmpty())
             notifyReceive();
     }
-    // The device disappears: reads and writes fail from now on.
+    // The device disappears: reads and writes fail from now on. The owner hears of it in the next
+    // event pass, unless it closes the line first.
     void vanish(const QString &error = QStringLiteral("Input/output error"))
     {
         if (!std::exchange(m_failed, true)) {
             m_failure = error;
-            notifyLost();
+            m_lostDue = true;
         }
     }
 
@@ -99,7 +102,7 @@ public:
     void close() override
     {
         closes += m_open;
-        m_open = false;
+        m_open = m_lostDue = false;
         m_pending.clear();
     }
     bool isOpen() const override { return m_open; }
@@ -113,7 +116,7 @@ public:
         writes += bytes;
         if (peer)
             peer(bytes);
-        return true;
+        return !m_failed; // a device pulled as the bytes go out fails the write
     }
     QByteArray read() override
     {
@@ -152,7 +155,7 @@ private:
     std::deque<Scheduled> m_scheduled;
     QByteArray m_pending;
     Mode m_mode = Mode::Job;
-    bool m_open = false, m_failed = false;
+    bool m_open = false, m_failed = false, m_lostDue = false;
     QString m_failure;
 };
 
