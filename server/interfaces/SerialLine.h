@@ -14,7 +14,7 @@
 //
 // A line whose device vanished (an adapter pulled) reports failed(): writes
 // return false and reads return nothing from then on; the lost notification
-// fires once.
+// fires once. A closed line likewise reads nothing and takes no writes.
 #pragma once
 
 #include <QByteArray>
