@@ -80,8 +80,7 @@ bool QtSerialLine::open(int port, QString *error)
     m_port->setParity(QSerialPort::NoParity);
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
-    m_port->clearError();
-    if (!m_port->open(QIODevice::ReadWrite)) {
+    if (!m_port->open(QIODevice::ReadWrite)) { // clears the error an earlier use left
         const QString text = m_port->errorString();
         m_port->clearError();
         return refuse(text);
