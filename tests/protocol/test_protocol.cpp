@@ -245,8 +245,18 @@ private slots:
         if (existing)
             Rig::write(rig.path("ORDERS.TXT"), OldContent);
         const QDateTime start = QDateTime::currentDateTime().addMSecs(-1);
+        QDateTime stamp;
+        qint64 age = 0;
+        rig.portable.onFrame = [&](char type) {
+            if (type == 'Y') {
+                stamp = QFileInfo(rig.path("ORDERS.TXT")).lastModified();
+                age = stamp.msecsTo(QDateTime::currentDateTime());
+            }
+        };
         QVERIFY(rig.upload());
-        // written under a stamp in the past, which the finished file sheds
+        // Written under a stamp every file system keeps (whole even seconds), which two seconds'
+        // rounding cannot make the time of a file written now; the finished file sheds it.
+        QVERIFY(age >= 2000 && stamp.toMSecsSinceEpoch() % 2000 == 0);
         QCOMPARE_GE(QFileInfo(rig.path("ORDERS.TXT")).lastModified(), start);
         const int packets = (size + 119) / 120;
         QStringList trace{"0 SENDING A.TXT\r\n", "U a.txt[0]", "0 ."};
@@ -384,6 +394,7 @@ private slots:
             OldContent, 1);
         row("the journal cannot be synced", false, record + "Input/output error" + upload);
         row("the journal cannot be closed", false, record + "Input/output error" + upload);
+        row("the journal cannot be opened", false, record + "Permission denied" + upload);
         row("the journal cannot be read when armed", false, record + "Permission denied" + upload);
         row("backup cannot be deleted", true,
             "\r\nCannot delete the backup @/ORDERS.BAK (Is a directory): it still holds the "
@@ -456,6 +467,7 @@ private slots:
             {"the journal's read-back fails", {FileOp::Read, journal, EIO, 1}},
             {"the journal cannot be synced", {FileOp::Sync, journal + ".new", EIO, 1}},
             {"the journal cannot be closed", {FileOp::Close, journal + ".new", EIO, 1}},
+            {"the journal cannot be opened", {FileOp::OpenWrite, journal + ".new", EACCES, 1}},
             {"the journal cannot be read when armed", {FileOp::OpenRead, journal, EACCES, 2}},
             {"write interrupted by a signal", {FileOp::Write, target, EINTR, 1}},
             {"target cannot be synced at the end", {FileOp::Sync, target, EIO, 1}},
