@@ -280,13 +280,9 @@ namespace {
 // precision, so that a copy put back leaves the file as it was.
 bool keepModified(QFileDevice &original, QFileDevice &copy, const QString &path, QString &error)
 {
-    if (failing(FileOp::Stamp, path)) {
-        error = systemErrorText(errno);
-        return false;
-    }
 #ifdef Q_OS_UNIX
     struct stat st = {};
-    if (::fstat(original.handle(), &st) == 0) {
+    if (!failing(FileOp::Stamp, path) && ::fstat(original.handle(), &st) == 0) {
         const struct timespec times[2] = {{0, UTIME_OMIT}, st.st_mtim};
         if (::futimens(copy.handle(), times) == 0)
             return true;
@@ -294,6 +290,10 @@ bool keepModified(QFileDevice &original, QFileDevice &copy, const QString &path,
     error = systemErrorText(errno);
     return false;
 #else
+    if (failing(FileOp::Stamp, path)) {
+        error = systemErrorText(errno);
+        return false;
+    }
     if (copy.setFileTime(original.fileTime(QFileDevice::FileModificationTime),
                          QFileDevice::FileModificationTime))
         return true;
@@ -364,7 +364,7 @@ bool writeFileChecked(const QString &path, const QByteArray &data, QString &erro
         if (got < 0)
             return false;
     }
-    if (total == data.size() && back.left(data.size()) == data)
+    if (QByteArrayView(back.constData(), total) == data)
         return true;
     error = QStringLiteral("what was read back differs from what was written");
     return false;

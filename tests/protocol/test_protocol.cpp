@@ -364,6 +364,8 @@ private slots:
         row("read error while backing up", false, backUp + "Input/output error" + upload);
         row("target unreadable for its backup", false, backUp + "Permission denied" + upload);
         row("backup cannot be committed", false, backUp + "Is a directory" + upload);
+        row("backup cannot take the target's time", false,
+            backUp + "Operation not permitted" + upload);
         row("target cannot be opened", false, write + "Permission denied" + upload);
         row("write interrupted by a signal", true, "", pattern(2000));
         row("target cannot be synced at the end", false, write + "Input/output error" + upload);
@@ -475,6 +477,7 @@ private slots:
             {"read error while backing up", {FileOp::Read, target, EIO, 1}},
             {"target unreadable for its backup", {FileOp::OpenRead, target, EACCES, 1}},
             {"backup cannot be committed", {FileOp::Write, backup, 0, 1}},
+            {"backup cannot take the target's time", {FileOp::Stamp, backup, EPERM, 1}},
             {"backup cannot be deleted", {FileOp::Remove, backup, 0, 1}},
             {"target cannot be opened", {FileOp::OpenWrite, target, EACCES, 1}},
             {"target cannot be stamped once armed", {FileOp::Stamp, target, EPERM, 2}},
