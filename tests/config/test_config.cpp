@@ -349,7 +349,7 @@ private slots:
                        "[]~[a\\b]~Name=~Open%20From=~Modem%20Port=~COM1=~k=~N%U0061me=~"
                        "Schl\xc3\xbcssel=~Dnld1:~Gruppe-\xc3\xa4:~general:~a~1~ ~\t~\"~\\~\\\\~;~"
                        " ;~,~=~\\\n~\\x41~\\0~\\t~@~@String(~@ByteArray(~)~\xc3\xa4~\xc9~#~*~|~/~"
-                       "%~%E4~\x01~\x1f~\xf0\x9f\x98\x80~\xef\xbb\xbf")
+                       "%~%E4~\x01~\x02~\x1f~\xf0\x9f\x98\x80~\xef\xbb\xbf")
                 .split('~');
         std::mt19937 random(21);
         std::uniform_int_distribution<qsizetype> piece(0, pieces.size() - 1), length(1, 40);

@@ -1,6 +1,7 @@
 // The settings file against plain QSettings, for the seeded differential test and the fuzz target
 // alike. Input bytes are read twice: as a recipe for values ("group:key=value" lines; a value
-// "*a|b" is a list, "#..." bytes, \x01 a lone surrogate), and as a hand-written settings file.
+// "*a|b" is a list, "#..." bytes, \x01 a lone surrogate, \x02 a NUL), and as a hand-written
+// settings file.
 #pragma once
 
 #include "Configuration.h"
@@ -35,7 +36,8 @@ public:
             if (const qsizetype colon = key.indexOf(u':'); colon > 0 && colon + 1 < key.size())
                 key[colon] = u'/';
             const QByteArray raw = piece.sliced(equals + 1);
-            const QString text = QString::fromUtf8(raw).replace(QChar(1), QChar(0xD800));
+            const QString text =
+                QString::fromUtf8(raw).replace(QChar(1), QChar(0xD800)).replace(QChar(2), QChar(0));
             if (key.isEmpty())
                 continue;
             map[key] = raw.startsWith('*')   ? QVariant(text.sliced(1).split(u'|'))
