@@ -220,6 +220,35 @@ private slots:
         QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle); // still hears calls
         QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Stop);
     }
+
+    // The modem's "NO CARRIER" during a job ends the call; the same bytes inside a portable frame
+    // (whose data may come unescaped) are the file's.
+    void hangUpWatch_data()
+    {
+        const auto row = columns<QByteArray, bool>("received", "lost");
+        row("the modem's words", "\r\nNO CARRIER\r\n", true);
+        row("inside a frame",
+            "\x02\x1b"
+            "D\r\nNO CARRIER\r\n",
+            false);
+        row("after a frame",
+            "\x02\x1b"
+            "DAB\x03\r\nNO CARRIER\r\n",
+            true);
+    }
+
+    void hangUpWatch()
+    {
+        auto [received, lost] = fetch<QByteArray, bool>("received", "lost");
+        Rig rig;
+        QVERIFY(rig.line.open(1, nullptr));
+        rig.wait.beginHangUpWatch(false);
+        rig.line.deliver(received);
+        QByteArray got;
+        QCOMPARE(rig.wait.poll(got), !lost); // a hang-up cuts the wait short
+        QCOMPARE(got, received);
+        QCOMPARE(rig.wait.endHangUpWatch(), lost);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestModemControl)

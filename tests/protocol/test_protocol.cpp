@@ -401,6 +401,13 @@ private slots:
         row("the journal cannot be closed", false, record + "Input/output error" + upload);
         row("the journal cannot be opened", false, record + "Permission denied" + upload);
         row("the journal cannot be read when armed", false, record + "Permission denied" + upload);
+        row("the journal cannot be updated before the upload", false,
+            "Cannot update the upload journal @/journal/uploads.journal: Permission denied"
+            "\r\nUpload to @/ORDERS.TXT refused: an earlier upload to it was interrupted and is "
+            "not undone yet, and this one would destroy what it kept. Put right what is said "
+            "above; Tarvo tries again at the next upload and at the next start." +
+                upload,
+            OldContent, 1);
         row("backup cannot be deleted", true,
             "\r\nCannot delete the backup @/ORDERS.BAK (Is a directory): it still holds the "
             "previous copy of @/ORDERS.TXT.",
@@ -451,6 +458,8 @@ private slots:
         QString error; // an older upload's entry, which a journal that fails must keep
         QVERIFY(!fault.startsWith("journal") || rig.journal.note({rig.path("O"), {}, 0}, error));
         QVERIFY(!fault.startsWith("journal") || !rig.journal.note({rig.path("O"), {}, 0}, error));
+        // one for this target, which never touched it: to be dropped before the upload
+        QVERIFY(!fault.contains("updated") || rig.journal.note({target, backup, 0}, error));
 #ifdef Q_OS_UNIX
         rlimit before{};
         getrlimit(RLIMIT_FSIZE, &before);
@@ -474,6 +483,8 @@ private slots:
             {"the journal cannot be closed", {FileOp::Close, journal + ".new", EIO, 1}},
             {"the journal cannot be opened", {FileOp::OpenWrite, journal + ".new", EACCES, 1}},
             {"the journal cannot be read when armed", {FileOp::OpenRead, journal, EACCES, 2}},
+            {"the journal cannot be updated before the upload",
+             {FileOp::Remove, journal, EACCES, 1}},
             {"write interrupted by a signal", {FileOp::Write, target, EINTR, 1}},
             {"target cannot be synced at the end", {FileOp::Sync, target, EIO, 1}},
             {"target cannot be closed at the end", {FileOp::Close, target, EIO, 1}},
