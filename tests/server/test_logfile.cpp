@@ -96,12 +96,16 @@ private slots:
         const QString utc = LogFile::timestamp(QDateTime(day, time, QTimeZone::utc()), l);
         const QString ahead = LogFile::timestamp(QDateTime(day, time, QTimeZone(9 * 3600)), l);
         QCOMPARE(utc, ahead);
+        const QString zone = l.toString(time, QStringLiteral("t")); // a time alone: the local zone
+        QVERIFY(zone.isEmpty() || !utc.contains(zone));
         QVERIFY(utc.startsWith(l.toString(day, QLocale::ShortFormat) + ' '));
         QVERIFY(utc.endsWith(' ') && !utc.endsWith("  "));
         // A space the 8-bit log can hold stays as the locale writes it ("P.\u00a0M.").
         QCOMPARE(utc.contains(QChar(0xA0)), locale == "es_US");
-        // The seconds are there: the long time, not the short one.
-        QVERIFY(utc != LogFile::timestamp(QDateTime(day, time.addSecs(1), QTimeZone::utc()), l));
+        // The hours and the seconds are there: the long time, not the short one.
+        for (const int later : {1, 3600})
+            QVERIFY(utc !=
+                    LogFile::timestamp(QDateTime(day, time.addSecs(later), QTimeZone::utc()), l));
     }
 
     // "<T>" in expected stands for the timestamp of now(). A log written before holds "old \r\n";
