@@ -163,6 +163,7 @@ private slots:
         row("no call: disarm, nothing asked", false, true, true, {}, -1, {Disarm}, 3, false);
         row("call, No: everything stays", true, true, false, {}, -1, {}, 0, false);
         row("call, modem obeys", true, true, true, {}, -1, obeyed, 9, false);
+        row("call, carrier up before CONNECT", true, true, true, {}, -1, obeyed, 9, false);
         row("+++ unanswered, carrier drops", true, true, true, Escape, 51, {Escape, Disarm},
             1000 + 51 + 3, false);
         row("+++ unanswered, carrier stays", true, true, true, Escape, -1, {Escape}, 2000, false);
@@ -184,7 +185,8 @@ private slots:
         rig.line.modemLines = modemLines;
         rig.modem.InitializeModem();
         rig.line.writes.clear();
-        rig.state.Connected = rig.line.carrier = connected;
+        rig.line.carrier = connected;
+        rig.state.Connected = connected && !QByteArray(QTest::currentDataTag()).contains("CONNECT");
         if (silent == "lost")
             rig.line.vanish();
         else if (silent == "pulled")
