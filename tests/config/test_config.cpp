@@ -269,9 +269,14 @@ private slots:
         // shown: the first download entry, or none
         const auto add = columns<QByteArray, QString, QString>("file", "shown", "device");
         // No device: COM1's default.
-        const auto row = [add](const char *name, const char *file, const char *shown,
-                               const char *device = nullptr) {
-            add(name, file, shown, device ? QString(device) : SettingsStore::defaultPortDevice(1));
+#ifdef Q_OS_WIN
+        const char *com1 = "COM1";
+#else
+        const char *com1 = "/dev/ttyS0";
+#endif
+        const auto row = [add, com1](const char *name, const char *file, const char *shown,
+                                     const char *device = nullptr) {
+            add(name, file, shown, QString(device ? device : com1));
         };
         row("group name with blanks", "[ Dnld1 ]\nName=IN.TXT\n", "IN.TXT");
         row("comment after a quote", "[Dnld1]\nName=\"IN.TXT\";note\n", "IN.TXT");
