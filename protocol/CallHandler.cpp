@@ -28,12 +28,12 @@ void CallHandler::HandleCommEvent()
     // buffered one character at a time. The loop stops as soon as a line
     // leaves the port in job mode (the rest is the job's), and goes on after
     // a job has restored idle mode, since no new notification may come for
-    // bytes that are already buffered. A closed or failed line reads nothing.
+    // bytes that are already buffered. A closed line reads nothing.
     if (m_inHandler)
         return;
     m_inHandler = true;
     SerialLine &line = m_wait.line();
-    while (line.mode() == SerialLine::Mode::Idle) {
+    while (!line.failed() && line.mode() == SerialLine::Mode::Idle) {
         const QByteArray one = line.read();
         if (one.isEmpty())
             break;

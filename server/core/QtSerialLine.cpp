@@ -80,16 +80,13 @@ bool QtSerialLine::open(int port, QString *error)
     m_port->setParity(QSerialPort::NoParity);
     m_port->setStopBits(QSerialPort::OneStop);
     m_port->setFlowControl(QSerialPort::NoFlowControl);
-    if (!m_port->open(QIODevice::ReadWrite)) { // clears the error an earlier use left
-        const QString text = m_port->errorString();
-        m_port->clearError();
-        return refuse(text);
-    }
+    // Opening clears the error an earlier use left; failure() counts only while failed().
+    if (!m_port->open(QIODevice::ReadWrite))
+        return refuse(m_port->errorString());
 
     ++m_generation;
     m_open = true;
     m_failed = false;
-    m_failure.clear();
     // Qt 6.4 hands out input that was waiting before the open; a stale
     // "OK" from an earlier session must not answer our first command.
     m_port->clear(QSerialPort::Input);

@@ -12,9 +12,10 @@
 // them are silently ignored, and callers infer the carrier from the call
 // state instead of reading it.
 //
-// A line whose device vanished (an adapter pulled) reports failed(): writes
-// return false and reads return nothing from then on; the lost notification
-// fires once. A closed line likewise reads nothing and takes no writes.
+// A line whose device vanished (an adapter pulled) reports failed(), and why
+// in failure(): writes return false and reads return nothing from then on;
+// the lost notification fires once. A closed line likewise reads nothing and
+// takes no writes.
 #pragma once
 
 #include <QByteArray>
