@@ -297,7 +297,8 @@ private slots:
     void handEditedFiles()
     {
         QFETCH(QByteArray, file);
-        Testing::Rig::write(m_ini, file + "\n[Settings]\nJob=1\n\n[File1]\nName=U\n");
+        // The row's lines come last, without the final line break.
+        Testing::Rig::write(m_ini, "[Settings]\nJob=1\n\n[File1]\nName=U\n" + file.chopped(1));
         m_store = std::make_unique<SettingsStore>(m_ini);
         w = std::make_unique<frmMain>(m_model, *m_store, m_prompter, m_user);
         const auto *list = ctl<QListWidget>("ListDnlds");
@@ -350,11 +351,12 @@ private slots:
 #endif
         // Pieces of generated input, split at "~"; line breaks come often.
         static const QByteArrayList pieces =
-            QByteArray("\n~\n~\n~\r\n~\r~[Settings]~[Dnld1]~[ Dnld1 ]~[Ports]~[%General]~[general]~"
-                       "[]~[a\\b]~Name=~Open%20From=~Modem%20Port=~COM1=~k=~N%U0061me=~"
-                       "Schl\xc3\xbcssel=~Dnld1:~Gruppe-\xc3\xa4:~general:~a~1~ ~\t~\"~\\~\\\\~;~"
-                       " ;~,~=~\\\n~\\x41~\\0~\\t~@~@String(~@ByteArray(~)~\xc3\xa4~\xc9~#~*~|~/~"
-                       "%~%E4~\x01~\x02~\x1f~\xf0\x9f\x98\x80~\xef\xbb\xbf")
+            QByteArray(
+                "\n~\n~\n~\r\n~\r~[Settings]~[Dnld1]~[ Dnld1 ]~[Ports]~[%General]~[general]~"
+                "[]~[a\\b]~Name=~Open%20From=~Modem%20Port=~COM1=~k=~N%U0061me=~"
+                "Schl\xc3\xbcssel=~Dnld1:~Gruppe-\xc3\xa4:~general:~a~1~ ~\t~\"~\\~\\\\~;~"
+                " ;~,~=~\\\n~\\x41~\\0~\\t~@~@String(~@ByteArray(~)~\xc3\xa4~\xc4\x80~\xc9~#~*~|~/~"
+                "%~%E4~\x01~\x02~\x1f~\xf0\x9f\x98\x80~\xef\xbb\xbf")
                 .split('~');
         std::mt19937 random(21);
         std::uniform_int_distribution<qsizetype> piece(0, pieces.size() - 1), length(1, 40);
