@@ -98,6 +98,8 @@ private slots:
                           next ? Exchange::Priority::WatchedFirst : Exchange::Priority::NakFirst);
         QCOMPARE(exchange.run(), outcome);
         QCOMPARE(rig.line.writes, QList<QByteArray>(writes, buildFrame('0', "x")));
+        if (outcome == Exchange::Outcome::ThirdTimeout) // ten seconds of silence each
+            QCOMPARE(rig.clock.now(), 3 * 10000);
         if (outcome == Exchange::Outcome::Watched) // the last transmission's text only
             QCOMPARE(exchange.received(), answers.at(writes - 1));
     }
