@@ -74,6 +74,7 @@ private slots:
         row("Stop answered No", "S-", true, 0, 0, false, true, false);
         row("Exit in a call, hang up after the job", "T+/+", true, 1, 1, false, false, false);
         row("Stop in a call, keep it after the job", "S+/-", true, 0, 0, true, true, false);
+        row("Stop in a call, hang up after the job", "S+/+", true, 1, 0, true, false, false);
         // A lost port is dealt with once, never under the job.
         row("port lost in a job", "L", false, 0, 0, false, false, true);
         row("port lost after the job", "/L", false, 0, 0, false, false, false);
