@@ -648,6 +648,7 @@ private slots:
         row("newer file put in its place", true, true, "replaced", "newer", kept);
         row("a file made where there was none", false, true, "replaced", "newer", {});
         row("cannot be restored, then uploads", true, true, "stuck", pattern(600), {});
+        row("cannot be removed, then uploads", false, true, "stuck", pattern(600), {});
     }
     void journalRecovery()
     {
@@ -699,7 +700,7 @@ private slots:
             QCOMPARE(rig.journal.recover().size(), 1);
             QVERIFY(!rig.upload());
             QVERIFY(rig.reporter.redText().contains("Upload to " + target + " refused"));
-            QCOMPARE(readFile(backup), OldContent);
+            QCOMPARE(readFile(backup), existing ? OldContent : QByteArray("<missing>"));
             setFaultHook({});
             QVERIFY(rig.upload()); // put right: undone first, then uploaded
         } else {
