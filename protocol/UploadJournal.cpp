@@ -21,7 +21,9 @@ const QString Armed = QStringLiteral("armed");
 bool samePath(const QString &a, const QString &b)
 {
 #ifdef Q_OS_WIN
-    return a.compare(b, Qt::CaseInsensitive) == 0;
+    // Either separator and any case name the same file there.
+    return QDir::fromNativeSeparators(a).compare(QDir::fromNativeSeparators(b),
+                                                 Qt::CaseInsensitive) == 0;
 #else
     return a == b;
 #endif
