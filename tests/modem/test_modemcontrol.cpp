@@ -104,6 +104,7 @@ private slots:
             if (rig.clock.now() >= 500 && special < -1)
                 cut ? rig.wait.requestAbort() : rig.line.vanish();
         };
+        rig.reporter.AppendStatus("from before\r\n"); // a start begins on a clean pane
         rig.modem.InitializeModem();
         QVERIFY(!idleInWait);
         QCOMPARE(!rig.line.dtrChanges.empty() && rig.line.dtrChanges[0],
