@@ -108,6 +108,18 @@ build_qtbase() {
     -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
     -DFEATURE_icu=OFF -DFEATURE_direct2d1_1=OFF \
     -DFEATURE_freetype=ON -DFEATURE_system_freetype=OFF \
+    -DFEATURE_optimize_size=ON -DFEATURE_jpeg=OFF -DFEATURE_gif=OFF -DFEATURE_movie=OFF \
+    -DFEATURE_pdf=OFF -DFEATURE_textodfwriter=OFF -DFEATURE_textmarkdownreader=OFF \
+    -DFEATURE_textmarkdownwriter=OFF -DFEATURE_undocommand=OFF -DFEATURE_undostack=OFF \
+    -DFEATURE_undogroup=OFF -DFEATURE_undoview=OFF -DFEATURE_syntaxhighlighter=OFF \
+    -DFEATURE_graphicsview=OFF -DFEATURE_graphicseffect=OFF \
+    -DFEATURE_dockwidget=OFF -DFEATURE_mdiarea=OFF \
+    -DFEATURE_calendarwidget=OFF -DFEATURE_datetimeedit=OFF -DFEATURE_colordialog=OFF \
+    -DFEATURE_fontdialog=OFF -DFEATURE_errormessage=OFF \
+    -DFEATURE_progressdialog=OFF -DFEATURE_wizard=OFF -DFEATURE_lcdnumber=OFF \
+    -DFEATURE_dial=OFF -DFEATURE_fontcombobox=OFF -DFEATURE_keysequenceedit=OFF \
+    -DFEATURE_commandlinkbutton=OFF -DFEATURE_splashscreen=OFF -DFEATURE_columnview=OFF \
+    -DFEATURE_toolbox=OFF \
     >"$WORK/configure-qtbase.log" 2>&1 || {
     tail -40 "$WORK/configure-qtbase.log" >&2
     return 1
