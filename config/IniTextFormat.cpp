@@ -105,7 +105,7 @@ qsizetype decodeEscape(QByteArrayView text, qsizetype at, QString &out)
     }
     const int base = c == 'x' ? 16 : 8;
     qsizetype i = c == 'x' ? at + 1 : at;
-    if ((c != 'x' && digitValue(c, 8) < 0) || i == text.size() || digitValue(text[i], base) < 0)
+    if (i == text.size() || digitValue(text[i], base) < 0) // an octal escape starts at c
         return -1;
     // As long as digits follow, wrapping at 16 bits, as QSettings reads them.
     char16_t code = 0;

@@ -554,6 +554,7 @@ private slots:
         if (!after.isEmpty())
             QCOMPARE(readFile(target), after);
         QVERIFY(!QFile::exists(backup) || fault.startsWith("backup"));
+        QVERIFY(!QFile::exists(journal + ".new"));
         if (red.startsWith("Cannot record")) // refused before the target was cut: its time stays
             QCOMPARE(QFileInfo(target).lastModified(), OldTime);
         if (red.contains("ORDERS.BAK.1"))
