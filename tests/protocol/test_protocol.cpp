@@ -46,7 +46,8 @@ private slots:
         const QByteArray rejected;
         row("empty Z", QByteArray::fromHex("02 1B 5A 47 47 03"), QByteArray(""));
         row("z is data", frame('z', "AB"), QByteArray("AB"));
-        row("\\A", frame('D', "\\A"), QByteArray("\xc1"));
+        // By hand: 193 travels as \ A, and 27 + 68 + 92 + 65 + 4 = 256 -> 0.
+        row("\\A", QByteArray::fromHex("02 1B 44 5C 41 40 40 03"), QByteArray("\xc1"));
         row("\\\\", frame('D', "\\\\"), QByteArray("\\"));
         row("\\ 128, \\ 159, \\ 160", frame('D', "\\\x80\\\x9f\\\xa0"),
             QByteArray("\0\x1f\xa0", 3));
@@ -67,6 +68,21 @@ private slots:
         QCOMPARE(ParsePacket(text, buffer, count, last), !data.isNull());
         QCOMPARE(QByteArray(reinterpret_cast<const char *>(buffer.data()), qMax(count, 0)), data);
         QCOMPARE(last, data.isNull() || text.at(2) == 'Z');
+    }
+
+    // Host frames, worked out by hand: ESC + U + "..[0]" = 436, + 193 + 7 characters = 636 -> 124.
+    void hostFrames_data()
+    {
+        const auto row = columns<char, QByteArray, QByteArray>("type", "body", "wire");
+        row("next-packet request", 'Y', "", QByteArray::fromHex("02 1B 59 43 47 C1"));
+        row("request", 'U', "..[0]", QByteArray::fromHex("02 1B 55 2E 2E 5B 30 5D 47 4C C1"));
+        row("announce", 'L', "A.TXT[120]",
+            QByteArray::fromHex("02 1B 4C 41 2E 54 58 54 5B 31 32 30 5D 4E 4E C1"));
+    }
+    void hostFrames()
+    {
+        auto [type, body, wire] = fetch<char, QByteArray, QByteArray>("type", "body", "wire");
+        QCOMPARE(Tarvo::buildFrame(type, body), wire);
     }
 
     void exchange_data()

@@ -239,8 +239,14 @@ def prepare(scratch, env, rev):
 
 def object_targets(tree, path):
     """The object files (ninja targets) a source compiles to."""
-    folder, name = os.path.split(path)
-    return [str(p.relative_to(tree / "build")) for p in (tree / "build" / folder).glob(f"CMakeFiles/*.dir/{name}.o")]
+    # A source below its CMake folder (tools/portable/X.cpp) keeps the rest of its path in the target's folder.
+    parts = Path(path).parts
+    for cut in range(len(parts) - 1, -1, -1):
+        rest = "/".join(parts[cut:])
+        found = list((tree / "build" / Path(*parts[:cut])).glob(f"CMakeFiles/*.dir/{rest}.o"))
+        if found:
+            return [str(p.relative_to(tree / "build")) for p in found]
+    return []
 
 
 def code_hash(tree, objects):
