@@ -77,11 +77,10 @@ private slots:
             {"Open COM failed"});
         const QString lost = "Modem port lost: Input/output error\r\n"
                              "Please check the modem and its cable, then click Start to retry.\r\n";
-        row("device pulled as the command goes out", Init, {{"", -1}}, {Init}, 0, lost,
-            {"Modem port lost"});
-        row("device pulled in the wait", Init, {{"", -3}}, {Init}, 51, lost, {"Modem port lost"});
-        row("device pulled while arming", Arm, {{"", -1}}, {Init, Arm}, 3, lost,
-            {"Modem port lost"});
+        const QStringList gone{"Modem port lost"};
+        row("device pulled as the command goes out", Init, {{"", -1}}, {Init}, 0, lost, gone);
+        row("device pulled in the wait", Init, {{"", -3}}, {Init}, 51, lost, gone);
+        row("device pulled while arming", Arm, {{"", -1}}, {Init, Arm}, 3, lost, gone);
         row("Stop while initialising", Init, {{"", -2}}, {Init}, 51, "", {});
         row("Stop while arming", Arm, {{"", -2}}, {Init, Arm}, 51, "", {});
     }
@@ -119,12 +118,11 @@ private slots:
         QCOMPARE(rig.line.writes, commands);
         QCOMPARE(rig.clock.sleeps(), polls);
         QCOMPARE(rig.reporter.redText(), red);
+        QString pane = rig.reporter.paneText();
         if (command == Init) // the port opened, its line still shown
-            QCOMPARE(rig.reporter.paneText().section("\r\n", 0, 0).endsWith(" ... OK"),
-                     !commands.isEmpty());
+            QCOMPARE(pane.section("\r\n", 0, 0).endsWith(" ... OK"), !commands.isEmpty());
         if (red.startsWith(" failed")) // on the line of the step that failed
-            QVERIFY2(rig.reporter.paneText().contains("..." + red),
-                     qPrintable(rig.reporter.paneText()));
+            QVERIFY2(pane.contains("..." + red), qPrintable(pane));
         QCOMPARE(rig.reporter.tips, tips);
         QCOMPARE(rig.prompter.beeps, started ? 0 : 1);
         QVERIFY(rig.prompter.questions.isEmpty());
@@ -135,7 +133,7 @@ private slots:
             rig.clock.onEvents = nullptr;
             rig.wait.clearAbort();
             rig.modem.HangUp();
-            const QString pane = rig.reporter.paneText();
+            pane = rig.reporter.paneText();
             const QString open = command == Init ? "Initialize modem ..." : "Start auto answer ...";
             QVERIFY2(pane.contains(open + "\r\n") && pane.endsWith("\nNot connected\r\n"),
                      qPrintable(pane));
@@ -230,14 +228,9 @@ private slots:
     {
         const auto row = columns<QByteArray, bool>("received", "lost");
         row("the modem's words", "\r\nNO CARRIER\r\n", true);
-        row("inside a frame",
-            "\x02\x1b"
-            "D\r\nNO CARRIER\r\n",
-            false);
-        row("after a frame",
-            "\x02\x1b"
-            "DAB\x03\r\nNO CARRIER\r\n",
-            true);
+        const QByteArray start = "\x02\x1b"; // STX ESC
+        row("inside a frame", start + "D\r\nNO CARRIER\r\n", false);
+        row("after a frame", start + "DAB\x03\r\nNO CARRIER\r\n", true);
     }
 
     void hangUpWatch()

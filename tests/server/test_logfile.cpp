@@ -2,6 +2,7 @@
 #include "Columns.h"
 #include "HostFiles.h"
 #include "LogFile.h"
+#include "Portable.h"
 
 #include <QtTest>
 #include <cerrno>
@@ -13,6 +14,7 @@
 using namespace Tarvo;
 using Testing::columns;
 using Testing::fetch;
+using Testing::readFile;
 
 namespace {
 
@@ -20,19 +22,6 @@ namespace {
 QDateTime now()
 {
     return QDateTime(QDate::currentDate(), QTime(9, 26, 53));
-}
-
-QByteArray readAll(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-void writeFile(const QString &path, const QByteArray &bytes, const QDateTime &modified)
-{
-    QFile file(path);
-    QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.flush());
-    QVERIFY(file.setFileTime(modified, QFileDevice::FileModificationTime));
 }
 
 QByteArray stamp()
@@ -94,8 +83,7 @@ private slots:
         const QDate day(2026, 12, 5);
         const QTime time(22, 16, 1);
         const QString utc = LogFile::timestamp(QDateTime(day, time, QTimeZone::utc()), l);
-        const QString ahead = LogFile::timestamp(QDateTime(day, time, QTimeZone(9 * 3600)), l);
-        QCOMPARE(utc, ahead);
+        QCOMPARE(LogFile::timestamp(QDateTime(day, time, QTimeZone(9 * 3600)), l), utc);
         const QString zone = l.toString(time, QStringLiteral("t")); // a time alone: the local zone
         QVERIFY(zone.isEmpty() || !utc.contains(zone));
         QVERIFY(utc.startsWith(l.toString(day, QLocale::ShortFormat) + ' '));
@@ -112,8 +100,7 @@ private slots:
     // the backup beside it, older still, "older \r\n".
     void writeLog_data()
     {
-        // logAgeMinutes -1: no log yet; backup afterwards, empty: none; expected: one byte per
-        // character.
+        // logAgeMinutes -1: no log; backup afterwards, empty: none; expected: a byte per character
         const auto row = columns<int, QString, QStringList, QString>("logAgeMinutes", "backup",
                                                                      "messages", "expected");
 
@@ -142,14 +129,15 @@ private slots:
         QTemporaryDir dir;
         LogFile log(dir.path(), now);
         if (logAgeMinutes >= 0) {
-            writeFile(log.backupPath(), "older \r\n", now().addDays(-30));
-            writeFile(log.path(), "old \r\n", now().addSecs(-60 * logAgeMinutes));
+            Testing::Rig::write(log.backupPath(), "older \r\n", now().addDays(-30));
+            Testing::Rig::write(log.path(), "old \r\n", now().addSecs(-60 * logAgeMinutes));
         }
         for (const QString &message : messages)
             log.WriteLog(message);
 
-        QCOMPARE(readAll(log.path()), expected.toLatin1().replace("<T>", stamp()));
-        QCOMPARE(readAll(log.backupPath()), backup.toLatin1());
+        QCOMPARE(readFile(log.path()), expected.toLatin1().replace("<T>", stamp()));
+        QCOMPARE(readFile(log.backupPath()),
+                 backup.isEmpty() ? QByteArray("<missing>") : backup.toLatin1());
         QCOMPARE(log.lineStart(), messages.last().endsWith("\r\n"));
     }
 
@@ -202,7 +190,7 @@ private slots:
         QCOMPARE(log.takeNotice(), notice);
         QCOMPARE(log.takeNotice(), QString()); // said once
         QCOMPARE(log.path(), dir.filePath("per-user/Tarvo.Log"));
-        QCOMPARE(readAll(log.path()),
+        QCOMPARE(readFile(log.path()),
                  (stamp() + notice + " \r\n" + stamp() + "moved \r\n" + stamp() + "and stays \r\n")
                      .toLatin1());
         QCOMPARE(QFileInfo(before).isFile(), fault != "pipe");

@@ -106,36 +106,30 @@ private slots:
                 prompter.answers += c == '+';
         const QStringList parts = clicks.split('/');
         prompter.holdAnswers = parts.size() > 1;
+        const QHash<QChar, void (OperationController::*)()> actions{
+            {'S', &OperationController::startStopClicked},
+            {'T', &OperationController::exitChosen},
+            {'L', &OperationController::portLost},
+            {'W', &OperationController::closeWhenIdle}};
         const auto play = [&](const QString &part) {
-            for (QChar c : part) {
-                if (c == 'S')
-                    operations.startStopClicked();
-                else if (c == 'T')
-                    operations.exitChosen();
-                else if (c == 'L')
-                    operations.portLost();
-                else if (c == 'W')
-                    operations.closeWhenIdle();
-                else
-                    continue;
-                prompter.answerHeld(); // the question this click asked
-            }
+            for (QChar c : part)
+                if (const auto action = actions.value(c)) {
+                    (operations.*action)();
+                    prompter.answerHeld(); // the question this click asked
+                }
         };
 
-        bool settingsDuringJob = false, cutShort = false;
-        int lostDuringJob = 0;
+        bool cutShort = false;
         operations.runOperation([&] {
             play(parts.first());
-            settingsDuringJob = view.settings.contains(true);
             cutShort = wait.aborted();
-            lostDuringJob = lost;
+            QVERIFY(!view.settings.contains(true)); // the job's lists must not change under it
+            QCOMPARE(lost, 0);
         });
         if (parts.size() > 1)
             play(parts.last());
         prompter.answerHeld();
 
-        QVERIFY(!settingsDuringJob); // the job's lists must not change under it
-        QCOMPARE(lostDuringJob, 0);
         QCOMPARE(lost, clicks.count('L'));
         QCOMPARE(modem.abortedAtHangUp.size(), qsizetype(hangUps));
         QVERIFY2(!modem.abortedAtHangUp.contains(true), "a hang-up ran with the waits cut short");
