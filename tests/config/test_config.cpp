@@ -106,9 +106,7 @@ private slots:
     // from the platform's kind of store; counts stop at the gap.
     void storeRoundTripAndDerivedCounts()
     {
-        Configuration saved;
-        saved.ModemPort = 3;
-        saved.JobType = 1;
+        Configuration saved{.ModemPort = 3, .JobType = 1};
         for (int i = 0; i < MaxEntries; ++i) {
             saved.DownloadList[i] = {QString(" D%1 x ").arg(i), QString("/d %1").arg(i)};
             saved.UploadList[i] = {QString("U%1").arg(i), QString(" /u%1 ").arg(i)};
@@ -116,9 +114,8 @@ private slots:
         saved.DownloadList[4] = {};
         saved.UploadList[0].Name = QStringLiteral(" "); // a blank name still counts
         saved.UploadList[1].Name = QStringLiteral("U\t 1");
-        Configuration loaded = saved, defaults;
-        defaults.ModemPort = 1;
-        defaults.JobType = DownloadAndUpload;
+        Configuration loaded = saved;
+        const Configuration defaults{.ModemPort = 1, .JobType = DownloadAndUpload};
         // A fresh store of the platform's own kind that is not the user's.
 #ifdef Q_OS_WIN
         const SettingsStore::NativeLocation where{
@@ -309,10 +306,9 @@ private slots:
         for (const QByteArray &line : file.split('\n')) // headings as they were spelt
             QVERIFY(!line.startsWith('[') || Testing::readFile(m_ini).contains(line.trimmed()));
         // A copy: the store's own file is parsed once and kept by QSettings.
-        const QString again = m_ini + ".again";
-        QVERIFY(QFile::copy(m_ini, again));
+        QVERIFY(QFile::copy(m_ini, m_ini + ".again"));
         Configuration reloaded;
-        SettingsStore(again).LoadSettings(reloaded);
+        SettingsStore(m_ini + ".again").LoadSettings(reloaded);
         QCOMPARE(reloaded.DownloadList[0].Name, m_model.DownloadList[0].Name);
     }
 
@@ -425,8 +421,7 @@ private slots:
     // Uploads whose backups collide are pointed out on OK and saved as typed.
     void okNamesCollidingBackups_data()
     {
-        // saveAs: of the upload entries, in the scratch folder said: parts of the notice; empty:
-        // none
+        // saveAs: the uploads' files in the scratch folder; said: parts of the notice, empty: none
         const auto row = columns<QStringList, QStringList>("saveAs", "said");
         row("one backup for two targets", {"A.TXT", "A.DAT"},
             {"A.TXT and ", "A.DAT both", "A.BAK"});
@@ -472,33 +467,6 @@ private slots:
         QCOMPARE(box->windowTitle(), QString("Tarvo"));
         QTest::keyClick(box, Qt::Key_Return);
         QTRY_COMPARE(outcome, QString("no"));
-    }
-
-    // A path in a missing folder is refused with a warning, and the dialog comes back.
-    void saveDialogNeedsAnExistingFolder()
-    {
-        QCoreApplication::setAttribute(Qt::AA_DontUseNativeDialogs);
-        const QStringList typed{m_dir.filePath("missing/saved.txt"), m_dir.filePath("saved.txt")};
-        QFileDialogChooser chooser(m_prompter);
-        int shown = 0;
-        QTimer driver;
-        QPointer<QFileDialog> current;
-        connect(&driver, &QTimer::timeout, [&] {
-            auto *dialog = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
-            if (!dialog || dialog == current)
-                return;
-            current = dialog;
-            if (shown == typed.size())
-                return dialog->reject();
-            dialog->findChild<QLineEdit *>("fileNameEdit")->setText(typed[shown++]);
-            static_cast<QDialog *>(dialog)->accept();
-        });
-        driver.start(10);
-        QCOMPARE(chooser.chooseSaveFile(nullptr, FileRequest{}), typed[1]);
-        QCOMPARE(shown, 2);
-        QCOMPARE(m_prompter.warnings.size(), 1);
-        QVERIFY(
-            m_prompter.warnings[0].contains(QDir::toNativeSeparators(m_dir.filePath("missing"))));
     }
 
     // On Windows from the program's own version resource (this test carries one as tarvo.exe does),

@@ -1,5 +1,5 @@
 // The server window with a recording tray, scripted questions, a scratch log, and a fake modem or
-// the real host on the fake line; the installer's close requests, on Windows as named events.
+// the real host on the fake line; the installer's close requests.
 #include "CloseRequests.h"
 #include "Columns.h"
 #include "LogFile.h"
@@ -13,10 +13,6 @@
 #include <QtWidgets>
 #include <cerrno>
 #include <csignal>
-
-#ifdef Q_OS_WIN
-#include <qt_windows.h>
-#endif
 
 using namespace Tarvo;
 using namespace Tarvo::Testing;
@@ -414,33 +410,6 @@ private slots:
         rig.server.AppendStatus(text);
         QCOMPARE(rig.server.statusPane()->toPlainText().remove(QChar(0x200B)),
                  QString(text).replace("\r\n", "\n"));
-    }
-
-    // The installer signals the named events; each arrives as its request.
-    void namedEventsArrive()
-    {
-#ifndef Q_OS_WIN
-        QSKIP("The requests are named events of Windows.");
-#else
-        const QString name =
-            QStringLiteral("Local\\Tarvo-test-events-%1").arg(QCoreApplication::applicationPid());
-        CloseRequests requests(name);
-        QVERIFY(requests.isListening());
-        QList<Kind> received;
-        connect(&requests, &CloseRequests::received, this,
-                [&received](Kind kind) { received += kind; });
-        const QList<Kind> sent{Kind::CloseWhenIdle, Kind::CloseNow, Kind::Close};
-        for (const Kind kind : sent) {
-            const QString event = CloseRequests::eventName(name, kind);
-            HANDLE handle =
-                OpenEventW(EVENT_MODIFY_STATE, FALSE, reinterpret_cast<LPCWSTR>(event.utf16()));
-            QVERIFY2(handle, qPrintable(event));
-            QVERIFY(SetEvent(handle));
-            CloseHandle(handle);
-            QTRY_COMPARE_WITH_TIMEOUT(received.size(), sent.indexOf(kind) + 1, 10000);
-        }
-        QCOMPARE(received, sent);
-#endif
     }
 };
 

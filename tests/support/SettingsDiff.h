@@ -1,7 +1,6 @@
-// The settings file against plain QSettings, for the seeded differential test and the fuzz target
-// alike. Input bytes are read twice: as a recipe for values ("group:key=value" lines; a value
-// "*a|b" is a list, "#..." bytes, \x01 a lone surrogate, \x02 a NUL), and as a hand-written
-// settings file.
+// The settings file against plain QSettings, for the seeded differential test. Input bytes are read
+// twice: as a recipe for values ("group:key=value" lines; a value "*a|b" is a list, "#..." bytes,
+// \x01 a lone surrogate, \x02 a NUL), and as a hand-written settings file.
 #pragma once
 
 #include "Configuration.h"
