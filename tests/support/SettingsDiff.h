@@ -141,11 +141,10 @@ private:
         const QString path = place(file);
         SettingsStore(path).LoadSettings(model);
         model.DownloadList[0].Name += QStringLiteral(" ;\"x\\");
-        SettingsStore(path).SaveSettings(model);
+        if (QString error; !SettingsStore(path).SaveSettings(model, error))
+            return QStringLiteral("not saved: ") + error;
+        SettingsStore(path).LoadSettings(again);
         const QByteArray saved = take(path);
-        const QString copy = place(saved); // parsed afresh, not from QSettings' cache
-        SettingsStore(copy).LoadSettings(again);
-        take(copy);
         if (again != model)
             return QStringLiteral("a saved model loads back otherwise");
 
