@@ -115,7 +115,7 @@ public:
     bool standsAsRead(const QString &key) const override
     {
         const IniTextFormat::StoredValue entry = stored(m_map.value(key));
-        return entry.stands;
+        return entry.stands && entry.alike;
     }
     bool write(const Texts &texts, QString &error) override
     {
