@@ -72,7 +72,8 @@ int main(int argc, char *argv[])
         model.DownloadList[0] = {text, path};
         model.UploadList[0] = {text, path};
         model.deriveCounts();
-        store.SaveSettings(model);
+        if (QString error; !store.SaveSettings(model, error))
+            std::printf("settings not saved: %s\n", qPrintable(error));
         std::printf("%5d KB  configuration window %4lld ms\n", kb, timed([&] {
                         MessageBoxPrompter prompter;
                         NoEditor editor;

@@ -3,6 +3,7 @@
 #include <QIODevice>
 #include <QStringDecoder>
 #include <map>
+#include <optional>
 
 namespace Tarvo::IniTextFormat {
 
@@ -200,6 +201,75 @@ QString decodeValue(QByteArrayView value)
     return asText(isQuoted(text) ? unescape(text.sliced(1, text.size() - 2)) : unescape(text));
 }
 
+// Qt's forms for values that are not texts.
+bool isBinaryForm(const QString &s)
+{
+    if (!s.startsWith(QLatin1Char('@')) || !s.endsWith(QLatin1Char(')')))
+        return false;
+    if (s.startsWith(QLatin1String("@Variant(")) || s.startsWith(QLatin1String("@DateTime(")))
+        return true;
+    // A rectangle, size or point only with the right number of blank-separated numbers.
+    const auto arguments = [&s](QLatin1String form) {
+        if (!s.startsWith(form))
+            return qsizetype(0);
+        const QStringView inside = QStringView(s).sliced(form.size());
+        return inside.count(u' ') + inside.count(u')');
+    };
+    return arguments(QLatin1String("@Rect(")) == 4 || arguments(QLatin1String("@Size(")) == 2 ||
+           arguments(QLatin1String("@Point(")) == 2;
+}
+
+// The text plain QSettings reads from a value (up to where it sees a
+// comment), following its reader: quotes open and close anywhere, an escape
+// it does not know is dropped with its backslash, blanks after the last
+// quote or escape are cut unless a quote was seen. None where it reads no
+// text at all: a "," outside quotes makes a list, a binary form a value.
+std::optional<QString> plainText(QByteArrayView value)
+{
+    QStringDecoder utf8(QStringDecoder::Utf8);
+    QString out;
+    bool quoted = false, wasQuoted = false;
+    qsizetype i = 0, keep = 0; // blanks from keep on may be cut
+    const auto skipBlanks = [&] {
+        while (i < value.size() && isBlank(value[i]))
+            ++i;
+        keep = out.size();
+    };
+    const auto read = [&out] {
+        return isBinaryForm(out) ? std::nullopt : std::optional(asText(out));
+    };
+    skipBlanks();
+    while (i < value.size()) {
+        const char c = value[i];
+        if (c == '"') {
+            ++i;
+            wasQuoted = true;
+            quoted = !quoted;
+            if (!quoted)
+                skipBlanks();
+        } else if (c == ',' && !quoted) {
+            return std::nullopt;
+        } else if (c != '\\') {
+            qsizetype j = i + 1;
+            while (j < value.size() && value[j] != '\\' && value[j] != '"' && value[j] != ',')
+                ++j;
+            out += utf8(value.sliced(i, j - i));
+            i = j;
+        } else if (const qsizetype end = decodeEscape(value, i + 1, out); end >= 0) {
+            i = end;
+            keep = out.size();
+        } else if (i + 1 == value.size() || (i + 2 == value.size() && value[i + 1] == 'x')) {
+            return read(); // the value ends in the escape: nothing is cut
+        } else {
+            i += 2;
+            keep = out.size();
+        }
+    }
+    while (!wasQuoted && out.size() > keep && (out.back() == u' ' || out.back() == u'\t'))
+        out.chop(1);
+    return read();
+}
+
 QByteArray escapeKey(const QString &key)
 {
     QByteArray out;
@@ -362,6 +432,9 @@ bool read(QIODevice &device, QSettings::SettingsMap &map)
                           line.text.toByteArray(),
                           heading,
                           !line.runsOn};
+        const qsizetype end = line.cut < 0 ? line.text.size() : line.cut;
+        value.alike =
+            plainText(line.text.sliced(line.equals + 1, end - line.equals - 1)) == value.text;
         map.insert(value.key, QVariant::fromValue(std::move(value)));
     }
     return true;

@@ -24,8 +24,11 @@
 // comment after the value and bytes that are not UTF-8, under its group's
 // heading as that stood. Only an entry or heading that would make QSettings
 // read on into the next line (an open quote, a final backslash) is written
-// afresh. Groups and keys come sorted and lines without an entry are not
-// kept: the whole file is rewritten from the values, as QSettings does.
+// afresh. Each entry read also says whether plain QSettings reads the same
+// text from it (a "," or a ";" in a word, quotes inside, "\d" make it read
+// otherwise), so that the store can write its own values afresh when not. Groups and keys come
+// sorted and lines without an entry are not kept: the whole file is rewritten from the values, as
+// QSettings does.
 #pragma once
 
 #include <QSettings>
@@ -41,6 +44,7 @@ struct StoredValue
     QByteArray line;    // the entry as it stood: key, "=", value, comment
     QByteArray heading; // its group's heading as it stood; empty if none or if it cannot stand
     bool stands = true; // QSettings ends the entry where this reader does
+    bool alike = true;  // and reads the same text from it
 };
 
 // Registered on first use; file extension "conf" as the native format has.

@@ -1,11 +1,36 @@
 #include "SettingsStore.h"
 
+#include "HostFiles.h"
 #include "IniTextFormat.h"
+#ifdef Q_OS_WIN
+#include "RegistryKey.h"
+#endif
 
-#include <QSettings>
+#include <QBuffer>
+#include <QDir>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <cerrno>
 #include <limits>
 
 namespace Tarvo {
+
+class SettingsStore::Backend
+{
+public:
+    using Texts = QList<std::pair<QString, QString>>;
+
+    virtual ~Backend() = default;
+    // Looks at the store again: it may have been changed from outside.
+    virtual void sync() = 0;
+    // The stored text as this program reads it, or fallback when there is none.
+    virtual QVariant value(const QString &key, const QVariant &fallback = {}) const = 0;
+    // Left as it was written, the value reads as value() in other readers too.
+    virtual bool standsAsRead(const QString &key) const = 0;
+    // Stores the texts and keeps everything else; false with the reason.
+    virtual bool write(const Texts &texts, QString &error) = 0;
+    virtual QString fileName() const = 0;
+};
 
 namespace {
 constexpr char SettingsSection[] = "Settings";
@@ -28,30 +53,154 @@ QString slotSection(const char *prefix, int slot)
     return QLatin1String(prefix) + QString::number(slot + 1);
 }
 
-std::unique_ptr<QSettings> platformSettings()
+// The whole file; an absent one is empty. toWrite: the file must also be
+// one that may be written (one made read-only is not replaced either).
+bool readWhole(const QString &path, QByteArray &bytes, QString &error, bool toWrite = false)
+{
+    bytes.clear();
+    if (!QFileInfo::exists(path))
+        return true;
+    QFile file(path);
+    const auto mode =
+        toWrite ? QIODevice::ReadWrite | QIODevice::ExistingOnly : QIODevice::ReadOnly;
+    if (!openRegularFile(file, mode, error))
+        return false;
+    char block[4096];
+    for (qint64 got; (got = readSome(file, path, block, sizeof block, error)) != 0;) {
+        if (got < 0)
+            return false;
+        bytes.append(block, got);
+    }
+    return true;
+}
+
+QSettings::SettingsMap parse(const QByteArray &bytes)
+{
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QSettings::SettingsMap map;
+    IniTextFormat::read(buffer, map);
+    return map;
+}
+
+bool makeFolder(const QString &folder, QString &error)
+{
+    errno = 0;
+    if (QFileInfo(folder).isDir() || QDir().mkpath(folder))
+        return true;
+    error = errno ? systemErrorText(errno) : QStringLiteral("the folder cannot be made");
+    return false;
+}
+
+// The settings file, read afresh at each look. It is written here and not
+// through QSettings, which says no more than "access error" and keeps a
+// change it could not write for its next try.
+class IniFile final : public SettingsStore::Backend
+{
+public:
+    explicit IniFile(QString path) : m_path(std::move(path)) {}
+
+    void sync() override
+    {
+        QByteArray bytes;
+        QString error;
+        m_map = readWhole(m_path, bytes, error) ? parse(bytes) : QSettings::SettingsMap();
+    }
+    QVariant value(const QString &key, const QVariant &fallback) const override
+    {
+        const auto it = m_map.constFind(key);
+        return it == m_map.cend() ? fallback : QVariant(stored(*it).text);
+    }
+    bool standsAsRead(const QString &key) const override
+    {
+        const IniTextFormat::StoredValue entry = stored(m_map.value(key));
+        return entry.stands && entry.alike;
+    }
+    bool write(const Texts &texts, QString &error) override
+    {
+        // Written where a linked file lives, over what the file holds now.
+        QByteArray bytes;
+        const QString target = resolveLinks(m_path, error);
+        if (target.isEmpty() || !readWhole(target, bytes, error, true) ||
+            !makeFolder(QFileInfo(target).absolutePath(), error))
+            return false;
+        QSettings::SettingsMap map = parse(bytes);
+        for (const auto &[key, text] : texts)
+            map[key] = text;
+        QBuffer out;
+        out.open(QIODevice::WriteOnly);
+        IniTextFormat::write(out, map);
+        const QFile::Permissions mode = QFile::permissions(target);
+        if (!writeFileChecked(target, out.data(), error))
+            return false;
+        if (mode)
+            QFile::setPermissions(target, mode);
+        m_map = parse(out.data());
+        return true;
+    }
+    QString fileName() const override { return m_path; }
+
+private:
+    static IniTextFormat::StoredValue stored(const QVariant &value)
+    {
+        return value.value<IniTextFormat::StoredValue>();
+    }
+
+    QString m_path;
+    QSettings::SettingsMap m_map;
+};
+
+#ifdef Q_OS_WIN
+class Registry final : public SettingsStore::Backend
+{
+public:
+    explicit Registry(const QString &path) : m_key(path) {}
+
+    void sync() override {} // read at each look
+    QVariant value(const QString &key, const QVariant &fallback) const override
+    {
+        const std::optional<QString> text = m_key.text(key);
+        return text ? QVariant(*text) : fallback;
+    }
+    bool standsAsRead(const QString &) const override { return true; }
+    bool write(const Texts &texts, QString &error) override { return m_key.write(texts, error); }
+    QString fileName() const override { return m_key.path(); }
+
+private:
+    RegistryKey m_key;
+};
+#endif
+
+std::unique_ptr<SettingsStore::Backend> nativeStore(const QString &path)
 {
 #ifdef Q_OS_WIN
-    return std::make_unique<QSettings>(
-        QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Tarvo"),
-        QSettings::NativeFormat);
+    return std::make_unique<Registry>(path);
 #else
-    // INI text named .conf, where the native format keeps it, but read so
-    // that hand-written values come in exactly as they stand.
-    return std::make_unique<QSettings>(IniTextFormat::format(), QSettings::UserScope,
-                                       QStringLiteral("Tarvo"), QStringLiteral("Tarvo"));
+    return std::make_unique<IniFile>(path);
+#endif
+}
+
+QString platformLocation()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("HKEY_CURRENT_USER\\Software\\VB and VBA Program Settings\\Tarvo");
+#else
+    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) +
+           QStringLiteral("/Tarvo/Tarvo.conf");
 #endif
 }
 } // namespace
 
-SettingsStore::SettingsStore() : m_settings(platformSettings()) {}
+SettingsStore::SettingsStore() : m_settings(nativeStore(platformLocation())) {}
 
 SettingsStore::SettingsStore(const QString &iniPath)
-    : m_settings(std::make_unique<QSettings>(iniPath, IniTextFormat::format()))
+    : m_settings(std::make_unique<IniFile>(iniPath))
 {
 }
 
 SettingsStore::SettingsStore(const NativeLocation &location)
-    : m_settings(std::make_unique<QSettings>(location.path, QSettings::NativeFormat))
+    : m_settings(nativeStore(location.path))
 {
 }
 
@@ -70,7 +219,7 @@ std::int16_t SettingsStore::parseStoredNumber(const QString &text, std::int16_t 
 
 void SettingsStore::LoadSettings(Configuration &model)
 {
-    QSettings &s = *m_settings;
+    Backend &s = *m_settings;
     s.sync(); // the file may have been edited since the last look
     const auto number = [&s](const char *name, std::int16_t fallback) {
         const QVariant stored = s.value(key(QLatin1String(SettingsSection), name));
@@ -94,15 +243,18 @@ void SettingsStore::LoadSettings(Configuration &model)
     }
 }
 
-void SettingsStore::SaveSettings(const Configuration &model)
+bool SettingsStore::SaveSettings(const Configuration &model, QString &error)
 {
-    QSettings &s = *m_settings;
+    Backend &s = *m_settings;
     s.sync();
-    // A value that already reads as the model's stays as it was written:
-    // bytes that are not UTF-8, a comment after it, the user's spelling.
-    const auto store = [&s](const QString &where, const QString &text) {
-        if (!s.contains(where) || s.value(where).toString() != text)
-            s.setValue(where, text);
+    // A value that already reads as the model's, here and in other readers,
+    // stays as it was written: bytes that are not UTF-8, a comment after it,
+    // the user's spelling.
+    Backend::Texts changes;
+    const auto store = [&s, &changes](const QString &where, const QString &text) {
+        const QVariant stored = s.value(where);
+        if (!stored.isValid() || stored.toString() != text || !s.standsAsRead(where))
+            changes.append({where, text});
     };
     // Numbers are written as text: the registry keeps them as plain strings.
     store(key(QLatin1String(SettingsSection), ModemPortKey), QString::number(model.ModemPort));
@@ -117,7 +269,14 @@ void SettingsStore::SaveSettings(const Configuration &model)
         store(key(section, NameKey), model.UploadList[i].Name);
         store(key(section, SaveAsKey), model.UploadList[i].SaveAs);
     }
-    s.sync();
+    if (changes.isEmpty() || s.write(changes, error))
+        return true;
+    // Nothing is lost when only values that were missing could not be added.
+    Configuration stored;
+    LoadSettings(stored);
+    stored.DownloadCount = model.DownloadCount;
+    stored.UploadCount = model.UploadCount;
+    return stored == model;
 }
 
 QString SettingsStore::defaultPortDevice(int comNumber)

@@ -2,30 +2,36 @@
 // default and range of Tarvo's stored configuration.
 //
 // On Linux the store is an INI file, $XDG_CONFIG_HOME/Tarvo/Tarvo.conf
-// (~/.config/Tarvo/Tarvo.conf), read and written through IniTextFormat so
-// that plain QSettings, a text editor and this program agree on it; on
+// (~/.config/Tarvo/Tarvo.conf), read and written in IniTextFormat's syntax
+// so that plain QSettings, a text editor and this program agree on it; on
 // Windows it is the registry key HKCU\Software\VB and VBA Program
 // Settings\Tarvo, where per-user settings of classic desktop programs live,
-// so an existing configuration is found there.
+// so an existing configuration is found there (RegistryKey: its texts are
+// read and written as they stand).
 //
 // The model occupies 34 values: Settings/"Modem Port", Settings/"Job", and
 // "Name" plus "Open From" of Dnld1..Dnld8 and "Name" plus "Save As" of
 // File1..File8. All of them are read every time and stored every time;
-// a value that already reads as the model's is left as it was written, and
-// nothing is ever removed. The Ports group (COM1..COM4) tells which device
-// each COM number stands for; the program only reads it.
+// a value that already reads as the model's, here and in plain QSettings,
+// is left as it was written, and nothing is ever removed. The Ports group
+// (COM1..COM4) tells which device each COM number stands for; the program
+// only reads it.
 //
-// The file may be edited while the program runs: every load and every
-// device lookup first looks at the file again. QSettings notices a change
-// by the file's size and modification time (to the millisecond).
+// Saving says why it failed, in the system's words, and then leaves the
+// store as it was: the file is replaced as a whole (written beside it,
+// synced, renamed over it, read back), the registry's subkeys are all opened
+// before a value is set. A store that cannot be written but already reads as
+// the model (a file an administrator provided, lacking only empty entries)
+// counts as saved.
+//
+// The store may be edited while the program runs: every load and every
+// device lookup reads it afresh.
 #pragma once
 
 #include "Configuration.h"
 
 #include <QString>
 #include <memory>
-
-class QSettings;
 
 namespace Tarvo {
 
@@ -57,8 +63,9 @@ public:
     // Overwrites the whole model except the two counts, which the caller
     // derives (Configuration::deriveCounts).
     void LoadSettings(Configuration &model);
-    // Writes all 34 values of the model.
-    void SaveSettings(const Configuration &model);
+    // Writes all 34 values of the model; false, with the system's reason in
+    // error, when the store could not take them and does not already hold them.
+    bool SaveSettings(const Configuration &model, QString &error);
 
     // The device COMn stands for on this machine, from the Ports group.
     QString portDevice(int comNumber) const;
@@ -75,8 +82,11 @@ public:
     // window decides what it can show of them.
     static std::int16_t parseStoredNumber(const QString &text, std::int16_t fallback);
 
+    // Where the values live, by "Group/Key".
+    class Backend;
+
 private:
-    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<Backend> m_settings;
 };
 
 } // namespace Tarvo

@@ -7,6 +7,7 @@
 #include "SettingsStore.h"
 
 #include <QComboBox>
+#include <QDir>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
@@ -387,7 +388,12 @@ void frmMain::cmdOK_Click()
     // Said, not refused: the entries are the user's to keep as typed.
     if (const QStringList collisions = backupCollisions(m_model); !collisions.isEmpty())
         m_prompter.inform(collisions.join(QLatin1Char('\n')));
-    m_store.SaveSettings(m_model);
+    // A store that cannot be written is said, and the window stays: OK must not pass for saved.
+    if (QString error; !m_store.SaveSettings(m_model, error)) {
+        m_prompter.warn(QStringLiteral("The settings cannot be saved to %1: %2")
+                            .arg(QDir::toNativeSeparators(m_store.location()), error));
+        return;
+    }
     SettingsAccepted = true;
     accept();
 }

@@ -6,9 +6,11 @@
 // The line's two notifications go to the window's operations: a call's job
 // runs inside the operation guard, and a lost port waits for a running
 // operation to unwind. Uploads interrupted in an earlier run are undone at the first
-// activation, before the modem starts. A termination signal, the session's
-// end and the application quitting all run the same shutdown without
-// questions; the window's unloading then ends the event loop.
+// activation, before the modem starts; a journal this process could not
+// lock is said there in red instead, and downloads run all the same. A
+// termination signal, the session's end and the application quitting all run
+// the same shutdown without questions; the window's unloading then ends the
+// event loop.
 //
 // The session's end is the application quitting: on Windows Qt turns
 // WM_ENDSESSION (the log-off or shutdown really happening) into
@@ -26,6 +28,8 @@
 #include "frmServer.h"
 
 #include <QApplication>
+#include <QDir>
+#include <QFileInfo>
 
 namespace Tarvo {
 
@@ -59,7 +63,16 @@ inline void connectServer(QApplication &app, frmServer &server, HostSession &ses
     line.setLostHandler([&operations] { operations.portLost(); });
 
     session.setJournal(&journal);
-    server.setStartupCheck([&journal] { return journal.recover(); });
+    server.setStartupCheck([&journal] {
+        // A journal this run could not lock is not its own: uploads are refused until it is.
+        if (QString error; journal.acquire(error) != FileLock::Result::Locked)
+            return QStringList{
+                QStringLiteral("Cannot lock the upload journal's folder %1: %2. Uploads are "
+                               "refused until it can be used.")
+                    .arg(QDir::toNativeSeparators(QFileInfo(journal.path()).absolutePath()),
+                         error.isEmpty() ? QStringLiteral("another Tarvo holds it") : error)};
+        return journal.recover();
+    });
 
     QObject::connect(&server, &frmServer::unloaded, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);

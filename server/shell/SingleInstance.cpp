@@ -9,8 +9,16 @@
 #include <QCryptographicHash>
 #include <qt_windows.h>
 #else
-#include <QLockFile>
-#include <QTemporaryFile>
+#include <QCryptographicHash>
+#include <QFileInfo>
+#include <cerrno>
+#include <cstddef>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 #endif
 
 namespace Tarvo {
@@ -64,36 +72,97 @@ struct SingleInstance::Lock
 
 namespace {
 
-// QLockFile only says "permission" or "unknown"; a file made the same way
-// beside the lock gets the system's own words for what is wrong.
-QString whyNotWritable(const QString &lockPath)
+// An flock() on the lock file, or, where it cannot be opened, on the folder
+// that holds it: 0 with held set, else the errno of what failed, the lock
+// file's own when nothing could be opened. Opened without blocking: a pipe
+// in its place would wait for a writer.
+int lockFileOrFolder(const QString &lockPath, int &held)
 {
-    QTemporaryFile probe(lockPath + QStringLiteral(".XXXXXX"));
-    if (probe.open())
-        return QStringLiteral("the lock file cannot be created");
-    return probe.errorString();
+    constexpr int Flags = O_CLOEXEC | O_NONBLOCK | O_NOCTTY;
+    const QByteArray file = QFile::encodeName(lockPath);
+    int fd = ::open(file.constData(), O_RDWR | O_CREAT | Flags, 0600);
+    const int notMade = errno;
+    if (fd < 0)
+        fd = ::open(file.constData(), O_RDONLY | Flags);
+    if (fd < 0)
+        fd = ::open(QFile::encodeName(QFileInfo(lockPath).absolutePath()).constData(),
+                    O_RDONLY | O_DIRECTORY | Flags);
+    if (fd < 0)
+        return notMade;
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int why = errno;
+        ::close(fd);
+        return why;
+    }
+    held = fd;
+    return 0;
 }
+
+#ifdef Q_OS_LINUX
+// A name in the abstract socket namespace, which has no folder: bound while
+// the process lives. EADDRINUSE when another process holds it.
+int bindAbstractSocket(const QString &lockPath, int &held)
+{
+    const QByteArray name =
+        "tarvo-" + QByteArray::number(::getuid()) + '-' +
+        QCryptographicHash::hash(QFileInfo(lockPath).absoluteFilePath().toUtf8(),
+                                 QCryptographicHash::Sha1)
+            .toHex();
+    sockaddr_un address = {};
+    address.sun_family = AF_UNIX;
+    std::memcpy(address.sun_path + 1, name.constData(), std::size_t(name.size()));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0)
+        return errno;
+    const auto length = socklen_t(offsetof(sockaddr_un, sun_path) + 1 + std::size_t(name.size()));
+    if (::bind(fd, reinterpret_cast<const sockaddr *>(&address), length) != 0) {
+        const int why = errno;
+        ::close(fd);
+        return why;
+    }
+    held = fd;
+    return 0;
+}
+#endif
 
 } // namespace
 
 struct SingleInstance::Lock
 {
-    Lock(const QString &lockPath, const QString &) : file(lockPath) { file.setStaleLockTime(0); }
+    Lock(const QString &lockPath, const QString &) : path(lockPath) {}
+    ~Lock()
+    {
+        if (held >= 0)
+            ::close(held);
+    }
 
     Acquire tryAcquire()
     {
-        if (file.isLocked() || file.tryLock(0))
+        if (held >= 0)
             return Acquire::Acquired;
-        if (file.error() == QLockFile::LockFailedError)
+        int code = lockFileOrFolder(path, held);
+#ifdef Q_OS_LINUX
+        if (code != 0 && code != EWOULDBLOCK) {
+            const int bound = bindAbstractSocket(path, held);
+            code = bound == 0 ? 0 : bound == EADDRINUSE ? EWOULDBLOCK : code;
+        }
+#endif
+        if (code == 0)
+            return Acquire::Acquired;
+        if (code == EWOULDBLOCK)
             return Acquire::AlreadyRunning;
         error =
             QStringLiteral("Cannot create the lock file %1: %2")
-                .arg(QDir::toNativeSeparators(file.fileName()), whyNotWritable(file.fileName()));
+                .arg(QDir::toNativeSeparators(path), QString::fromLocal8Bit(std::strerror(code)));
         return Acquire::Failed;
     }
-    bool isHeld() const { return file.isLocked(); }
+    bool isHeld() const
+    {
+        return held >= 0;
+    }
 
-    QLockFile file;
+    QString path;
+    int held = -1;
     QString error;
 };
 

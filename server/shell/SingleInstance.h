@@ -3,10 +3,19 @@
 // The lock lives with the user's settings, not with the log-in session: a
 // second start of the same user from another session (ssh, su, a service
 // manager, another XDG_RUNTIME_DIR) shares the settings and the upload
-// journal with the first, so it must not run beside it. Elsewhere than on
-// Windows it is a lock file beside the settings file: a lock left behind by
-// a crashed instance does not count, because QLockFile checks whether its
-// holder's process still exists (stale time 0).
+// journal with the first, so it must not run beside it.
+//
+// Elsewhere than on Windows it is an flock() on tarvo.lock beside the
+// settings file, made if need be and never removed. What the file holds does
+// not count, so a lock file left by a crash, or written on another machine
+// and restored with a home folder, is free as soon as nobody holds it. A
+// settings folder that cannot be written (read-only, immutable, provided by
+// an administrator) needs no file: the lock is then taken on tarvo.lock as it
+// stands or on the folder itself, since flock() needs no write access. Where
+// no such lock can be had (no settings folder can be made, a network file
+// system that locks only what it may write), Linux has an abstract local
+// socket named after the user and the lock's path, which needs no folder at
+// all and goes with the process.
 //
 // On Windows the lock is a named mutex in the log-in session's namespace:
 // the program's own is "Local\Tarvo" (sessionObjectName()), a name the
@@ -18,8 +27,8 @@
 // in the per-user data folder, which every session shares.
 //
 // Only a lock held by a live instance means "already running"; a lock that
-// cannot be made at all (an unwritable or missing folder) is a failure with
-// the system's reason, so that the program can say why it will not start.
+// cannot be made by any of these means is a failure with the system's
+// reason, so that the program can say why it will not start.
 //
 // The lock is held for the life of the object.
 #pragma once

@@ -1,6 +1,7 @@
 // Tarvo's start-up: one instance per user and settings, the owner of the
 // upload journal, the configuration window first, then the server window in
-// the tray with the modem side wired to it.
+// the tray with the modem side wired to it. No folder that cannot be written
+// stops a start: not the settings' (the lock needs none), not the journal's.
 //
 // The server window is the modem side's Reporter and ServerControls, so it
 // is made first and the host session (line, waits, modem control, link,
@@ -24,8 +25,6 @@
 #include "frmServer.h"
 
 #include <QApplication>
-#include <QDir>
-
 #include <QMessageBox>
 #include <cstdio>
 
@@ -66,19 +65,11 @@ int main(int argc, char *argv[])
         return 2;
     }
     // The journal has one owner for the whole run: only it may undo uploads.
+    // A folder where it cannot be locked only keeps uploads from running;
+    // the first activation says so (ServerWiring.h).
     UploadJournal journal;
-    QString journalError;
-    switch (journal.acquire(journalError)) {
-    case FileLock::Result::Locked:
-        break;
-    case FileLock::Result::HeldElsewhere:
+    if (QString ignored; journal.acquire(ignored) == FileLock::Result::HeldElsewhere)
         return 0;
-    case FileLock::Result::Failed:
-        refuseToStart(
-            QStringLiteral("Cannot lock the upload journal's folder %1: %2")
-                .arg(QDir::toNativeSeparators(UploadJournal::defaultFolder()), journalError));
-        return 2;
-    }
 
     // The installer's request to close (Windows) is heard from here on: in
     // the configuration window it counts as Cancel.

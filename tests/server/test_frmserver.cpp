@@ -378,6 +378,33 @@ private slots:
                  QStringList(event == "Close" ? 1 : 0, "Hang up (disconnect) modem?"));
     }
 
+    // A journal whose folder cannot be used stops no start: one red line names the folder and the
+    // reason at the first activation, and a download is served all the same.
+    void unusableJournalFolder()
+    {
+        CallRig rig;
+        rig.config.JobType = DownloadOnly;
+        rig.config.DownloadList[0] = {"ORDERS.TXT", rig.target};
+        rig.config.deriveCounts();
+        rig.portable.source = "old";
+        QVERIFY(QFile(rig.dir.filePath("file")).open(QIODevice::WriteOnly));
+        UploadJournal journal{rig.dir.filePath("file/Tarvo")};
+        ShutdownSignals ends;
+        connectServer(*qobject_cast<QApplication *>(qApp), rig.server, rig.session, rig.line,
+                      journal, ends);
+        rig.server.Form_Load();
+        rig.server.Form_Activate();
+        const QString said = rig.server.statusPane()->toPlainText();
+        const QString folder = QDir::toNativeSeparators(rig.dir.filePath("file/Tarvo"));
+        QCOMPARE(said.count("Cannot lock the upload journal's folder " + folder + ": "), 1);
+#ifndef Q_OS_WIN // Windows words it its own way
+        QVERIFY(said.contains(": Not a directory. Uploads are refused until it can be used.\n"));
+#endif
+        rig.line.deliver("\r\nCONNECT 9600\r\nPortable ready\r\n");
+        rig.line.pump();
+        QVERIFY(rig.portable.trace.contains("0 \r\nALL DONE\r\n"));
+    }
+
     // Start-up notes reach the log before the modem starts and outlive its clearing of the pane; a
     // log that stops says once where it went; megabytes without blanks show whole, not laid out for
     // hours as one word; the tray tip is the name alone at load, cut to 63 characters.

@@ -1,9 +1,13 @@
 // One instance per user and settings, tried with real processes: this program again (with --hold)
 // and the real program.
+#include "Columns.h"
 #include "SingleInstance.h"
 
 #include <QtTest>
 #include <cstdio>
+
+using Tarvo::Testing::columns;
+using Tarvo::Testing::fetch;
 
 namespace {
 
@@ -53,57 +57,59 @@ private slots:
 
         first.kill();
         QVERIFY(first.waitForFinished(Patience));
-        // What a crash leaves behind: the lock file, or on Windows nothing. There a stale file
-        // naming a live process (its id reused) must not block either.
+        // What a crash leaves behind: the lock file, or on Windows nothing. A lock file that names
+        // a live process (its id reused) of another machine (a home folder restored) is free.
         QCOMPARE(QFile::exists(lock), !LockIsMutex);
-        if (QFile stale(lock); LockIsMutex && stale.open(QIODevice::WriteOnly))
-            stale.write(QByteArray::number(QCoreApplication::applicationPid()) + '\n');
+        if (QFile stale(lock); stale.open(QIODevice::WriteOnly))
+            stale.write(QByteArray::number(QCoreApplication::applicationPid()) +
+                        "\nTarvo\nanother-machine\n");
         QCOMPARE(start(third, lock), QByteArray("acquired"));
         third.closeWriteChannel();
         QVERIFY(third.waitForFinished(Patience));
     }
 
-    void unwritableLockFolderIsSaid()
-    {
-#ifdef Q_OS_WIN
-        QSKIP("The Windows lock is a named mutex, not a file in a folder.");
-#endif
-        // Under a plain file no folder can be made, whoever runs the test.
-        QTemporaryDir dir;
-        const QString blocker = dir.filePath("file");
-        QVERIFY(QFile(blocker).open(QIODevice::WriteOnly));
-        QProcess tarvo;
-        tarvo.setProcessEnvironment(environment(blocker + "/config", blocker + "/data", blocker));
-        tarvo.start(TARVO_PATH, {});
-        QVERIFY(tarvo.waitForFinished(Patience)); // not waiting in the configuration window
-        QCOMPARE(tarvo.exitStatus(), QProcess::NormalExit);
-        QVERIFY(tarvo.exitCode() != 0);
-        const QString said = QString::fromLocal8Bit(tarvo.readAllStandardError());
-        QVERIFY2(said.contains("Tarvo cannot start") && said.contains("Not a directory"),
-                 qPrintable(said));
-    }
-
     // The same user from another session (another runtime folder) sharing the settings or the
-    // journal: the second ends at once, silently.
+    // journal: the second ends at once, silently, and the first is not stopped by a folder it
+    // cannot write. "-" stands for a plain file, under which no folder can be made; read-only:
+    // the settings folder (with a settings file) is mounted read-only for both.
     void secondSessionIsRefused_data()
     {
-        QTest::addColumn<QString>("secondConfig");
-        QTest::newRow("same settings") << "config";
-        QTest::newRow("other settings, same journal") << "config2";
+        const auto row = columns<QString, QString, QString, QString, bool>(
+            "config", "secondConfig", "data", "secondData", "readOnly");
+        row("same settings", "config", "config", "data", "data", false);
+        row("other settings, same journal", "config", "config2", "data", "data", false);
+        row("read-only settings, other journals", "config", "config", "data", "data2", true);
+        row("no settings folder, other journals", "-/config", "-/config", "data", "data2", false);
+        row("no journal folder", "config", "config", "-/data", "-/data", false);
     }
     void secondSessionIsRefused()
     {
 #ifdef Q_OS_WIN
         QSKIP("Every log-in session sees the global mutex; Wine has no second session.");
 #endif
-        QFETCH(QString, secondConfig);
+        auto [config, secondConfig, data, secondData, readOnly] =
+            fetch<QString, QString, QString, QString, bool>("config", "secondConfig", "data",
+                                                            "secondData", "readOnly");
         QTemporaryDir dir;
+        QVERIFY(QFile(dir.filePath("-")).open(QIODevice::WriteOnly));
+        const QString settings = dir.filePath("config/Tarvo");
+        QVERIFY(QDir().mkpath(settings));
+        QVERIFY(QFile(settings + "/Tarvo.conf").open(QIODevice::WriteOnly));
+        const auto launch = [&dir, &settings,
+                             readOnly = readOnly](QProcess &tarvo, const QString &cfg,
+                                                  const QString &dat, const QString &run) {
+            tarvo.setProcessEnvironment(
+                environment(dir.filePath(cfg), dir.filePath(dat), dir.filePath(run)));
+            if (!readOnly)
+                return tarvo.start(TARVO_PATH, {});
+            tarvo.start("unshare",
+                        {"--user", "--map-root-user", "--mount", "sh", "-c",
+                         "mount --bind -o ro \"$0\" \"$0\" && exec \"$1\"", settings, TARVO_PATH});
+        };
+        if (readOnly && QProcess::execute("unshare", {"-rm", "true"}) != 0)
+            QSKIP("No user namespaces here to mount the settings folder read-only in.");
         QProcess first, second;
-        first.setProcessEnvironment(
-            environment(dir.filePath("config"), dir.filePath("data"), dir.filePath("run1")));
-        second.setProcessEnvironment(
-            environment(dir.filePath(secondConfig), dir.filePath("data"), dir.filePath("run2")));
-        first.start(TARVO_PATH, {});
+        launch(first, config, data, "run1");
         // Up once it holds a lock, wherever (it then waits in the configuration window).
         const auto holdsLock = [&first] {
             const QDir fds(QString("/proc/%1/fd").arg(first.processId()));
@@ -113,7 +119,7 @@ private slots:
             return false;
         };
         QTRY_VERIFY_WITH_TIMEOUT(holdsLock(), Patience);
-        second.start(TARVO_PATH, {});
+        launch(second, secondConfig, secondData, "run2");
         QVERIFY(second.waitForFinished(Patience));
         QCOMPARE(second.exitCode(), 0);
         QCOMPARE(second.readAllStandardError(), QByteArray());
