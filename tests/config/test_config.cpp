@@ -522,7 +522,7 @@ private slots:
     }
 
     // Names travel a byte per character: upper-casing keeps the set, and the entry dialogs refuse,
-    // naming them, characters it cannot carry.
+    // naming them, characters it cannot carry or that would end or break a frame.
     void portableNames_data()
     {
         // upper: empty: not carried
@@ -541,6 +541,8 @@ private slots:
         row("euro sign", "a\xe2\x82\xac", QString());
 #endif
         row("U+0100, past Latin-1", "\xc4\x80", QString());
+        row("A with acute ends every frame", "\xc3\x81", QString());
+        row("a control character", "a\x1f", QString());
     }
 
     void portableNames()
@@ -571,8 +573,11 @@ private slots:
                 QCOMPARE(edit->focusWidget(), edit->findChild<QWidget *>("txtName"));
         }
         QCOMPARE(m_prompter.warnings.size(), carried ? 0 : 2);
+        const QString named = name.back() < ' '
+                                  ? QString("control character %1").arg(name.back().unicode())
+                                  : QString(name.back());
         for (const QString &warning : std::as_const(m_prompter.warnings))
-            QVERIFY(warning.contains(name.back()));
+            QVERIFY(warning.contains(named));
     }
 };
 

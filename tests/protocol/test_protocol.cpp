@@ -157,23 +157,31 @@ private slots:
     }
 
     // A name goes out byte for byte in the host's single-byte set, in the message (upper case) and
-    // the frame; one the set cannot carry (set by hand) fails its file, naming it, sending nothing.
+    // the frame; one the set cannot carry, or with a byte that would end or break the frame (set
+    // by hand), fails its file, naming them, sending nothing.
     void namesKeepTheirCharacters_data()
     {
         // shown: in the message; upper-case y diaeresis is 0x9F in code page 1252, none in Latin-1.
-        // refused: the characters the refusal names, each once, one beyond the first 65536 whole.
+        // refused: why, naming the characters each once, one beyond the first 65536 whole.
         const auto row = columns<QString, QString, QString>("name", "shown", "refused");
 #ifdef Q_OS_WIN
         const char *shown = "\xdf\x9f\xc9.TXT";
 #else
         const char *shown = "\xdf\xff\xc9.TXT";
 #endif
+        const QString set = LineCharset::name() + " has no ";
         row("sharp s and y diaeresis", QString::fromLatin1("\xdf\xff\xe9.txt"),
             QString::fromLatin1(shown), {});
-        row("Greek omega: refused", "\xce\xa9mega", {}, "\xce\xa9");
+        row("a with acute, whose capital would end the frame", QString::fromLatin1("\xe1.txt"),
+            QString::fromLatin1("\xe1.TXT"), {});
+        row("Greek omega and A with acute: refused", "\xce\xa9mega\xc3\x81", {},
+            set + "\xce\xa9, and the line's frames cannot carry \xc3\x81 (byte 193)");
+        row("a tab and a line end: refused", "a\tb\r\n.txt", {},
+            "the line's frames cannot carry the control character 9, the control character 13, "
+            "the control character 10");
         row("omega twice and two faces: refused",
             "\xce\xa9\xf0\x9f\x98\x80.\xce\xa9\xf0\x9f\x98\x81", {},
-            "\xce\xa9\xf0\x9f\x98\x80\xf0\x9f\x98\x81");
+            set + "\xce\xa9\xf0\x9f\x98\x80\xf0\x9f\x98\x81");
     }
     void namesKeepTheirCharacters()
     {
@@ -183,9 +191,8 @@ private slots:
         rig.config.UploadList[1].Name = name;
         if (!refused.isEmpty()) {
             expectFailure(rig, "Download",
-                          "The name " + name +
-                              " cannot be sent to the portable: " + LineCharset::name() +
-                              " has no " + refused + ". Please change it in the settings.");
+                          "The name " + name + " cannot be sent to the portable: " + refused +
+                              ". Please change it in the settings.");
             QVERIFY(rig.reporter.paneText().startsWith("Download " + name + " ...\r\nThe name"));
             QVERIFY(!rig.upload());
             QVERIFY(rig.reporter.redText().endsWith("Upload failed\r\n"));
