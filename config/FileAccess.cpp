@@ -26,6 +26,24 @@ FaultHook &faultHook()
     return hook;
 }
 
+NameHook &nameHook()
+{
+    static NameHook hook;
+    return hook;
+}
+
+#ifdef Q_OS_UNIX
+QByteArray encoded(const QString &path)
+{
+    return QFile::encodeName(systemPath(path));
+}
+#else
+std::wstring wide(const QString &path)
+{
+    return systemPath(path).toStdWString();
+}
+#endif
+
 #ifdef Q_OS_UNIX
 QString kindOf(mode_t mode)
 {
@@ -76,6 +94,47 @@ void setFaultHook(FaultHook hook)
     faultHook() = std::move(hook);
 }
 
+void setNameHook(NameHook hook)
+{
+    nameHook() = std::move(hook);
+}
+
+QString systemPath(const QString &path)
+{
+    const NameHook &hook = nameHook();
+    const QString named = hook ? hook(path) : path;
+#ifdef Q_OS_WIN
+    return longPathForm(QDir::toNativeSeparators(QFileInfo(named).absoluteFilePath()));
+#else
+    return named;
+#endif
+}
+
+QString longPathForm(const QString &path)
+{
+    QString native = path;
+    native.replace(QLatin1Char('/'), QLatin1Char('\\'));
+    if (native.startsWith(QLatin1String("\\\\?\\")) || native.startsWith(QLatin1String("\\\\.\\")))
+        return native;
+    const bool unc = native.startsWith(QLatin1String("\\\\"));
+    const bool drive = native.size() >= 3 && native[0].isLetter() &&
+                       native[1] == QLatin1Char(':') && native[2] == QLatin1Char('\\');
+    if (!unc && !drive)
+        return native; // relative: the system resolves it against the current folder
+    // A share's server and share name, like a drive's root, are never left by "..".
+    const int kept = unc ? 2 : 0;
+    QStringList names;
+    for (const QString &name :
+         native.mid(unc ? 2 : 3).split(QLatin1Char('\\'), Qt::SkipEmptyParts)) {
+        if (name != QLatin1String("..") && name != QLatin1String("."))
+            names += name;
+        else if (name == QLatin1String("..") && names.size() > kept)
+            names.removeLast();
+    }
+    const QString root = unc ? QStringLiteral("UNC\\") : native.left(3);
+    return QStringLiteral("\\\\?\\") + root + names.join(QLatin1Char('\\'));
+}
+
 bool injectedFault(FileOp op, const QString &path)
 {
     const FaultHook &hook = faultHook();
@@ -94,7 +153,7 @@ QString notRegularReason(const QString &path)
 {
 #ifdef Q_OS_UNIX
     struct stat st = {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
+    if (::stat(encoded(path).constData(), &st) != 0)
         return {}; // absent: the open says why, or creates it
     return S_ISREG(st.st_mode) ? QString() : kindOf(st.st_mode);
 #else
@@ -119,8 +178,7 @@ bool openRegularFile(QFile &file, QIODevice::OpenMode mode, QString &error)
 #ifdef Q_OS_UNIX
     const int flags = openFlags(mode);
     const FileOp op = (flags & O_ACCMODE) == O_RDONLY ? FileOp::OpenRead : FileOp::OpenWrite;
-    const int fd =
-        injectedFault(op, path) ? -1 : ::open(QFile::encodeName(path).constData(), flags, 0666);
+    const int fd = injectedFault(op, path) ? -1 : ::open(encoded(path).constData(), flags, 0666);
     if (fd < 0) {
         error = systemErrorText(errno);
         return false;
@@ -201,6 +259,30 @@ QString writeAll(QFileDevice &file, const QString &path, const char *data, qint6
 #endif
 }
 
+QString writeAt(QFileDevice &file, const QString &path, qint64 offset, const char *data,
+                qint64 count)
+{
+#ifdef Q_OS_UNIX
+    while (count > 0) {
+        const ssize_t done = injectedFault(FileOp::Write, path)
+                                 ? -1
+                                 : ::pwrite(file.handle(), data, std::size_t(count), off_t(offset));
+        if (done < 0 && errno == EINTR)
+            continue;
+        if (done <= 0)
+            return systemErrorText(done < 0 ? errno : EIO);
+        data += done;
+        count -= done;
+        offset += done;
+    }
+    return {};
+#else
+    if (!file.seek(offset))
+        return file.errorString();
+    return writeAll(file, path, data, count);
+#endif
+}
+
 bool syncFile(QFileDevice &file, const QString &path, QString &error)
 {
 #ifdef Q_OS_UNIX
@@ -231,7 +313,7 @@ bool closeFile(QFileDevice &file, const QString &path, QString &error)
 void syncFolder(const QString &folder)
 {
 #ifdef Q_OS_UNIX
-    const int fd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_CLOEXEC);
+    const int fd = ::open(encoded(folder).constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0)
         return;
     ::fsync(fd);
@@ -249,16 +331,14 @@ bool replaceFile(const QString &from, const QString &to, QString &error)
         error = systemErrorText(errno);
         return false;
     }
-    const std::wstring source = QDir::toNativeSeparators(from).toStdWString();
-    const std::wstring target = QDir::toNativeSeparators(to).toStdWString();
-    if (MoveFileExW(source.c_str(), target.c_str(),
+    if (MoveFileExW(wide(from).c_str(), wide(to).c_str(),
                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         return true;
     error = qt_error_string(int(GetLastError()));
     return false;
 #else
     if (!injectedFault(FileOp::Rename, to) &&
-        ::rename(QFile::encodeName(from).constData(), QFile::encodeName(to).constData()) == 0)
+        ::rename(encoded(from).constData(), encoded(to).constData()) == 0)
         return true;
     error = systemErrorText(errno);
     return false;
@@ -281,8 +361,7 @@ QString moveToFreeName(const QString &from, QString &error)
 bool removeFile(const QString &path, QString &error)
 {
 #ifdef Q_OS_UNIX
-    if ((!injectedFault(FileOp::Remove, path) &&
-         ::unlink(QFile::encodeName(path).constData()) == 0) ||
+    if ((!injectedFault(FileOp::Remove, path) && ::unlink(encoded(path).constData()) == 0) ||
         errno == ENOENT)
         return true;
     error = systemErrorText(errno);
@@ -292,10 +371,23 @@ bool removeFile(const QString &path, QString &error)
         error = systemErrorText(errno);
         return false;
     }
-    QFile file(path);
-    if (!file.exists() || file.remove())
+    const std::wstring name = wide(path);
+    if (DeleteFileW(name.c_str()))
         return true;
-    error = file.errorString();
+    DWORD code = GetLastError();
+    // Only Tarvo's own files are removed: a backup that took the original's
+    // read-only attribute goes as well.
+    const DWORD attributes = GetFileAttributesW(name.c_str());
+    if (code == ERROR_ACCESS_DENIED && attributes != INVALID_FILE_ATTRIBUTES &&
+        (attributes & FILE_ATTRIBUTE_READONLY)) {
+        SetFileAttributesW(name.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY));
+        if (DeleteFileW(name.c_str()))
+            return true;
+        code = GetLastError();
+    }
+    if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND)
+        return true;
+    error = qt_error_string(int(code));
     return false;
 #endif
 }

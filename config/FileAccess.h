@@ -10,9 +10,14 @@
 //
 // Error texts are the system's own words for the operation that failed,
 // taken at the moment it failed (errno), never a text left from an earlier
-// call. Every open, read, write, sync, stamp, removal and rename of the
-// host-file code goes past one fault hook, so that tests can make any of them fail as a full disk
-// or a read-only medium would.
+// call. Every open, read, write, sync, close, change of a file's times,
+// mode, owner or attributes, removal and rename goes past one fault hook, so
+// that tests can make any of them fail as a full disk or a read-only medium
+// would; a second hook stands in for a folder that ignores the case of names.
+//
+// On Windows the calls made here directly (not through Qt, which does the
+// same for its own) take paths in the long form ("\\?\C:\..."), so that a
+// path longer than 260 characters works wherever the file system takes it.
 #pragma once
 
 #include <QFile>
@@ -54,6 +59,11 @@ qint64 readSome(QFileDevice &file, const QString &path, char *data, qint64 count
 // "Unknown error").
 QString writeAll(QFileDevice &file, const QString &path, const char *data, qint64 count);
 
+// Writes all of data at offset of an open file, in one call where the
+// system allows, without moving the file's own position.
+QString writeAt(QFileDevice &file, const QString &path, qint64 offset, const char *data,
+                qint64 count);
+
 // Makes what was written to an open file durable on its disk.
 bool syncFile(QFileDevice &file, const QString &path, QString &error);
 
@@ -70,12 +80,31 @@ QString systemErrorText(int error);
 
 // The fault hook: asked before each of these operations with the path
 // concerned; a non-zero error number makes the operation fail with it.
-enum class FileOp { OpenRead, OpenWrite, Read, Write, Sync, Close, Stamp, Remove, Rename };
+// Attributes: setting a file's times, mode, owner or group (on Windows its
+// attributes).
+enum class FileOp { OpenRead, OpenWrite, Read, Write, Sync, Close, Attributes, Remove, Rename };
 using FaultHook = std::function<int(FileOp op, const QString &path)>;
 void setFaultHook(FaultHook hook);
 
 // The fault hook's verdict on one operation: true with errno set to the
 // error it injects, so that the failure takes the system call's own path.
 bool injectedFault(FileOp op, const QString &path);
+
+// The name hook: gives the name under which the disk finds path, as a folder
+// that ignores case does ("A.BAK" for "a.bak" when that exists). Every
+// system call made here asks it; Qt's own calls on Windows do not.
+using NameHook = std::function<QString(const QString &path)>;
+void setNameHook(NameHook hook);
+
+// path as the system calls made here take it: the name hook asked, and on
+// Windows made absolute and put into the long form.
+QString systemPath(const QString &path);
+
+// The long form of a Windows path: "\\?\" before a drive path, "\\?\UNC\"
+// instead of the "\\" of a share; "/" becomes "\" and "." and ".." are
+// resolved first, since the long form takes every name literally. A relative
+// path, one already in that form and a device ("\\.\COM1") keep their form.
+// Pure text on every platform.
+QString longPathForm(const QString &path);
 
 } // namespace Tarvo

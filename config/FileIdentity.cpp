@@ -2,10 +2,9 @@
 
 #include "FileAccess.h"
 
-#include <QDateTime>
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
-#include <cerrno>
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -13,7 +12,6 @@
 #endif
 
 #ifdef Q_OS_UNIX
-#include <fcntl.h>
 #include <sys/stat.h>
 #endif
 
@@ -32,6 +30,15 @@ FileIdentity identityFrom(const struct stat &st)
     identity.size = qint64(st.st_size);
     identity.modified = qint64(st.st_mtim.tv_sec) * 1000 + st.st_mtim.tv_nsec / 1000000;
     return identity;
+}
+
+FileIdentity identityAt(const QString &path, bool followLinks)
+{
+    struct stat st = {};
+    const QByteArray name = QFile::encodeName(systemPath(path));
+    if ((followLinks ? ::stat(name.constData(), &st) : ::lstat(name.constData(), &st)) != 0)
+        return {};
+    return identityFrom(st);
 }
 #endif
 
@@ -57,7 +64,33 @@ FileIdentity identityFrom(HANDLE handle)
     identity.modified = qint64(ticks / 10000) - Q_INT64_C(11644473600000);
     return identity;
 }
+
+FileIdentity identityAt(const QString &path, bool followLinks)
+{
+    const std::wstring name = systemPath(path).toStdWString();
+    // No access asked for: this only reads the file's record.
+    const DWORD flags =
+        FILE_FLAG_BACKUP_SEMANTICS | (followLinks ? 0 : DWORD(FILE_FLAG_OPEN_REPARSE_POINT));
+    const HANDLE handle =
+        CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, flags, nullptr);
+    if (handle == INVALID_HANDLE_VALUE)
+        return {};
+    const FileIdentity identity = identityFrom(handle);
+    CloseHandle(handle);
+    return identity;
+}
 #endif
+
+// The same name with every letter in the other case; the name itself when
+// it has no letter with two cases.
+QString otherCase(const QString &name)
+{
+    QString other = name;
+    for (QChar &c : other)
+        c = c.isUpper() ? c.toLower() : c.toUpper();
+    return other;
+}
 
 } // namespace
 
@@ -80,23 +113,12 @@ QString resolveLinks(const QString &path, QString &error)
 
 FileIdentity identityOf(const QString &path)
 {
-#ifdef Q_OS_UNIX
-    struct stat st = {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0)
-        return {};
-    return identityFrom(st);
-#else
-    const std::wstring name = QDir::toNativeSeparators(path).toStdWString();
-    // No access asked for: this only reads the file's record.
-    const HANDLE handle =
-        CreateFileW(name.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (handle == INVALID_HANDLE_VALUE)
-        return {};
-    const FileIdentity identity = identityFrom(handle);
-    CloseHandle(handle);
-    return identity;
-#endif
+    return identityAt(path, true);
+}
+
+FileIdentity entryIdentity(const QString &path)
+{
+    return identityAt(path, false);
 }
 
 FileIdentity identityOf(QFileDevice &file)
@@ -111,26 +133,65 @@ FileIdentity identityOf(QFileDevice &file)
 #endif
 }
 
-bool setModified(QFileDevice &file, const QString &path, qint64 modified, QString &error)
+bool readContent(const QString &path, FileContent &content, QString &error)
 {
-#ifdef Q_OS_UNIX
-    const struct timespec times[2] = {{0, UTIME_OMIT},
-                                      {time_t(modified / 1000), long(modified % 1000) * 1000000}};
-    if (!injectedFault(FileOp::Stamp, path) && ::futimens(file.handle(), times) == 0)
-        return true;
-    error = systemErrorText(errno);
-    return false;
-#else
-    if (injectedFault(FileOp::Stamp, path)) {
-        error = systemErrorText(errno);
+    QFile file(path);
+    if (!openRegularFile(file, QIODevice::ReadOnly, error))
         return false;
+    content.identity = identityOf(file);
+    QCryptographicHash digest(DigestAlgorithm);
+    QByteArray block(64 * 1024, Qt::Uninitialized);
+    qint64 length = 0;
+    for (qint64 got; (got = readSome(file, path, block.data(), block.size(), error)) != 0;) {
+        if (got < 0)
+            return false;
+        digest.addData(QByteArrayView(block.constData(), got));
+        length += got;
     }
-    if (file.setFileTime(QDateTime::fromMSecsSinceEpoch(modified, Qt::UTC),
-                         QFileDevice::FileModificationTime))
+    content.length = length;
+    content.digest = digest.result();
+    return true;
+}
+
+bool foldsCase(const QString &folder, const QString &sample)
+{
+#ifdef Q_OS_WIN
+    Q_UNUSED(folder);
+    Q_UNUSED(sample);
+    return true;
+#else
+    const QDir dir(folder);
+    bool folds = true;
+    // Asked of one name with a letter in it that is there; false when this one cannot tell.
+    const auto asked = [&dir, &folds](const QString &name) {
+        const QString other = otherCase(name);
+        const FileIdentity one = entryIdentity(dir.filePath(name));
+        if (other == name || !one.exists())
+            return false;
+        folds = entryIdentity(dir.filePath(other)).sameFile(one);
         return true;
-    error = file.errorString();
-    return false;
+    };
+    if (!sample.isEmpty() && asked(sample))
+        return folds;
+    QDirIterator names(folder,
+                       QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    while (names.hasNext())
+        if (asked(QFileInfo(names.next()).fileName()))
+            break;
+    return folds;
 #endif
+}
+
+bool samePlace(const QString &a, const QString &b)
+{
+    const QString one = QDir::cleanPath(QDir::fromNativeSeparators(a));
+    const QString two = QDir::cleanPath(QDir::fromNativeSeparators(b));
+    if (one == two)
+        return true;
+    if (one.compare(two, Qt::CaseInsensitive) != 0)
+        return false;
+    const QFileInfo place(one);
+    return foldsCase(place.absolutePath(), place.fileName());
 }
 
 } // namespace Tarvo

@@ -56,7 +56,11 @@ FileLock::Result FileLock::tryLock(QString &error)
     QDir().mkpath(QFileInfo(m_path).absolutePath());
     auto handle = std::make_unique<Handle>();
 #ifdef Q_OS_WIN
-    const std::wstring name = QDir::toNativeSeparators(m_path).toStdWString();
+    if (injectedFault(FileOp::OpenWrite, m_path)) {
+        error = systemErrorText(errno);
+        return Result::Failed;
+    }
+    const std::wstring name = systemPath(m_path).toStdWString();
     handle->file = CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE,
                                FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -74,7 +78,10 @@ FileLock::Result FileLock::tryLock(QString &error)
         return Result::Failed;
     }
 #else
-    handle->fd = ::open(QFile::encodeName(m_path).constData(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    handle->fd = injectedFault(FileOp::OpenWrite, m_path)
+                     ? -1
+                     : ::open(QFile::encodeName(systemPath(m_path)).constData(),
+                              O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (handle->fd < 0) {
         error = systemErrorText(errno);
         return Result::Failed;
