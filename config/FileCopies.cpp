@@ -119,8 +119,8 @@ bool copyRegularFile(const QString &from, const QString &to, QString &error)
     ::fchmod(copy.handle(), 0600); // the original may be private: its copy is so until complete
 #endif
     // On the disk before the original is cut: the backup is all that is left then.
-    bool done = fill(source, from, copy, partial, error) && syncFile(copy, partial, error) &&
-                keepMetadata(source, copy, partial, error);
+    bool done = fill(source, from, copy, partial, error) &&
+                keepMetadata(source, copy, partial, error) && syncFile(copy, partial, error);
     if (QString closing; !closeFile(copy, partial, closing) && done) {
         error = closing;
         done = false;
@@ -146,16 +146,17 @@ bool putBack(const QString &backup, const QString &target, QString &notKept, QSt
                 refused += what;
             why = code ? code : why;
         };
-        const bool injected = injectedFault(FileOp::Attributes, backup);
+        const int injected = injectedFault(FileOp::Attributes, backup) ? errno : 0;
+        const auto tried = [injected](const auto &step) { return injected ? injected : step(); };
         if (copy.st_uid != was.st_uid)
-            refuse(injected ? errno : giveOwner(name, was.st_uid, gid_t(-1)),
+            refuse(tried([&] { return giveOwner(name, was.st_uid, gid_t(-1)); }),
                    QStringLiteral("owner %1").arg(was.st_uid));
         if (copy.st_gid != was.st_gid)
-            refuse(injected ? errno : giveOwner(name, uid_t(-1), was.st_gid),
+            refuse(tried([&] { return giveOwner(name, uid_t(-1), was.st_gid); }),
                    QStringLiteral("group %1").arg(was.st_gid));
         const mode_t mode = was.st_mode & 07777;
         if ((copy.st_mode & 07777) != mode)
-            refuse(injected || ::chmod(name.constData(), mode) != 0 ? errno : 0,
+            refuse(tried([&] { return ::chmod(name.constData(), mode) == 0 ? 0 : errno; }),
                    QStringLiteral("mode %1").arg(mode, 4, 8, QLatin1Char('0')));
         if (!refused.isEmpty())
             notKept = QStringLiteral("its %1 could not be given back (%2)")

@@ -4,7 +4,7 @@
 // A path may stop naming the file that was opened: a folder renamed, a file
 // put in its place. FileIdentity tells files apart by the system's own
 // number for a file (device and inode on POSIX, volume serial and file index
-// on Windows). What a file holds is told by its length and the SHA-256
+// on Windows). What a file holds is told by its length and the BLAKE2b
 // digest of its bytes, read back through the path, so that a write by
 // another program into the same file is seen as well.
 //
@@ -50,7 +50,7 @@ FileIdentity identityOf(QFileDevice &file);
 // The name itself: a link is not followed.
 FileIdentity entryIdentity(const QString &path);
 
-// What a file holds: its length and the SHA-256 digest of its bytes, and
+// What a file holds: its length and the BLAKE2b digest of its bytes, and
 // which file was read.
 struct FileContent
 {
@@ -68,7 +68,7 @@ struct FileContent
 // cannot be read.
 bool readContent(const QString &path, FileContent &content, QString &error);
 // How readContent digests, for a digest built up as the bytes are written.
-inline constexpr QCryptographicHash::Algorithm DigestAlgorithm = QCryptographicHash::Sha256;
+inline constexpr QCryptographicHash::Algorithm DigestAlgorithm = QCryptographicHash::Blake2b_256;
 
 // Whether names in folder may name one file in spellings that differ in
 // case: always on Windows; elsewhere, whether the other-case spelling of a

@@ -367,8 +367,11 @@ private slots:
             setKept(old);
         }
         const QString kept = keptOf(old);
+        QString backedUp; // the backup keeps them while the upload runs
         rig.portable.rules = rules;
         rig.portable.onFrame = [&, &rules = rules, &red = red](char) {
+            if (rig.portable.count("Y") == 1)
+                backedUp = keptOf(rig.path("ORDERS.BAK"));
             if (rules.isEmpty() && rig.portable.count("Y") == 3)
                 red.startsWith("Serial") ? rig.line.vanish() : rig.wait.requestAbort();
         };
@@ -377,6 +380,7 @@ private slots:
         QCOMPARE(readFile(rig.path("ORDERS.TXT")), existing ? OldContent : "<missing>");
         QCOMPARE(QFileInfo(old).lastModified(), existing ? OldTime : QDateTime());
         QCOMPARE(keptOf(old), kept);
+        QCOMPARE(backedUp, rig.portable.count("Y") ? kept : QString());
         QCOMPARE(rig.files().size(), existing ? 2 : 1); // and source.bin; no backup
         QVERIFY(!QFile::exists(rig.journal.path()));
     }
