@@ -5,6 +5,10 @@
 #include <QCryptographicHash>
 #include <QtEndian>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 namespace Tarvo {
 
 namespace {
@@ -54,6 +58,9 @@ bool WriteMark::open(const QString &path, QString &error)
     m_file.setFileName(m_path);
     if (!openRegularFile(m_file, QIODevice::WriteOnly | QIODevice::Truncate, error))
         return false;
+#ifdef Q_OS_UNIX
+    ::fchmod(m_file.handle(), 0600); // it holds a piece of the file being written
+#endif
     return record(0, QCryptographicHash::hash({}, DigestAlgorithm), nullptr, 0, error);
 }
 
