@@ -819,7 +819,7 @@ private slots:
             return std::make_pair(status, text);
         };
         int writes = 0;
-        setFaultHook([&](FileOp op, const QString &path) {
+        setFaultHook([&, &end = end](FileOp op, const QString &path) {
             if (end == "copy" && op == FileOp::Write && path == copying && ++writes == 2)
                 ::raise(SIGKILL); // in the middle: 64 KiB of it are written
             return 0;
