@@ -215,7 +215,7 @@ private slots:
         const auto row = columns<QString, QString>("path", "long");
         row("drive", "C:\\in\\orders.txt", "\\\\?\\C:\\in\\orders.txt");
         row("forward slashes, dots", "c:/in/./x/../orders.txt", "\\\\?\\c:\\in\\orders.txt");
-        row("no further up than the root", "C:\\..\\..\\a", "\\\\?\\C:\\a");
+        row("no further up than the root", "C:\\in\\..\\..\\a", "\\\\?\\C:\\a");
         row("the root", "D:\\", "\\\\?\\D:\\");
         row("share", "\\\\srv\\inbox\\a\\..\\b.txt", "\\\\?\\UNC\\srv\\inbox\\b.txt");
         row("no further up than the share", "//srv/inbox/../../b.txt",

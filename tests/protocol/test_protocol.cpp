@@ -366,12 +366,16 @@ private slots:
             Rig::write(old, OldContent, OldTime);
             setKept(old);
         }
-        const QString kept = keptOf(old);
-        QString backedUp; // the backup keeps them while the upload runs
+        const QString original = keptOf(old);
+        QString kept = original, backedUp; // the backup keeps them while the upload runs
         rig.portable.rules = rules;
         rig.portable.onFrame = [&, &rules = rules, &red = red](char) {
             if (rig.portable.count("Y") == 1)
                 backedUp = keptOf(rig.path("ORDERS.BAK"));
+            if (existing && rig.portable.count("Y") == 2) { // changed meanwhile: these come back
+                setKept(old, 0604, 1235);
+                kept = keptOf(old);
+            }
             if (rules.isEmpty() && rig.portable.count("Y") == 3)
                 red.startsWith("Serial") ? rig.line.vanish() : rig.wait.requestAbort();
         };
@@ -380,7 +384,7 @@ private slots:
         QCOMPARE(readFile(rig.path("ORDERS.TXT")), existing ? OldContent : "<missing>");
         QCOMPARE(QFileInfo(old).lastModified(), existing ? OldTime : QDateTime());
         QCOMPARE(keptOf(old), kept);
-        QCOMPARE(backedUp, rig.portable.count("Y") ? kept : QString());
+        QCOMPARE(backedUp, rig.portable.count("Y") ? original : QString());
         QCOMPARE(rig.files().size(), existing ? 2 : 1); // and source.bin; no backup
         QVERIFY(!QFile::exists(rig.journal.path()));
     }
