@@ -369,7 +369,7 @@ private slots:
         const QString original = keptOf(old);
         QString kept = original, backedUp; // the backup keeps them while the upload runs
         rig.portable.rules = rules;
-        rig.portable.onFrame = [&, &rules = rules, &red = red](char) {
+        rig.portable.onFrame = [&, &existing = existing, &rules = rules, &red = red](char) {
             if (rig.portable.count("Y") == 1)
                 backedUp = keptOf(rig.path("ORDERS.BAK"));
             if (existing && rig.portable.count("Y") == 2) { // changed meanwhile: these come back
