@@ -78,12 +78,11 @@ inline QHBoxLayout *buttonRow(QPushButton *ok, QPushButton *cancel)
 // names the characters, and the focus goes back into the box.
 inline bool portableNameFits(QLineEdit *box, Prompter &prompter)
 {
-    const QString refused = LineCharset::uncarried(box->text());
+    const QString refused = LineCharset::refusal(box->text());
     if (refused.isEmpty())
         return true;
-    prompter.warn(QStringLiteral("The portable cannot receive these characters of the name: %1\n"
-                                 "Please use only characters of %2.")
-                      .arg(refused, LineCharset::name()));
+    prompter.warn(QStringLiteral("The portable cannot receive this name: %1.\nPlease change it.")
+                      .arg(refused));
     box->setFocus();
     return false;
 }

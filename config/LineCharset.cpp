@@ -1,5 +1,6 @@
 #include "LineCharset.h"
 
+#include <QStringList>
 #include <algorithm>
 
 #ifdef Q_OS_WIN
@@ -54,6 +55,24 @@ QByteArray encodeChecked(const QString &text, bool *lossless)
     return encodeLatin1(text, lossless);
 }
 
+// The last byte of every frame the host sends.
+constexpr quint8 EndByte = 193;
+
+// Bytes a frame's unescaped text cannot hold: the end byte of a host frame,
+// and the control characters among which are the frame's own.
+bool framable(const QByteArray &bytes)
+{
+    return std::none_of(bytes.begin(), bytes.end(),
+                        [](char b) { return quint8(b) < 32 || quint8(b) == EndByte; });
+}
+
+bool inSet(const QString &text)
+{
+    bool lossless = false;
+    encodeChecked(text, &lossless);
+    return lossless;
+}
+
 } // namespace
 
 QByteArray encode(const QString &text)
@@ -65,25 +84,35 @@ QByteArray encode(const QString &text)
 bool canCarry(const QString &text)
 {
     bool lossless = false;
-    encodeChecked(text, &lossless);
-    return lossless;
+    return framable(encodeChecked(text, &lossless)) && lossless;
 }
 
-QString uncarried(const QString &text)
+QString refusal(const QString &text)
 {
-    QString refused;
+    QString missing;
+    QStringList unframed;
     for (qsizetype i = 0; i < text.size(); ++i) {
         // A character beyond the first 65536 is two units and is named whole.
         const bool pair =
             text[i].isHighSurrogate() && i + 1 < text.size() && text[i + 1].isLowSurrogate();
         const QString c = text.mid(i, pair ? 2 : 1);
         i += pair ? 1 : 0;
-        if (!refused.contains(c) && !canCarry(c))
-            refused += c;
+        const int byte = quint8(encode(c).front());
+        const QString named = byte < 32 ? QStringLiteral("the control character %1").arg(byte)
+                                        : QStringLiteral("%1 (byte %2)").arg(c).arg(byte);
+        if (!inSet(c) && !missing.contains(c))
+            missing += c;
+        else if (inSet(c) && !canCarry(c) && !unframed.contains(named))
+            unframed += named;
     }
-    return refused;
+    QStringList reasons;
+    if (!missing.isEmpty())
+        reasons += QStringLiteral("%1 has no %2").arg(name(), missing);
+    if (!unframed.isEmpty())
+        reasons += QStringLiteral("the line's frames cannot carry %1")
+                       .arg(unframed.join(QStringLiteral(", ")));
+    return reasons.join(QStringLiteral(", and "));
 }
-
 QString toUpper(const QString &text)
 {
     QString out = text;

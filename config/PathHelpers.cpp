@@ -48,31 +48,29 @@ QString backupPath(const QString &saveAs)
     const QString name = GetFileName(path, false) + QStringLiteral(".BAK");
     // A bare file name keeps its backup beside it, in the same folder.
     const QString backup = path.contains(separator) ? GetDirectory(path) + separator + name : name;
-    // A file whose own name is the backup's (ORDERS.BAK) would be deleted
-    // to make room for its own copy; its backup takes a longer name.
-    return backup == path ? path + QStringLiteral(".BAK") : backup;
+    // A file whose own name is the backup's (ORDERS.BAK, or orders.bak in a
+    // folder that ignores case) would be deleted to make room for its own
+    // copy; its backup takes a longer name.
+    const bool own = backup == path || (backup.compare(path, Qt::CaseInsensitive) == 0 &&
+                                        foldsCase(GetDirectory(path), GetFileName(path, true)));
+    return own ? path + QStringLiteral(".BAK") : backup;
 }
 
 QStringList backupCollisions(const Configuration &config)
 {
-    // File names compare as the platform's file system does.
-    const Qt::CaseSensitivity cs =
-        QDir::separator() == QLatin1Char('\\') ? Qt::CaseInsensitive : Qt::CaseSensitive;
-    const auto same = [cs](const QString &a, const QString &b) {
-        return QDir::cleanPath(a).compare(QDir::cleanPath(b), cs) == 0;
-    };
+    // File names compare as their folder does (samePlace).
     QStringList found;
     for (int i = 0; i < config.UploadCount; ++i) {
         const QString &a = config.UploadList[i].SaveAs;
         for (int j = 0; j < config.UploadCount; ++j) {
             const QString &b = config.UploadList[j].SaveAs;
-            if (i == j || a.isEmpty() || b.isEmpty() || same(a, b))
+            if (i == j || a.isEmpty() || b.isEmpty() || samePlace(a, b))
                 continue;
-            if (i < j && same(backupPath(a), backupPath(b)))
+            if (i < j && samePlace(backupPath(a), backupPath(b)))
                 found += QStringLiteral("%1 and %2 both keep their backup in %3: an upload to "
                                         "one destroys the other's backup.")
                              .arg(a, b, backupPath(a));
-            else if (same(a, backupPath(b)))
+            else if (samePlace(a, backupPath(b)))
                 found += QStringLiteral("%1 is where the upload to %2 keeps its backup: each "
                                         "upload to %2 overwrites it.")
                              .arg(a, b);

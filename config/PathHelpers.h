@@ -27,12 +27,14 @@ QString GetFileName(const QString &path, bool withExtension, QChar separator = n
 QString GetExtension(const QString &path, QChar separator = nativeSeparator());
 
 // Where an upload keeps the copy it replaces: folder + name before its
-// first "." + ".BAK" (a file already named so gets ".BAK" added).
+// first "." + ".BAK" (a file already named so, in any case where its folder
+// ignores case, gets ".BAK" added).
 QString backupPath(const QString &saveAs);
 
 // One sentence for each pair of upload entries in use whose files would
 // destroy each other's backup: two targets with one backup (A.TXT and
-// A.DAT), or a target that is another entry's backup.
+// A.DAT), or a target that is another entry's backup; names compare as
+// their folders compare them (a.txt and A.DAT where case is ignored).
 QStringList backupCollisions(const Configuration &config);
 
 // Opens the file for reading and closes it again. On failure shows the

@@ -6,6 +6,7 @@
 #include "HostFiles.h"
 #include "TransferSteps.h"
 
+#include <QCryptographicHash>
 #include <QFile>
 
 namespace Tarvo {
@@ -58,6 +59,7 @@ bool DownloadJob::RunDownloadJob(const DownloadEntry &entry)
     std::uint8_t block[BlockSize];
     DataBuffer escaped{};
     std::uint32_t offset = 0;
+    QCryptographicHash sent(DigestAlgorithm);
     for (;;) {
         const qint64 got =
             readSome(file, entry.OpenFrom, reinterpret_cast<char *>(block), BlockSize, error);
@@ -68,6 +70,7 @@ bool DownloadJob::RunDownloadJob(const DownloadEntry &entry)
         }
         if (got == 0)
             break;
+        sent.addData(QByteArrayView(reinterpret_cast<const char *>(block), got));
         const int length = EscapeBlock(block, escaped.data(), int(got));
         Exchange exchange(
             m_link.wait(),
@@ -101,10 +104,12 @@ bool DownloadJob::RunDownloadJob(const DownloadEntry &entry)
     }
 
     // Rewritten, cut short or replaced while it was read: the portable has a
-    // mixed or short copy, which must not be called a success.
-    const FileIdentity read = identityOf(file);
-    if (!identityOf(entry.OpenFrom).sameFile(opened) || read.size != opened.size ||
-        read.modified != opened.modified || offset != quint64(opened.size)) {
+    // mixed or short copy, which must not be called a success. What the path
+    // holds now, read back, must be the very bytes sent.
+    FileContent now;
+    if (identityOf(file).modified != opened.modified || offset != quint64(opened.size) ||
+        !readContent(entry.OpenFrom, now, error) || !now.identity.sameFile(opened) ||
+        now.length != offset || now.digest != sent.result()) {
         reportFailure(m_reporter,
                       entry.OpenFrom + QStringLiteral(" changed while it was being sent."));
         return false;

@@ -2,7 +2,9 @@
 //
 // "RECEIVING NAME", an "L" announce, 120-byte blocks escaped into "Y" frames,
 // and a "Z" end packet, restarting once per block after its third NAK. The
-// file is read in a fixed buffer; memory does not grow with its size.
+// file is read in a fixed buffer; memory does not grow with its size. Before
+// the end packet the file is read back through its path: a file changed
+// while it was sent (other bytes, length or identity) fails the entry.
 #pragma once
 
 #include "PacketLink.h"

@@ -10,13 +10,13 @@ bool beginFileTransfer(PacketLink &link, Reporter &reporter, const QString &name
     reporter.clearStatus();
     // A stand-in character would make the portable store or send another
     // file than the one configured.
-    const QString refused = LineCharset::uncarried(name);
+    const QString refused = LineCharset::refusal(name);
     if (!refused.isEmpty()) {
         reporter.AppendStatus(progress + CrLf);
         reportTransferFailure(reporter,
-                              QStringLiteral("The name %1 cannot be sent to the portable: %2 "
-                                             "has no %3. Please change it in the settings.")
-                                  .arg(name, LineCharset::name(), refused),
+                              QStringLiteral("The name %1 cannot be sent to the portable: %2. "
+                                             "Please change it in the settings.")
+                                  .arg(name, refused),
                               failed);
         return false;
     }

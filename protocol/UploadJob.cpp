@@ -7,8 +7,10 @@
 #include "HostFiles.h"
 #include "TransferSteps.h"
 #include "UploadJournal.h"
+#include "WriteMark.h"
 
-#include <QDateTime>
+#include <QCryptographicHash>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <cstdlib>
@@ -35,13 +37,15 @@ QString fileError(const QString &what, const QString &path, const QString &error
 // leads to, links resolved once at the start; a link stays a link. Once
 // begin() has succeeded, exactly one of commit() and abandon() ends it.
 //
-// After every write the target gets the same modification time (the stamp,
-// an even second before the upload began, which no later write can give a
-// file), so that the journal can tell the upload's own partial file from a
-// newer one written after a crash. While it is in flight (from the moment
-// the target is emptied until the object goes; nothing in commit() or
-// abandon() waits), an exit() that skips the stack (Qt ends the program that
-// way when the display goes) still puts the old copy back.
+// Before every write the WriteMark records what is about to be written, so
+// that the journal can tell the upload's own partial file from a newer one
+// written after a crash; it needs no more rights on the target than the
+// write itself. The bytes written are digested as they go, and the new file
+// counts only when what is read back from Save As, once synced, is exactly
+// them. While it is in flight (from the moment the target is emptied until
+// the object goes; nothing in commit() or abandon() waits), an exit() that
+// skips the stack (Qt ends the program that way when the display goes)
+// still puts the old copy back.
 class HostCopy
 {
 public:
@@ -53,9 +57,11 @@ public:
     HostCopy(const HostCopy &) = delete;
     HostCopy &operator=(const HostCopy &) = delete;
 
-    // notes: what undoing an earlier upload to the same target said.
+    // notes: what undoing earlier uploads said.
     bool begin(QString &error, QStringList &notes)
     {
+        if (m_journal && !takeJournal(error, notes))
+            return false;
         QString why;
         m_target = resolveLinks(m_saveAs, why);
         if (m_target.isEmpty() || !(why = notRegularReason(m_target)).isEmpty()) {
@@ -63,6 +69,13 @@ public:
             return false;
         }
         const QString backup = Tarvo::backupPath(m_target);
+        if (isOwnBackup(backup)) {
+            error = QStringLiteral("Upload to %1 refused: its backup %2 is the same file, as its "
+                                   "folder does not tell the case of names apart. Please change "
+                                   "Save As in the settings.")
+                        .arg(m_saveAs, backup);
+            return false;
+        }
         if (m_journal && !m_journal->recover(m_target, backup, notes)) {
             error = QStringLiteral("Upload to %1 refused: an earlier upload to it was interrupted "
                                    "and is not undone yet, and this one would destroy what it "
@@ -71,18 +84,21 @@ public:
                         .arg(m_saveAs);
             return false;
         }
-        const bool existing = QFileInfo::exists(m_target);
-        // Whole even seconds survive every file system's time resolution.
-        m_stamp = (QDateTime::currentMSecsSinceEpoch() / 2000 - 1) * 2000;
+        const bool existing = identityOf(m_target).exists();
+        const QString mark = m_journal ? m_journal->markPath(m_target) : QString();
         if (!record(
                 [&](UploadJournal &j, QString &e) {
-                    return j.note({m_target, existing ? backup : QString(), m_stamp}, e);
+                    return j.note({m_target, existing ? backup : QString(), mark}, e);
                 },
                 error))
             return false;
         if (existing && !makeBackup(backup, error)) {
             settle();
             return false;
+        }
+        if (m_journal && !m_mark.open(mark, why)) {
+            error = fileError(QStringLiteral("Cannot record the upload in"), mark, why);
+            return discard();
         }
         m_file.setFileName(m_target);
         // Not truncated yet: until the journal is armed the old content stays.
@@ -93,19 +109,14 @@ public:
             return discard();
         }
         m_created = !existing;
-        m_before = identityOf(m_file).modified;
-        if (!setModified(m_file, m_target, m_stamp, why)) {
-            error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
-            return discard();
-        }
-        m_id = identityOf(m_file).id;
-        if (!record([this](UploadJournal &j, QString &e) { return j.arm(m_target, m_id, e); },
-                    error))
+        m_written = identityOf(m_file);
+        if (!record(
+                [this](UploadJournal &j, QString &e) { return j.arm(m_target, m_written.id, e); },
+                error))
             return discard();
         enterFlight();
-        if (!m_file.resize(0) || !setModified(m_file, m_target, m_stamp, why)) {
-            error = fileError(QStringLiteral("Cannot write"), m_saveAs,
-                              why.isEmpty() ? m_file.errorString() : why);
+        if (!m_file.resize(0)) {
+            error = fileError(QStringLiteral("Cannot write"), m_saveAs, m_file.errorString());
             QString cleanup;
             abandon(cleanup);
             if (!cleanup.isEmpty())
@@ -118,26 +129,32 @@ public:
     // Unbuffered, so that the file length is the restart offset.
     bool append(const std::uint8_t *data, int count, QString &error)
     {
-        QString why = writeAll(m_file, m_target, reinterpret_cast<const char *>(data), count);
-        if (why.isEmpty() && setModified(m_file, m_target, m_stamp, why)) {
-            m_length += count;
-            return true;
+        const auto *bytes = reinterpret_cast<const char *>(data);
+        QString why;
+        if (m_mark.isOpen() && !m_mark.record(m_length, m_digest.result(), bytes, count, why)) {
+            error = fileError(QStringLiteral("Cannot record the upload in"), m_mark.path(), why);
+            return false;
         }
-        error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
-        return false;
+        why = writeAll(m_file, m_target, bytes, count);
+        if (!why.isEmpty()) {
+            error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
+            return false;
+        }
+        m_digest.addData(QByteArrayView(bytes, count));
+        m_length += count;
+        return true;
     }
 
     qint64 length() const { return m_length; }
 
     // The new file is complete. It becomes the truth only when it is on the
-    // disk and still the file at Save As, written by nobody else; from then
-    // on a backup that cannot be removed is left where it is (named in
-    // notice), never the new file given up for it.
+    // disk and what Save As holds is exactly what was written, by nobody
+    // else; from then on a backup that cannot be removed is left where it is
+    // (named in notice), never the new file given up for it.
     bool commit(QString &error, QString &notice)
     {
-        const FileIdentity written = identityOf(m_file);
         const FileIdentity there = identityOf(m_saveAs);
-        if (!there.sameFile(written)) {
+        if (!there.sameFile(m_written)) {
             const QString folder = QFileInfo(m_saveAs).absolutePath();
             error = !QFileInfo(folder).isDir()
                         ? QStringLiteral("The folder %1 was removed or renamed during the upload: "
@@ -149,23 +166,20 @@ public:
                         : QStringLiteral("%1 was removed during the upload.").arg(m_saveAs);
             return false;
         }
-        if (written.size != m_length || written.modified != m_stamp) {
+        QString why;
+        if (!syncFile(m_file, m_target, why) || !closeFile(m_file, m_target, why)) {
+            error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
+            return false;
+        }
+        FileContent content;
+        if (!readContent(m_saveAs, content, why)) {
+            error = fileError(QStringLiteral("Cannot read back"), m_saveAs, why);
+            return false;
+        }
+        if (!content.identity.sameFile(m_written) || content.length != m_length ||
+            content.digest != m_digest.result()) {
             error = QStringLiteral("%1 was changed by another program during the upload.")
                         .arg(m_saveAs);
-            return false;
-        }
-        QString why;
-        if (!syncFile(m_file, m_target, why)) {
-            error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
-            return false;
-        }
-        // Its real age from now on; should the close still fail, this is
-        // the time that marks the file as the upload's own.
-        const qint64 finished = QDateTime::currentMSecsSinceEpoch();
-        if (setModified(m_file, m_target, finished, why))
-            m_stamp = finished;
-        if (!closeFile(m_file, m_target, why)) {
-            error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
             return false;
         }
         if (!m_backup.isEmpty() && !removeFile(m_backup, why))
@@ -183,16 +197,9 @@ public:
     // the journal (false).
     bool abandon(QString &note)
     {
-        QString ignored; // a write cut short left the clock's time: the file is still ours
-        setModified(m_file, m_target, m_stamp, ignored);
-        const FileIdentity written = identityOf(m_file);
         m_file.close();
-        const bool ours = identityOf(m_target).sameFile(written);
-        QString said;
-        const bool done = undoUpload({m_target, m_backup, m_stamp, m_id, true}, said);
-        // The usual outcome (old copy back, or no file) goes without saying.
-        if (!done || !ours)
-            note = said;
+        const bool done =
+            undoUpload({m_target, m_backup, m_mark.path(), m_written.id, true}, note, &m_written);
         if (done)
             settle();
         return done;
@@ -219,13 +226,43 @@ private:
         return false;
     }
 
+    // A journal that could not be locked at the start is tried again at
+    // each upload; taken now, it first undoes what it holds, as a start does.
+    bool takeJournal(QString &error, QStringList &notes)
+    {
+        if (m_journal->owned())
+            return true;
+        QString why;
+        switch (m_journal->acquire(why)) {
+        case FileLock::Result::Locked:
+            notes += m_journal->recover();
+            return true;
+        case FileLock::Result::HeldElsewhere:
+            why = QStringLiteral("another running Tarvo holds it");
+            break;
+        case FileLock::Result::Failed:
+            break;
+        }
+        error = QStringLiteral("Upload to %1 refused: the upload journal's folder %2 cannot be "
+                               "used: %3. Tarvo tries again at the next upload.")
+                    .arg(m_saveAs, QDir::toNativeSeparators(m_journal->folder()), why);
+        return false;
+    }
+
+    // The backup's name may be the target's own spelled otherwise, in a
+    // folder that ignores case only in part (or could not be asked).
+    bool isOwnBackup(const QString &backup) const
+    {
+        return QFileInfo(backup).fileName().compare(QFileInfo(m_target).fileName(),
+                                                    Qt::CaseInsensitive) == 0 &&
+               entryIdentity(backup).sameFile(entryIdentity(m_target));
+    }
+
     // The target's content was never touched, so the backup is not needed;
     // a file this upload created goes again.
     bool discard()
     {
         QString ignored;
-        if (m_file.isOpen() && !m_created && m_before != 0)
-            setModified(m_file, m_target, m_before, ignored);
         m_file.close();
         if (m_created)
             removeFile(m_target, ignored);
@@ -238,6 +275,7 @@ private:
     void settle()
     {
         QString ignored; // an entry left behind is only undone once more at the next start
+        m_mark.close();
         if (m_journal)
             m_journal->forget(m_target, ignored);
     }
@@ -263,9 +301,9 @@ private:
     Reporter &m_reporter;
     QString m_target; // where Save As leads
     QString m_backup; // empty when no backup was made
-    QString m_id;
-    qint64 m_stamp = 0;
-    qint64 m_before = 0; // the target's modification time before the upload
+    WriteMark m_mark;
+    FileIdentity m_written; // the file opened at the target
+    QCryptographicHash m_digest{DigestAlgorithm};
     qint64 m_length = 0;
     bool m_created = false;
     QFile m_file;

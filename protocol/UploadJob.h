@@ -3,8 +3,11 @@
 // "SENDING NAME", a "U" request, then empty "Y" next-packet requests answered
 // by portable frames until a "Z" frame ends the file. An existing host file
 // is kept as a ".BAK" backup until the new copy is complete and put back
-// after any failure; the UploadJournal, when given, records this so that a
-// kill is undone at the next start. The file is written from a fixed buffer.
+// after any failure; the file counts as complete only when what is read back
+// from Save As is exactly what was written. The UploadJournal, when given,
+// records this so that a kill is undone at the next start; one the process
+// could not lock at its start is tried again at each upload, which is
+// refused while it cannot be had. The file is written from a fixed buffer.
 #pragma once
 
 #include "PacketLink.h"

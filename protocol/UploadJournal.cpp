@@ -1,5 +1,8 @@
 #include "UploadJournal.h"
 
+#include "WriteMark.h"
+
+#include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -14,19 +17,33 @@ namespace {
 
 const QString Target = QStringLiteral("target");
 const QString Backup = QStringLiteral("backup");
-const QString Stamp = QStringLiteral("stamp");
+const QString Mark = QStringLiteral("mark");
 const QString Id = QStringLiteral("id");
 const QString Armed = QStringLiteral("armed");
 
-bool samePath(const QString &a, const QString &b)
+// The upload's own files beside its target and the journal, gone with its entry.
+void removeTraces(const UploadJournal::Entry &entry)
 {
-#ifdef Q_OS_WIN
-    // Either separator and any case name the same file there.
-    return QDir::fromNativeSeparators(a).compare(QDir::fromNativeSeparators(b),
-                                                 Qt::CaseInsensitive) == 0;
-#else
-    return a == b;
-#endif
+    QString ignored;
+    if (!entry.backup.isEmpty())
+        removeFile(copyInProgress(entry.backup), ignored);
+    if (!entry.mark.isEmpty())
+        removeFile(entry.mark, ignored);
+}
+
+// Without its writer: the target is the upload's own when it is still the
+// file the upload opened, holding what the mark says was written or still
+// the old content (the backup's, before it was cut).
+bool writtenByUpload(const UploadJournal::Entry &entry, const FileIdentity &now)
+{
+    if (!entry.id.isEmpty() && now.id != entry.id)
+        return false;
+    if (WriteMark::describes(entry.mark, entry.target))
+        return true;
+    FileContent target, backup;
+    QString error;
+    return !entry.backup.isEmpty() && readContent(entry.target, target, error) &&
+           readContent(entry.backup, backup, error) && target.sameBytes(backup);
 }
 
 } // namespace
@@ -35,6 +52,19 @@ UploadJournal::UploadJournal(const QString &folder)
     : m_path(QDir(folder).filePath(QStringLiteral("uploads.journal"))),
       m_lock(QDir(folder).filePath(QStringLiteral("uploads.lock")))
 {
+}
+
+QString UploadJournal::folder() const
+{
+    return QFileInfo(m_path).absolutePath();
+}
+
+QString UploadJournal::markPath(const QString &target) const
+{
+    const QByteArray key =
+        QCryptographicHash::hash(QDir::cleanPath(target).toUtf8(), QCryptographicHash::Sha1);
+    return QDir(folder()).filePath(
+        QStringLiteral("uploads-%1.mark").arg(QString::fromLatin1(key.toHex().left(16))));
 }
 
 QString UploadJournal::defaultFolder()
@@ -70,7 +100,7 @@ bool UploadJournal::read(QList<Entry> &entries, QString &error) const
     for (const QJsonValue &value : doc.array()) {
         const QJsonObject object = value.toObject();
         const Entry entry{object.value(Target).toString(), object.value(Backup).toString(),
-                          qint64(object.value(Stamp).toDouble()), object.value(Id).toString(),
+                          object.value(Mark).toString(), object.value(Id).toString(),
                           object.value(Armed).toBool()};
         if (!entry.target.isEmpty())
             entries += entry;
@@ -86,7 +116,7 @@ bool UploadJournal::save(const QList<Entry> &entries, QString &error)
     for (const Entry &entry : entries)
         array.append(QJsonObject{{Target, entry.target},
                                  {Backup, entry.backup},
-                                 {Stamp, double(entry.stamp)},
+                                 {Mark, entry.mark},
                                  {Id, entry.id},
                                  {Armed, entry.armed}});
     QDir().mkpath(QFileInfo(m_path).absolutePath());
@@ -99,7 +129,7 @@ bool UploadJournal::note(const Entry &entry, QString &error)
     if (!read(list, error))
         return false;
     for (const Entry &other : list) {
-        if (samePath(other.target, entry.target)) {
+        if (samePlace(other.target, entry.target)) {
             error = QStringLiteral("an earlier upload to it is still to be undone");
             return false;
         }
@@ -114,7 +144,7 @@ bool UploadJournal::arm(const QString &target, const QString &id, QString &error
     if (!read(list, error))
         return false;
     for (Entry &entry : list) {
-        if (samePath(entry.target, target)) {
+        if (samePlace(entry.target, target)) {
             entry.id = id;
             entry.armed = true;
         }
@@ -127,12 +157,20 @@ bool UploadJournal::forget(const QString &target, QString &error)
     QList<Entry> list;
     if (!read(list, error))
         return false;
-    if (list.removeIf([&](const Entry &entry) { return samePath(entry.target, target); }) == 0)
+    const auto forgotten = std::find_if(list.cbegin(), list.cend(), [&](const Entry &entry) {
+        return samePlace(entry.target, target);
+    });
+    if (forgotten == list.cend())
         return true;
-    return save(list, error);
+    const Entry entry = *forgotten;
+    list.erase(forgotten);
+    if (!save(list, error))
+        return false;
+    removeTraces(entry);
+    return true;
 }
 
-bool undoUpload(const UploadJournal::Entry &entry, QString &note)
+bool undoUpload(const UploadJournal::Entry &entry, QString &note, const FileIdentity *written)
 {
     const QString folder = QFileInfo(entry.target).absolutePath();
     if (!QFileInfo(folder).isDir()) {
@@ -141,41 +179,47 @@ bool undoUpload(const UploadJournal::Entry &entry, QString &note)
                    .arg(entry.target, folder);
         return false;
     }
-    // Only the upload's own file carries its stamp: any later write sets the clock's time.
     const FileIdentity now = identityOf(entry.target);
     const bool ours =
-        now.exists() && now.modified == entry.stamp && (entry.id.isEmpty() || now.id == entry.id);
+        now.exists() && (written ? now.sameFile(*written) : writtenByUpload(entry, now));
     QString error;
     if (entry.backup.isEmpty()) {
         if (!ours)
             return true; // gone, or a file someone made since: not the upload's to remove
         if (removeFile(entry.target, error)) {
-            note = QStringLiteral("Removed %1: an upload to it was interrupted and there was "
-                                  "no earlier copy.")
-                       .arg(entry.target);
+            if (!written)
+                note = QStringLiteral("Removed %1: an upload to it was interrupted and there "
+                                      "was no earlier copy.")
+                           .arg(entry.target);
             return true;
         }
         note = QStringLiteral("Cannot remove the incomplete %1: %2").arg(entry.target, error);
         return false;
     }
-    if (!QFileInfo::exists(entry.backup)) {
+    if (!identityOf(entry.backup).exists()) {
         // Already put back (the journal never heard of it), or removed by hand.
         if (ours)
-            note = QStringLiteral("Cannot restore %1: its backup %2 is gone, so the incomplete "
-                                  "upload stays there.")
+            note = QStringLiteral("Cannot restore %1: its backup %2 is gone, so what the "
+                                  "interrupted upload wrote stays there.")
                        .arg(entry.target, entry.backup);
         return true;
     }
     if (ours || !now.exists()) {
-        if (replaceFile(entry.backup, entry.target, error)) {
+        QString notKept;
+        if (!putBack(entry.backup, entry.target, notKept, error)) {
+            note = QStringLiteral("Cannot restore %1 from its backup %2: %3")
+                       .arg(entry.target, entry.backup, error);
+            return false;
+        }
+        // The usual outcome of a failed upload (its own file, all kept) goes without saying.
+        if (!written || !ours || !notKept.isEmpty())
             note = QStringLiteral("Restored %1 from its backup %2: an upload to it was "
                                   "interrupted.")
                        .arg(entry.target, entry.backup);
-            return true;
-        }
-        note = QStringLiteral("Cannot restore %1 from its backup %2: %3")
-                   .arg(entry.target, entry.backup, error);
-        return false;
+        if (!notKept.isEmpty())
+            note +=
+                QLatin1Char(' ') + notKept.left(1).toUpper() + notKept.mid(1) + QLatin1Char('.');
+        return true;
     }
     // Someone wrote the target since: both copies are kept, and the backup's
     // name is freed for the next upload.
@@ -200,7 +244,7 @@ bool UploadJournal::settle(const std::function<bool(const Entry &)> &which, QStr
                      .arg(m_path, error);
         return false;
     }
-    QList<Entry> left;
+    QList<Entry> left, done;
     bool settled = true;
     for (const Entry &entry : list) {
         if (!which(entry)) {
@@ -210,18 +254,18 @@ bool UploadJournal::settle(const std::function<bool(const Entry &)> &which, QStr
         // A noted entry with a backup never touched its target: nothing to undo.
         const bool touched = entry.armed || entry.backup.isEmpty();
         QString note;
-        const bool done = !touched || undoUpload(entry, note);
+        const bool undone = !touched || undoUpload(entry, note);
+        (undone ? done : left) += entry;
+        settled = settled && undone;
         if (!note.isEmpty())
             notes += note;
-        if (!done) {
-            left += entry;
-            settled = false;
-        }
     }
-    if (left.size() != list.size() && !save(left, error)) {
+    if (!done.isEmpty() && !save(left, error)) {
         notes += QStringLiteral("Cannot update the upload journal %1: %2").arg(m_path, error);
         return false;
     }
+    for (const Entry &entry : std::as_const(done))
+        removeTraces(entry);
     return settled;
 }
 
@@ -236,8 +280,8 @@ bool UploadJournal::recover(const QString &target, const QString &backup, QStrin
 {
     return settle(
         [&](const Entry &entry) {
-            return samePath(entry.target, target) ||
-                   (!backup.isEmpty() && samePath(entry.backup, backup));
+            return samePlace(entry.target, target) ||
+                   (!backup.isEmpty() && samePlace(entry.backup, backup));
         },
         notes);
 }

@@ -4,25 +4,31 @@
 //
 // One small file in the per-user data folder lists each upload that may
 // have changed its target: the target (links resolved), its backup (empty
-// when the target did not exist before), the modification time the upload
-// stamps on the target after every write, and, once the target is open, the
-// target's identity. The upload notes an entry before it makes the backup,
-// arms it once the target is open and stamped and before its content is
-// touched, and forgets it when the upload is settled either way. Every change
-// is written beside the journal, synced, renamed over it and read back; a
-// change that fails refuses the upload and leaves the entries as they were.
+// when the target did not exist before), the WriteMark file that follows
+// what the upload writes, and, once the target is open, the target's
+// identity. The upload notes an entry before it makes the backup, arms it
+// once the target is open and before its content is touched, and forgets it
+// when the upload is settled either way. Every change is written beside the
+// journal, synced, renamed over it and read back; a change that fails
+// refuses the upload and leaves the entries as they were.
 //
 // Only the process holding the lock beside the journal (acquire(), held for
-// the object's life) reads, changes or recovers it.
+// the object's life) reads, changes or recovers it. A process that could
+// not take the lock at its start tries again at each upload.
 //
 // undoUpload() puts one interrupted upload back, and only over the file that
-// upload wrote: the target must still be that file (same identity, and the
-// stamp no other write can produce). A target that has changed since is
-// someone's newer file: it stays, and the backup moves to a free name beside
-// it. An entry leaves the journal only when its target is settled; one whose
-// folder is missing (a drive not yet mounted) or that cannot be undone now
-// stays for the next try, and a new upload to its target or over its backup
-// is refused until then. A ".BAK" the journal does not name is never touched.
+// upload wrote: the target must still be that file (same identity) and hold
+// what the mark says was written, or still the old content. A target that
+// has changed since is someone's newer file: it stays, and the backup moves
+// to a free name beside it. The backup goes back with the owner, group and
+// mode of the file it replaces, or with a note of what could not be given
+// back. An entry leaves the journal only when its target is settled, and
+// with it its mark and the copy for its backup that a kill may have cut
+// short; one whose folder is missing (a drive not yet mounted) or that
+// cannot be undone now stays for the next try, and a new upload to its
+// target or over its backup is refused until then. A ".BAK" the journal
+// does not name is never touched. Paths compare as their folder compares
+// names, ignoring case where it does.
 #pragma once
 
 #include "HostFiles.h"
@@ -40,6 +46,9 @@ public:
 
     static QString defaultFolder();
     QString path() const { return m_path; }
+    QString folder() const;
+    // Where the mark of an upload to target is kept.
+    QString markPath(const QString &target) const;
 
     FileLock::Result acquire(QString &error) { return m_lock.tryLock(error); }
     bool owned() const { return m_lock.isLocked(); }
@@ -48,14 +57,14 @@ public:
     {
         QString target;
         QString backup;
-        qint64 stamp = 0;
-        QString id; // empty until the target is open, and where files have no number
+        QString mark; // the WriteMark's file
+        QString id;   // empty until the target is open, and where files have no number
         bool armed = false;
     };
 
     // Refused while the target already has an entry.
     bool note(const Entry &entry, QString &error);
-    // The target is open and stamped: from now on it may be overwritten.
+    // The target is open: from now on it may be overwritten.
     bool arm(const QString &target, const QString &id, QString &error);
     // The upload has ended, its files as they should be.
     bool forget(const QString &target, QString &error);
@@ -76,7 +85,11 @@ private:
 };
 
 // Puts one interrupted upload back as described above; note says what was
-// done, if anything. False when it has to be tried again later.
-bool undoUpload(const UploadJournal::Entry &entry, QString &note);
+// done, if anything. False when it has to be tried again later. written:
+// the file the running upload wrote, when it is the caller; then the target
+// is its own when it is still that file, and the usual outcome goes without
+// a note.
+bool undoUpload(const UploadJournal::Entry &entry, QString &note,
+                const FileIdentity *written = nullptr);
 
 } // namespace Tarvo

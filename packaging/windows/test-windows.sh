@@ -81,7 +81,8 @@ sizes=$(icotool -l "$WORK/tarvo.ico" | sed -n 's/.*--width=\([0-9]*\).*/\1/p' | 
 [ "$sizes" = "16 24 32 48 256 " ] || fail "the icon holds the sizes $sizes, not 16 24 32 48 256"
 wrestool -x --raw --type=24 "$exe" >"$WORK/manifest.xml"
 for needed in 'level="asInvoker"' 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' \
-  'PerMonitorV2' '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'; do
+  'PerMonitorV2' '<longPathAware xmlns="http://schemas.microsoft.com/SMI/2016/WindowsSettings">true</longPathAware>' \
+  '{35138b9a-5d96-4fbd-8e2d-a2440225f93a}' '{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}'; do
   grep -qF "$needed" "$WORK/manifest.xml" || fail "the manifest lacks $needed"
 done
 wrestool -x --raw --type=16 "$exe" >"$WORK/version.res"

@@ -321,6 +321,30 @@ private slots:
         QCOMPARE(error.isEmpty(), links <= 40);
     }
 
+    // Windows' own calls take a path of any length in the long form, which takes every name as it
+    // stands: "." and ".." are resolved first, and what is not absolute keeps its form.
+    void longPathForm_data()
+    {
+        const auto row = columns<QString, QString>("path", "long");
+        row("drive", "C:\\in\\orders.txt", "\\\\?\\C:\\in\\orders.txt");
+        row("forward slashes, dots", "c:/in/./x/../orders.txt", "\\\\?\\c:\\in\\orders.txt");
+        row("no further up than the root", "C:\\in\\..\\..\\a", "\\\\?\\C:\\a");
+        row("the root", "D:\\", "\\\\?\\D:\\");
+        row("share", "\\\\srv\\inbox\\a\\..\\b.txt", "\\\\?\\UNC\\srv\\inbox\\b.txt");
+        row("no further up than the share", "//srv/inbox/../../b.txt",
+            "\\\\?\\UNC\\srv\\inbox\\b.txt");
+        row("long form already", "\\\\?\\C:\\x\\..\\y", "\\\\?\\C:\\x\\..\\y");
+        row("device", "\\\\.\\COM1", "\\\\.\\COM1");
+        row("relative", "in/a.txt", "in\\a.txt");
+        row("relative to a drive", "C:a.txt", "C:a.txt");
+        row("relative to the root", "\\in\\a.txt", "\\in\\a.txt");
+    }
+    void longPathForm()
+    {
+        auto [path, expected] = fetch<QString, QString>("path", "long");
+        QCOMPARE(Tarvo::longPathForm(path), expected);
+    }
+
     void proposedPortableName_data()
     {
         const auto row = columns<QString, QString, QString>("chosen", "typed", "proposed");
@@ -593,6 +617,11 @@ private slots:
             {"A.BAK is where the upload to ", "A.TXT keeps its backup"});
         row("same name, other folders", {"A.TXT", "sub/A.DAT"}, {});
         row("the same file twice", {"A.TXT", "A.TXT"}, {});
+        // In a folder that ignores case (a stand-in folds the names of the scratch folder).
+        row("backups spelled otherwise, case ignored", {"Orders.TXT", "ORDERS.dat"},
+            {"Orders.TXT and ", "ORDERS.dat both", "Orders.BAK"});
+        row("another's backup spelled otherwise, case ignored", {"a.bak", "A.TXT"},
+            {"a.bak is where the upload to ", "A.TXT keeps its backup"});
     }
 
     void okNamesCollidingBackups()
@@ -603,7 +632,15 @@ private slots:
             keys[QString("File%1/Save As").arg(i + 1)] = m_dir.filePath(saveAs[i]);
         open(0, int(saveAs.size()), keys);
         ctl<QComboBox>("cboResponsibility")->setCurrentIndex(UploadOnly);
+        if (QByteArray(QTest::currentDataTag()).endsWith("case ignored"))
+            setNameHook([dir = m_dir.path()](const QString &path) {
+                for (const QString &entry : QDir(dir).entryList(QDir::Files))
+                    if (QDir(dir).filePath(entry).compare(path, Qt::CaseInsensitive) == 0)
+                        return QDir(dir).filePath(entry);
+                return path;
+            });
         click("cmdOK");
+        setNameHook({});
         QCOMPARE(m_prompter.informs.size(), said.isEmpty() ? 0 : 1);
         for (const QString &part : said)
             QVERIFY2(m_prompter.informs[0].contains(part), qPrintable(part));
@@ -686,7 +723,7 @@ private slots:
     }
 
     // Names travel a byte per character: upper-casing keeps the set, and the entry dialogs refuse,
-    // naming them, characters it cannot carry.
+    // naming them, characters it cannot carry or that would end or break a frame.
     void portableNames_data()
     {
         // upper: empty: not carried
@@ -705,6 +742,8 @@ private slots:
         row("euro sign", "a\xe2\x82\xac", QString());
 #endif
         row("U+0100, past Latin-1", "\xc4\x80", QString());
+        row("A with acute ends every frame", "\xc3\x81", QString());
+        row("a control character", "a\x1f", QString());
     }
 
     void portableNames()
@@ -735,8 +774,11 @@ private slots:
                 QCOMPARE(edit->focusWidget(), edit->findChild<QWidget *>("txtName"));
         }
         QCOMPARE(m_prompter.warnings.size(), carried ? 0 : 2);
+        const QString named = name.back() < ' '
+                                  ? QString("control character %1").arg(name.back().unicode())
+                                  : QString(name.back());
         for (const QString &warning : std::as_const(m_prompter.warnings))
-            QVERIFY(warning.contains(name.back()));
+            QVERIFY(warning.contains(named));
     }
 };
 

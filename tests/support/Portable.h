@@ -123,7 +123,7 @@ struct Rig
         portable.source = content;
     }
     QString path(const QString &name) const { return dir.filePath(name); }
-    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files); }
+    QStringList files() const { return QDir(dir.path()).entryList(QDir::Files | QDir::Hidden); }
     static void write(const QString &path, const QByteArray &content, const QDateTime &time = {})
     {
         QFile file(path);
