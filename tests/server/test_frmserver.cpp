@@ -78,7 +78,10 @@ struct Window
     FakeTray tray;
     ScriptedPrompter prompter;
     Configuration config;
-    frmServer server{state, log, tray, prompter, config, {}, {}};
+    std::function<bool()> configure; // the configuration window, OK when true
+    frmServer server{state,    log,    tray,
+                     prompter, config, [this](QWidget *) { return configure && configure(); },
+                     {}};
 };
 
 struct WindowRig : Window
@@ -376,6 +379,39 @@ private slots:
         QCOMPARE(rig.line.written().startsWith("+++"), ended);
         QCOMPARE(rig.prompter.questions,
                  QStringList(event == "Close" ? 1 : 0, "Hang up (disconnect) modem?"));
+    }
+
+    // Wired as the program is, the modem's port lost: no try of the recovery opens the port while
+    // the configuration window is open; the first after it restarts the modem on the port chosen.
+    void recoveryWaitsForTheConfigurationWindow()
+    {
+        CallRig rig;
+        UploadJournal journal{rig.dir.filePath("journal")};
+        ShutdownSignals ends;
+        connectServer(*qobject_cast<QApplication *>(qApp), rig.server, rig.session, rig.line,
+                      journal, ends);
+        auto *timer = rig.server.findChild<QTimer *>("readiness");
+        QVERIFY(timer && timer->isActive());
+        const auto tick = [&] { QVERIFY(QMetaObject::invokeMethod(timer, "timeout")); };
+        rig.line.vanish();
+        rig.line.pump();
+        QVERIFY(!rig.line.isOpen() && rig.button("cmdSettings")->isEnabled());
+        tick(); // the first try is due in a few seconds
+        bool openUnderTheWindow = false;
+        rig.configure = [&] {
+            rig.clock.sleepMs(ModemReadiness::MaxPauseMs);
+            tick();
+            openUnderTheWindow = rig.line.isOpen();
+            rig.config.ModemPort = 2;
+            return true;
+        };
+        rig.button("cmdSettings")->click();
+        QVERIFY(!openUnderTheWindow);
+        QCOMPARE(rig.server.statusPane()->toPlainText(), QString("Modem Port: COM2\n"));
+        tick();
+        QCOMPARE(rig.line.port, 2);
+        QCOMPARE(rig.server.trayTip(), "Tarvo - Waiting call ...");
+        QCOMPARE(rig.button("cmdWaitingCall")->text(), "Stop");
     }
 
     // Start-up notes reach the log before the modem starts and outlive its clearing of the pane; a
