@@ -222,8 +222,9 @@ private slots:
 
     // Stop, Exit or an installer's request mid-upload, given twice (a Retry sends it again): the
     // upload goes on under the questions, the second asks nothing; kept, call and new file stay;
-    // ended, the old file is back and the call hung up. CloseWhenIdle finishes, CloseNow ends,
-    // neither asks; a Close over an open question box about the call leaves the answer to the user.
+    // ended, the old file is back and the call hung up. CloseWhenIdle finishes and closes once the
+    // connected call has ended, CloseNow ends, neither asks; a Close over an open question box
+    // about the call leaves the answer to the user.
     void transferUnderTheQuestions_data()
     {
         // finished: the new file arrived
@@ -248,6 +249,7 @@ private slots:
         auto [action, questions, finished] =
             fetch<QString, QStringList, bool>("action", "questions", "finished");
         const bool kept = finished && !questions.isEmpty(); // the call stays up
+        const bool whenIdle = action == "CloseWhenIdle";
 
         CallRig rig;
         QCOMPARE(rig.button("cmdWaitingCall")->text(), "Stop");
@@ -288,6 +290,11 @@ private slots:
         };
         rig.line.deliver("\r\nCONNECT 9600\r\nPortable ready\r\n");
         rig.line.pump();
+        if (whenIdle) { // a connected call is not idle
+            QVERIFY(!rig.server.isUnloaded() && rig.state.Connected);
+            rig.line.deliver("\r\nNO CARRIER\r\n");
+            rig.line.pump();
+        }
 
         QCOMPARE(rig.prompter.questions, questions);
         QVERIFY(boxStayed);
@@ -295,7 +302,7 @@ private slots:
                  "the upload stood still under the questions");
         QCOMPARE(readFile(rig.target), finished ? pattern(3000) : QByteArray("old"));
         QVERIFY(!QFile::exists(rig.dir.filePath("orders.BAK")));
-        QCOMPARE(rig.line.written().contains("+++"), !kept);
+        QCOMPARE(rig.line.written().contains("+++"), !kept && !whenIdle);
         QCOMPARE(rig.state.PortOpened, kept);
         QCOMPARE(rig.line.closes, kept ? 0 : 1);
         QCOMPARE(rig.server.isUnloaded(), action != "Stop");
