@@ -313,7 +313,7 @@ private slots:
         rig.line.carrier = line != "DCD never high";
         rig.receive("\r\nRING\r\n\r\nCONNECT 9600\r\nPortable ready\r\n");
         QCOMPARE(rig.session.calls().jobsRun(), 2);
-        QCOMPARE(jobPackets(rig.portable).last(), "ALL DONE");
+        QVERIFY(jobPackets(rig.portable).endsWith("ALL DONE"));
         QCOMPARE(readFile(m_dir.filePath("in.txt")), jobType == DownloadOnly ? "old copy" : file);
     }
 
@@ -389,7 +389,7 @@ private slots:
             rig.hangUp();
         rig.call();
         QCOMPARE(rig.session.calls().jobsRun(), 2);
-        QCOMPARE(jobPackets(rig.portable).last(), "ALL DONE");
+        QVERIFY(jobPackets(rig.portable).endsWith("ALL DONE"));
     }
 
     // A modem failing under a running server is recovered without a click: the failure report as
