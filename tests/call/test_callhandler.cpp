@@ -353,17 +353,16 @@ private slots:
     // "NO CARRIER" after that leaves it armed. Either way the next call is served.
     void carrierDips_data()
     {
-        const auto row = columns<int, bool>("dipMs", "inJob");
-        row("80 ms in a job", 80, true);
-        row("450 ms between jobs", 450, false);
-        row("800 ms in a job", 800, true);
-        row("800 ms between jobs", 800, false);
+        const auto row = columns<int, bool, bool>("dipMs", "inJob", "lost");
+        row("80 ms in a job", 80, true, false);
+        row("450 ms between jobs", 450, false, false);
+        row("800 ms in a job", 800, true, true);
+        row("800 ms between jobs", 800, false, true);
     }
 
     void carrierDips()
     {
-        auto [dipMs, inJob] = fetch<int, bool>("dipMs", "inJob");
-        const bool lost = dipMs > LineWait::CarrierLossMs;
+        auto [dipMs, inJob, lost] = fetch<int, bool, bool>("dipMs", "inJob", "lost");
         ModemRig rig(m_dir);
         rig.session.modem().InitializeModem();
         rig.dipMs = dipMs;
