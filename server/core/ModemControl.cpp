@@ -442,7 +442,7 @@ void ModemControl::modemReset()
     m_restartDue = true;
 }
 
-ModemControl::Check ModemControl::checkArmed(QByteArray &other)
+void ModemControl::checkArmed(QByteArray &other)
 {
     BusyScope busy(*this);
     SerialLine &serial = m_wait.line();
@@ -460,7 +460,7 @@ ModemControl::Check ModemControl::checkArmed(QByteArray &other)
         }
     }
     if (!serial.isOpen() || serial.failed() || m_wait.aborted())
-        return Check::Unclear; // whoever closed or lost it says so
+        return; // whoever closed or lost it says so
     serial.setMode(SerialLine::Mode::Idle);
 
     // The register comes as a line of digits before the "OK". Other whole
@@ -479,19 +479,15 @@ ModemControl::Check ModemControl::checkArmed(QByteArray &other)
             other += CrLf + text + CrLf;
     }
     other += parts.last();
-    if (calling)
-        return Check::Armed;
-    if (!answered) {
-        m_reporter.AppendStatus(line(QStringLiteral("Modem check ... no answer")), ColourRed);
-        modemReset();
-        return Check::Silent;
-    }
-    if (s0 && *s0 == 0) {
-        m_reporter.AppendStatus(line(QStringLiteral("Modem check ... auto answer off")), ColourRed);
-        modemReset();
-        return Check::Off;
-    }
-    return s0 ? Check::Armed : Check::Unclear;
+    // A modem that rings plainly answers calls; one that says "OK" without a
+    // register (an "ERROR" to the query) is taken as it is.
+    if (calling || (answered && s0 != 0))
+        return;
+    m_reporter.AppendStatus(
+        line(QStringLiteral("Modem check ... ") +
+             (answered ? QStringLiteral("auto answer off") : QStringLiteral("no answer"))),
+        ColourRed);
+    modemReset();
 }
 
 void ModemControl::hangUpLostCall()

@@ -73,11 +73,12 @@ public:
     // failed check).
     bool restartDue() const { return m_restartDue; }
 
-    enum class Check { Armed, Off, Silent, Unclear };
     // Asks an idle, armed modem whether it still answers calls ("ATS0?"
-    // gives the auto-answer register); other comes back with whatever else
-    // the modem said meanwhile (a RING), for the call handling.
-    Check checkArmed(QByteArray &other);
+    // gives the auto-answer register); when it does not (register 0, no
+    // answer) it says so in one line and a restart is due. other comes back
+    // with whatever else the modem said meanwhile (a RING), for the call
+    // handling.
+    void checkArmed(QByteArray &other);
     // Ends a call that carrier detect says is gone, before anything else
     // goes to the modem: DTR dropped a moment, "ATH0", and "+++" first when
     // the modem is still online.

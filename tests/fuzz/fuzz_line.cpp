@@ -1,6 +1,6 @@
 // Line assembly of what the modem and the portable send in idle mode, under arbitrary bytes in
 // arbitrary chunks: the line buffer stays capped, holds only the newest bytes and never a whole
-// line, and the server is back in idle mode with nothing unread, a silent modem's failed re-arm too.
+// line, and the server is back in idle mode with nothing unread, also after a silent modem.
 #include "FakeHost.h"
 #include "FrameCodec.h"
 #include "FuzzRequire.h"
