@@ -366,7 +366,7 @@ private slots:
         ModemRig rig(m_dir);
         rig.session.modem().InitializeModem();
         rig.dipMs = dipMs;
-        rig.portable.onFrame = [&, packets = 0](char type) mutable {
+        rig.portable.onFrame = [&rig, &inJob = inJob, packets = 0](char type) mutable {
             if (inJob && type == 'Y' && ++packets == 3)
                 rig.dipAt = rig.clock.now();
         };
