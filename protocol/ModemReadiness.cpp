@@ -18,8 +18,16 @@ void ModemReadiness::forgetTries()
 
 void ModemReadiness::tick()
 {
-    if (m_calls.jobRunning() || m_calls.handling() || m_modem.busy())
+    // The timer fires in the event passes of waits too, also of this tick's own.
+    if (m_ticking || m_calls.jobRunning() || m_calls.handling() || m_modem.busy())
         return;
+    m_ticking = true;
+    apply();
+    m_ticking = false;
+}
+
+void ModemReadiness::apply()
+{
     const qint64 now = m_wait.waiter().nowMs();
     if (m_modem.starts() != m_seenStarts) {
         m_seenStarts = m_modem.starts();

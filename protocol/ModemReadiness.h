@@ -5,7 +5,8 @@
 // tick() applies it. Its owner calls it from a timer (the server window's
 // wiring, a headless host), at tickIntervalMs(); tests call it after moving
 // their virtual clock. A tick that comes while an operation of the modem or
-// the call handling runs (their waits pump events) does nothing. Each tick:
+// the call handling runs, or another tick (their waits pump events, and a
+// headless host's timer fires there), does nothing. Each tick:
 //   - A call connected and no job: carrier detect is watched (a call that
 //     only it says is gone is hung up and the modem re-armed).
 //   - The server on, no call, the modem not known to be armed (a failed
@@ -60,6 +61,7 @@ public:
 
 private:
     bool retryEnabled() const { return !m_retryEnabled || m_retryEnabled(); }
+    void apply();
     void forgetTries();
     void restartIfDue(qint64 now);
     void checkIfDue(qint64 now);
@@ -73,6 +75,7 @@ private:
     qint64 m_nextTry = -1;
     int m_seenStarts = 0;
     qint64 m_armedSince = -1; // when this tick first saw the modem armed, or checked it
+    bool m_ticking = false;
 };
 
 } // namespace Tarvo
