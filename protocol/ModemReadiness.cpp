@@ -13,7 +13,8 @@ ModemReadiness::ModemReadiness(LineWait &wait, ModemControl &modem, CallHandler 
 void ModemReadiness::forgetTries()
 {
     m_tries = 0;
-    m_nextTry = -1;
+    m_nextTry.reset();
+    m_pauseMs = FirstPauseMs;
 }
 
 void ModemReadiness::tick()
@@ -29,17 +30,18 @@ void ModemReadiness::tick()
 void ModemReadiness::apply()
 {
     const qint64 now = m_wait.waiter().nowMs();
-    if (m_modem.starts() != m_seenStarts) {
+    if (m_modem.starts() != m_seenStarts) { // a start of the user's counts afresh
         m_seenStarts = m_modem.starts();
         forgetTries();
     }
+    // The quiet before a check counts from the last time the modem was not
+    // known to be armed and idle.
     if (!m_modem.serverOn()) {
-        forgetTries();
-        m_armedSince = -1;
+        m_quietSince = now;
         return;
     }
     if (m_state.Connected) {
-        m_armedSince = -1;
+        m_quietSince = now;
         m_calls.watchCall();
         return;
     }
@@ -48,34 +50,29 @@ void ModemReadiness::apply()
         checkIfDue(now);
         return;
     }
-    m_armedSince = -1;
+    m_quietSince = now;
     restartIfDue(now);
 }
 
 void ModemReadiness::restartIfDue(qint64 now)
 {
-    if (m_nextTry < 0)
-        m_nextTry = now + FirstPauseMs;
-    if (!m_modem.restartDue() && (now < m_nextTry || !retryEnabled()))
+    if (!m_nextTry)
+        m_nextTry = now + m_pauseMs;
+    if (!m_modem.restartDue() && (now < *m_nextTry || !retryEnabled()))
         return;
     ++m_tries;
-    const int pause =
-        int(std::min<qint64>(qint64(FirstPauseMs) << std::min(m_tries, 8), MaxPauseMs));
+    m_pauseMs = std::min(2 * m_pauseMs, MaxPauseMs); // before the next try
     const bool more = retryEnabled();
-    if (m_modem.restart(m_tries, more ? pause / 1000 : 0) == ModemControl::Restart::Armed)
-        forgetTries();
-    else
-        m_nextTry = m_wait.waiter().nowMs() + pause;
+    if (m_modem.restart(m_tries, more ? m_pauseMs / 1000 : 0) != ModemControl::Restart::Armed)
+        m_nextTry = m_wait.waiter().nowMs() + m_pauseMs;
 }
 
 void ModemReadiness::checkIfDue(qint64 now)
 {
-    if (m_armedSince < 0)
-        m_armedSince = now;
-    if (now - std::max(m_armedSince, m_calls.lastLineAt()) < CheckEveryMs ||
-        !m_calls.lineBuffer().isEmpty())
+    // A part of a line left in the buffer is noise by now: lines come whole.
+    if (now - std::max(m_quietSince, m_calls.lastLineAt()) < CheckEveryMs)
         return;
-    m_armedSince = now;
+    m_quietSince = now;
     QByteArray other;
     m_modem.checkArmed(other);
     m_calls.takeReceived(other);

@@ -34,6 +34,7 @@
 #include "ServerState.h"
 
 #include <functional>
+#include <optional>
 
 namespace Tarvo {
 
@@ -55,10 +56,6 @@ public:
     void tick();
     int tickIntervalMs() const { return m_state.Connected ? CallTickMs : IdleTickMs; }
 
-    // Tries of the present series; when the next one is due (-1: none).
-    int tries() const { return m_tries; }
-    qint64 nextTryAt() const { return m_nextTry; }
-
 private:
     bool retryEnabled() const { return !m_retryEnabled || m_retryEnabled(); }
     void apply();
@@ -71,10 +68,11 @@ private:
     CallHandler &m_calls;
     ServerState &m_state;
     std::function<bool()> m_retryEnabled;
-    int m_tries = 0;
-    qint64 m_nextTry = -1;
+    int m_tries = 0;                 // of the present series
+    std::optional<qint64> m_nextTry; // when the next try is due
+    int m_pauseMs = FirstPauseMs;    // before the next try
     int m_seenStarts = 0;
-    qint64 m_armedSince = -1; // when this tick first saw the modem armed, or checked it
+    qint64 m_quietSince = 0; // since when the modem is known armed and idle, or checked
     bool m_ticking = false;
 };
 
