@@ -21,6 +21,7 @@ PortableRig::PortableRig()
 
 PortableRig::~PortableRig()
 {
+    m_readiness.stop();
     if (m_session && state.PortOpened) {
         state.Connected = false; // no question at the end of a test
         m_session->modem().HangUp();
@@ -83,6 +84,11 @@ bool PortableRig::startHost()
     m_session->setJournal(&m_journal); // uploads pay for their journal as in the server
     m_session->connectLine();
     m_session->calls().setJobObserver([this](bool running) { observeJob(running); });
+    QObject::connect(&m_readiness, &QTimer::timeout, [this] {
+        m_session->readiness().tick();
+        m_readiness.setInterval(m_session->readiness().tickIntervalMs());
+    });
+    m_readiness.start(m_session->readiness().tickIntervalMs());
     config.ModemPort = 1;
     m_session->modem().InitializeModem();
     m_session->settle();

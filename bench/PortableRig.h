@@ -6,7 +6,8 @@
 // Each rig gets its own folders: host/ for the host's files, portable/files
 // for what the portable serves and portable/received for what it stored.
 // The line is wrapped in a counter, and every job is timed. Uploads keep
-// their journal in the rig's folder, as the server keeps its own.
+// their journal in the rig's folder, as the server keeps its own, and a
+// timer ticks the readiness rule as the server's does.
 #pragma once
 
 #include "Configuration.h"
@@ -20,6 +21,7 @@
 #include <QProcess>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <memory>
 
 namespace Tarvo {
@@ -94,6 +96,7 @@ private:
     std::unique_ptr<CountingLine> m_counting;
     RealWaiter m_waiter;
     std::unique_ptr<HostSession> m_session;
+    QTimer m_readiness;
     void observeJob(bool running);
 
     QElapsedTimer m_jobClock;

@@ -42,6 +42,7 @@ constexpr char NameKey[] = "Name";
 constexpr char OpenFromKey[] = "Open From";
 constexpr char SaveAsKey[] = "Save As";
 constexpr char PortsSection[] = "Ports";
+constexpr char RetryKey[] = "Recovery/Retry";
 
 QString key(const QString &section, const char *name)
 {
@@ -298,6 +299,15 @@ QString SettingsStore::portDevice(int comNumber) const
             .toString()
             .trimmed();
     return stored.isEmpty() ? defaultPortDevice(comNumber) : stored;
+}
+
+bool SettingsStore::retryEnabled() const
+{
+    m_settings->sync();
+    const QString stored =
+        m_settings->value(QLatin1String(RetryKey)).toString().trimmed().toLower();
+    return stored != QLatin1String("0") && stored != QLatin1String("false") &&
+           stored != QLatin1String("no") && stored != QLatin1String("off");
 }
 
 QString SettingsStore::location() const

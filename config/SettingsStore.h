@@ -69,6 +69,9 @@ public:
 
     // The device COMn stands for on this machine, from the Ports group.
     QString portDevice(int comNumber) const;
+    // Recovery without a click: on unless the Recovery group's Retry key
+    // says "0", "false", "no" or "off" (any case). Read afresh each time.
+    bool retryEnabled() const;
     static QString defaultPortDevice(int comNumber);
 
     // Where the store lives, for messages and the About box.

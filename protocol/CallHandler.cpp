@@ -62,10 +62,17 @@ void CallHandler::takeCharacter(char c)
     LineBuffer.clear();
 }
 
+void CallHandler::takeReceived(const QByteArray &bytes)
+{
+    for (const char c : bytes)
+        takeCharacter(c);
+}
+
 void CallHandler::processLine(const QByteArray &bytes)
 {
     const QString line = QString::fromLatin1(bytes);
     const QString shown = line + QLatin1String(CrLf);
+    m_lastLineAt = m_wait.waiter().nowMs();
 
     // "RING" is tested first only so that it is shown like any other line,
     // even when the same line also carries "CONNECT".
@@ -74,7 +81,7 @@ void CallHandler::processLine(const QByteArray &bytes)
             m_reporter.AppendStatus(shown);
             m_reporter.SetTrayTip(line);
             m_state.Connected = true;
-            m_carrierSeen = false;
+            m_wait.resetCarrier();
             carrierPresent();
             return;
         }
@@ -90,7 +97,7 @@ void CallHandler::processLine(const QByteArray &bytes)
             m_reporter.AppendStatus(shown);
             m_reporter.SetTrayTip(line);
             m_state.Connected = false;
-            m_carrierSeen = false;
+            m_wait.resetCarrier();
             m_modem.StartAutoAnswer();
             return;
         }
@@ -98,6 +105,11 @@ void CallHandler::processLine(const QByteArray &bytes)
     m_reporter.clearStatus();
     m_reporter.AppendStatus(shown);
     m_reporter.SetTrayTip(line);
+    if (bytes == "OK") {
+        m_state.Connected = false;
+        m_wait.resetCarrier();
+        m_modem.modemReset();
+    }
 }
 
 void CallHandler::runJob()
@@ -107,7 +119,7 @@ void CallHandler::runJob()
     if (m_jobObserver)
         m_jobObserver(true);
     line.setMode(SerialLine::Mode::Job);
-    m_wait.beginHangUpWatch(m_carrierSeen);
+    m_wait.beginHangUpWatch();
     m_wait.waiter().sleepMs(JobDelayMs);
 
     switch (m_config.JobType) {
@@ -128,7 +140,7 @@ void CallHandler::runJob()
     }
 
     line.setMode(SerialLine::Mode::Idle);
-    const bool hungUp = m_wait.endHangUpWatch();
+    const LineWait::CallEnd end = m_wait.endHangUpWatch();
     m_jobRunning = false;
     ++m_jobsRun;
     if (m_jobObserver)
@@ -136,10 +148,31 @@ void CallHandler::runJob()
 
     // A hang-up in the middle of a job is read by the job's own polls, so
     // its "NO CARRIER" never becomes a line: finish the call as that line
-    // would have, when the polls saw the call end or the carrier that was
-    // seen is gone now.
-    if (hungUp || (m_state.Connected && line.isOpen() && !carrierPresent()))
+    // would have. A carrier that is only dipping is watched on between jobs.
+    if (end == LineWait::CallEnd::NoCarrier)
         processLine("NO CARRIER");
+    else if (end == LineWait::CallEnd::CarrierDropped)
+        endLostCall();
+    else
+        watchCall();
+}
+
+void CallHandler::watchCall()
+{
+    if (m_state.Connected && !m_jobRunning && m_wait.line().isOpen() && m_wait.carrierGone())
+        endLostCall();
+}
+
+void CallHandler::endLostCall()
+{
+    m_reporter.clearStatus();
+    m_reporter.AppendStatus(QStringLiteral("Carrier lost") + QLatin1String(CrLf));
+    m_reporter.SetTrayTip(QStringLiteral("Carrier lost"));
+    m_modem.hangUpLostCall();
+    m_state.Connected = false;
+    m_wait.resetCarrier();
+    if (m_wait.line().isOpen() && !m_wait.aborted())
+        m_modem.StartAutoAnswer();
 }
 
 bool CallHandler::carrierPresent()
@@ -147,9 +180,8 @@ bool CallHandler::carrierPresent()
     const SerialLine &line = m_wait.line();
     if (!line.isOpen() || !line.hasModemLines())
         return m_state.Connected;
-    if (line.carrierDetect())
-        m_carrierSeen = true;
-    return m_carrierSeen ? line.carrierDetect() : m_state.Connected;
+    const bool gone = m_wait.carrierGone();
+    return m_wait.carrierSeen() ? !gone : m_state.Connected;
 }
 
 bool CallHandler::RunDownloadList()
@@ -170,8 +202,9 @@ bool CallHandler::runList(int count, const std::function<bool(int)> &runEntry)
 {
     for (int index = 0; index < count; ++index) {
         if (!runEntry(index)) {
-            // With the carrier gone there is nobody left to tell.
-            if (carrierPresent())
+            // With the carrier gone there is nobody left to tell; a line
+            // without modem-status signals shows it only by the watch.
+            if (!m_wait.carrierLost() && carrierPresent())
                 m_link.SendPacket(Error);
             return false;
         }

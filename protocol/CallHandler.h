@@ -15,6 +15,14 @@
 // there. During a job the wait watches for both (LineWait.h), so a
 // portable that hangs up mid-file ends the job at once, without an "ERROR"
 // into the dead line, and the modem is armed again for the next call.
+// Carrier detect must stay low for LineWait::CarrierLossMs before the call
+// counts as lost, in a job and between jobs (watchCall()); a call that only
+// carrier detect says is over is hung up first (the modem may still hold
+// it), so that "ATS0=1" never goes into a live connection.
+//
+// A line that is just "OK" comes from a modem nobody asked anything (every
+// command is sent in job mode and reads its own reply): it was reset, so
+// any call is gone and auto-answer with it; the modem control is told.
 #pragma once
 
 #include "LineWait.h"
@@ -52,6 +60,16 @@ public:
     bool RunUploadList();
 
     bool jobRunning() const { return m_jobRunning; }
+    // A receive notification is being handled.
+    bool handling() const { return m_inHandler; }
+    // Between jobs while a call is connected: ends the call when carrier
+    // detect has stayed low long enough.
+    void watchCall();
+    // Bytes the modem sent while someone else read the line (the check of
+    // an idle modem), taken as if they had come in idle mode.
+    void takeReceived(const QByteArray &bytes);
+    // When the last line was handled, on the waiter's clock (-1: none yet).
+    qint64 lastLineAt() const { return m_lastLineAt; }
     // Told when a job starts (true) and when it has ended (false).
     void setJobObserver(std::function<void(bool running)> observer)
     {
@@ -68,6 +86,8 @@ private:
     bool runList(int count, const std::function<bool(int)> &runEntry);
     // The carrier as far as it can be told; notes DCD seen high.
     bool carrierPresent();
+    // The call ended on carrier detect alone: hang up, then re-arm.
+    void endLostCall();
 
     LineWait &m_wait;
     Reporter &m_reporter;
@@ -81,8 +101,8 @@ private:
     QByteArray LineBuffer;
     bool m_inHandler = false;
     bool m_jobRunning = false;
-    bool m_carrierSeen = false; // DCD high at some point since CONNECT
     int m_jobsRun = 0;
+    qint64 m_lastLineAt = -1;
 };
 
 } // namespace Tarvo

@@ -1,16 +1,19 @@
 // The host's pieces put together: the wait, modem control, packet link, the
-// two transfers and call handling over one serial line, reporting through
-// whatever Reporter, Prompter and ServerControls the owner gives.
+// two transfers, call handling and the readiness rule over one serial line,
+// reporting through whatever Reporter, Prompter and ServerControls the owner
+// gives.
 //
 // The server window owns one; the benchmark and the end-to-end tests own one
 // with the headless stand-ins below. The owner decides how the line's
-// receive and lost notifications reach calls() and modem().
+// receive and lost notifications reach calls() and modem(), and what ticks
+// readiness() (a timer at its tickIntervalMs()).
 #pragma once
 
 #include "CallHandler.h"
 #include "DownloadJob.h"
 #include "LineWait.h"
 #include "ModemControl.h"
+#include "ModemReadiness.h"
 #include "PacketLink.h"
 #include "UploadJob.h"
 
@@ -29,6 +32,7 @@ public:
     ModemControl &modem() { return m_modem; }
     PacketLink &link() { return m_link; }
     CallHandler &calls() { return m_calls; }
+    ModemReadiness &readiness() { return m_readiness; }
     // Uploads record themselves here while they may change their target.
     void setJournal(UploadJournal *journal) { m_upload.setJournal(journal); }
 
@@ -46,6 +50,7 @@ private:
     DownloadJob m_download;
     UploadJob m_upload;
     CallHandler m_calls;
+    ModemReadiness m_readiness;
     bool m_inHandler = false;
 };
 

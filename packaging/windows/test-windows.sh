@@ -15,8 +15,9 @@
 #      program starts; the same installer again over the running program
 #      closes it in order, replaces the files and starts it again, settings
 #      unchanged; once more with its pages and question answered (xdotool);
-#      a silent uninstall with it running closes it and removes what was
-#      installed, keeping settings and log.
+#      silently again between a call's CONNECT and its greeting, which lets
+#      the job run to ALL DONE first; a silent uninstall with it running
+#      closes it and removes what was installed, keeping settings and log.
 #
 #   packaging/windows/test-windows.sh [linux-build-dir]
 #
@@ -332,6 +333,41 @@ wait "$SETUP" || fail "the installer with someone at the PC ended with status $?
 timeout 60 xdotool search --sync --name '^Tarvo Configuration$' >/dev/null ||
   fail "the finish page's Start Tarvo did not start it; $(what_runs)"
 stage "upgrade with someone at the PC: asked, closed in order, replaced, started from the finish page"
+
+# A call is not idle: a silent upgrade that comes between CONNECT and the
+# portable's greeting lets the call's job run to ALL DONE, and closes Tarvo
+# once the call has ended. The portable now rings and greets 30 s after
+# CONNECT; Tarvo, started from the finish page, has not opened the port yet.
+stage "upgrading silently between CONNECT and Portable ready"
+kill "$PORTABLE" 2>/dev/null || true
+wait "$PORTABLE" 2>/dev/null || true
+rm -f "$host/inbox/orders.txt"
+"$LINUX_BUILD/bin/tarvo-portable" --link "$modem" --calls 1 --first-call-delay 2 --greeting-delay 30 \
+  --linger 600 --download-dir "$portable/received" --upload-dir "$portable/files" \
+  >"$WORK/portable-call.out" 2>&1 &
+PORTABLE=$!
+for _ in $(seq 50); do [ -e "$modem" ] && break; sleep 0.1; done
+connects=$(grep -c 'CONNECT' "$installed/Tarvo.Log" || true)
+window=$(timeout 60 xdotool search --sync --name '^Tarvo Configuration$' | head -1)
+accept_configuration "$window" || fail "OK in the configuration window Start Tarvo opened was not taken"
+for _ in $(seq 120); do [ "$(grep -c 'CONNECT' "$installed/Tarvo.Log")" -gt "$connects" ] && break; sleep 0.5; done
+[ "$(grep -c 'CONNECT' "$installed/Tarvo.Log")" -gt "$connects" ] ||
+  fail "no call came: $(tail -5 "$installed/Tarvo.Log"); $(cat "$WORK/portable-call.out")"
+sed -n '/CONNECT/,$p' "$installed/Tarvo.Log" | grep -q 'Portable ready' &&
+  fail "the portable greeted before the upgrade began"
+stopped=$(grep -c 'Not connected' "$installed/Tarvo.Log")
+touch -d '2000-01-01 00:00' "$installed/tarvo.exe"
+timeout 300 wine "$setup" /S >/dev/null 2>&1 || fail "the upgrade during a call ended with status $?"
+grep -q 'outcome=all-done' "$WORK/portable-call.out" ||
+  fail "the call's job did not run to ALL DONE: $(cat "$WORK/portable-call.out"); $(tail -8 "$installed/Tarvo.Log")"
+cmp -s "$portable/files/ORDERS.TXT" "$host/inbox/orders.txt" || fail "the call's upload did not arrive whole"
+[ "$(stat -c %Y "$installed/tarvo.exe")" -gt "$(date -d '2000-01-02' +%s)" ] ||
+  fail "the upgrade during a call did not replace tarvo.exe"
+[ "$(grep -c 'Not connected' "$installed/Tarvo.Log")" -gt "$stopped" ] ||
+  fail "Tarvo was not closed through its own shutdown after the call: $(tail -5 "$installed/Tarvo.Log")"
+timeout 60 xdotool search --sync --name '^Tarvo Configuration$' >/dev/null ||
+  fail "Tarvo was not started again after the upgrade during a call; $(what_runs)"
+stage "upgrade during a call: the job ran to ALL DONE, then closed in order, replaced, started again"
 
 stage "uninstalling silently while Tarvo runs"
 echo "log line" >>"$installed/Tarvo.Log"

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <chrono>
 #include <utility>
 
 namespace Tarvo {
@@ -14,6 +15,12 @@ void RealWaiter::processEvents()
 void RealWaiter::sleepMs(int ms)
 {
     QThread::msleep(static_cast<unsigned long>(ms));
+}
+
+qint64 RealWaiter::nowMs() const
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 bool LineWait::pause()
@@ -31,35 +38,48 @@ bool LineWait::poll(QByteArray &received)
     received += fresh;
     if (m_watching) {
         lookForHangUp(fresh);
-        watchCarrier();
+        if (m_end == CallEnd::None && carrierGone())
+            m_end = CallEnd::CarrierDropped;
     }
     return !aborted();
 }
 
-void LineWait::beginHangUpWatch(bool carrierSeen)
+void LineWait::resetCarrier()
 {
-    m_watching = true;
-    m_inFrame = false;
-    m_carrierLost = false;
-    m_carrierSeen = carrierSeen;
-    m_tail.clear();
+    m_carrierSeen = false;
+    m_lowSince = -1;
 }
 
-bool LineWait::endHangUpWatch()
-{
-    m_watching = false;
-    return std::exchange(m_carrierLost, false);
-}
-
-void LineWait::watchCarrier()
+bool LineWait::carrierGone()
 {
     // A closed or failed port has no carrier to lose; its own reason is told.
     if (!m_line.hasModemLines() || !m_line.isOpen() || m_line.failed())
-        return;
-    if (m_line.carrierDetect())
+        return false;
+    const qint64 now = m_waiter.nowMs();
+    if (m_line.carrierDetect()) {
         m_carrierSeen = true;
-    else if (m_carrierSeen)
-        m_carrierLost = true;
+        m_lowSince = -1;
+        return false;
+    }
+    if (!m_carrierSeen)
+        return false;
+    if (m_lowSince < 0)
+        m_lowSince = now;
+    return now - m_lowSince >= CarrierLossMs;
+}
+
+void LineWait::beginHangUpWatch()
+{
+    m_watching = true;
+    m_inFrame = false;
+    m_end = CallEnd::None;
+    m_tail.clear();
+}
+
+LineWait::CallEnd LineWait::endHangUpWatch()
+{
+    m_watching = false;
+    return std::exchange(m_end, CallEnd::None);
 }
 
 void LineWait::lookForHangUp(const QByteArray &fresh)
@@ -71,13 +91,15 @@ void LineWait::lookForHangUp(const QByteArray &fresh)
             m_tail.clear();
             continue;
         }
-        if (m_inFrame)
+        // No CR or LF is ever inside a frame: one means the frame was cut.
+        if (m_inFrame && c != '\r' && c != '\n')
             continue;
+        m_inFrame = false;
         m_tail += c;
         if (m_tail.size() > Result.size())
             m_tail.remove(0, m_tail.size() - Result.size());
         if (m_tail == Result)
-            m_carrierLost = true;
+            m_end = CallEnd::NoCarrier;
     }
 }
 

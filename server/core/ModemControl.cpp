@@ -2,6 +2,9 @@
 
 #include "Configuration.h"
 
+#include <QList>
+#include <optional>
+
 namespace Tarvo {
 
 namespace {
@@ -11,6 +14,7 @@ const QByteArray AutoAnswerCommand = QByteArrayLiteral("ATS0=1\r");
 const QByteArray EscapeCommand = QByteArrayLiteral("+++"); // no pause before or after
 const QByteArray HangUpCommand = QByteArrayLiteral("ATH0\r");
 const QByteArray AutoAnswerOffCommand = QByteArrayLiteral("ATS0=0\r");
+const QByteArray AutoAnswerQuery = QByteArrayLiteral("ATS0?\r");
 const QByteArray OkReply = QByteArrayLiteral("OK\r\n");
 const QByteArray ErrorReply = QByteArrayLiteral("ERROR\r\n");
 
@@ -65,10 +69,11 @@ void ModemControl::setBusy(bool busy)
     }
 }
 
-bool ModemControl::WaitForModemOK(bool *refused)
+bool ModemControl::WaitForModemOK(bool *refused, QByteArray *replyOut, int maxPolls)
 {
-    QByteArray reply;
-    for (int polls = 0; polls < LineWait::MaxPolls;) {
+    QByteArray local;
+    QByteArray &reply = replyOut ? *replyOut : local;
+    for (int polls = 0; polls < maxPolls;) {
         const bool alive = m_wait.poll(reply);
         ++polls;
         if (reply.contains(OkReply))
@@ -84,12 +89,12 @@ bool ModemControl::WaitForModemOK(bool *refused)
     return false;
 }
 
-bool ModemControl::sendCommand(const QByteArray &command, bool *refused)
+bool ModemControl::sendCommand(const QByteArray &command, bool *refused, int maxPolls)
 {
     // A write that does not get out ends the command like a silent modem.
     if (!m_wait.line().write(command))
         return false;
-    return WaitForModemOK(refused);
+    return WaitForModemOK(refused, nullptr, maxPolls);
 }
 
 bool ModemControl::interrupted(bool lineOpen)
@@ -110,6 +115,7 @@ bool ModemControl::interrupted(bool lineOpen)
 
 void ModemControl::closePort()
 {
+    m_armed = false;
     m_wait.line().close();
 }
 
@@ -152,6 +158,8 @@ void ModemControl::InitializeModem()
     BusyScope busy(*this);
     // A fresh start: an abort asked of earlier waits does not apply to it.
     m_wait.clearAbort();
+    m_serverOn = true;
+    ++m_starts;
 
     OpenModemPort();
     if (!m_state.PortOpened)
@@ -168,7 +176,7 @@ void ModemControl::InitializeModem()
         if (StartAutoAnswer()) {
             m_controls.setStartStop(ServerControls::StartStop::Stop);
         } else if (!interrupted()) {
-            HangUp();
+            closeDown(CallAnswer::Ask);
             m_controls.setSettingsEnabled(true);
         }
         return;
@@ -180,7 +188,7 @@ void ModemControl::InitializeModem()
     m_reporter.AppendStatus(line(Failed) + line(CheckModem), ColourRed);
     m_reporter.SetTrayTip(QStringLiteral("Initialize modem") + Failed);
     m_state.AutoAnswerOn = false;
-    HangUp();
+    closeDown(CallAnswer::Ask);
     m_controls.setSettingsEnabled(true);
 }
 
@@ -197,14 +205,9 @@ bool ModemControl::StartAutoAnswer()
     // as the start of a command line (a file's "AT" is enough), and reads
     // "ATS0=1" behind it as a wrong command. Its "ERROR" is met by sending
     // the command once more, to a clean command line.
-    bool refused = false;
-    bool armed = sendCommand(AutoAnswerCommand, &refused);
-    if (!armed && refused)
-        armed = sendCommand(AutoAnswerCommand);
-    if (armed) {
-        m_reporter.AppendStatus(line(Ok) + line(QStringLiteral("Waiting call ...")));
-        m_reporter.SetTrayTip(QStringLiteral("Waiting call ..."));
-        serial.setMode(SerialLine::Mode::Idle);
+    m_armed = false;
+    if (arm()) {
+        showWaiting(line(Ok));
         return true;
     }
 
@@ -213,7 +216,25 @@ bool ModemControl::StartAutoAnswer()
     m_prompter.beep();
     m_reporter.AppendStatus(line(Failed) + line(CheckModem), ColourRed);
     m_reporter.SetTrayTip(QStringLiteral("Auto answer failed"));
+    // The modem stays heard: a late or unasked "OK" from it is noticed.
+    serial.setMode(SerialLine::Mode::Idle);
     return false;
+}
+
+bool ModemControl::arm()
+{
+    bool refused = false;
+    const bool armed = sendCommand(AutoAnswerCommand, &refused);
+    return armed || (refused && sendCommand(AutoAnswerCommand));
+}
+
+void ModemControl::showWaiting(const QString &before)
+{
+    m_armed = true;
+    m_restartDue = false;
+    m_reporter.AppendStatus(before + line(QStringLiteral("Waiting call ...")));
+    m_reporter.SetTrayTip(QStringLiteral("Waiting call ..."));
+    m_wait.line().setMode(SerialLine::Mode::Idle);
 }
 
 bool ModemControl::askHangUp()
@@ -228,14 +249,21 @@ void ModemControl::askHangUpLater(std::function<void(bool yes)> answered)
 
 void ModemControl::HangUp(CallAnswer answer)
 {
+    // A Stop or an Exit: the server is off unless the call was kept.
+    if (closeDown(answer))
+        m_serverOn = false;
+}
+
+bool ModemControl::closeDown(CallAnswer answer)
+{
     BusyScope busy(*this);
     if (!m_state.PortOpened)
-        return;
+        return true;
 
     SerialLine &serial = m_wait.line();
     if (serial.failed()) {
         handlePortLost();
-        return;
+        return true;
     }
 
     const SerialLine::Mode before = serial.mode();
@@ -249,7 +277,7 @@ void ModemControl::HangUp(CallAnswer answer)
             // the next Stop and Start. Inside a job the job restores it.
             if (before == SerialLine::Mode::Idle)
                 serial.setMode(SerialLine::Mode::Idle);
-            return;
+            return false;
         }
         endCall();
     }
@@ -265,12 +293,13 @@ void ModemControl::HangUp(CallAnswer answer)
     m_state.Connected = false;
     if (serial.failed()) {
         handlePortLost();
-        return;
+        return true;
     }
     m_reporter.AppendStatus(line(QStringLiteral("Not connected")));
     m_reporter.SetTrayTip(QStringLiteral("Not connected"));
     m_controls.setStartStop(ServerControls::StartStop::Start);
     m_controls.setCloseCaption(QStringLiteral("Exit"));
+    return true;
 }
 
 void ModemControl::endCall()
@@ -332,6 +361,164 @@ void ModemControl::handlePortLost()
     m_controls.setCloseCaption(QStringLiteral("Exit"));
     m_controls.setStartStopEnabled(true);
     m_controls.setSettingsEnabled(true);
+}
+
+// ---- Recovery
+
+void ModemControl::closeQuietly()
+{
+    closePort();
+    m_state.PortOpened = false;
+    m_state.Connected = false;
+    m_controls.setStartStop(ServerControls::StartStop::Start);
+    m_controls.setCloseCaption(QStringLiteral("Exit"));
+    m_controls.setSettingsEnabled(true);
+}
+
+ModemControl::Restart ModemControl::restart(int attempt, int nextTrySeconds)
+{
+    BusyScope busy(*this);
+    m_wait.clearAbort();
+    m_restartDue = false;
+    SerialLine &serial = m_wait.line();
+    // Open after a failed re-arm or an unasked "OK": the start is made afresh.
+    if (m_state.PortOpened)
+        closeQuietly();
+    m_reporter.clearStatus();
+    m_reporter.AppendStatus(QStringLiteral("Restarting modem, try %1").arg(attempt) + Ellipsis);
+
+    const auto failed = [&](const QString &what, const QString &tip) {
+        closeQuietly();
+        const QString next = nextTrySeconds > 0
+                                 ? QStringLiteral(", next try in %1 s").arg(nextTrySeconds)
+                                 : QString();
+        m_reporter.AppendStatus(QStringLiteral(" ") + line(what + next), ColourRed);
+        m_reporter.SetTrayTip(tip);
+        // Nobody hears a beep a minute through the night; the last try beeps.
+        if (nextTrySeconds <= 0)
+            m_prompter.beep();
+        return Restart::Failed;
+    };
+    // After a command that got no "OK": lost, cut short, or a silent modem.
+    const auto stepFailed = [&](const QString &step, const QString &tip) {
+        if (serial.failed()) {
+            m_lostReported = true; // said on this line, not again by the notification
+            return failed(QStringLiteral("Modem port lost: ") + serial.failure(),
+                          QStringLiteral("Modem port lost"));
+        }
+        if (!m_state.PortOpened || !serial.isOpen() || m_wait.aborted()) {
+            m_reporter.AppendStatus(QLatin1String(CrLf));
+            return Restart::Interrupted;
+        }
+        return failed(step + Failed, tip + Failed);
+    };
+
+    const int port = m_config.ModemPort;
+    QString error;
+    if (!serial.open(port, &error))
+        return failed(QStringLiteral("Open COM%1").arg(port) + Failed + QStringLiteral(": ") +
+                          error,
+                      QStringLiteral("Open COM") + Failed);
+    m_lostReported = false;
+    m_state.PortOpened = true;
+    m_controls.setSettingsEnabled(false);
+    m_controls.setCloseCaption(QStringLiteral("Hide"));
+    serial.setDtr(true);
+    serial.setMode(SerialLine::Mode::Job);
+
+    if (!sendCommand(InitCommand))
+        return stepFailed(QStringLiteral("Initialize modem"), QStringLiteral("Initialize modem"));
+    m_state.AutoAnswerOn = true;
+    if (!arm())
+        return stepFailed(QStringLiteral("Start auto answer"), QStringLiteral("Auto answer"));
+    showWaiting(line(Ok));
+    m_controls.setStartStop(ServerControls::StartStop::Stop);
+    return Restart::Armed;
+}
+
+void ModemControl::modemReset()
+{
+    m_armed = false;
+    m_restartDue = true;
+}
+
+void ModemControl::checkArmed(QByteArray &other)
+{
+    BusyScope busy(*this);
+    SerialLine &serial = m_wait.line();
+    serial.setMode(SerialLine::Mode::Job);
+    // A call that rings in meanwhile ends the wait at once: the modem plainly
+    // answers calls, and its lines go back to the call handling.
+    QByteArray reply;
+    bool answered = false, calling = false;
+    if (serial.write(AutoAnswerQuery)) {
+        for (int polls = 0; polls < LineWait::MaxPolls && !answered && !calling; ++polls) {
+            if (!m_wait.poll(reply))
+                break;
+            answered = reply.contains(OkReply);
+            calling = reply.contains("RING") || reply.contains("CONNECT");
+        }
+    }
+    if (!serial.isOpen() || serial.failed() || m_wait.aborted())
+        return; // whoever closed or lost it says so
+    serial.setMode(SerialLine::Mode::Idle);
+
+    // The register comes as a line of digits before the "OK". Other whole
+    // lines go back as lines; an unfinished one as it came, to be ended.
+    const QList<QByteArray> parts = reply.split('\n');
+    std::optional<int> s0;
+    other.clear();
+    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
+        const QByteArray text = parts[i].trimmed();
+        bool digits = !text.isEmpty();
+        for (const char c : text)
+            digits = digits && c >= '0' && c <= '9';
+        if (digits && !s0)
+            s0 = text.toInt();
+        else if (!text.isEmpty() && text != "OK")
+            other += CrLf + text + CrLf;
+    }
+    other += parts.last();
+    // A modem that rings plainly answers calls; one that says "OK" without a
+    // register (an "ERROR" to the query) is taken as it is.
+    if (calling || (answered && s0 != 0))
+        return;
+    m_reporter.AppendStatus(
+        line(QStringLiteral("Modem check ... ") +
+             (answered ? QStringLiteral("auto answer off") : QStringLiteral("no answer"))),
+        ColourRed);
+    modemReset();
+}
+
+void ModemControl::hangUpLostCall()
+{
+    SerialLine &serial = m_wait.line();
+    serial.setMode(SerialLine::Mode::Job);
+    m_reporter.AppendStatus(line(QStringLiteral("Hanging up ...")));
+    m_reporter.SetTrayTip(QStringLiteral("Hanging up ..."));
+
+    // DTR low ends the call on a modem set to (&D2); it must stay low long
+    // enough to be seen. A modem that hung up by itself is in command mode
+    // and answers "ATH0" at once ("ERROR" when the tail of a frame went
+    // before it: then once more); one still online (DTR ignored) takes
+    // "ATH0" for data, so it gets the escape first.
+    constexpr int DtrLowPolls = 20;
+    constexpr int CommandModePolls = 100;
+    serial.setDtr(false);
+    for (int polls = 0; polls < DtrLowPolls && m_wait.pause(); ++polls) {
+    }
+    serial.setDtr(true);
+    bool refused = false;
+    bool done = sendCommand(HangUpCommand, &refused, CommandModePolls) ||
+                (refused && sendCommand(HangUpCommand, nullptr, CommandModePolls));
+    if (!done && !refused && !serial.failed() && !m_wait.aborted() && sendCommand(EscapeCommand)) {
+        m_reporter.AppendStatus(line(QStringLiteral("+++OK")));
+        done = sendCommand(HangUpCommand);
+    }
+    if (done)
+        m_reporter.AppendStatus(line(QStringLiteral("ATH0 OK")) +
+                                line(QStringLiteral("Hang up done")));
+    m_state.Connected = false;
 }
 
 } // namespace Tarvo

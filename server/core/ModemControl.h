@@ -10,6 +10,14 @@
 //
 // On lines without modem-status signals the carrier is inferred from the
 // call state (Connected), and a forced hang-up by DTR cannot be watched.
+//
+// Besides the described operations it keeps what the readiness rule
+// (ModemReadiness.h) asks of the modem: whether the server is on (a start
+// made, no Stop or Exit since), whether auto-answer is known to be armed
+// (an "OK" to "ATS0=1" and nothing since that says otherwise), and the
+// quiet steps recovery takes: a restart that is one line in the pane and
+// the log, the check of an armed modem while idle, and the hang-up of a
+// call that carrier detect alone says is gone.
 #pragma once
 
 #include "LineWait.h"
@@ -44,13 +52,55 @@ public:
     // and return to the stopped state. Safe to call more than once.
     void handlePortLost();
 
+    // A start was made and no Stop or Exit has come since.
+    bool serverOn() const { return m_serverOn; }
+    // Auto-answer answered "OK" and nothing since says it is off.
+    bool armed() const { return m_armed; }
+    // Starts made with InitializeModem so far.
+    int starts() const { return m_starts; }
+    // An operation of this class runs (its waits pump events).
+    bool busy() const { return m_busyDepth > 0; }
+
+    enum class Restart { Armed, Failed, Interrupted };
+    // One try of the start for recovery: the port opened afresh, the modem
+    // initialised and armed, shown as the single line "Restarting modem,
+    // try <attempt> ..." that ends in " OK" or, in red, in what failed and
+    // when the next try comes (none when nextTrySeconds is 0: then it beeps).
+    Restart restart(int attempt, int nextTrySeconds);
+    // The modem said "OK" unasked: it was reset and forgot auto-answer.
+    void modemReset();
+    // A restart is due at once, whatever the pause (set by modemReset and a
+    // failed check).
+    bool restartDue() const { return m_restartDue; }
+
+    // Asks an idle, armed modem whether it still answers calls ("ATS0?"
+    // gives the auto-answer register); when it does not (register 0, no
+    // answer) it says so in one line and a restart is due. other comes back
+    // with whatever else the modem said meanwhile (a RING), for the call
+    // handling.
+    void checkArmed(QByteArray &other);
+    // Ends a call that carrier detect says is gone, before anything else
+    // goes to the modem: DTR dropped a moment, "ATH0", and "+++" first when
+    // the modem is still online.
+    void hangUpLostCall();
+
 private:
     class BusyScope;
 
     bool askHangUp();
-    // refused, when given, ends the wait at an "ERROR" and is set then.
-    bool WaitForModemOK(bool *refused = nullptr);
-    bool sendCommand(const QByteArray &command, bool *refused = nullptr);
+    // refused, when given, ends the wait at an "ERROR" and is set then;
+    // reply, when given, receives everything read.
+    bool WaitForModemOK(bool *refused = nullptr, QByteArray *reply = nullptr,
+                        int maxPolls = LineWait::MaxPolls);
+    bool sendCommand(const QByteArray &command, bool *refused = nullptr,
+                     int maxPolls = LineWait::MaxPolls);
+    // "ATS0=1", once more after an "ERROR".
+    bool arm();
+    // The described hang-up; false when a call was kept (answered No).
+    bool closeDown(CallAnswer answer);
+    // The port closed without a word: the stopped state's buttons.
+    void closeQuietly();
+    void showWaiting(const QString &before);
     void setBusy(bool busy);
     void closePort();
     // After a failed command: true when the port is gone (a lost device is
@@ -70,6 +120,10 @@ private:
     const Configuration &m_config;
     int m_busyDepth = 0;
     bool m_lostReported = false;
+    bool m_serverOn = false;
+    bool m_armed = false;
+    bool m_restartDue = false;
+    int m_starts = 0;
 };
 
 } // namespace Tarvo

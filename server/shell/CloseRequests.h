@@ -9,8 +9,9 @@
 //                              hang-up question is answered Yes; answered No,
 //                              Tarvo ends once the job is done.
 //   Local\Tarvo.CloseWhenIdle  a silent installation: Tarvo ends without a
-//                              question as soon as no job runs; a running job
-//                              is left to finish.
+//                              question as soon as no job runs and no call is
+//                              connected; a running job is left to finish and
+//                              a connected call to end.
 //   Local\Tarvo.CloseNow       a silent installation that has waited long
 //                              enough: the shutdown a termination signal runs
 //                              (a running transfer ends as failed with its

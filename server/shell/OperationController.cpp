@@ -111,6 +111,7 @@ void OperationController::afterOperations()
         stopServer();
     if (std::exchange(m_settingsPending, false))
         m_view.setSettingsEnabled(true);
+    closeIfIdle();
 }
 
 void OperationController::portLost()
@@ -250,10 +251,15 @@ void OperationController::closeWhenIdle()
     if (m_unloading)
         return;
     m_noQuestions = true;
-    if (m_depth > 0) {
-        m_exitPending = true; // carried out when the operation has returned
+    m_closeWhenIdle = true;
+    closeIfIdle();
+}
+
+void OperationController::closeIfIdle()
+{
+    // Looked at again when an operation ends: the call ends in one.
+    if (!m_closeWhenIdle || m_unloading || m_depth > 0 || (m_modem && m_modem->callUp()))
         return;
-    }
     m_view.closeByProgram();
 }
 

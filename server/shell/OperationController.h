@@ -17,6 +17,11 @@
 // operation is cut short straight away. Stop and Exit are not taken while
 // such a question is open, nor a second Exit while one is pending.
 //
+// An installer's close when idle waits for the server to be idle: no
+// operation running (no job), and no call connected, since a call that is
+// up is about to run its job. It is carried out as the last of these
+// waits ends, after the operation in which the call ended.
+//
 // The modem control closes the port in whichever of these paths gets there
 // first and the later hang-up finds it closed, so it is closed once. The
 // window draws and forwards; what the Start/Stop button does is kept here
@@ -85,8 +90,8 @@ public:
     bool confirmExit();
     // Ends the program in order without asking anything.
     void shutdown();
-    // Ends the program without asking anything once no operation runs: a
-    // running call's job is left to finish, not cut short.
+    // Ends the program without asking anything once no operation runs and
+    // no call is connected: a call's job is left to finish, not cut short.
     void closeWhenIdle();
     // Hangs up as the window goes; false when unloading is already under way.
     bool unload();
@@ -108,6 +113,7 @@ private:
     void stopServer();
     void afterOperations();
     bool takeRequest(bool &request);
+    void closeIfIdle();
 
     Prompter &m_prompter;
     View &m_view;
@@ -127,6 +133,7 @@ private:
     ModemService::CallAnswer m_callAnswer = ModemService::CallAnswer::Ask;
     bool m_unloading = false;
     bool m_noQuestions = false;
+    bool m_closeWhenIdle = false;
 };
 
 } // namespace Tarvo

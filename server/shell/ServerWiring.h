@@ -5,12 +5,15 @@
 //
 // The line's two notifications go to the window's operations: a call's job
 // runs inside the operation guard, and a lost port waits for a running
-// operation to unwind. Uploads interrupted in an earlier run are undone at the first
-// activation, before the modem starts; a journal this process could not
-// lock is said there in red instead, and downloads run all the same. A
-// termination signal, the session's end and the application quitting all run
-// the same shutdown without questions; the window's unloading then ends the
-// event loop.
+// operation to unwind. A timer ticks the readiness rule (ModemReadiness.h)
+// inside the guard too, so that Stop and Exit wait for a try as for any
+// start; never while another operation runs, and never while the
+// configuration window is open, where the port may be changing. Uploads
+// interrupted in an earlier run are undone at the first activation, before
+// the modem starts; a journal this process could not lock is said there in
+// red instead, and downloads run all the same. A termination signal, the
+// session's end and the application quitting all run the same shutdown
+// without questions; the window's unloading then ends the event loop.
 //
 // The session's end is the application quitting: on Windows Qt turns
 // WM_ENDSESSION (the log-off or shutdown really happening) into
@@ -30,6 +33,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QTimer>
 
 namespace Tarvo {
 
@@ -61,6 +65,15 @@ inline void connectServer(QApplication &app, frmServer &server, HostSession &ses
         operations.runOperation([&session] { session.calls().HandleCommEvent(); });
     });
     line.setLostHandler([&operations] { operations.portLost(); });
+    auto *readiness = new QTimer(&server);
+    readiness->setObjectName(QStringLiteral("readiness"));
+    QObject::connect(readiness, &QTimer::timeout, &server, [&server, &session, readiness] {
+        OperationController &guard = server.operations();
+        if (!guard.operationRunning() && !guard.unloading() && !server.configuring())
+            guard.runOperation([&session] { session.readiness().tick(); });
+        readiness->setInterval(session.readiness().tickIntervalMs());
+    });
+    readiness->start(session.readiness().tickIntervalMs());
 
     session.setJournal(&journal);
     server.setStartupCheck([&journal] {

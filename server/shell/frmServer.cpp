@@ -173,7 +173,12 @@ void frmServer::cmdWaitingCall_Click()
 
 void frmServer::cmdSettings_Click()
 {
-    if (!m_configure || !m_configure(this))
+    if (!m_configure)
+        return;
+    m_configuring = true;
+    const bool accepted = m_configure(this);
+    m_configuring = false;
+    if (!accepted)
         return;
     clearStatus();
     AppendStatus(QStringLiteral("Modem Port: COM") + QString::number(m_config.ModemPort) +

@@ -70,6 +70,8 @@ public:
     void setStartupCheck(std::function<QStringList()> check) { m_startupCheck = std::move(check); }
 
     bool isUnloaded() const { return m_unloaded; }
+    // The configuration window is open over the server window.
+    bool configuring() const { return m_configuring; }
 
     // "Tarvo - " + state, cut to what the tray holds.
     static QString tipText(const QString &state);
@@ -150,6 +152,7 @@ private:
     bool m_programClose = false;
     bool m_unloaded = false;
     bool m_busy = false;
+    bool m_configuring = false;
 };
 
 } // namespace Tarvo

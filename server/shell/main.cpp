@@ -103,6 +103,7 @@ int main(int argc, char *argv[])
     ServerRuntime runtime(
         app, server, prompter, state, config,
         [&store](int comNumber) { return store.portDevice(comNumber); }, journal);
+    runtime.session.readiness().setRetryEnabled([&store] { return store.retryEnabled(); });
 
     connectCloseRequests(closeRequests, server);
     server.Form_Load();

@@ -462,6 +462,26 @@ private slots:
         QCOMPARE(plain.value("Dnld1/Open From").toString(), reloaded.DownloadList[0].OpenFrom);
     }
 
+    // Recovery/Retry as a person writes it, read afresh at each look: only a plain no turns the
+    // tries off.
+    void retryKey()
+    {
+        const SettingsStore store(m_ini);
+        const QList<std::pair<QByteArray, bool>> files{
+            {"", true},
+            {"[Recovery]\nRetry=0\n", false},
+            {"[Recovery]\nRetry = Off ; till the modem is fixed\n", false},
+            {"[Recovery]\nRetry=FALSE\n", false},
+            {"[Recovery]\nRetry=no\n", false},
+            {"[Recovery]\nRetry=1\n", true},
+            {"[Recovery]\nRetry=nope\n", true},
+            {"[Retry]\nRecovery=0\n", true}};
+        for (const auto &[file, on] : files) {
+            Testing::Rig::write(m_ini, "[Settings]\nJob=1\n" + file);
+            QVERIFY2(store.retryEnabled() == on, file.constData());
+        }
+    }
+
     // Edits while the program runs: each opening of the window and of the port sees them.
     void handEditsCountWhileRunning()
     {

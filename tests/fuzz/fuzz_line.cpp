@@ -1,6 +1,6 @@
 // Line assembly of what the modem and the portable send in idle mode, under arbitrary bytes in
 // arbitrary chunks: the line buffer stays capped, holds only the newest bytes and never a whole
-// line, and the server is back in idle mode with nothing unread, unless a silent modem stopped it.
+// line, and the server is back in idle mode with nothing unread, also after a silent modem.
 #include "FakeHost.h"
 #include "FrameCodec.h"
 #include "FuzzRequire.h"
@@ -42,11 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         require(buffer.size() <= CallHandler::MaxLineBuffer && stream.left(offset).endsWith(buffer),
                 "the line buffer is not the newest bytes within its cap");
         require(!buffer.endsWith("\r\n") || buffer == "\r\n", "a whole line left in the buffer");
-        if (line.mode() != SerialLine::Mode::Idle) {
-            require(modemSilent && host.reporter.tip() == "Auto answer failed",
-                    "idle mode not restored");
-            break;
-        }
+        require(line.mode() == SerialLine::Mode::Idle, "idle mode not restored");
         require(line.pending().isEmpty(), "received bytes left unread in idle mode");
     }
     require(!host.session.calls().jobRunning(), "a job is still marked running");

@@ -222,14 +222,16 @@ private slots:
         QCOMPARE(rig.controls.startStop, ServerControls::StartStop::Stop);
     }
 
-    // The modem's "NO CARRIER" during a job ends the call; the same bytes inside a portable frame
-    // (whose data may come unescaped) are the file's.
+    // The modem's "NO CARRIER" during a job ends the call, also after a frame cut short (a frame
+    // never holds a raw CR or LF); a file's words, escaped inside their frame, do not.
     void hangUpWatch_data()
     {
         const auto row = columns<QByteArray, bool>("received", "lost");
         row("the modem's words", "\r\nNO CARRIER\r\n", true);
-        const QByteArray start = "\x02\x1b"; // STX ESC
-        row("inside a frame", start + "D\r\nNO CARRIER\r\n", false);
+        const QByteArray start = "\x02\x1b";    // STX ESC
+        const QByteArray crLf = "\\\x8d\\\x8a"; // escaped
+        row("a file's words inside a frame", start + "D" + crLf + "NO CARRIER" + crLf, false);
+        row("a frame cut before its ETX", start + "DAB\r\nNO CARRIER\r\n", true);
         row("after a frame", start + "DAB\x03\r\nNO CARRIER\r\n", true);
     }
 
@@ -238,12 +240,12 @@ private slots:
         auto [received, lost] = fetch<QByteArray, bool>("received", "lost");
         Rig rig;
         QVERIFY(rig.line.open(1, nullptr));
-        rig.wait.beginHangUpWatch(false);
+        rig.wait.beginHangUpWatch();
         rig.line.deliver(received);
         QByteArray got;
         QCOMPARE(rig.wait.poll(got), !lost); // a hang-up cuts the wait short
         QCOMPARE(got, received);
-        QCOMPARE(rig.wait.endHangUpWatch(), lost);
+        QCOMPARE(rig.wait.endHangUpWatch() == LineWait::CallEnd::NoCarrier, lost);
     }
 };
 

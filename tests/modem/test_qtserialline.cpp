@@ -45,6 +45,7 @@ struct PtyModem final : Waiter
         real.processEvents();
     }
     void sleepMs(int ms) override { real.sleepMs(ms); }
+    qint64 nowMs() const override { return real.nowMs(); }
 
     int master = -1;
     QString slave;

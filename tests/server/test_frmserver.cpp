@@ -78,7 +78,10 @@ struct Window
     FakeTray tray;
     ScriptedPrompter prompter;
     Configuration config;
-    frmServer server{state, log, tray, prompter, config, {}, {}};
+    std::function<bool()> configure; // the configuration window, OK when true
+    frmServer server{state,    log,    tray,
+                     prompter, config, [this](QWidget *) { return configure && configure(); },
+                     {}};
 };
 
 struct WindowRig : Window
@@ -219,8 +222,9 @@ private slots:
 
     // Stop, Exit or an installer's request mid-upload, given twice (a Retry sends it again): the
     // upload goes on under the questions, the second asks nothing; kept, call and new file stay;
-    // ended, the old file is back and the call hung up. CloseWhenIdle finishes, CloseNow ends,
-    // neither asks; a Close over an open question box about the call leaves the answer to the user.
+    // ended, the old file is back and the call hung up. CloseWhenIdle finishes and closes once the
+    // connected call has ended, CloseNow ends, neither asks; a Close over an open question box
+    // about the call leaves the answer to the user.
     void transferUnderTheQuestions_data()
     {
         // finished: the new file arrived
@@ -245,6 +249,7 @@ private slots:
         auto [action, questions, finished] =
             fetch<QString, QStringList, bool>("action", "questions", "finished");
         const bool kept = finished && !questions.isEmpty(); // the call stays up
+        const bool whenIdle = action == "CloseWhenIdle";
 
         CallRig rig;
         QCOMPARE(rig.button("cmdWaitingCall")->text(), "Stop");
@@ -285,6 +290,11 @@ private slots:
         };
         rig.line.deliver("\r\nCONNECT 9600\r\nPortable ready\r\n");
         rig.line.pump();
+        if (whenIdle) { // a connected call is not idle
+            QVERIFY(!rig.server.isUnloaded() && rig.state.Connected);
+            rig.line.deliver("\r\nNO CARRIER\r\n");
+            rig.line.pump();
+        }
 
         QCOMPARE(rig.prompter.questions, questions);
         QVERIFY(boxStayed);
@@ -292,7 +302,7 @@ private slots:
                  "the upload stood still under the questions");
         QCOMPARE(readFile(rig.target), finished ? pattern(3000) : QByteArray("old"));
         QVERIFY(!QFile::exists(rig.dir.filePath("orders.BAK")));
-        QCOMPARE(rig.line.written().contains("+++"), !kept);
+        QCOMPARE(rig.line.written().contains("+++"), !kept && !whenIdle);
         QCOMPARE(rig.state.PortOpened, kept);
         QCOMPARE(rig.line.closes, kept ? 0 : 1);
         QCOMPARE(rig.server.isUnloaded(), action != "Stop");
@@ -403,6 +413,39 @@ private slots:
         rig.line.deliver("\r\nCONNECT 9600\r\nPortable ready\r\n");
         rig.line.pump();
         QVERIFY(rig.portable.trace.contains("0 \r\nALL DONE\r\n"));
+    }
+
+    // Wired as the program is, the modem's port lost: no try of the recovery opens the port while
+    // the configuration window is open; the first after it restarts the modem on the port chosen.
+    void recoveryWaitsForTheConfigurationWindow()
+    {
+        CallRig rig;
+        UploadJournal journal{rig.dir.filePath("journal")};
+        ShutdownSignals ends;
+        connectServer(*qobject_cast<QApplication *>(qApp), rig.server, rig.session, rig.line,
+                      journal, ends);
+        auto *timer = rig.server.findChild<QTimer *>("readiness");
+        QVERIFY(timer && timer->isActive());
+        const auto tick = [&] { QVERIFY(QMetaObject::invokeMethod(timer, "timeout")); };
+        rig.line.vanish();
+        rig.line.pump();
+        QVERIFY(!rig.line.isOpen() && rig.button("cmdSettings")->isEnabled());
+        tick(); // the first try is due in a few seconds
+        bool openUnderTheWindow = false;
+        rig.configure = [&] {
+            rig.clock.sleepMs(ModemReadiness::MaxPauseMs);
+            tick();
+            openUnderTheWindow = rig.line.isOpen();
+            rig.config.ModemPort = 2;
+            return true;
+        };
+        rig.button("cmdSettings")->click();
+        QVERIFY(!openUnderTheWindow);
+        QCOMPARE(rig.server.statusPane()->toPlainText(), QString("Modem Port: COM2\n"));
+        tick();
+        QCOMPARE(rig.line.port, 2);
+        QCOMPARE(rig.server.trayTip(), "Tarvo - Waiting call ...");
+        QCOMPARE(rig.button("cmdWaitingCall")->text(), "Stop");
     }
 
     // Start-up notes reach the log before the modem starts and outlive its clearing of the pane; a

@@ -57,9 +57,9 @@ class OperationsTest : public QObject
     Q_OBJECT
 
 private slots:
-    // Clicks in a job: S Stop, T tray Exit, L port lost, W close when idle; + or - answers the next
-    // question. After "/" the job has ended: the rest, and answers to questions earlier answers led
-    // to, come later.
+    // Clicks in a job: S Stop, T tray Exit, L port lost, W close when idle, N the call ends (its
+    // "NO CARRIER" handled as an operation); + or - answers the next question. After "/" the job
+    // has ended: the rest, and answers to questions earlier answers led to, come later.
     void clicksDuringAJob_data()
     {
         // jobCut: its waits told to end
@@ -78,9 +78,13 @@ private slots:
         // A lost port is dealt with once, never under the job.
         row("port lost in a job", "L", false, 0, 0, false, false, true);
         row("port lost after the job", "/L", false, 0, 0, false, false, false);
-        // An installer's request: nothing asked, the call ended, once the job is done.
-        row("close when idle, in the job", "W", true, 1, 1, false, false, false);
-        row("close when idle, after the job", "/W", true, 1, 1, false, false, false);
+        // An installer's request: nothing asked, once the job is done and no call is connected.
+        row("close when idle, in the job, no call", "W", false, 1, 1, false, false, false);
+        row("close when idle, in the job, the call ends later", "W/N", true, 1, 1, false, false,
+            false);
+        row("close when idle, after the job, the call up", "/W", true, 0, 0, false, true, false);
+        row("close when idle, after the job, the call ends", "/WN", true, 1, 1, false, false,
+            false);
     }
 
     void clicksDuringAJob()
@@ -113,7 +117,9 @@ private slots:
             {'W', &OperationController::closeWhenIdle}};
         const auto play = [&](const QString &part) {
             for (QChar c : part)
-                if (const auto action = actions.value(c)) {
+                if (c == 'N')
+                    operations.runOperation([&] { modem.call = false; });
+                else if (const auto action = actions.value(c)) {
                     (operations.*action)();
                     prompter.answerHeld(); // the question this click asked
                 }

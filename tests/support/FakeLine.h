@@ -33,6 +33,7 @@ public:
         ++m_sleeps;
     }
 
+    qint64 nowMs() const override { return m_now; }
     qint64 now() const { return m_now; }
     int sleeps() const { return m_sleeps; }
 
@@ -81,13 +82,15 @@ public:
     QList<QByteArray> writes;                            // each write on its own
     QByteArray pending() const { return m_pending; }
     std::vector<bool> dtrChanges;          // every setDtr, in order
+    std::function<void(bool on)> onDtr;    // after each setDtr
     std::function<void(Mode mode)> onMode; // after each mode change
 
     bool openFails = false, modemLines = true, carrier = false;
-    int closes = 0;
+    int closes = 0, port = 0; // port: the COM number of the last open
 
-    bool open(int, QString *error) override
+    bool open(int comNumber, QString *error) override
     {
+        port = comNumber;
         if (openFails || m_open) {
             if (error)
                 *error = QStringLiteral("Permission error while locking the device");
@@ -101,12 +104,19 @@ public:
     }
     void close() override
     {
+        if (m_open && onDtr) // a closed port drops DTR
+            onDtr(false);
         closes += m_open;
         m_open = m_lostDue = false;
         m_pending.clear();
     }
     bool isOpen() const override { return m_open; }
-    void setDtr(bool on) override { dtrChanges.push_back(on); }
+    void setDtr(bool on) override
+    {
+        dtrChanges.push_back(on);
+        if (onDtr)
+            onDtr(on);
+    }
     bool carrierDetect() const override { return m_open && !m_failed && modemLines && carrier; }
     bool hasModemLines() const override { return modemLines; }
     bool write(const QByteArray &bytes) override
@@ -165,6 +175,7 @@ class RecordingReporter final : public Reporter
 public:
     void AppendStatus(const QString &text, std::uint32_t colour = ColourBlue) override
     {
+        logged += text;
         m_pane += text;
         m_red += colour == ColourRed ? text : QString();
     }
@@ -177,6 +188,7 @@ public:
     QString tip() const { return tips.isEmpty() ? QString() : tips.last(); }
 
     QStringList logOnly, tips; // logOnly: the WriteLog calls made directly
+    QString logged;            // everything appended, as the log has it
 
 private:
     QString m_pane, m_red;
