@@ -41,7 +41,8 @@ QString fileError(const QString &what, const QString &path, const QString &error
 // newer one written after a crash. While it is in flight (from the moment
 // the target is emptied until the object goes; nothing in commit() or
 // abandon() waits), an exit() that skips the stack (Qt ends the program that
-// way when the display goes) still puts the old copy back.
+// way when the display goes) still puts the old copy back, and so does an
+// end that cannot wait for the job to unwind (putBackInFlight()).
 class HostCopy
 {
 public:
@@ -118,6 +119,8 @@ public:
     // Unbuffered, so that the file length is the restart offset.
     bool append(const std::uint8_t *data, int count, QString &error)
     {
+        if (putBack(error))
+            return false;
         QString why = writeAll(m_file, m_target, reinterpret_cast<const char *>(data), count);
         if (why.isEmpty() && setModified(m_file, m_target, m_stamp, why)) {
             m_length += count;
@@ -135,6 +138,8 @@ public:
     // notice), never the new file given up for it.
     bool commit(QString &error, QString &notice)
     {
+        if (putBack(error))
+            return false;
         const FileIdentity written = identityOf(m_file);
         const FileIdentity there = identityOf(m_saveAs);
         if (!there.sameFile(written)) {
@@ -183,6 +188,8 @@ public:
     // the journal (false).
     bool abandon(QString &note)
     {
+        if (m_putBack)
+            return true;
         QString ignored; // a write cut short left the clock's time: the file is still ours
         setModified(m_file, m_target, m_stamp, ignored);
         const FileIdentity written = identityOf(m_file);
@@ -207,6 +214,23 @@ public:
         m_reporter.WriteLog(
             CrLf + QStringLiteral("Tarvo ended during the upload to %1: ").arg(m_saveAs) +
             (note.isEmpty() ? QStringLiteral("it is undone.") : note) + CrLf + Failed + CrLf);
+    }
+
+    // The program must end before the job can unwind (the session is
+    // ending): the old copy goes back now, and the job's own commit() or
+    // abandon() later finds nothing left to do.
+    void putBackNow()
+    {
+        abandonAtExit();
+        m_putBack = true;
+        leaveFlight();
+    }
+    // After putBackNow(), what the job's next step is told.
+    bool putBack(QString &error) const
+    {
+        if (m_putBack)
+            error = QStringLiteral("The upload to %1 was put back as Tarvo ended.").arg(m_saveAs);
+        return m_putBack;
     }
 
 private:
@@ -268,6 +292,7 @@ private:
     qint64 m_before = 0; // the target's modification time before the upload
     qint64 m_length = 0;
     bool m_created = false;
+    bool m_putBack = false; // by putBackNow()
     QFile m_file;
 };
 
@@ -384,6 +409,14 @@ bool UploadJob::RequestUpload(const QString &name, std::uint32_t offset)
     const QByteArray body = LineCharset::encode(name) + '[' + QByteArray::number(offset) + ']';
     return openFileExchange(m_link, m_reporter, buildFrame('U', body), QByteArray(1, Byte::EOT),
                             offset, Failed);
+}
+
+bool UploadJob::putBackInFlight()
+{
+    if (!inFlight)
+        return false;
+    inFlight->putBackNow();
+    return true;
 }
 
 } // namespace Tarvo
