@@ -1,8 +1,14 @@
-// A SerialLine that passes everything through to another one and counts the
-// bytes in each direction: what the protocol really had to move.
+// Pass-through stand-ins that count: CountingLine counts the bytes in each
+// direction (what the protocol really had to move) and the time spent in
+// the line's own reads and writes; TimingWaiter counts the polls and the
+// time their event passes and sleeps really took. Together they show where
+// a transfer's time goes.
 #pragma once
 
+#include "LineWait.h"
 #include "SerialLine.h"
+
+#include <QElapsedTimer>
 
 namespace Tarvo::Bench {
 
@@ -24,11 +30,18 @@ public:
     bool write(const QByteArray &bytes) override
     {
         written += bytes.size();
-        return m_inner.write(bytes);
+        QElapsedTimer clock;
+        clock.start();
+        const bool ok = m_inner.write(bytes);
+        writeNs += clock.nsecsElapsed();
+        return ok;
     }
     QByteArray read() override
     {
+        QElapsedTimer clock;
+        clock.start();
         const QByteArray bytes = m_inner.read();
+        readNs += clock.nsecsElapsed();
         received += bytes.size();
         return bytes;
     }
@@ -39,9 +52,39 @@ public:
 
     qint64 written = 0;
     qint64 received = 0;
+    qint64 writeNs = 0;
+    qint64 readNs = 0;
 
 private:
     SerialLine &m_inner;
+};
+
+class TimingWaiter final : public Waiter
+{
+public:
+    void processEvents() override
+    {
+        QElapsedTimer clock;
+        clock.start();
+        m_real.processEvents();
+        eventsNs += clock.nsecsElapsed();
+    }
+    void sleepMs(int ms) override
+    {
+        QElapsedTimer clock;
+        clock.start();
+        m_real.sleepMs(ms);
+        sleepNs += clock.nsecsElapsed();
+        ++sleeps;
+    }
+    qint64 nowMs() const override { return m_real.nowMs(); }
+
+    qint64 sleeps = 0;
+    qint64 sleepNs = 0;
+    qint64 eventsNs = 0;
+
+private:
+    RealWaiter m_real;
 };
 
 } // namespace Tarvo::Bench

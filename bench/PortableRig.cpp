@@ -6,8 +6,13 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#else
 #include <sys/resource.h>
+#endif
 
 namespace Tarvo::Bench {
 
@@ -33,6 +38,10 @@ PortableRig::~PortableRig()
 
 bool PortableRig::startPortable(const PortableOptions &options)
 {
+#ifndef TARVO_PORTABLE_PATH
+    Q_UNUSED(options);
+    return false; // no simulator in this build: a portable elsewhere (startHost(device))
+#else
     QStringList args{QStringLiteral("--bps"), QString::number(options.bitsPerSecond),
                      QStringLiteral("--first-call-delay"), QString::number(options.firstCallDelay),
                      QStringLiteral("--interval"), QString::number(options.interval),
@@ -56,6 +65,7 @@ bool PortableRig::startPortable(const PortableOptions &options)
         readPortableOutput();
     }
     return !m_ptyPath.isEmpty();
+#endif
 }
 
 void PortableRig::readPortableOutput()
@@ -72,9 +82,9 @@ void PortableRig::readPortableOutput()
     }
 }
 
-bool PortableRig::startHost()
+bool PortableRig::startHost(const QString &onDevice)
 {
-    const QString device = m_ptyPath;
+    const QString device = onDevice.isEmpty() ? m_ptyPath : onDevice;
     m_line = std::make_unique<QtSerialLine>([device](int) { return device; });
     m_counting = std::make_unique<CountingLine>(*m_line);
     m_session = std::make_unique<HostSession>(*m_counting, m_waiter, reporter, prompter, controls,
@@ -97,24 +107,51 @@ bool PortableRig::startHost()
 
 double processCpuSeconds()
 {
+#ifdef Q_OS_WIN
+    FILETIME created, exited, kernel, user;
+    if (!GetProcessTimes(GetCurrentProcess(), &created, &exited, &kernel, &user))
+        return 0;
+    const auto ticks = [](const FILETIME &t) {
+        return double((quint64(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    return (ticks(kernel) + ticks(user)) / 1e7; // 100 ns ticks
+#else
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
            double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+#endif
+}
+
+PortableRig::JobFigures PortableRig::countersNow() const
+{
+    JobFigures now;
+    now.wireBytes = m_counting->written + m_counting->received;
+    now.cpuSeconds = processCpuSeconds();
+    now.sleeps = m_waiter.sleeps;
+    now.sleepMs = double(m_waiter.sleepNs) / 1e6;
+    now.eventsMs = double(m_waiter.eventsNs) / 1e6;
+    now.readMs = double(m_counting->readNs) / 1e6;
+    now.writeMs = double(m_counting->writeNs) / 1e6;
+    return now;
 }
 
 void PortableRig::observeJob(bool running)
 {
-    const qint64 wire = m_counting->written + m_counting->received;
+    const JobFigures now = countersNow();
     if (running) {
         m_jobClock.start();
-        m_wireAtStart = wire;
-        m_cpuAtStart = processCpuSeconds();
+        m_atStart = now;
         return;
     }
     m_lastJob.wallMs = m_jobClock.elapsed();
-    m_lastJob.wireBytes = wire - m_wireAtStart;
-    m_lastJob.cpuSeconds = processCpuSeconds() - m_cpuAtStart;
+    m_lastJob.wireBytes = now.wireBytes - m_atStart.wireBytes;
+    m_lastJob.cpuSeconds = now.cpuSeconds - m_atStart.cpuSeconds;
+    m_lastJob.sleeps = now.sleeps - m_atStart.sleeps;
+    m_lastJob.sleepMs = now.sleepMs - m_atStart.sleepMs;
+    m_lastJob.eventsMs = now.eventsMs - m_atStart.eventsMs;
+    m_lastJob.readMs = now.readMs - m_atStart.readMs;
+    m_lastJob.writeMs = now.writeMs - m_atStart.writeMs;
 }
 
 bool PortableRig::waitForCalls(int calls, int timeoutMs)
@@ -130,6 +167,17 @@ bool PortableRig::waitForCalls(int calls, int timeoutMs)
     while (!settle.hasExpired() && (state.Connected || m_session->calls().jobRunning()))
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     return summaries.size() >= calls;
+}
+
+bool PortableRig::waitForHostCall(int timeoutMs)
+{
+    const QDeadlineTimer deadline(timeoutMs);
+    QTimer tick; // wakes the blocking event passes to look at the clock
+    tick.start(50);
+    while (!deadline.hasExpired() && (m_session->calls().jobsRun() == 0 || state.Connected ||
+                                      m_session->calls().jobRunning()))
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+    return m_session->calls().jobsRun() > 0 && !state.Connected;
 }
 
 void PortableRig::killPortable()

@@ -8,6 +8,10 @@
 // The line is wrapped in a counter, and every job is timed. Uploads keep
 // their journal in the rig's folder, as the server keeps its own, and a
 // timer ticks the readiness rule as the server's does.
+//
+// The host can also face a portable that runs elsewhere, on a device given
+// to startHost() (the Windows build, which has no simulator of its own,
+// runs under Wine against the Linux one through a mapped COM port).
 #pragma once
 
 #include "Configuration.h"
@@ -47,11 +51,15 @@ public:
 
     // Starts the simulator; false when it did not come up with a pseudo-terminal.
     bool startPortable(const PortableOptions &options);
-    // Opens the port, initialises the modem and arms auto-answer.
-    bool startHost();
+    // Opens the port (the simulator's, or device), initialises the modem and
+    // arms auto-answer.
+    bool startHost(const QString &device = {});
     // Processes events until the simulator has reported `calls` finished
     // calls and the host has seen the end of the last one.
     bool waitForCalls(int calls, int timeoutMs);
+    // The same, for a portable that runs elsewhere: until the host has run
+    // a job and seen its call end.
+    bool waitForHostCall(int timeoutMs);
     // Kills the simulator (the pseudo-terminal goes away under the host).
     void killPortable();
 
@@ -72,12 +80,16 @@ public:
     HostSession &session() { return *m_session; }
     CountingLine &line() { return *m_counting; }
     // The last job: wall time, bytes both ways on the line, CPU seconds of
-    // this process.
+    // this process, and where the time went: the polls' sleeps and event
+    // passes, the line's reads and writes (the rest is the protocol's own
+    // work and the host files).
     struct JobFigures
     {
         qint64 wallMs = -1;
         qint64 wireBytes = 0;
         double cpuSeconds = 0;
+        qint64 sleeps = 0;
+        double sleepMs = 0, eventsMs = 0, readMs = 0, writeMs = 0;
     };
     JobFigures lastJob() const { return m_lastJob; }
     qint64 portablePid() const { return m_portable.processId(); }
@@ -94,15 +106,15 @@ private:
     QString m_ptyPath;
     std::unique_ptr<QtSerialLine> m_line;
     std::unique_ptr<CountingLine> m_counting;
-    RealWaiter m_waiter;
+    TimingWaiter m_waiter;
     std::unique_ptr<HostSession> m_session;
     QTimer m_readiness;
     void observeJob(bool running);
+    JobFigures countersNow() const;
 
     QElapsedTimer m_jobClock;
     JobFigures m_lastJob;
-    qint64 m_wireAtStart = 0;
-    double m_cpuAtStart = 0;
+    JobFigures m_atStart;
 };
 
 // User plus system CPU seconds of this process so far.

@@ -10,6 +10,12 @@
 // The host side is the real thing: QSerialPort on a pseudo-terminal, the real
 // clock, modem control, call handling and the transfers. The other side is
 // tarvo-portable, pacing its bytes and the host's to the line speed.
+//
+// With --device a transfer case faces a tarvo-portable started elsewhere
+// (its download and upload folder given by --portable-dir), which is how the
+// Windows build is measured under Wine: bench/compare-windows.sh runs it
+// and the Linux build in turn against the same simulator. Each transfer row
+// also says where the time per block went.
 #include "PortableRig.h"
 
 #include <QCommandLineParser>
@@ -25,8 +31,15 @@
 #include <QDir>
 
 #include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+// after windows.h, which it needs
+#include <psapi.h>
+#else
 #include <sys/resource.h>
 #include <unistd.h>
+#endif
 
 using namespace Tarvo;
 using namespace Tarvo::Bench;
@@ -54,9 +67,17 @@ QByteArray payload(qint64 size)
 
 long peakRssKiB()
 {
+#ifdef Q_OS_WIN
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    if (!GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters))
+        return 0;
+    return long(counters.PeakWorkingSetSize / 1024);
+#else
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
     return usage.ru_maxrss;
+#endif
 }
 
 QJsonObject failure(const QString &why)
@@ -64,32 +85,57 @@ QJsonObject failure(const QString &why)
     return QJsonObject{{"error", why}};
 }
 
-QJsonObject runTransfer(const QString &direction, qint64 size, int bps)
+// Where a block's time went: polls, their sleeps and event passes, the
+// line's reads and writes, and the rest (the protocol's work, host files).
+void addBreakdown(QJsonObject &row, const PortableRig::JobFigures &job, qint64 size)
+{
+    const double blocks = double((size + 119) / 120), polls = double(qMax<qint64>(job.sleeps, 1));
+    const double other = double(job.wallMs) - job.sleepMs - job.eventsMs - job.readMs - job.writeMs;
+    row["blocks"] = blocks;
+    row["ms_per_block"] = double(job.wallMs) / blocks;
+    row["polls_per_block"] = double(job.sleeps) / blocks;
+    row["sleep_ms_per_poll"] = job.sleepMs / polls;
+    row["events_ms_per_poll"] = job.eventsMs / polls;
+    row["read_ms_per_poll"] = job.readMs / polls;
+    row["write_ms_per_block"] = job.writeMs / blocks;
+    row["other_ms_per_block"] = other / blocks;
+}
+
+// device and portableDir: a portable started elsewhere, serving and storing
+// its files in portableDir.
+QJsonObject runTransfer(const QString &direction, qint64 size, int bps, const QString &device,
+                        const QString &portableDir)
 {
     PortableRig rig;
     const QByteArray content = payload(size);
     const QString name = QStringLiteral("BENCH.DAT");
+    const QString portableFile =
+        device.isEmpty() ? rig.portableFile(name) : QDir(portableDir).filePath(name);
+    const QString receivedFile =
+        device.isEmpty() ? rig.receivedFile(name) : QDir(portableDir).filePath(name);
     if (direction == QLatin1String("download")) {
         PortableRig::writeFile(rig.hostPath("bench.dat"), content);
+        QFile::remove(receivedFile);
         rig.config.JobType = DownloadOnly;
         rig.config.DownloadList[0] = {name, rig.hostPath("bench.dat")};
     } else {
-        PortableRig::writeFile(rig.portableFile(name), content);
+        PortableRig::writeFile(portableFile, content);
         rig.config.JobType = UploadOnly;
         rig.config.UploadList[0] = {name, rig.hostPath("bench.dat")};
     }
     rig.config.deriveCounts();
 
-    if (!rig.startPortable({.bitsPerSecond = bps, .firstCallDelay = 0.3, .interval = 1}))
+    if (device.isEmpty() &&
+        !rig.startPortable({.bitsPerSecond = bps, .firstCallDelay = 0.3, .interval = 1}))
         return failure("simulator did not start");
-    if (!rig.startHost())
+    if (!rig.startHost(device))
         return failure("modem did not start: " + rig.reporter.failures());
     const int timeoutMs = bps > 0 ? int(size * 3 * 10 * 1000 / bps) + 60000 : 120000;
-    if (!rig.waitForCalls(1, timeoutMs))
+    if (!(device.isEmpty() ? rig.waitForCalls(1, timeoutMs) : rig.waitForHostCall(timeoutMs)))
         return failure("call did not finish");
 
     const QByteArray arrived = direction == QLatin1String("download")
-                                   ? PortableRig::readFile(rig.receivedFile(name))
+                                   ? PortableRig::readFile(receivedFile)
                                    : PortableRig::readFile(rig.hostPath("bench.dat"));
     if (arrived != content)
         return failure("file arrived damaged: " + rig.reporter.failures());
@@ -109,6 +155,7 @@ QJsonObject runTransfer(const QString &direction, qint64 size, int bps)
         row["ideal_seconds"] = ideal;
         row["efficiency"] = ideal / wall;
     }
+    addBreakdown(row, job, size);
     return row;
 }
 
@@ -132,6 +179,7 @@ QJsonObject runIdle(int seconds)
                        {"peak_rss_kib", double(peakRssKiB())}};
 }
 
+#ifdef Q_OS_UNIX
 long residentKiB()
 {
     QFile statm(QStringLiteral("/proc/self/statm")); // sizes in pages: total, resident, ...
@@ -176,6 +224,12 @@ QJsonObject runCalls(int calls)
                        {"descriptors_after_warm_up", fdsWarm},
                        {"descriptors_after_last", openDescriptors()}};
 }
+#else
+QJsonObject runCalls(int)
+{
+    return failure("the calls case needs the simulator, which this build lacks");
+}
+#endif
 
 QJsonObject runChild(const QString &self, const QStringList &args)
 {
@@ -234,19 +288,30 @@ int main(int argc, char *argv[])
     parser.addOption({"calls", "How many calls the calls case makes.", "calls", "200"});
     parser.addOption({"json", "Where to write all rows as JSON.", "file", "tarvo-bench.json"});
     parser.addOption({"quick", "Only the 1 KiB and 64 KiB cases, no idle or calls case."});
+    parser.addOption({"device",
+                      "For one transfer case: the modem is on this device (COM1 on Windows), "
+                      "with a tarvo-portable already running behind it.",
+                      "device"});
+    parser.addOption({"portable-dir",
+                      "With --device: the folder that portable serves and stores its files in.",
+                      "folder"});
     parser.process(app);
 
     if (parser.isSet("case")) {
         const QString which = parser.value("case");
-        const QJsonObject row = which == QLatin1String("idle")
-                                    ? runIdle(parser.value("idle-seconds").toInt())
-                                : which == QLatin1String("calls")
-                                    ? runCalls(parser.value("calls").toInt())
-                                    : runTransfer(which, parser.value("size").toLongLong(),
-                                                  parser.value("bps").toInt());
+        const QJsonObject row =
+            which == QLatin1String("idle") ? runIdle(parser.value("idle-seconds").toInt())
+            : which == QLatin1String("calls")
+                ? runCalls(parser.value("calls").toInt())
+                : runTransfer(which, parser.value("size").toLongLong(), parser.value("bps").toInt(),
+                              parser.value("device"), parser.value("portable-dir"));
         QJsonObject out = row;
         out["case"] = row.value("case").toString(which);
-        std::printf("%s\n", QJsonDocument(out).toJson(QJsonDocument::Compact).constData());
+        const QByteArray text = QJsonDocument(out).toJson(QJsonDocument::Compact);
+        std::printf("%s\n", text.constData());
+        QFile json(parser.value("json"));
+        if (parser.isSet("json") && json.open(QIODevice::WriteOnly))
+            json.write(text + '\n');
         return row.contains("error") ? 1 : 0;
     }
 

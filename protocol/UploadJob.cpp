@@ -45,7 +45,8 @@ QString fileError(const QString &what, const QString &path, const QString &error
 // them. While it is in flight (from the moment the target is emptied until
 // the object goes; nothing in commit() or abandon() waits), an exit() that
 // skips the stack (Qt ends the program that way when the display goes)
-// still puts the old copy back.
+// still puts the old copy back, and so does an end that cannot wait for
+// the job to unwind (putBackInFlight()).
 class HostCopy
 {
 public:
@@ -129,6 +130,8 @@ public:
     // Unbuffered, so that the file length is the restart offset.
     bool append(const std::uint8_t *data, int count, QString &error)
     {
+        if (putBack(error))
+            return false;
         const auto *bytes = reinterpret_cast<const char *>(data);
         QString why;
         if (m_mark.isOpen() && !m_mark.record(m_length, m_digest.result(), bytes, count, why)) {
@@ -153,6 +156,8 @@ public:
     // (named in notice), never the new file given up for it.
     bool commit(QString &error, QString &notice)
     {
+        if (putBack(error))
+            return false;
         const FileIdentity there = identityOf(m_saveAs);
         if (!there.sameFile(m_written)) {
             const QString folder = QFileInfo(m_saveAs).absolutePath();
@@ -197,6 +202,8 @@ public:
     // the journal (false).
     bool abandon(QString &note)
     {
+        if (m_putBack)
+            return true;
         m_file.close();
         const bool done =
             undoUpload({m_target, m_backup, m_mark.path(), m_written.id, true}, note, &m_written);
@@ -214,6 +221,23 @@ public:
         m_reporter.WriteLog(
             CrLf + QStringLiteral("Tarvo ended during the upload to %1: ").arg(m_saveAs) +
             (note.isEmpty() ? QStringLiteral("it is undone.") : note) + CrLf + Failed + CrLf);
+    }
+
+    // The program must end before the job can unwind (the session is
+    // ending): the old copy goes back now, and the job's own commit() or
+    // abandon() later finds nothing left to do.
+    void putBackNow()
+    {
+        abandonAtExit();
+        m_putBack = true;
+        leaveFlight();
+    }
+    // After putBackNow(), what the job's next step is told.
+    bool putBack(QString &error) const
+    {
+        if (m_putBack)
+            error = QStringLiteral("The upload to %1 was put back as Tarvo ended.").arg(m_saveAs);
+        return m_putBack;
     }
 
 private:
@@ -306,6 +330,7 @@ private:
     QCryptographicHash m_digest{DigestAlgorithm};
     qint64 m_length = 0;
     bool m_created = false;
+    bool m_putBack = false; // by putBackNow()
     QFile m_file;
 };
 
@@ -422,6 +447,14 @@ bool UploadJob::RequestUpload(const QString &name, std::uint32_t offset)
     const QByteArray body = LineCharset::encode(name) + '[' + QByteArray::number(offset) + ']';
     return openFileExchange(m_link, m_reporter, buildFrame('U', body), QByteArray(1, Byte::EOT),
                             offset, Failed);
+}
+
+bool UploadJob::putBackInFlight()
+{
+    if (!inFlight)
+        return false;
+    inFlight->putBackNow();
+    return true;
 }
 
 } // namespace Tarvo

@@ -30,6 +30,13 @@ public:
     bool RunUploadJob(const UploadEntry &entry);
     bool RequestUpload(const QString &name, std::uint32_t offset);
 
+    // Puts back the upload whose target is being written, now, from inside
+    // one of its waits: old copy restored (or the new file removed), journal
+    // entry cleared, the log told. For an end that cannot wait for the job
+    // to unwind; the job then fails without undoing anything twice. False
+    // when no upload is in flight.
+    static bool putBackInFlight();
+
 private:
     PacketLink &m_link;
     Reporter &m_reporter;

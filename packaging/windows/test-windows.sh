@@ -17,7 +17,10 @@
 #      unchanged; once more with its pages and question answered (xdotool);
 #      silently again between a call's CONNECT and its greeting, which lets
 #      the job run to ALL DONE first; a silent uninstall with it running
-#      closes it and removes what was installed, keeping settings and log.
+#      closes it and removes what was installed, keeping settings and log;
+#   5. the session's end: Wine ends the session (WM_ENDSESSION) in the middle
+#      of an upload; before Tarvo is ended the old copy must be back, with no
+#      .BAK and no journal left, the modem hung up and the log saying so.
 #
 #   packaging/windows/test-windows.sh [linux-build-dir]
 #
@@ -384,4 +387,57 @@ wine reg query "$uninstall_key" >/dev/null 2>&1 && fail "the uninstaller left it
 kill "$PORTABLE" 2>/dev/null || true
 PORTABLE=
 stage "installer: install, upgrade and uninstall with Tarvo running passed"
+
+# --- 5. the session's end mid-upload -----------------------------------------
+# Windows may end a program at any moment after its WM_ENDSESSION handler has
+# returned, and Wine does so soon after: whatever is not done inside the
+# message is never done.
+stage "ending the Wine session in the middle of an upload"
+new_prefix session
+program=$WORK/program-session
+cp -r "$BUILD/deploy" "$program"
+session=$WORK/session
+mkdir -p "$session/host" "$session/portable"
+printf 'ORDER;ITEM;QTY\r\n0999;PLUM;3\r\n' >"$session/old.txt"
+cp "$session/old.txt" "$session/host/orders.txt"
+head -c 200000 /dev/urandom >"$session/portable/ORDERS.TXT"
+modem=$WORK/modem-session
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$modem" /f >/dev/null
+setting Settings "Modem Port" 1
+setting Settings Job 1
+setting File1 Name ORDERS.TXT
+setting File1 "Save As" "$(winpath "$session/host/orders.txt")"
+wineserver -w
+"$LINUX_BUILD/bin/tarvo-portable" --link "$modem" --calls 1 --first-call-delay 1 --verbose \
+  --download-dir "$session/portable" --upload-dir "$session/portable" >"$WORK/portable-session.out" 2>&1 &
+PORTABLE=$!
+for _ in $(seq 50); do [ -e "$modem" ] && break; sleep 0.1; done
+window=$(start_program "$program/tarvo.exe" "$WORK/session.out") || fail "no configuration window"
+accept_configuration "$window" || fail "OK in the configuration window was not taken"
+for _ in $(seq 120); do
+  [ -e "$session/host/orders.BAK" ] && [ "$(stat -c %s "$session/host/orders.txt")" -gt 2000 ] && break
+  sleep 0.5
+done
+[ -e "$session/host/orders.BAK" ] && [ "$(stat -c %s "$session/host/orders.txt")" -gt 2000 ] ||
+  fail "the upload did not get going: $(tail -5 "$program/Tarvo.Log" 2>/dev/null)"
+journal=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Tarvo/uploads.journal' | head -1)
+[ -n "$journal" ] || fail "no upload journal while the upload runs"
+wineboot --end-session >/dev/null 2>&1 || true
+timeout 60 wineserver -w || fail "a process still runs a minute after the session's end"
+log=$(tr -d '\r' <"$program/Tarvo.Log")
+cmp -s "$session/old.txt" "$session/host/orders.txt" ||
+  fail "after the session's end orders.txt is not the old copy: $(tail -12 <<<"$log")"
+[ ! -e "$session/host/orders.BAK" ] || fail "the session's end left orders.BAK"
+[ ! -e "$journal" ] || fail "the session's end left the upload journal"
+for said in 'Windows is shutting down or restarting.' 'it is undone.' 'ATH0 OK' 'Stop auto answer ... OK' \
+  'Not connected'; do
+  grep -qF "$said" <<<"$log" || fail "the log does not say \"$said\": $(tail -12 <<<"$log")"
+done
+for heard in 'command ATH0: OK' 'call ended: host-hangup' 'command ATS0=0: OK'; do
+  grep -qF "$heard" "$WORK/portable-session.out" ||
+    fail "the modem did not get \"$heard\": $(tail -8 "$WORK/portable-session.out")"
+done
+kill "$PORTABLE" 2>/dev/null || true
+PORTABLE=
+stage "session's end: upload put back, journal cleared, modem hung up and disarmed, in the log"
 stage "Windows part passed"

@@ -2,6 +2,7 @@
 
 #include "Configuration.h"
 
+#include <QDeadlineTimer>
 #include <QList>
 #include <optional>
 
@@ -519,6 +520,66 @@ void ModemControl::hangUpLostCall()
         m_reporter.AppendStatus(line(QStringLiteral("ATH0 OK")) +
                                 line(QStringLiteral("Hang up done")));
     m_state.Connected = false;
+}
+
+void ModemControl::HangUpNow()
+{
+    m_serverOn = false; // no try of the recovery follows the end
+    if (!m_state.PortOpened)
+        return;
+    SerialLine &serial = m_wait.line();
+    if (serial.failed()) {
+        handlePortLost();
+        return;
+    }
+    serial.setMode(SerialLine::Mode::Job);
+
+    // One budget for every command: a silent modem cannot stretch the end.
+    const QDeadlineTimer deadline(HangUpNowMs);
+    int polls = HangUpNowMs / LineWait::PollMs;
+    const auto command = [&](const QByteArray &text) {
+        if (!serial.write(text))
+            return false;
+        QByteArray reply;
+        while (polls > 0 && !deadline.hasExpired()) {
+            m_wait.waiter().sleepMs(LineWait::PollMs);
+            --polls;
+            reply += serial.read();
+            if (reply.contains(OkReply))
+                return true;
+        }
+        return false;
+    };
+
+    if (callUp()) {
+        m_reporter.AppendStatus(line(QStringLiteral("Hanging up ...")));
+        serial.setDtr(true);
+        if (command(EscapeCommand)) {
+            m_reporter.AppendStatus(line(QStringLiteral("+++OK")));
+            if (command(HangUpCommand)) {
+                m_reporter.AppendStatus(line(QStringLiteral("ATH0 OK")) +
+                                        line(QStringLiteral("Hang up done")));
+                m_state.Connected = false;
+            }
+        }
+        // Not watched: the close that follows drops DTR as well.
+        if (m_state.Connected)
+            serial.setDtr(false);
+    }
+    if (!m_state.Connected && m_state.AutoAnswerOn && command(AutoAnswerOffCommand))
+        m_reporter.AppendStatus(line(QStringLiteral("Stop auto answer") + Ellipsis + Ok));
+
+    closePort();
+    m_state.PortOpened = false;
+    m_state.Connected = false;
+    if (serial.failed()) {
+        handlePortLost();
+        return;
+    }
+    m_reporter.AppendStatus(line(QStringLiteral("Not connected")));
+    m_reporter.SetTrayTip(QStringLiteral("Not connected"));
+    m_controls.setStartStop(ServerControls::StartStop::Start);
+    m_controls.setCloseCaption(QStringLiteral("Exit"));
 }
 
 } // namespace Tarvo

@@ -5,6 +5,8 @@
 // 1000 polls of 10 ms, succeeding as soon as "OK" CR LF appears anywhere in
 // what came back (echoes and other lines before it do no harm). Only the
 // arming of auto-answer also listens for "ERROR", and then tries once more.
+// HangUpNow, for an end from outside that cannot wait, is the exception: a
+// few seconds for all its commands together, and no events let in.
 // The texts, colours, tips and button states reported here are what the
 // user sees of the server's Start/Stop cycle.
 //
@@ -83,6 +85,15 @@ public:
     // goes to the modem: DTR dropped a moment, "ATH0", and "+++" first when
     // the modem is still online.
     void hangUpLostCall();
+
+    // The program is about to be ended from outside (the session ends) and
+    // may be killed as soon as its caller returns: HangUp without questions
+    // ("+++", "ATH0", DTR dropped if the call stays up, "ATS0=0") within
+    // HangUpNowMs in all, and the port closed. Its waits read the line
+    // without letting any event in, so nothing else runs meanwhile, also
+    // when it is called from inside another operation's wait.
+    static constexpr int HangUpNowMs = 3000;
+    void HangUpNow();
 
 private:
     class BusyScope;

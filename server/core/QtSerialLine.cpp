@@ -12,6 +12,10 @@
 #include <poll.h>
 #include <sys/stat.h>
 #endif
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#include <timeapi.h>
+#endif
 
 namespace Tarvo {
 
@@ -33,6 +37,7 @@ QtSerialLine::~QtSerialLine()
     // The owner is going away: no notification may reach it any more. The
     // port closes itself as it goes.
     QObject::disconnect(m_port.get(), nullptr, nullptr, nullptr);
+    setFineTimer(false);
 }
 
 void QtSerialLine::connectPort()
@@ -86,6 +91,7 @@ bool QtSerialLine::open(int port, QString *error)
 
     ++m_generation;
     m_open = true;
+    setFineTimer(true);
     m_failed = false;
     // Qt 6.4 hands out input that was waiting before the open; a stale
     // "OK" from an earlier session must not answer our first command.
@@ -122,6 +128,7 @@ void QtSerialLine::close()
         }
     }
     releaseDevice();
+    setFineTimer(false);
 }
 
 void QtSerialLine::releaseDevice()
@@ -265,6 +272,20 @@ void QtSerialLine::fail(const QString &text)
             notifyLost();
         },
         Qt::QueuedConnection);
+}
+
+void QtSerialLine::setFineTimer(bool on)
+{
+    // The system counts the raises: each one is lowered exactly once.
+    if (on == m_fineTimer)
+        return;
+#ifdef Q_OS_WIN
+    if (on && timeBeginPeriod(1) != TIMERR_NOERROR)
+        return;
+    if (!on)
+        timeEndPeriod(1);
+#endif
+    m_fineTimer = on;
 }
 
 } // namespace Tarvo

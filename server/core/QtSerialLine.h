@@ -17,6 +17,10 @@
 // A read or write error means the device is gone: the line fails once, the
 // device is released on the next event pass and the lost notification fires
 // then, never from inside QSerialPort's own signal.
+//
+// On Windows the system timer runs at 1 ms while the port is open
+// (timeBeginPeriod), so that the waits' 10 ms sleeps last 10 ms there too
+// rather than a whole default tick of 15.6 ms.
 #pragma once
 
 #include "SerialLine.h"
@@ -81,6 +85,8 @@ private:
     // Why the device failed, in the system's words of now.
     QString lostReason() const;
     void releaseDevice();
+    // The 1 ms system timer on Windows, raised and lowered in pairs.
+    void setFineTimer(bool on);
 
     PortResolver m_resolver;
     ModemLines m_lines;
@@ -90,6 +96,7 @@ private:
     bool m_open = false;
     bool m_modemLines = false;
     bool m_failed = false;
+    bool m_fineTimer = false;
     QString m_failure;
     // Counts opens and closes, so that work queued for one open never
     // touches the next.

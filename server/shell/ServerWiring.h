@@ -15,17 +15,25 @@
 // session's end and the application quitting all run the same shutdown
 // without questions; the window's unloading then ends the event loop.
 //
-// The session's end is the application quitting: on Windows Qt turns
-// WM_ENDSESSION (the log-off or shutdown really happening) into
-// aboutToQuit, and the X11 session manager's "die" into a Quit event to the
-// application, which would otherwise close the window with the hang-up
-// question first. The session manager's save request (commitDataRequest,
-// WM_QUERYENDSESSION) comes before that and may still be cancelled by
-// another program, so nothing is done on it: the modem stays armed.
+// The session's end is WM_ENDSESSION on Windows (SessionEnd.h; Qt makes it
+// aboutToQuit as well), and the X11 session manager's "die", which Qt turns
+// into a Quit event to the application that would otherwise close the
+// window with the hang-up question first. The session manager's save
+// request (commitDataRequest, WM_QUERYENDSESSION) comes before that and may
+// still be cancelled by another program, so nothing is done on it: the
+// modem stays armed.
+//
+// None of these ends waits for a running job to unwind before the files
+// and the modem are safe: the process may be gone by then (Windows ends it
+// soon after WM_ENDSESSION returns, a session manager or service manager
+// after a few seconds). The upload in flight is put back and the modem hung
+// up within a few seconds right where the end is heard, inside the job's
+// wait; the job then unwinds and finds nothing left to do.
 #pragma once
 
 #include "HostSession.h"
 #include "QtSerialLine.h"
+#include "SessionEnd.h"
 #include "ShutdownSignals.h"
 #include "UploadJournal.h"
 #include "frmServer.h"
@@ -47,7 +55,7 @@ public:
     bool eventFilter(QObject *watched, QEvent *event) override
     {
         if (watched == QCoreApplication::instance() && event->type() == QEvent::Quit)
-            m_server.shutdownNow();
+            m_server.shutdownNow(QStringLiteral("The session is ending."));
         return false;
     }
 
@@ -89,9 +97,17 @@ inline void connectServer(QApplication &app, frmServer &server, HostSession &ses
 
     QObject::connect(&server, &frmServer::unloaded, &app, &QCoreApplication::quit,
                      Qt::QueuedConnection);
-    QObject::connect(&ends, &ShutdownSignals::received, &server, &frmServer::shutdownNow);
-    QObject::connect(&app, &QCoreApplication::aboutToQuit, &server, &frmServer::shutdownNow);
+    server.setEndNow([&session] {
+        UploadJob::putBackInFlight();
+        session.modem().HangUpNow();
+    });
+    QObject::connect(&ends, &ShutdownSignals::received, &server, [&server](int signalNumber) {
+        server.shutdownNow(QStringLiteral("Ended by signal %1.").arg(signalNumber));
+    });
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &server,
+                     [&server] { server.shutdownNow(QStringLiteral("The session is ending.")); });
     app.installEventFilter(new QuitWatch(server));
+    new SessionEndFilter([&server](const QString &reason) { server.shutdownNow(reason); }, &server);
 }
 
 // The modem side of a running server on a real serial port, connected to

@@ -6,8 +6,8 @@
 // one end of a socket pair, and a QSocketNotifier on the other end emits
 // received() from the event loop, where the shutdown can run. The previous
 // handlers are put back when the object goes. One object at a time; on
-// Windows it does nothing (the session's end arrives as the application
-// quitting, ServerWiring.h).
+// Windows it does nothing (the session's end arrives as WM_ENDSESSION,
+// SessionEnd.h).
 #pragma once
 
 #include <QObject>

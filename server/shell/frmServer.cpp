@@ -235,11 +235,17 @@ void frmServer::Form_Unload()
     emit unloaded();
 }
 
-void frmServer::shutdownNow()
+void frmServer::shutdownNow(const QString &reason)
 {
+    if (m_unloaded || std::exchange(m_endedNow, true))
+        return;
+    if (!reason.isEmpty())
+        AppendStatus(QLatin1String(CrLf) + reason + QLatin1String(CrLf));
     // Whatever waits for an answer gets No, so that its caller unwinds.
     if (auto *dialog = qobject_cast<QDialog *>(QApplication::activeModalWidget()))
         dialog->reject();
+    if (m_endNow)
+        m_endNow();
     m_operations.shutdown();
 }
 

@@ -72,6 +72,7 @@ public:
     bool isUnloaded() const { return m_unloaded; }
     // The configuration window is open over the server window.
     bool configuring() const { return m_configuring; }
+    void setEndNow(std::function<void()> step) { m_endNow = std::move(step); }
 
     // "Tarvo - " + state, cut to what the tray holds.
     static QString tipText(const QString &state);
@@ -108,10 +109,13 @@ public slots:
     // Hangs up and removes the tray icon; once.
     void Form_Unload();
     // Ends the program in order without asking anything (a termination
-    // signal, the session's end): an open question is answered No, a
-    // running call's transfer ends as failed, then the modem is hung up and
-    // the port closed.
-    void shutdownNow();
+    // signal, the session's end), once: reason, when given, goes to the pane
+    // and the log; an open question is answered No; the step set with
+    // setEndNow() runs at once, for what must be done before this returns,
+    // as the process may be ended right after (the transfer put back, the
+    // modem hung up, the port closed); then a running call's job is cut
+    // short, and the window unloads once it has unwound.
+    void shutdownNow(const QString &reason = {});
 
 signals:
     // The window has gone: the program may end.
@@ -139,6 +143,7 @@ private:
     ConfigureStep m_configure;
     AboutStep m_about;
     std::function<QStringList()> m_startupCheck;
+    std::function<void()> m_endNow;
     OperationController m_operations;
 
     StatusPane *m_pane = nullptr;
@@ -151,6 +156,7 @@ private:
     QString m_tip;
     bool m_programClose = false;
     bool m_unloaded = false;
+    bool m_endedNow = false; // shutdownNow() has run
     bool m_busy = false;
     bool m_configuring = false;
 };

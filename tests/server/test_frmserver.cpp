@@ -9,10 +9,15 @@
 #include "StdinClosed.h"
 #include "TrayIcon.h"
 
+#include <QAbstractEventDispatcher>
 #include <QtTest/qtestspontaneevent.h>
 #include <QtWidgets>
 #include <cerrno>
 #include <csignal>
+
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
 
 using namespace Tarvo;
 using namespace Tarvo::Testing;
@@ -446,6 +451,101 @@ private slots:
         QCOMPARE(rig.line.port, 2);
         QCOMPARE(rig.server.trayTip(), "Tarvo - Waiting call ...");
         QCOMPARE(rig.button("cmdWaitingCall")->text(), "Stop");
+    }
+
+    // The session ends mid-upload, heard inside a wait of the job. Before the handler returns (the
+    // process may be ended then): the old copy back, no .BAK, no journal, the modem hung up and
+    // disarmed, the port closed, all within the bound, and the log says so. The job unwinds
+    // afterwards and does nothing twice. A silent modem gets its DTR dropped; a session end called
+    // off (WM_ENDSESSION with FALSE) changes nothing.
+    void sessionEndMidUpload_data()
+    {
+        const auto row = columns<QString, bool>("end", "modemAnswers");
+        row("Windows logs the user off", "WM_ENDSESSION", true);
+        row("Windows calls the session end off", "WM_ENDSESSION FALSE", true);
+        row("SIGTERM", "SIGTERM", true);
+        row("X11 session manager's die", "Quit", true);
+        row("SIGTERM, the modem silent", "SIGTERM", false);
+    }
+
+    void sessionEndMidUpload()
+    {
+        auto [end, modemAnswers] = fetch<QString, bool>("end", "modemAnswers");
+        const bool ended = end != "WM_ENDSESSION FALSE";
+#ifndef Q_OS_WIN
+        if (end.startsWith("WM_"))
+            QSKIP("WM_ENDSESSION exists on Windows only");
+#endif
+        SwallowQuit swallow;
+        qApp->installEventFilter(&swallow);
+        CallRig rig;
+        UploadJournal journal{rig.dir.filePath("journal")};
+        QString error;
+        QCOMPARE(journal.acquire(error), FileLock::Result::Locked);
+        ShutdownSignals ends;
+        connectServer(*qobject_cast<QApplication *>(qApp), rig.server, rig.session, rig.line,
+                      journal, ends);
+        const auto portable = rig.line.peer;
+        rig.line.peer = [&](const QByteArray &bytes) {
+            if (bytes == "+++" && rig.portable.answerModem)
+                rig.line.deliver("\r\nOK\r\n", 20);
+            else
+                portable(bytes);
+        };
+        const QString backup = rig.dir.filePath("orders.BAK");
+        qsizetype writesBefore = -1;
+        int polls = 0;
+        rig.clock.onEvents = [&, &end = end, modemAnswers = modemAnswers, ended = ended] {
+            if (++polls != 60)
+                return;
+            QVERIFY(QFile::exists(backup) && QFile::exists(journal.path()));
+            rig.portable.answerModem = modemAnswers;
+            writesBefore = rig.line.writes.size();
+            const qint64 before = rig.clock.now();
+            if (end.startsWith("WM_")) {
+#ifdef Q_OS_WIN
+                MSG msg{};
+                msg.message = WM_ENDSESSION;
+                msg.wParam = end == "WM_ENDSESSION";
+                msg.lParam = LPARAM(ENDSESSION_LOGOFF);
+                qintptr result = 0;
+                QAbstractEventDispatcher::instance()->filterNativeEvent("windows_generic_MSG", &msg,
+                                                                        &result);
+#endif
+            } else if (end == "SIGTERM") {
+                emit ends.received(SIGTERM);
+            } else {
+                QEvent quit(QEvent::Quit);
+                QCoreApplication::sendEvent(qApp, &quit);
+            }
+            if (!ended)
+                return;
+            QVERIFY(rig.clock.now() - before <= ModemControl::HangUpNowMs);
+            QCOMPARE(readFile(rig.target), QByteArray("old"));
+            QVERIFY(!QFile::exists(backup));
+            QVERIFY(!QFile::exists(journal.path()));
+            QCOMPARE(rig.line.closes, 1);
+            const QByteArray said = rig.line.writes.mid(writesBefore).join();
+            QCOMPARE(said, modemAnswers ? QByteArray("+++ATH0\rATS0=0\r") : QByteArray("+++"));
+            QCOMPARE(rig.line.dtrChanges.back(), modemAnswers);
+        };
+        rig.line.deliver("\r\nCONNECT 9600\r\nPortable ready\r\n");
+        rig.line.pump();
+
+        QVERIFY(writesBefore >= 0);
+        QCOMPARE(rig.server.isUnloaded(), ended);
+        QCOMPARE(readFile(rig.target), ended ? QByteArray("old") : pattern(3000));
+        QVERIFY(!QFile::exists(backup));
+        QVERIFY(!QFile::exists(journal.path()));
+        QCOMPARE(rig.line.closes, int(ended));
+        const QString log = QString::fromLatin1(readFile(rig.log.path()));
+        QCOMPARE(log.count("it is undone."), int(ended));
+        QCOMPARE(log.count("Not connected"), int(ended));
+        QCOMPARE(log.count("Stop auto answer ... OK"), int(ended && modemAnswers));
+        QVERIFY2(!ended || log.contains(end == "SIGTERM" ? "Ended by signal"
+                                        : end == "Quit"  ? "The session is ending."
+                                                         : "Windows is logging the user off."),
+                 qPrintable(log));
     }
 
     // Start-up notes reach the log before the modem starts and outlive its clearing of the pane; a
