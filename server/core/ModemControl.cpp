@@ -305,21 +305,24 @@ bool ModemControl::closeDown(CallAnswer answer)
 
 void ModemControl::endCall()
 {
-    SerialLine &serial = m_wait.line();
     m_reporter.AppendStatus(line(QStringLiteral("Hanging up ...")));
     m_reporter.SetTrayTip(QStringLiteral("Hanging up ..."));
-
-    serial.setDtr(true);
-    if (sendCommand(EscapeCommand)) {
-        m_reporter.AppendStatus(line(QStringLiteral("+++OK")));
-        if (sendCommand(HangUpCommand)) {
-            m_reporter.AppendStatus(line(QStringLiteral("ATH0 OK")) +
-                                    line(QStringLiteral("Hang up done")));
-            m_state.Connected = false;
-        }
-    }
+    escapeAndHangUp([this](const QByteArray &command) { return sendCommand(command); });
     if (m_state.Connected)
         forceHangUp();
+}
+
+bool ModemControl::escapeAndHangUp(const std::function<bool(const QByteArray &)> &command)
+{
+    m_wait.line().setDtr(true);
+    if (!command(EscapeCommand))
+        return false;
+    m_reporter.AppendStatus(line(QStringLiteral("+++OK")));
+    if (!command(HangUpCommand))
+        return false;
+    m_reporter.AppendStatus(line(QStringLiteral("ATH0 OK")) + line(QStringLiteral("Hang up done")));
+    m_state.Connected = false;
+    return true;
 }
 
 void ModemControl::forceHangUp()
@@ -553,15 +556,7 @@ void ModemControl::HangUpNow()
 
     if (callUp()) {
         m_reporter.AppendStatus(line(QStringLiteral("Hanging up ...")));
-        serial.setDtr(true);
-        if (command(EscapeCommand)) {
-            m_reporter.AppendStatus(line(QStringLiteral("+++OK")));
-            if (command(HangUpCommand)) {
-                m_reporter.AppendStatus(line(QStringLiteral("ATH0 OK")) +
-                                        line(QStringLiteral("Hang up done")));
-                m_state.Connected = false;
-            }
-        }
+        escapeAndHangUp(command);
         // Not watched: the close that follows drops DTR as well.
         if (m_state.Connected)
             serial.setDtr(false);

@@ -29,6 +29,8 @@
 #include "ServerControls.h"
 #include "ServerState.h"
 
+#include <functional>
+
 namespace Tarvo {
 
 struct Configuration;
@@ -121,6 +123,9 @@ private:
     bool interrupted(bool lineOpen = false);
     // "+++" and "ATH0", then DTR dropped if the call is still up.
     void endCall();
+    // "+++" then "ATH0" through command, each said as it is answered;
+    // true when the call is down.
+    bool escapeAndHangUp(const std::function<bool(const QByteArray &)> &command);
     void forceHangUp();
 
     LineWait &m_wait;
