@@ -289,18 +289,23 @@ bool ModemControl::closeDown(CallAnswer answer)
             m_reporter.AppendStatus(line(QStringLiteral("Stop auto answer") + Ellipsis + Ok));
     }
 
+    closeAfterHangUp();
+    return true;
+}
+
+void ModemControl::closeAfterHangUp()
+{
     closePort();
     m_state.PortOpened = false;
     m_state.Connected = false;
-    if (serial.failed()) {
+    if (m_wait.line().failed()) {
         handlePortLost();
-        return true;
+        return;
     }
     m_reporter.AppendStatus(line(QStringLiteral("Not connected")));
     m_reporter.SetTrayTip(QStringLiteral("Not connected"));
     m_controls.setStartStop(ServerControls::StartStop::Start);
     m_controls.setCloseCaption(QStringLiteral("Exit"));
-    return true;
 }
 
 void ModemControl::endCall()
@@ -564,17 +569,7 @@ void ModemControl::HangUpNow()
     if (!m_state.Connected && m_state.AutoAnswerOn && command(AutoAnswerOffCommand))
         m_reporter.AppendStatus(line(QStringLiteral("Stop auto answer") + Ellipsis + Ok));
 
-    closePort();
-    m_state.PortOpened = false;
-    m_state.Connected = false;
-    if (serial.failed()) {
-        handlePortLost();
-        return;
-    }
-    m_reporter.AppendStatus(line(QStringLiteral("Not connected")));
-    m_reporter.SetTrayTip(QStringLiteral("Not connected"));
-    m_controls.setStartStop(ServerControls::StartStop::Start);
-    m_controls.setCloseCaption(QStringLiteral("Exit"));
+    closeAfterHangUp();
 }
 
 } // namespace Tarvo

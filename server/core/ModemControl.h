@@ -122,6 +122,9 @@ private:
     // lineOpen: the step's " ..." line is still open and is ended first.
     bool interrupted(bool lineOpen = false);
     // "+++" and "ATH0", then DTR dropped if the call is still up.
+    // The port closed once the call is down: the stopped state, or the lost
+    // port's report when the line failed on the way.
+    void closeAfterHangUp();
     void endCall();
     // "+++" then "ATH0" through command, each said as it is answered;
     // true when the call is down.
