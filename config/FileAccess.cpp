@@ -235,13 +235,15 @@ qint64 readSome(QFileDevice &file, const QString &path, char *data, qint64 count
 #endif
 }
 
-QString writeAll(QFileDevice &file, const QString &path, const char *data, qint64 count)
-{
 #ifdef Q_OS_UNIX
-    const int fd = file.handle();
+// Writes all count bytes through write, one call of write(2)'s kind: again
+// after a signal, and on from where a short write stopped.
+template <typename Write>
+QString writeLoop(const QString &path, const char *data, qint64 count, Write write)
+{
     while (count > 0) {
         const ssize_t done =
-            injectedFault(FileOp::Write, path) ? -1 : ::write(fd, data, std::size_t(count));
+            injectedFault(FileOp::Write, path) ? -1 : write(data, std::size_t(count));
         if (done < 0 && errno == EINTR)
             continue;
         if (done <= 0)
@@ -250,6 +252,15 @@ QString writeAll(QFileDevice &file, const QString &path, const char *data, qint6
         count -= done;
     }
     return {};
+}
+#endif
+
+QString writeAll(QFileDevice &file, const QString &path, const char *data, qint64 count)
+{
+#ifdef Q_OS_UNIX
+    const int fd = file.handle();
+    return writeLoop(path, data, count,
+                     [fd](const char *bytes, std::size_t n) { return ::write(fd, bytes, n); });
 #else
     if (injectedFault(FileOp::Write, path))
         return systemErrorText(errno);
@@ -263,19 +274,12 @@ QString writeAt(QFileDevice &file, const QString &path, qint64 offset, const cha
                 qint64 count)
 {
 #ifdef Q_OS_UNIX
-    while (count > 0) {
-        const ssize_t done = injectedFault(FileOp::Write, path)
-                                 ? -1
-                                 : ::pwrite(file.handle(), data, std::size_t(count), off_t(offset));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done <= 0)
-            return systemErrorText(done < 0 ? errno : EIO);
-        data += done;
-        count -= done;
-        offset += done;
-    }
-    return {};
+    const int fd = file.handle();
+    return writeLoop(path, data, count, [fd, &offset](const char *bytes, std::size_t n) {
+        const ssize_t done = ::pwrite(fd, bytes, n, off_t(offset));
+        offset += done > 0 ? done : 0;
+        return done;
+    });
 #else
     if (!file.seek(offset))
         return file.errorString();

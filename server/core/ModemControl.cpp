@@ -363,13 +363,8 @@ void ModemControl::handlePortLost()
                 QStringLiteral("Please check the modem and its cable, then click Start to retry.")),
         ColourRed);
     m_reporter.SetTrayTip(QStringLiteral("Modem port lost"));
-    closePort();
-    m_state.PortOpened = false;
-    m_state.Connected = false;
-    m_controls.setStartStop(ServerControls::StartStop::Start);
-    m_controls.setCloseCaption(QStringLiteral("Exit"));
+    closeQuietly();
     m_controls.setStartStopEnabled(true);
-    m_controls.setSettingsEnabled(true);
 }
 
 // ---- Recovery
