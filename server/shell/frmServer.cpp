@@ -153,7 +153,7 @@ void frmServer::Form_Activate()
     if (!m_operations.beginActivation())
         return;
     WriteLog(Separator);
-    const QStringList notes = m_startupCheck ? m_startupCheck() : QStringList();
+    const QStringList notes = m_startupNotes + (m_startupCheck ? m_startupCheck() : QStringList());
     for (const QString &note : notes)
         WriteLog(note + QLatin1String(CrLf));
     m_operations.runOperation([this] {

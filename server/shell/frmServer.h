@@ -68,6 +68,8 @@ public:
     // line, before the modem is started. What it returns goes to the log at
     // once and to the pane, in red, once the modem's start has cleared it.
     void setStartupCheck(std::function<QStringList()> check) { m_startupCheck = std::move(check); }
+    // A note of start-up said with the check's own, in red at the first activation.
+    void addStartupNote(const QString &note) { m_startupNotes += note; }
 
     bool isUnloaded() const { return m_unloaded; }
     // The configuration window is open over the server window.
@@ -143,6 +145,7 @@ private:
     ConfigureStep m_configure;
     AboutStep m_about;
     std::function<QStringList()> m_startupCheck;
+    QStringList m_startupNotes;
     std::function<void()> m_endNow;
     OperationController m_operations;
 

@@ -1,7 +1,8 @@
 // Tarvo's start-up: one instance per user and settings, the owner of the
 // upload journal, the configuration window first, then the server window in
 // the tray with the modem side wired to it. No folder that cannot be written
-// stops a start: not the settings' (the lock needs none), not the journal's.
+// stops a start: not the settings' (the lock needs none), not the journal's;
+// nor does a lock that cannot be taken at all.
 //
 // The server window is the modem side's Reporter and ServerControls, so it
 // is made first and the host session (line, waits, modem control, link,
@@ -25,24 +26,8 @@
 #include "frmServer.h"
 
 #include <QApplication>
-#include <QMessageBox>
-#include <cstdio>
 
 using namespace Tarvo;
-
-namespace {
-
-// Said on standard error always, and in a box where someone can see one.
-void refuseToStart(const QString &reason)
-{
-    const QString text = QStringLiteral("Tarvo cannot start: ") + reason;
-    std::fprintf(stderr, "%s\n", qPrintable(text));
-    const QString platform = QGuiApplication::platformName();
-    if (platform != QLatin1String("offscreen") && platform != QLatin1String("minimal"))
-        QMessageBox::critical(nullptr, QString::fromLatin1(AppVersion::Title), text);
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -54,15 +39,22 @@ int main(int argc, char *argv[])
     // unloading does.
     QApplication::setQuitOnLastWindowClosed(false);
 
+    // A lock that cannot be taken at all costs the one-instance guarantee, not
+    // the server: a second Tarvo would still find the port and the journal
+    // taken. Said in red at the first activation.
     SingleInstance instance;
+    QString instanceNote;
     switch (instance.tryAcquire()) {
     case SingleInstance::Acquire::Acquired:
         break;
     case SingleInstance::Acquire::AlreadyRunning:
         return 0;
     case SingleInstance::Acquire::Failed:
-        refuseToStart(instance.errorString());
-        return 2;
+        instanceNote = instance.errorString();
+        if (!instanceNote.endsWith(QLatin1Char('.')))
+            instanceNote += QLatin1Char('.');
+        instanceNote += QStringLiteral(" A second start of Tarvo is not kept from running.");
+        break;
     }
     // The journal has one owner for the whole run: only it may undo uploads.
     // A folder where it cannot be locked only keeps uploads from running;
@@ -105,6 +97,8 @@ int main(int argc, char *argv[])
         [&store](int comNumber) { return store.portDevice(comNumber); }, journal);
     runtime.session.readiness().setRetryEnabled([&store] { return store.retryEnabled(); });
 
+    if (!instanceNote.isEmpty())
+        server.addStartupNote(instanceNote);
     connectCloseRequests(closeRequests, server);
     server.Form_Load();
     return app.exec();
