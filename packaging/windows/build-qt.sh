@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Cross-builds the Qt the Windows program needs (a reduced qtbase plus
-# qtserialport, 6.4.2 like Debian's host Qt) with Debian's MinGW-w64, once.
+# Cross-builds the Qt the Windows program needs (a reduced qtbase with Network
+# for the local control channel, plus qtserialport, 6.4.2 like Debian's host
+# Qt) with Debian's MinGW-w64, once.
 # The result is kept outside the clone under the user's cache, keyed by a hash
 # of how Qt is patched, configured and built, so any change there makes a
 # fresh one and an unchanged recipe reuses it.
@@ -104,7 +105,7 @@ build_qtbase() {
     -DCMAKE_INSTALL_PREFIX="$PREFIX" -DCMAKE_BUILD_TYPE=Release \
     -DBUILD_SHARED_LIBS=ON -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF \
     -DINPUT_opengl=no -DFEATURE_opengl=OFF -DFEATURE_vulkan=OFF \
-    -DFEATURE_dbus=OFF -DFEATURE_sql=OFF -DFEATURE_network=OFF \
+    -DFEATURE_dbus=OFF -DFEATURE_sql=OFF -DFEATURE_network=ON -DFEATURE_ssl=OFF \
     -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF -DFEATURE_xml=OFF \
     -DFEATURE_icu=OFF -DFEATURE_direct2d1_1=OFF \
     -DFEATURE_freetype=ON -DFEATURE_system_freetype=OFF \
