@@ -17,8 +17,10 @@ LAYERS = [
     ["config"],
     ["server/core"],
     ["protocol"],
+    ["server/control"],
     ["about"],
-    ["server/shell"],
+    ["server/host"],
+    ["server/shell", "server/daemon", "server/ctl"],
     ["bench", "tests"],
 ]
 ISOLATED = {"tools/portable": {"tools/portable"}, "tools": {"tools", "tools/portable"}}
