@@ -47,8 +47,12 @@ tarvo_install_missing() {
 # when none are named). TARVO_WERROR=ON makes warnings errors.
 tarvo_build() {
   local dir=$1; shift
+  # ccache, where the machine has it, makes a rebuild of unchanged sources
+  # (another checkout, a fresh build folder) a matter of seconds.
+  local launcher=()
+  command -v ccache >/dev/null && launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
   cmake -S "$TARVO_ROOT" -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-    -DTARVO_WERROR="${TARVO_WERROR:-OFF}" >/dev/null
+    -DTARVO_WERROR="${TARVO_WERROR:-OFF}" "${launcher[@]}" >/dev/null
   if [ $# -gt 0 ]; then
     cmake --build "$dir" -j"$(nproc)" --target "$@"
   else
