@@ -34,7 +34,8 @@ bool SystemdNotifier::notify(const QByteArray &state)
     const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return false;
-    const ssize_t sent = ::sendto(fd, state.constData(), std::size_t(state.size()), MSG_NOSIGNAL,
+    // Never waits: a service manager that does not read must not hold up a call.
+    const ssize_t sent = ::sendto(fd, state.constData(), std::size_t(state.size()), MSG_NOSIGNAL | MSG_DONTWAIT,
                                   reinterpret_cast<const sockaddr *>(&address), length);
     ::close(fd);
     return sent == state.size();
