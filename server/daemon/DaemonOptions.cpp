@@ -20,8 +20,9 @@ bool DaemonOptions::parse(const QStringList &arguments, QString &message, int &e
         QStringLiteral("The folder of the upload journal and locks (default %1).").arg(stateDir),
         QStringLiteral("DIR"), stateDir);
     const QCommandLineOption logOption(
-        QStringLiteral("log-dir"), QStringLiteral("The folder of Tarvo.Log (default %1).").arg(logDir),
-        QStringLiteral("DIR"), logDir);
+        QStringLiteral("log-dir"),
+        QStringLiteral("The folder of Tarvo.Log (default %1).").arg(logDir), QStringLiteral("DIR"),
+        logDir);
     const QCommandLineOption controlOption(
         QStringLiteral("control"),
         QStringLiteral("The control channel's socket (default %1).").arg(control),
@@ -39,7 +40,8 @@ bool DaemonOptions::parse(const QStringList &arguments, QString &message, int &e
         return false;
     }
     if (!parser.positionalArguments().isEmpty()) {
-        message = QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
+        message =
+            QStringLiteral("Unexpected argument: %1").arg(parser.positionalArguments().first());
         return false;
     }
     if (parser.isSet(helpOption) || parser.isSet(versionOption)) {

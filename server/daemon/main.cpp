@@ -109,8 +109,8 @@ int main(int argc, char *argv[])
     }
     UploadJournal journal(options.stateDir);
     if (QString error; journal.acquire(error) == FileLock::Result::HeldElsewhere)
-        return refuse(QStringLiteral("another Tarvo holds the upload journal in %1.")
-                          .arg(options.stateDir));
+        return refuse(
+            QStringLiteral("another Tarvo holds the upload journal in %1.").arg(options.stateDir));
 
     LogFile log(options.logDir, {}, QString()); // no per-user fallback
     HostReporter reporter(log);
@@ -122,10 +122,13 @@ int main(int argc, char *argv[])
 
     SystemdNotifier notifier;
     WatchdogPinger watchdog(notifier, SystemdNotifier::watchdogIntervalMs());
-    QObject::connect(&server, &HeadlessServer::unloaded, &app, [&notifier] {
-        notifier.notify(QByteArrayLiteral("STOPPING=1"));
-        QCoreApplication::quit();
-    }, Qt::QueuedConnection);
+    QObject::connect(
+        &server, &HeadlessServer::unloaded, &app,
+        [&notifier] {
+            notifier.notify(QByteArrayLiteral("STOPPING=1"));
+            QCoreApplication::quit();
+        },
+        Qt::QueuedConnection);
 
     QTimer::singleShot(0, &server, [&] {
         server.serve();

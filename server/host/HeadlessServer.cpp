@@ -40,7 +40,8 @@ bool HeadlessServer::loadSettings()
     if (!file.exists())
         m_settingsProblem = QStringLiteral("There is no settings file %1.").arg(m_settingsPath);
     else if (!file.isReadable())
-        m_settingsProblem = QStringLiteral("The settings file %1 cannot be read.").arg(m_settingsPath);
+        m_settingsProblem =
+            QStringLiteral("The settings file %1 cannot be read.").arg(m_settingsPath);
     if (!m_settingsProblem.isEmpty())
         return false;
     Configuration model;
@@ -63,7 +64,8 @@ bool HeadlessServer::claimPort(QString &error)
     const QString device = m_store.portDevice(m_config.ModemPort);
     if (m_portClaim.claim(device))
         return true;
-    error = QStringLiteral("Another Tarvo server uses %1 (COM%2).").arg(device).arg(m_config.ModemPort);
+    error =
+        QStringLiteral("Another Tarvo server uses %1 (COM%2).").arg(device).arg(m_config.ModemPort);
     return false;
 }
 
@@ -193,14 +195,16 @@ ControlResult HeadlessServer::saveSettings(const QMap<QString, QString> &values)
 {
     // A call's job reads the model: it changes between jobs only.
     if (m_operations.operationRunning() || m_state.Connected)
-        return {false, QStringLiteral("A call is up: the settings can be saved once it has ended.")};
+        return {false,
+                QStringLiteral("A call is up: the settings can be saved once it has ended.")};
     Configuration model;
     m_store.LoadSettings(model);
     QString error;
     if (!SettingsValues::apply(values, m_store, model, error))
         return {false, error};
     if (!m_store.SaveSettings(model, error))
-        return {false, QStringLiteral("Cannot save the settings in %1: %2").arg(m_settingsPath, error)};
+        return {false,
+                QStringLiteral("Cannot save the settings in %1: %2").arg(m_settingsPath, error)};
     m_reporter.WriteLog(line(QStringLiteral("Settings saved in %1.").arg(m_settingsPath)));
     // Settings that can be served at last: the server serves, as it was meant to.
     if (!loadSettings())

@@ -24,11 +24,11 @@
 #include "HostReporter.h"
 #include "HostSession.h"
 #include "OperationController.h"
+#include "PortClaim.h"
 #include "QtSerialLine.h"
 #include "ServerState.h"
 #include "SettingsStore.h"
 #include "ShutdownSignals.h"
-#include "PortClaim.h"
 #include "UploadJournal.h"
 
 #include <QObject>
@@ -37,9 +37,7 @@
 
 namespace Tarvo {
 
-class HeadlessServer final : public QObject,
-                             public ControlTarget,
-                             private OperationController::View
+class HeadlessServer final : public QObject, public ControlTarget, private OperationController::View
 {
     Q_OBJECT
 

@@ -61,8 +61,8 @@ void HostReporter::writeFile(const QString &text)
     const QString notice = m_log.takeNotice();
     if (notice.isEmpty())
         return;
-    const QString line = (text.endsWith(QLatin1String(CrLf)) ? QString() : QString(CrLf)) +
-                         notice + QLatin1String(CrLf);
+    const QString line = (text.endsWith(QLatin1String(CrLf)) ? QString() : QString(CrLf)) + notice +
+                         QLatin1String(CrLf);
     for (Reporter *extra : std::as_const(m_extra))
         extra->AppendStatus(line, ColourRed);
 }

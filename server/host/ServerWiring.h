@@ -3,7 +3,7 @@
 // upload journal and the termination signals. The tray's main(), tarvod
 // and the end-to-end tests that kill and signal a real server all use it,
 // so that each runs the same connections. The front is any QObject that
-// keeps the operations (ServerFront below); what only a desktop program has
+// keeps the operations (see connectServer()); what only a desktop program has
 // (the session's end, the application quitting) the tray adds itself
 // (TrayWiring.h).
 //
@@ -37,25 +37,14 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTimer>
-#include <concepts>
 
 namespace Tarvo {
 
-// What the wiring asks of the front: its operations, whether the settings
-// are being edited, the first activation's check, the step that makes files
-// and modem safe at once, and the orderly end.
+// What the wiring asks of the front, a QObject: operations(), configuring()
+// (the settings are being edited), setStartupCheck() (the first
+// activation's check), setEndNow() (the step that makes files and modem
+// safe at once) and shutdownNow(reason) (the orderly end).
 template <class Front>
-concept ServerFront =
-    std::derived_from<Front, QObject> &&
-    requires(Front &front, std::function<QStringList()> check, std::function<void()> step) {
-        { front.operations() } -> std::same_as<OperationController &>;
-        { front.configuring() } -> std::same_as<bool>;
-        front.setStartupCheck(check);
-        front.setEndNow(step);
-        front.shutdownNow(QString());
-    };
-
-template <ServerFront Front>
 void connectServer(Front &server, HostSession &session, SerialLine &line, UploadJournal &journal,
                    ShutdownSignals &ends)
 {
@@ -102,7 +91,7 @@ void connectServer(Front &server, HostSession &session, SerialLine &line, Upload
 // process owns (UploadJournal::acquire()).
 struct ServerRuntime
 {
-    template <ServerFront Front>
+    template <class Front>
     ServerRuntime(Front &server, Prompter &prompter, ServerState &state,
                   const Configuration &config, QtSerialLine::PortResolver resolver,
                   UploadJournal &journal)

@@ -35,8 +35,9 @@ bool SystemdNotifier::notify(const QByteArray &state)
     if (fd < 0)
         return false;
     // Never waits: a service manager that does not read must not hold up a call.
-    const ssize_t sent = ::sendto(fd, state.constData(), std::size_t(state.size()), MSG_NOSIGNAL | MSG_DONTWAIT,
-                                  reinterpret_cast<const sockaddr *>(&address), length);
+    const ssize_t sent =
+        ::sendto(fd, state.constData(), std::size_t(state.size()), MSG_NOSIGNAL | MSG_DONTWAIT,
+                 reinterpret_cast<const sockaddr *>(&address), length);
     ::close(fd);
     return sent == state.size();
 #else

@@ -12,7 +12,10 @@ const QString RetryKey = QStringLiteral("Recovery/Retry");
 
 QString slot(const char *prefix, int index, const char *name)
 {
-    return QStringLiteral("%1%2/%3").arg(QLatin1String(prefix)).arg(index + 1).arg(QLatin1String(name));
+    return QStringLiteral("%1%2/%3")
+        .arg(QLatin1String(prefix))
+        .arg(index + 1)
+        .arg(QLatin1String(name));
 }
 
 QString portKey(int comNumber)

@@ -41,7 +41,8 @@ struct Server
     {
         QDir().mkpath(folder);
         if (!settings.isNull())
-            PortableRig::writeFile(settingsPath(), settings + "\n[Ports]\nCOM1=" + rig.ptyPath().toUtf8() + "\n");
+            PortableRig::writeFile(settingsPath(),
+                                   settings + "\n[Ports]\nCOM1=" + rig.ptyPath().toUtf8() + "\n");
         reporter.addReporter(&recorder);
         QString error;
         journal.acquire(error);
@@ -59,7 +60,8 @@ struct Server
 
 QByteArray uploadSettings(const QString &target)
 {
-    return "[Settings]\nModem%20Port=1\nJob=1\n[File1]\nName=IN.TXT\nSave%20As=" + target.toUtf8() + "\n";
+    return "[Settings]\nModem%20Port=1\nJob=1\n[File1]\nName=IN.TXT\nSave%20As=" + target.toUtf8() +
+           "\n";
 }
 
 } // namespace
@@ -73,7 +75,8 @@ private slots:
     {
         const auto row = columns<QByteArray, QString>("settings", "problem");
         row("no file", QByteArray(), "There is no settings file");
-        row("port out of range", "[Settings]\nModem%20Port=9\n", "The modem port must be COM1 to COM4.");
+        row("port out of range", "[Settings]\nModem%20Port=9\n",
+            "The modem port must be COM1 to COM4.");
         row("job out of range", "[Settings]\nJob=7\n", "The job must be 0 (download)");
     }
 
@@ -92,7 +95,8 @@ private slots:
         QVERIFY(!s.server->status().portOpen);
         QVERIFY(!s.server->start().ok);
 
-        const ControlResult saved = s.server->saveSettings({{"Settings/Modem Port", "1"}, {"Settings/Job", "0"}});
+        const ControlResult saved =
+            s.server->saveSettings({{"Settings/Modem Port", "1"}, {"Settings/Job", "0"}});
         QVERIFY2(saved.ok || settings.isNull(), qPrintable(saved.message));
         QVERIFY(s.server->status().settingsValid);
         if (!settings.isNull()) { // the file names the simulator's line
@@ -108,7 +112,8 @@ private slots:
         row("unknown name", "Settings/Colour", "red", "There is no setting Settings/Colour.");
         row("a device", "Ports/COM1", "/dev/ttyS3", "Ports/COM1 is changed in the settings file");
         row("retry", "Recovery/Retry", "0", "Recovery/Retry is changed in the settings file");
-        row("port out of range", "Settings/Modem Port", "5", "The modem port must be COM1 to COM4.");
+        row("port out of range", "Settings/Modem Port", "5",
+            "The modem port must be COM1 to COM4.");
         row("job not a number", "Settings/Job", "both", "The job must be");
     }
 
@@ -119,7 +124,8 @@ private slots:
         QVERIFY(rig.startPortable({.calls = 0}));
         Server s(rig, uploadSettings(rig.hostPath("in.txt")));
         const QByteArray before = PortableRig::readFile(s.settingsPath());
-        const ControlResult result = s.server->saveSettings({{"File1/Name", "OTHER.TXT"}, {key, value}});
+        const ControlResult result =
+            s.server->saveSettings({{"File1/Name", "OTHER.TXT"}, {key, value}});
         QVERIFY(!result.ok);
         QVERIFY2(result.message.contains(reason), qPrintable(result.message));
         QCOMPARE(PortableRig::readFile(s.settingsPath()), before);
@@ -145,9 +151,11 @@ private slots:
         QCOMPARE(s.server->status().state, QString("Waiting call ..."));
         QVERIFY(s.server->recheck().ok);
         QVERIFY(s.server->status().armed);
-        QVERIFY2(s.recorder.texts.contains("Restarting modem, try 1"), qPrintable(s.recorder.texts));
+        QVERIFY2(s.recorder.texts.contains("Restarting modem, try 1"),
+                 qPrintable(s.recorder.texts));
         // What the added reporter got is what the log got.
-        QVERIFY(QString::fromLatin1(PortableRig::readFile(s.log.path())).contains("Restarting modem, try 1"));
+        QVERIFY(QString::fromLatin1(PortableRig::readFile(s.log.path()))
+                    .contains("Restarting modem, try 1"));
     }
 
     void endsDuringCall_data()
@@ -168,12 +176,14 @@ private slots:
         QVERIFY(rig.startPortable({.bitsPerSecond = 38400, .calls = 1}));
         Server s(rig, uploadSettings(rig.hostPath("in.txt")));
         bool unloaded = false;
-        QObject::connect(s.server.get(), &HeadlessServer::unloaded, [&unloaded] { unloaded = true; });
+        QObject::connect(s.server.get(), &HeadlessServer::unloaded,
+                         [&unloaded] { unloaded = true; });
         ControlResult asked{false, "not asked"};
         // Asked from a timer inside the job's waits, as a client's request arrives.
         QTimer client;
         QObject::connect(&client, &QTimer::timeout, [&] {
-            if (!s.recorder.texts.contains("Upload IN.TXT ...") || QFileInfo(rig.hostPath("in.txt")).size() < 2000)
+            if (!s.recorder.texts.contains("Upload IN.TXT ...") ||
+                QFileInfo(rig.hostPath("in.txt")).size() < 2000)
                 return;
             client.stop();
             QVERIFY(s.server->status().operationRunning);
@@ -181,7 +191,7 @@ private slots:
                 asked = s.server->closeWhenIdle();
             else
                 asked = s.server->stop(end == "stopKeep" ? ControlTarget::CallOnStop::KeepCall
-                                                          : ControlTarget::CallOnStop::EndCall);
+                                                         : ControlTarget::CallOnStop::EndCall);
         });
         client.start(20);
         s.server->serve();
@@ -190,12 +200,15 @@ private slots:
         QVERIFY2(asked.ok, qPrintable(asked.message));
         QCOMPARE(unloaded, end == "closeWhenIdle");
         const QString texts = s.recorder.texts;
-        QCOMPARE(PortableRig::readFile(rig.hostPath("in.txt")), fileWhole ? incoming : QByteArray("old copy"));
+        QCOMPARE(PortableRig::readFile(rig.hostPath("in.txt")),
+                 fileWhole ? incoming : QByteArray("old copy"));
         QVERIFY(!QFile::exists(rig.hostPath("in.BAK")));
         if (fileWhole) { // the portable heard "ALL DONE" before the modem was hung up
             QTRY_COMPARE_WITH_TIMEOUT(rig.summaries.size(), 1, 5000);
-            QVERIFY2(rig.summaries.first().contains("outcome=all-done"), qPrintable(rig.summaries.first()));
-            QVERIFY2(texts.indexOf("NO CARRIER") < texts.lastIndexOf("Not connected"), qPrintable(texts));
+            QVERIFY2(rig.summaries.first().contains("outcome=all-done"),
+                     qPrintable(rig.summaries.first()));
+            QVERIFY2(texts.indexOf("NO CARRIER") < texts.lastIndexOf("Not connected"),
+                     qPrintable(texts));
         } else
             QVERIFY2(texts.contains("Upload failed"), qPrintable(texts));
         QVERIFY(!s.server->status().started || end == "closeWhenIdle");

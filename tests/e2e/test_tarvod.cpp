@@ -36,7 +36,10 @@ public:
 
     QString settingsPath() const { return m_folder + "/Tarvo.conf"; }
     QString stateDir() const { return m_folder + "/state"; }
-    QString log() const { return QString::fromLatin1(Testing::readFile(m_folder + "/log/Tarvo.Log")); }
+    QString log() const
+    {
+        return QString::fromLatin1(Testing::readFile(m_folder + "/log/Tarvo.Log"));
+    }
     QProcess &process() { return m_process; }
 
     // The settings as the per-user store writes them, with the device of COM1.
@@ -57,11 +60,11 @@ public:
     void start(const QString &stateDir = {}, const QStringList &environment = {})
     {
         m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start("env", QStringList{"-i"} + environment +
-                                   QStringList{TARVOD_PATH, "--settings", settingsPath(),
-                                               "--state-dir", stateDir.isEmpty() ? this->stateDir() : stateDir,
-                                               "--log-dir", m_folder + "/log", "--control",
-                                               m_folder + "/control"});
+        m_process.start(
+            "env", QStringList{"-i"} + environment +
+                       QStringList{TARVOD_PATH, "--settings", settingsPath(), "--state-dir",
+                                   stateDir.isEmpty() ? this->stateDir() : stateDir, "--log-dir",
+                                   m_folder + "/log", "--control", m_folder + "/control"});
         QVERIFY(m_process.waitForStarted(5000));
         m_clock.start();
     }
@@ -147,7 +150,8 @@ private slots:
         // A download and an upload byte for byte; READY=1 once armed, the watchdog's pings
         // during the transfer, STOPPING=1 at the end.
         PortableRig rig;
-        const QByteArray outgoing = pattern(20000), incoming = pattern(30000).toBase64().left(30000);
+        const QByteArray outgoing = pattern(20000),
+                         incoming = pattern(30000).toBase64().left(30000);
         PortableRig::writeFile(rig.hostPath("out.bin"), outgoing);
         PortableRig::writeFile(rig.hostPath("in.txt"), OldCopy);
         PortableRig::writeFile(rig.portableFile("IN.TXT"), incoming);
@@ -164,12 +168,15 @@ private slots:
         QObject::connect(&reader, &QTimer::timeout, [&notify] { notify.received(); });
         reader.start(50);
 
-        QTRY_VERIFY2_WITH_TIMEOUT(daemon.log().contains("Waiting call ..."), qPrintable(daemon.log()), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(daemon.log().contains("Waiting call ..."),
+                                  qPrintable(daemon.log()), 5000);
         QVERIFY2(daemon.sinceStart() < 5000, QByteArray::number(daemon.sinceStart()));
-        QTRY_VERIFY_WITH_TIMEOUT(notify.received().contains("READY=1\nSTATUS=Waiting call ..."), 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(notify.received().contains("READY=1\nSTATUS=Waiting call ..."),
+                                 2000);
         const int beforeCall = int(notify.received().size());
         QVERIFY2(served(rig, 1, 60000), qPrintable(daemon.log()));
-        QVERIFY2(rig.summaries.first().contains("outcome=all-done"), qPrintable(rig.summaries.first()));
+        QVERIFY2(rig.summaries.first().contains("outcome=all-done"),
+                 qPrintable(rig.summaries.first()));
         QCOMPARE(PortableRig::readFile(rig.receivedFile("OUT.BIN")), outgoing);
         QTRY_COMPARE_WITH_TIMEOUT(PortableRig::readFile(rig.hostPath("in.txt")), incoming, 5000);
         QVERIFY(!QFile::exists(rig.hostPath("in.BAK")));
@@ -235,8 +242,10 @@ private slots:
         QVERIFY2(served(next, 1, 30000), qPrintable(daemon.log()));
         const QString log = daemon.log();
         const qsizetype restored = log.indexOf("Restored"), run = log.lastIndexOf("----------");
-        QVERIFY2(restored > run && restored < log.indexOf("Waiting call ...", run), qPrintable(log));
-        QTRY_COMPARE_WITH_TIMEOUT(Testing::readFile(target), QByteArray("today's orders\r\n"), 5000);
+        QVERIFY2(restored > run && restored < log.indexOf("Waiting call ...", run),
+                 qPrintable(log));
+        QTRY_COMPARE_WITH_TIMEOUT(Testing::readFile(target), QByteArray("today's orders\r\n"),
+                                  5000);
         QVERIFY(!QFile::exists(backup));
         QVERIFY(daemon.terminate() >= 0);
         QCOMPARE(daemon.process().exitCode(), 0);
@@ -249,7 +258,8 @@ private slots:
         Daemon first(m_dir.filePath("first"));
         first.writeSettings({}, rig.ptyPath());
         first.start();
-        QTRY_VERIFY2_WITH_TIMEOUT(first.log().contains("Waiting call ..."), qPrintable(first.log()), 5000);
+        QTRY_VERIFY2_WITH_TIMEOUT(first.log().contains("Waiting call ..."), qPrintable(first.log()),
+                                  5000);
         const QString before = first.log();
 
         Daemon sameState(m_dir.filePath("sameState")), sameDevice(m_dir.filePath("sameDevice"));
