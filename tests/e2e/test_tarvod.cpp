@@ -145,6 +145,33 @@ private slots:
             QVERIFY2(!libraries.contains(library), library);
     }
 
+    void commandLine_data()
+    {
+        QTest::addColumn<QStringList>("arguments");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("version") << QStringList{"--version"} << 0 << "tarvod 2.";
+        QTest::newRow("help") << QStringList{"--help"} << 0 << "--state-dir <DIR>";
+        QTest::newRow("unknown option") << QStringList{"--port", "1"} << 2 << "Unknown option";
+        QTest::newRow("empty location")
+            << QStringList{"--log-dir", ""} << 2 << "--log-dir may not be empty";
+        QTest::newRow("an argument") << QStringList{"serve"} << 2 << "Unexpected argument: serve";
+    }
+
+    void commandLine()
+    {
+        QFETCH(QStringList, arguments);
+        QFETCH(int, status);
+        QFETCH(QString, says);
+        QProcess tarvod;
+        tarvod.start(TARVOD_PATH, arguments);
+        QVERIFY(tarvod.waitForFinished(5000));
+        QCOMPARE(tarvod.exitCode(), status);
+        const QString output =
+            QString::fromLocal8Bit(tarvod.readAllStandardOutput() + tarvod.readAllStandardError());
+        QVERIFY2(output.contains(says), qPrintable(output));
+    }
+
     void servesWithoutSessionAndNotifies()
     {
         // A download and an upload byte for byte; READY=1 once armed, the watchdog's pings
@@ -171,6 +198,7 @@ private slots:
         QTRY_VERIFY2_WITH_TIMEOUT(daemon.log().contains("Waiting call ..."),
                                   qPrintable(daemon.log()), 5000);
         QVERIFY2(daemon.sinceStart() < 5000, QByteArray::number(daemon.sinceStart()));
+        qInfo("armed %lld ms after the start", daemon.sinceStart());
         QTRY_VERIFY_WITH_TIMEOUT(notify.received().contains("READY=1\nSTATUS=Waiting call ..."),
                                  2000);
         const int beforeCall = int(notify.received().size());
@@ -219,6 +247,7 @@ private slots:
         if (signalNumber == SIGTERM) {
             const qint64 took = daemon.terminate();
             QVERIFY2(took >= 0 && took < 5000, QByteArray::number(took));
+            qInfo("ended %lld ms after SIGTERM", took);
             QCOMPARE(daemon.process().exitStatus(), QProcess::NormalExit);
             QCOMPARE(daemon.process().exitCode(), 0);
             QVERIFY2(daemon.log().contains("Upload failed"), qPrintable(daemon.log()));
