@@ -252,6 +252,10 @@ private slots:
             QCOMPARE(daemon.process().exitCode(), 0);
             QVERIFY2(daemon.log().contains("Upload failed"), qPrintable(daemon.log()));
             QCOMPARE(daemon.log().count("Not connected"), 1);
+            const QString log = daemon.log();
+            QVERIFY2(log.indexOf("Hanging up ...") >= 0 &&
+                         log.indexOf("Hanging up ...") < log.indexOf("Stop auto answer ... OK"),
+                     qPrintable(log));
             QCOMPARE(Testing::readFile(target), OldCopy);
             QVERIFY(!QFile::exists(backup));
             return;
