@@ -93,19 +93,24 @@ void HeadlessServer::serve()
 }
 
 // With settings that can be served and a device of its own, the modem is
-// started inside the guard; otherwise the reason is said and nothing runs.
-void HeadlessServer::startModem()
+// started inside the guard; otherwise the reason is said in red, nothing
+// runs, and the reason is returned.
+QString HeadlessServer::startModem()
 {
     QString error;
-    if (!claimPort(error)) {
-        refused(error);
-        return;
-    }
-    if (!m_settingsProblem.isEmpty()) {
-        m_reporter.AppendStatus(line(m_settingsProblem), ColourRed);
-        return;
-    }
+    if (!claimPort(error))
+        return refused(error).message;
+    if (!m_settingsProblem.isEmpty())
+        return refused(m_settingsProblem).message;
     m_operations.runOperation([this] { m_operations.initializeModem(); });
+    return {};
+}
+
+ControlResult HeadlessServer::armedResult() const
+{
+    if (m_state.AutoAnswerOn)
+        return {};
+    return {false, QStringLiteral("The modem could not be started: ") + m_reporter.trayState()};
 }
 
 ControlStatus HeadlessServer::status() const
@@ -132,11 +137,9 @@ ControlResult HeadlessServer::start()
     m_started = true;
     if (m_state.PortOpened)
         return {true, QStringLiteral("The server is already started.")};
-    startModem();
-    if (!m_settingsProblem.isEmpty())
-        return {false, m_settingsProblem};
-    return {m_state.AutoAnswerOn,
-            m_state.AutoAnswerOn ? QString() : QStringLiteral("The modem could not be started.")};
+    if (const QString why = startModem(); !why.isEmpty())
+        return {false, why};
+    return armedResult();
 }
 
 ControlResult HeadlessServer::stop(CallOnStop call)
@@ -162,7 +165,8 @@ ControlResult HeadlessServer::recheck()
         return busy();
     m_started = true;
     if (!m_state.PortOpened) {
-        startModem();
+        if (const QString why = startModem(); !why.isEmpty())
+            return {false, why};
     } else {
         QString error;
         if (!claimPort(error))
@@ -171,10 +175,7 @@ ControlResult HeadlessServer::recheck()
             return refused(m_settingsProblem);
         m_operations.runOperation([this] { m_session.modem().restart(1, 0); });
     }
-    if (!m_settingsProblem.isEmpty())
-        return {false, m_settingsProblem};
-    return {m_state.AutoAnswerOn,
-            m_state.AutoAnswerOn ? QString() : QStringLiteral("The modem could not be started.")};
+    return armedResult();
 }
 
 ControlResult HeadlessServer::closeWhenIdle()
@@ -209,7 +210,7 @@ ControlResult HeadlessServer::saveSettings(const QMap<QString, QString> &values)
     // Settings that can be served at last: the server serves, as it was meant to.
     if (!loadSettings())
         return {false, m_settingsProblem};
-    if (m_started && !m_state.PortOpened)
+    if (m_started && !m_state.PortOpened && !m_operations.operationRunning())
         startModem();
     return {true, QStringLiteral("Saved.")};
 }

@@ -92,7 +92,8 @@ private:
     bool loadSettings();
     ControlResult busy() const;
     ControlResult refused(const QString &reason);
-    void startModem();
+    QString startModem();
+    ControlResult armedResult() const;
     // OperationController::View
     void closeByProgram() override;
     void setSettingsEnabled(bool) override {}

@@ -93,7 +93,9 @@ private slots:
         QVERIFY(!s.server->status().settingsValid);
         QVERIFY(s.server->status().settingsProblem.contains(problem));
         QVERIFY(!s.server->status().portOpen);
-        QVERIFY(!s.server->start().ok);
+        const ControlResult started = s.server->start();
+        QVERIFY(!started.ok);
+        QVERIFY2(started.message.contains(problem), qPrintable(started.message));
 
         const ControlResult saved =
             s.server->saveSettings({{"Settings/Modem Port", "1"}, {"Settings/Job", "0"}});
