@@ -30,14 +30,15 @@ using namespace Tarvo;
 
 namespace {
 
-// The log's texts on standard error, one line each ("<3>" marks a red one
-// as an error for the service manager's journal).
+// The log's texts on standard error, one line each. When that is the
+// service manager's journal ($JOURNAL_STREAM), "<3>" marks a red one as an
+// error there.
 class ConsoleReporter final : public Reporter
 {
 public:
     void AppendStatus(const QString &text, std::uint32_t colour) override
     {
-        write(text, colour == ColourRed ? "<3>" : "");
+        write(text, colour == ColourRed && m_journal ? "<3>" : "");
     }
     void clearStatus() override {}
     void WriteLog(const QString &text) override { write(text, ""); }
@@ -56,6 +57,7 @@ private:
     }
 
     QString m_line;
+    const bool m_journal = qEnvironmentVariableIsSet("JOURNAL_STREAM");
 };
 
 int refuse(const QString &reason)
