@@ -1,0 +1,27 @@
+// One numbered entry of the log feed, and its form on the control channel:
+// {"event":"entry","seq":N,"kind":"pane"|"log"|"clear"|"state",
+//  "text":"...","colour":0x00BBGGRR}, "colour" for pane texts only.
+#pragma once
+
+#include "Reporter.h"
+
+#include <QJsonObject>
+#include <QString>
+#include <cstdint>
+
+namespace Tarvo {
+
+struct FeedEntry
+{
+    enum class Kind { Pane, Log, Clear, State };
+    std::uint64_t seq = 0;
+    Kind kind = Kind::Pane;
+    QString text;                      // empty for Clear; the state for State
+    std::uint32_t colour = ColourBlue; // Pane only
+};
+
+QJsonObject toJson(const FeedEntry &entry);
+// False when the object is no entry this version knows.
+bool fromJson(const QJsonObject &object, FeedEntry &entry);
+
+} // namespace Tarvo

@@ -1,0 +1,420 @@
+// The control channel over a real socket in a temporary folder: a fake
+// target behind the server, raw clients that send what they like.
+#include "ControlClient.h"
+#include "ControlProtocol.h"
+#include "ControlServer.h"
+#include "FakeTarget.h"
+#include "LogFeed.h"
+
+#include <QElapsedTimer>
+#include <QLocalSocket>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#ifdef Q_OS_UNIX
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+#endif
+
+using namespace Tarvo;
+using namespace Tarvo::Testing;
+
+namespace {
+
+// A client that speaks the wire format by hand.
+struct RawClient
+{
+    QLocalSocket socket;
+    QByteArray buffer;
+    QList<QJsonObject> lines;
+
+    bool open(const QString &path, const QByteArray &hello = R"({"op":"hello","version":"1.0"})")
+    {
+        socket.connectToServer(path);
+        if (!socket.waitForConnected(2000))
+            return false;
+        if (!hello.isEmpty())
+            send(hello);
+        return true;
+    }
+    void send(const QByteArray &line) { socket.write(line + '\n'); }
+    // Waits until count lines came (or the socket closed); returns them all.
+    bool waitLines(int count, int ms = 5000)
+    {
+        QElapsedTimer clock;
+        clock.start();
+        while (lines.size() < count && clock.elapsed() < ms) {
+            QTest::qWait(5);
+            buffer += socket.readAll();
+            QByteArray line;
+            while (Control::takeLine(buffer, line, 1 << 24) == Control::Take::Line)
+                lines << Control::parseLine(line, Control::ReplyLimits).object;
+        }
+        return lines.size() >= count;
+    }
+    bool waitClosed(int ms = 5000)
+    {
+        return QTest::qWaitFor([&] { return socket.state() == QLocalSocket::UnconnectedState; },
+                               ms);
+    }
+};
+
+} // namespace
+
+class TestControlServer : public QObject
+{
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+    void versioning_data();
+    void versioning();
+    void statusAndSettings();
+    void watchResumes();
+    void badInputClosesOnlyThatConnection_data();
+    void badInputClosesOnlyThatConnection();
+    void refusedPeer();
+    void stuckClientDropped();
+    void slowRequestBlocksNobody();
+    void staleSocket();
+
+private:
+    QString path() const { return m_dir->filePath(QStringLiteral("control")); }
+    void feed(int from, int to);
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<FakeTarget> m_target;
+    std::unique_ptr<LogFeed> m_feed;
+    std::unique_ptr<ControlServer> m_server;
+};
+
+void TestControlServer::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_target = std::make_unique<FakeTarget>();
+    m_feed = std::make_unique<LogFeed>();
+    m_server = std::make_unique<ControlServer>(*m_target, *m_feed, QStringLiteral("test 1"));
+    QVERIFY2(m_server->listen(path()), qPrintable(m_server->errorString()));
+}
+
+void TestControlServer::cleanup()
+{
+    m_server.reset();
+    QTest::qWait(0); // deferred deletions of the connections
+}
+
+void TestControlServer::feed(int from, int to)
+{
+    for (int i = from; i <= to; ++i)
+        m_feed->AppendStatus(QStringLiteral("line %1\r\n").arg(i), i % 2 ? ColourRed : ColourBlue);
+}
+
+void TestControlServer::versioning_data()
+{
+    QTest::addColumn<QByteArray>("first");
+    QTest::addColumn<QString>("error"); // empty: accepted
+    QTest::newRow("same version") << QByteArray(R"({"op":"hello","version":"1.0"})") << QString();
+    QTest::newRow("newer minor") << QByteArray(R"({"op":"hello","version":"1.7"})") << QString();
+    QTest::newRow("next major") << QByteArray(R"({"op":"hello","version":"2.0"})")
+                                << QStringLiteral(
+                                       "version mismatch: the server speaks 1.0, the client 2.0");
+    QTest::newRow("no version") << QByteArray(R"({"op":"hello"})")
+                                << QStringLiteral("the hello names no version");
+    QTest::newRow("no hello") << QByteArray(R"({"id":1,"op":"status"})")
+                              << QStringLiteral("the client must say hello first");
+}
+
+void TestControlServer::versioning()
+{
+    QFETCH(QByteArray, first);
+    QFETCH(QString, error);
+    RawClient client;
+    QVERIFY(client.open(path(), first));
+    client.send(R"({"id":2,"op":"version"})");
+    QVERIFY(client.waitLines(error.isEmpty() ? 2 : 1));
+    const QJsonObject answer = client.lines[0];
+    QCOMPARE(answer.value("ok").toBool(), error.isEmpty());
+    if (!error.isEmpty()) {
+        QCOMPARE(answer.value("error").toString(), error);
+        QVERIFY(client.waitClosed());
+        return;
+    }
+    QCOMPARE(answer.value("version").toString(), QStringLiteral("1.0"));
+    QCOMPARE(client.lines[1].value("id").toInt(), 2);
+    QCOMPARE(client.lines[1].value("server").toString(), QStringLiteral("test 1"));
+}
+
+void TestControlServer::statusAndSettings()
+{
+    feed(1, 3);
+    ControlClient client(QStringLiteral("test"));
+    client.open(path());
+    QVERIFY(client.waitForReady(2000));
+    QCOMPARE(client.serverName(), QStringLiteral("test 1"));
+    std::uint64_t lastSeq = 0;
+    const ControlStatus s =
+        ControlClient::statusOf(client.waitForAnswer(client.status(), 2000), &lastSeq);
+    QCOMPARE(s.state, m_target->state.state);
+    QCOMPARE(s.tip, m_target->state.tip);
+    QVERIFY(s.armed && !s.connected);
+    QCOMPARE(lastSeq, quint64(3));
+
+    QCOMPARE(ControlClient::settingsOf(client.waitForAnswer(client.settings(), 2000)),
+             m_target->values);
+    QMap<QString, QString> values{{QStringLiteral("Settings/Modem Port"), QStringLiteral("3")}};
+    QVERIFY(ControlClient::resultOf(client.waitForAnswer(client.saveSettings(values), 2000)).ok);
+    QCOMPARE(m_target->values, values);
+    values[QStringLiteral("Settings/Modem Port")] = QStringLiteral("0");
+    const ControlResult refused =
+        ControlClient::resultOf(client.waitForAnswer(client.saveSettings(values), 2000));
+    QVERIFY(!refused.ok);
+    QCOMPARE(refused.message, QStringLiteral("Modem Port must be 1 to 4"));
+    QCOMPARE(m_target->values.value(QStringLiteral("Settings/Modem Port")), QStringLiteral("3"));
+
+    QVERIFY(ControlClient::resultOf(
+                client.waitForAnswer(client.stop(ControlTarget::CallOnStop::EndCall), 2000))
+                .ok);
+    QVERIFY(ControlClient::resultOf(
+                client.waitForAnswer(client.stop(ControlTarget::CallOnStop::KeepCall), 2000))
+                .ok);
+    QCOMPARE(m_target->stops,
+             (QList<ControlTarget::CallOnStop>{ControlTarget::CallOnStop::EndCall,
+                                               ControlTarget::CallOnStop::KeepCall}));
+#ifdef Q_OS_UNIX
+    struct stat info
+    {
+    };
+    QCOMPARE(stat(QFile::encodeName(path()).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, 0660u);
+#endif
+}
+
+void TestControlServer::watchResumes()
+{
+    m_feed->setLimits(50, 1 << 20);
+    feed(1, 10);
+    QList<FeedEntry> seen;
+    auto client = std::make_unique<ControlClient>(QStringLiteral("test"));
+    connect(client.get(), &ControlClient::entry, this, [&](const FeedEntry &e) { seen << e; });
+    QSignalSpy backlogDone(client.get(), &ControlClient::backlogDone);
+    client->open(path());
+    QVERIFY(client->waitForReady(2000));
+    client->watch(4);
+    QVERIFY(backlogDone.wait(2000));
+    QCOMPARE(seen.size(), 6);
+    feed(11, 15); // live
+    QVERIFY(QTest::qWaitFor([&] { return seen.size() == 11; }, 2000));
+    QCOMPARE(client->lastSeq(), quint64(15));
+
+    // Lost while entries keep coming; the resume picks up exactly after 15.
+    client.reset();
+    feed(16, 30);
+    client = std::make_unique<ControlClient>(QStringLiteral("test"));
+    connect(client.get(), &ControlClient::entry, this, [&](const FeedEntry &e) { seen << e; });
+    QSignalSpy gap(client.get(), &ControlClient::gap);
+    client->open(path());
+    QVERIFY(client->waitForReady(2000));
+    client->watch(15);
+    feed(31, 32);
+    QVERIFY(QTest::qWaitFor([&] { return seen.size() == 28; }, 2000));
+    QTest::qWait(50);
+    QCOMPARE(seen.size(), 28);
+    for (int i = 0; i < seen.size(); ++i) {
+        QCOMPARE(seen[i].seq, quint64(5 + i));
+        QCOMPARE(seen[i].text, QStringLiteral("line %1\r\n").arg(5 + i));
+        QCOMPARE(seen[i].colour, (5 + i) % 2 ? ColourRed : ColourBlue);
+    }
+    QCOMPARE(gap.size(), 0);
+
+    // Asked for what came after 3 once the backlog holds only 11 to 60.
+    feed(33, 60);
+    ControlClient late(QStringLiteral("test"));
+    QList<quint64> lateSeqs;
+    connect(&late, &ControlClient::entry, this, [&](const FeedEntry &e) { lateSeqs << e.seq; });
+    QSignalSpy lateGap(&late, &ControlClient::gap);
+    late.open(path());
+    QVERIFY(late.waitForReady(2000));
+    const QJsonObject answer = late.waitForAnswer(late.watch(3), 2000);
+    QCOMPARE(answer.value("gap").toBool(), true);
+    QCOMPARE(answer.value("first").toInt(), 11);
+    QCOMPARE(lateGap.size(), 1);
+    QVERIFY(QTest::qWaitFor([&] { return lateSeqs.size() == 50; }, 2000));
+    QCOMPARE(lateSeqs.front(), quint64(11));
+    QCOMPARE(lateSeqs.back(), quint64(60));
+}
+
+void TestControlServer::badInputClosesOnlyThatConnection_data()
+{
+    QTest::addColumn<QByteArray>("input");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("over-long line")
+        << QByteArray(70 * 1024, 'x') << QStringLiteral("line too long");
+    QTest::newRow("bad JSON") << QByteArray("{\"op\":\n") << QStringLiteral("not JSON");
+    QTest::newRow("deep") << QByteArray(500, '{') + '\n' << QStringLiteral("nested too deep");
+    QTest::newRow("binary") << QByteArray("\0\xff\xfe\n", 4) << QStringLiteral("not JSON");
+}
+
+void TestControlServer::badInputClosesOnlyThatConnection()
+{
+    QFETCH(QByteArray, input);
+    QFETCH(QString, error);
+    RawClient good, bad;
+    QVERIFY(good.open(path()));
+    QVERIFY(good.waitLines(1));
+    QVERIFY(bad.open(path()));
+    QVERIFY(bad.waitLines(1));
+    bad.socket.write(input);
+    QVERIFY(bad.waitLines(2));
+    QVERIFY2(bad.lines[1].value("error").toString().startsWith(error),
+             qPrintable(bad.lines[1].value("error").toString()));
+    QVERIFY(bad.waitClosed());
+    good.send(R"({"id":5,"op":"status"})");
+    QVERIFY(good.waitLines(2));
+    QCOMPARE(good.lines[1].value("id").toInt(), 5);
+    QCOMPARE(good.lines[1].value("ok").toBool(), true);
+    QCOMPARE(m_server->connectionCount(), 1);
+}
+
+void TestControlServer::refusedPeer()
+{
+    m_server->setAccessRule([](const PeerCredentials &peer) {
+        return AccessDecision{false, QStringLiteral("refused: user %1 is not in the group "
+                                                    "\"tarvo\"")
+                                         .arg(peer.uid)};
+    });
+    ControlClient client(QStringLiteral("test"));
+    QSignalSpy failed(&client, &ControlClient::failed);
+    client.open(path());
+#ifdef Q_OS_UNIX
+    QVERIFY(!client.waitForReady(2000));
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed[0][0].toString(),
+             QStringLiteral("refused: user %1 is not in the group \"tarvo\"").arg(getuid()));
+    QVERIFY(m_target->calls.isEmpty());
+#else
+    QVERIFY(client.waitForReady(2000)); // the pipe's own security keeps others out
+#endif
+}
+
+// A watcher that never reads while lines keep coming: the output waiting
+// for it stays under the bound, then it is dropped; a reading watcher gets
+// everything meanwhile.
+void TestControlServer::stuckClientDropped()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs a client socket that does not read at all");
+#else
+    m_feed->setLimits(2000, 4 << 20);
+    m_server->setMaxPending(32 * 1024);
+    QSignalSpy ended(m_server.get(), &ControlServer::connectionEnded);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(path()).constData(), sizeof address.sun_path);
+    QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    const QByteArray requests =
+        "{\"op\":\"hello\",\"version\":\"1.0\"}\n{\"id\":1,\"op\":\"watch\"}\n";
+    QCOMPARE(::write(fd, requests.constData(), size_t(requests.size())), ssize_t(requests.size()));
+
+    ControlClient reader(QStringLiteral("test"));
+    quint64 readerSeen = 0;
+    connect(&reader, &ControlClient::entry, this, [&](const FeedEntry &e) { readerSeen = e.seq; });
+    reader.open(path());
+    QVERIFY(reader.waitForReady(2000));
+    reader.watch();
+    QTest::qWait(50);
+
+    qsizetype mostPending = 0;
+    const QString text(100, QLatin1Char('t'));
+    for (int i = 0; i < 10000 && ended.isEmpty(); ++i) {
+        m_feed->WriteLog(text);
+        mostPending = std::max(mostPending, m_server->largestPending());
+        if (i % 50 == 0)
+            QCoreApplication::processEvents();
+    }
+    QVERIFY(QTest::qWaitFor([&] { return !ended.isEmpty(); }, 5000));
+    QCOMPARE(ended[0][0].toString(), QStringLiteral("fell behind the backlog (not reading)"));
+    // The bound plus one entry at most ever waited for one client.
+    QVERIFY2(mostPending <= 32 * 1024 + 400, qPrintable(QString::number(mostPending)));
+    QVERIFY(QTest::qWaitFor([&] { return readerSeen == m_feed->lastSeq(); }, 5000));
+    QCOMPARE(m_server->connectionCount(), 1);
+    ::close(fd);
+#endif
+}
+
+// A start that keeps the target busy for a while (pumping events, as the
+// modem's waits do) does not keep another client's status waiting, and
+// each answer goes to the connection that asked.
+void TestControlServer::slowRequestBlocksNobody()
+{
+    m_target->startMs = 1500;
+    RawClient slow, quick;
+    QVERIFY(slow.open(path()));
+    QVERIFY(quick.open(path()));
+    QVERIFY(slow.waitLines(1) && quick.waitLines(1));
+    QElapsedTimer clock;
+    clock.start();
+    slow.send(R"({"id":1,"op":"start"})");
+    slow.send(R"({"id":2,"op":"status"})"); // waits behind the start
+    // Noted as the bytes arrive: the test's own waits sit below the start.
+    qint64 quickAnswered = -1;
+    connect(&quick.socket, &QLocalSocket::readyRead, this, [&] {
+        if (quickAnswered < 0)
+            quickAnswered = clock.elapsed();
+    });
+    QTimer::singleShot(200, this, [&] { quick.send(R"({"id":7,"op":"status"})"); });
+    QVERIFY(quick.waitLines(2, 5000));
+    QVERIFY(slow.waitLines(3, 5000));
+    const qint64 slowAnswered = clock.elapsed();
+    QVERIFY2(quickAnswered < 1000, qPrintable(QString::number(quickAnswered)));
+    QVERIFY(slowAnswered >= 1500);
+    QCOMPARE(quick.lines[1].value("id").toInt(), 7);
+    QCOMPARE(slow.lines[1].value("id").toInt(), 1);
+    QCOMPARE(slow.lines[2].value("id").toInt(), 2);
+    QCOMPARE(quick.lines.size(), 2);
+    QCOMPARE(m_target->calls, QStringList({QStringLiteral("start"), QStringLiteral("start done")}));
+}
+
+void TestControlServer::staleSocket()
+{
+    // A live server at the path: refused, and the first keeps serving.
+    FakeTarget otherTarget;
+    LogFeed otherFeed;
+    ControlServer second(otherTarget, otherFeed, QStringLiteral("test 2"));
+    QVERIFY(!second.listen(path()));
+    QCOMPARE(second.errorString(), QStringLiteral("Another server answers at %1.").arg(path()));
+    RawClient client;
+    QVERIFY(client.open(path()));
+    QVERIFY(client.waitLines(1));
+    QCOMPARE(client.lines[0].value("server").toString(), QStringLiteral("test 1"));
+
+#ifdef Q_OS_UNIX
+    // A socket file nobody answers on, as a crash leaves it: taken over.
+    const QString stale = m_dir->filePath(QStringLiteral("stale"));
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(stale).constData(), sizeof address.sun_path);
+    QCOMPARE(::bind(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+    ::close(fd);
+    QVERIFY(QFile::exists(stale));
+    QVERIFY2(second.listen(stale), qPrintable(second.errorString()));
+    second.close();
+
+    // Not a socket: left alone.
+    const QString file = m_dir->filePath(QStringLiteral("notes"));
+    QFile notes(file);
+    QVERIFY(notes.open(QIODevice::WriteOnly) && notes.write("keep") == 4);
+    notes.close();
+    QVERIFY(!second.listen(file));
+    QVERIFY(second.errorString().contains(QLatin1String("is not a socket")));
+    QCOMPARE(QFileInfo(file).size(), 4);
+#endif
+}
+
+QTEST_GUILESS_MAIN(TestControlServer)
+#include "test_control_server.moc"
