@@ -39,6 +39,7 @@ expected_files=(
     etc/xdg/autostart/tarvo.desktop
     usr/bin/tarvo
     usr/bin/tarvo-portable
+    usr/bin/tarvoctl
     usr/share/applications/tarvo.desktop
     usr/share/icons/hicolor/32x32/apps/tarvo.png
     usr/share/icons/hicolor/scalable/apps/tarvo.svg
@@ -46,6 +47,7 @@ expected_files=(
     usr/share/doc/tarvo/copyright
     usr/share/man/man1/tarvo-portable.1.gz
     usr/share/man/man1/tarvo.1.gz
+    usr/share/man/man1/tarvoctl.1.gz
     usr/share/metainfo/org.example.tarvo.metainfo.xml
 )
 
@@ -70,7 +72,7 @@ expected=$(printf '%s\n' "${expected_files[@]}" | sort)
 [ "$actual" = "$expected" ] ||
     fail "installed files differ from the expected set:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
 
-for p in tarvo tarvo-portable; do
+for p in tarvo tarvo-portable tarvoctl; do
     [ -x "$root/usr/bin/$p" ] || fail "/usr/bin/$p is not executable"
 done
 
@@ -105,7 +107,7 @@ svg=$root/usr/share/icons/hicolor/scalable/apps/tarvo.svg
 [ ! -f "$svg" ] || grep -q '<svg' "$svg" || fail "scalable icon is not an SVG"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-for page in tarvo tarvo-portable; do
+for page in tarvo tarvo-portable tarvoctl; do
     src=$root/usr/share/man/man1/$page.1.gz
     [ -f "$src" ] || continue
     gzip -t "$src" 2>/dev/null || fail "man page $page.1.gz is not gzip data"
