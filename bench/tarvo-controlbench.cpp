@@ -25,6 +25,7 @@
 
 using namespace Tarvo;
 
+#ifdef Q_OS_UNIX
 namespace {
 
 class IdleTarget : public ControlTarget
@@ -110,15 +111,16 @@ Pass withStuckClient(LogFeed &feed, ControlServer &server, const QString &path, 
 }
 
 } // namespace
+#endif
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
-    const int lines = argc > 1 ? std::max(1000, QByteArray(argv[1]).toInt()) : 20000;
 #ifndef Q_OS_UNIX
     std::printf("tarvo-controlbench needs a Unix socket for its stuck client\n");
     return 0;
 #else
+    const int lines = argc > 1 ? std::max(1000, QByteArray(argv[1]).toInt()) : 20000;
     QTemporaryDir dir;
     IdleTarget target;
     LogFeed feed;
