@@ -359,7 +359,8 @@ void TestControlServer::slowRequestBlocksNobody()
     QElapsedTimer clock;
     clock.start();
     slow.send(R"({"id":1,"op":"start"})");
-    slow.send(R"({"id":2,"op":"status"})"); // waits behind the start
+    // Comes while the start runs, and waits behind it.
+    QTimer::singleShot(300, this, [&] { slow.send(R"({"id":2,"op":"status"})"); });
     // Noted as the bytes arrive: the test's own waits sit below the start.
     qint64 quickAnswered = -1;
     connect(&quick.socket, &QLocalSocket::readyRead, this, [&] {
