@@ -152,9 +152,8 @@ void ControlConnection::hello(const QJsonObject &request)
 
 void ControlConnection::watch(const QJsonObject &request)
 {
-    const double since = request.value(QStringLiteral("since")).toDouble(-1);
-    const bool resume = since >= 0;
-    LogFeed::Since what = m_feed.since(resume ? std::uint64_t(since) : 0);
+    const bool resume = request.value(QStringLiteral("since")).isDouble();
+    LogFeed::Since what = m_feed.since(seqOf(request.value(QStringLiteral("since"))));
     // A fresh watch starts with the backlog; a gap is news only to a resume.
     m_cursor = what.entries.empty() ? m_feed.lastSeq() : what.entries.front().seq - 1;
     m_watching = true;

@@ -1,5 +1,6 @@
 #include "FeedEntry.h"
 
+#include <algorithm>
 #include <array>
 #include <utility>
 
@@ -31,6 +32,12 @@ QJsonObject toJson(const FeedEntry &entry)
     if (entry.kind == FeedEntry::Kind::Pane)
         object.insert(QStringLiteral("colour"), double(entry.colour));
     return object;
+}
+
+std::uint64_t seqOf(const QJsonValue &value)
+{
+    const double seq = value.toDouble(0);
+    return seq >= 1 ? std::uint64_t(std::min(seq, MaxSeq)) : 0;
 }
 
 bool fromJson(const QJsonObject &object, FeedEntry &entry)

@@ -21,6 +21,9 @@ struct FeedEntry
 };
 
 QJsonObject toJson(const FeedEntry &entry);
+// A sequence number sent as a JSON number: 0 for anything below 1 or not a
+// number, and at most 2^53 (what a double carries exactly).
+std::uint64_t seqOf(const QJsonValue &value);
 // False when the object is no entry this version knows.
 bool fromJson(const QJsonObject &object, FeedEntry &entry);
 

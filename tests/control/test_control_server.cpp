@@ -78,6 +78,7 @@ private slots:
     void badInputClosesOnlyThatConnection_data();
     void badInputClosesOnlyThatConnection();
     void refusedPeer();
+    void clientReopens();
     void stuckClientDropped();
     void slowRequestBlocksNobody();
     void staleSocket();
@@ -298,6 +299,29 @@ void TestControlServer::refusedPeer()
 #else
     QVERIFY(client.waitForReady(2000)); // the pipe's own security keeps others out
 #endif
+}
+
+// The tray keeps one client and opens it again after a lost connection:
+// the old connection's end is no failure, and a resumed watch goes on.
+void TestControlServer::clientReopens()
+{
+    ControlClient client(QStringLiteral("tray"));
+    QSignalSpy failed(&client, &ControlClient::failed);
+    QSignalSpy closed(&client, &ControlClient::closed);
+    QSignalSpy ready(&client, &ControlClient::ready);
+    client.open(path());
+    QVERIFY(client.waitForReady(2000));
+    feed(1, 3);
+    client.watch();
+    QVERIFY(QTest::qWaitFor([&] { return client.lastSeq() == 3; }, 2000));
+    client.open(path());
+    QVERIFY(client.waitForReady(2000));
+    QCOMPARE(ready.size(), 2);
+    QCOMPARE(failed.size() + closed.size(), 0);
+    client.watch(client.lastSeq());
+    feed(4, 4);
+    QVERIFY(QTest::qWaitFor([&] { return client.lastSeq() == 4; }, 2000));
+    QCOMPARE(client.waitForAnswer(client.status(), 2000).value("lastSeq").toInt(), 4);
 }
 
 // A watcher that never reads while lines keep coming: the output waiting
