@@ -58,11 +58,13 @@ ControlClient::~ControlClient()
 
 void ControlClient::open(const QString &path)
 {
+    // The end of an earlier connection is no news to anybody.
+    m_over = true;
+    m_socket->abort();
     m_ready = m_over = false;
     m_buffer.clear();
     m_lastError.clear();
     m_inBacklog = false;
-    m_socket->abort();
     m_socket->connectToServer(path);
 }
 
@@ -121,7 +123,7 @@ ControlStatus ControlClient::statusOf(const QJsonObject &a, std::uint64_t *lastS
     s.settingsValid = a.value(QStringLiteral("settingsValid")).toBool(true);
     s.settingsProblem = a.value(QStringLiteral("settingsProblem")).toString();
     if (lastSeq)
-        *lastSeq = std::uint64_t(std::max(0.0, a.value(QStringLiteral("lastSeq")).toDouble()));
+        *lastSeq = seqOf(a.value(QStringLiteral("lastSeq")));
     return s;
 }
 
@@ -197,8 +199,8 @@ void ControlClient::handle(const QJsonObject &object)
     }
     const int id = object.value(QStringLiteral("id")).toInt();
     if (ok && id == m_watchId) {
-        m_backlogEnd = std::uint64_t(object.value(QStringLiteral("last")).toDouble());
-        const auto first = std::uint64_t(object.value(QStringLiteral("first")).toDouble());
+        m_backlogEnd = seqOf(object.value(QStringLiteral("last")));
+        const std::uint64_t first = seqOf(object.value(QStringLiteral("first")));
         m_inBacklog = first <= m_backlogEnd;
         if (object.value(QStringLiteral("gap")).toBool())
             emit gap();
