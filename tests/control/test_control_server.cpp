@@ -63,6 +63,23 @@ struct RawClient
     }
 };
 
+#ifdef Q_OS_UNIX
+// A client socket that Qt knows nothing of: it reads only when told to.
+int rawConnect(const QString &path, const QByteArray &requests)
+{
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
+    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
+        ::write(fd, requests.constData(), size_t(requests.size())) != requests.size()) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+#endif
+
 } // namespace
 
 class TestControlServer : public QObject
@@ -80,6 +97,7 @@ private slots:
     void refusedPeer();
     void clientReopens();
     void stuckClientDropped();
+    void unreadAnswersDropped();
     void slowRequestBlocksNobody();
     void staleSocket();
 
@@ -335,14 +353,9 @@ void TestControlServer::stuckClientDropped()
     m_feed->setLimits(2000, 4 << 20);
     m_server->setMaxPending(32 * 1024);
     QSignalSpy ended(m_server.get(), &ControlServer::connectionEnded);
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    qstrncpy(address.sun_path, QFile::encodeName(path()).constData(), sizeof address.sun_path);
-    QCOMPARE(::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
-    const QByteArray requests =
-        "{\"op\":\"hello\",\"version\":\"1.0\"}\n{\"id\":1,\"op\":\"watch\"}\n";
-    QCOMPARE(::write(fd, requests.constData(), size_t(requests.size())), ssize_t(requests.size()));
+    const int fd =
+        rawConnect(path(), "{\"op\":\"hello\",\"version\":\"1.0\"}\n{\"id\":1,\"op\":\"watch\"}\n");
+    QVERIFY(fd >= 0);
 
     ControlClient reader(QStringLiteral("test"));
     quint64 readerSeen = 0;
@@ -366,6 +379,27 @@ void TestControlServer::stuckClientDropped()
     QVERIFY2(mostPending <= 32 * 1024 + 400, qPrintable(QString::number(mostPending)));
     QVERIFY(QTest::qWaitFor([&] { return readerSeen == m_feed->lastSeq(); }, 5000));
     QCOMPARE(m_server->connectionCount(), 1);
+    ::close(fd);
+#endif
+}
+
+// A client that sends request after request and reads no answer is
+// dropped once the answers pile up; the server reads on meanwhile.
+void TestControlServer::unreadAnswersDropped()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("needs a client socket that does not read at all");
+#else
+    m_server->setMaxPending(8 * 1024);
+    QSignalSpy ended(m_server.get(), &ControlServer::connectionEnded);
+    QByteArray requests = "{\"op\":\"hello\",\"version\":\"1.0\"}\n";
+    for (int i = 0; i < 4000; ++i)
+        requests += "{\"id\":" + QByteArray::number(i) + ",\"op\":\"status\"}\n";
+    const int fd = rawConnect(path(), requests);
+    QVERIFY(fd >= 0);
+    QVERIFY(QTest::qWaitFor([&] { return !ended.isEmpty(); }, 5000));
+    QCOMPARE(ended[0][0].toString(), QStringLiteral("answers not read"));
+    QCOMPARE(m_server->connectionCount(), 0);
     ::close(fd);
 #endif
 }
