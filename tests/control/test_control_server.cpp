@@ -5,13 +5,12 @@
 #include "ControlServer.h"
 #include "FakeTarget.h"
 #include "LogFeed.h"
+#include "RawClient.h"
 
-#include <QElapsedTimer>
 #include <QLocalSocket>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QTimer>
 
 #ifdef Q_OS_UNIX
 #include <sys/socket.h>
@@ -22,65 +21,6 @@
 
 using namespace Tarvo;
 using namespace Tarvo::Testing;
-
-namespace {
-
-// A client that speaks the wire format by hand.
-struct RawClient
-{
-    QLocalSocket socket;
-    QByteArray buffer;
-    QList<QJsonObject> lines;
-
-    bool open(const QString &path, const QByteArray &hello = R"({"op":"hello","version":"1.0"})")
-    {
-        socket.connectToServer(path);
-        if (!socket.waitForConnected(2000))
-            return false;
-        if (!hello.isEmpty())
-            send(hello);
-        return true;
-    }
-    void send(const QByteArray &line) { socket.write(line + '\n'); }
-    // Waits until count lines came (or the socket closed); returns them all.
-    bool waitLines(int count, int ms = 5000)
-    {
-        QElapsedTimer clock;
-        clock.start();
-        while (lines.size() < count && clock.elapsed() < ms) {
-            QTest::qWait(5);
-            buffer += socket.readAll();
-            QByteArray line;
-            while (Control::takeLine(buffer, line, 1 << 24) == Control::Take::Line)
-                lines << Control::parseLine(line, Control::ReplyLimits).object;
-        }
-        return lines.size() >= count;
-    }
-    bool waitClosed(int ms = 5000)
-    {
-        return QTest::qWaitFor([&] { return socket.state() == QLocalSocket::UnconnectedState; },
-                               ms);
-    }
-};
-
-#ifdef Q_OS_UNIX
-// A client socket that Qt knows nothing of: it reads only when told to.
-int rawConnect(const QString &path, const QByteArray &requests)
-{
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    qstrncpy(address.sun_path, QFile::encodeName(path).constData(), sizeof address.sun_path);
-    if (::connect(fd, reinterpret_cast<sockaddr *>(&address), sizeof address) != 0 ||
-        ::write(fd, requests.constData(), size_t(requests.size())) != requests.size()) {
-        ::close(fd);
-        return -1;
-    }
-    return fd;
-}
-#endif
-
-} // namespace
 
 class TestControlServer : public QObject
 {
@@ -96,9 +36,6 @@ private slots:
     void badInputClosesOnlyThatConnection();
     void refusedPeer();
     void clientReopens();
-    void stuckClientDropped();
-    void unreadAnswersDropped();
-    void slowRequestBlocksNobody();
     void staleSocket();
 
 private:
@@ -340,102 +277,6 @@ void TestControlServer::clientReopens()
     feed(4, 4);
     QVERIFY(QTest::qWaitFor([&] { return client.lastSeq() == 4; }, 2000));
     QCOMPARE(client.waitForAnswer(client.status(), 2000).value("lastSeq").toInt(), 4);
-}
-
-// A watcher that never reads while lines keep coming: the output waiting
-// for it stays under the bound, then it is dropped; a reading watcher gets
-// everything meanwhile.
-void TestControlServer::stuckClientDropped()
-{
-#ifndef Q_OS_UNIX
-    QSKIP("needs a client socket that does not read at all");
-#else
-    m_feed->setLimits(2000, 4 << 20);
-    m_server->setMaxPending(32 * 1024);
-    QSignalSpy ended(m_server.get(), &ControlServer::connectionEnded);
-    const int fd =
-        rawConnect(path(), "{\"op\":\"hello\",\"version\":\"1.0\"}\n{\"id\":1,\"op\":\"watch\"}\n");
-    QVERIFY(fd >= 0);
-
-    ControlClient reader(QStringLiteral("test"));
-    quint64 readerSeen = 0;
-    connect(&reader, &ControlClient::entry, this, [&](const FeedEntry &e) { readerSeen = e.seq; });
-    reader.open(path());
-    QVERIFY(reader.waitForReady(2000));
-    reader.watch();
-    QTest::qWait(50);
-
-    qsizetype mostPending = 0;
-    const QString text(100, QLatin1Char('t'));
-    for (int i = 0; i < 10000 && ended.isEmpty(); ++i) {
-        m_feed->WriteLog(text);
-        mostPending = std::max(mostPending, m_server->largestPending());
-        if (i % 50 == 0)
-            QCoreApplication::processEvents();
-    }
-    QVERIFY(QTest::qWaitFor([&] { return !ended.isEmpty(); }, 5000));
-    QCOMPARE(ended[0][0].toString(), QStringLiteral("fell behind the backlog (not reading)"));
-    // The bound plus one entry at most ever waited for one client.
-    QVERIFY2(mostPending <= 32 * 1024 + 400, qPrintable(QString::number(mostPending)));
-    QVERIFY(QTest::qWaitFor([&] { return readerSeen == m_feed->lastSeq(); }, 5000));
-    QCOMPARE(m_server->connectionCount(), 1);
-    ::close(fd);
-#endif
-}
-
-// A client that sends request after request and reads no answer is
-// dropped once the answers pile up; the server reads on meanwhile.
-void TestControlServer::unreadAnswersDropped()
-{
-#ifndef Q_OS_UNIX
-    QSKIP("needs a client socket that does not read at all");
-#else
-    m_server->setMaxPending(8 * 1024);
-    QSignalSpy ended(m_server.get(), &ControlServer::connectionEnded);
-    QByteArray requests = "{\"op\":\"hello\",\"version\":\"1.0\"}\n";
-    for (int i = 0; i < 4000; ++i)
-        requests += "{\"id\":" + QByteArray::number(i) + ",\"op\":\"status\"}\n";
-    const int fd = rawConnect(path(), requests);
-    QVERIFY(fd >= 0);
-    QVERIFY(QTest::qWaitFor([&] { return !ended.isEmpty(); }, 5000));
-    QCOMPARE(ended[0][0].toString(), QStringLiteral("answers not read"));
-    QCOMPARE(m_server->connectionCount(), 0);
-    ::close(fd);
-#endif
-}
-
-// A start that keeps the target busy for a while (pumping events, as the
-// modem's waits do) does not keep another client's status waiting, and
-// each answer goes to the connection that asked.
-void TestControlServer::slowRequestBlocksNobody()
-{
-    m_target->startMs = 1500;
-    RawClient slow, quick;
-    QVERIFY(slow.open(path()));
-    QVERIFY(quick.open(path()));
-    QVERIFY(slow.waitLines(1) && quick.waitLines(1));
-    QElapsedTimer clock;
-    clock.start();
-    slow.send(R"({"id":1,"op":"start"})");
-    // Comes while the start runs, and waits behind it.
-    QTimer::singleShot(300, this, [&] { slow.send(R"({"id":2,"op":"status"})"); });
-    // Noted as the bytes arrive: the test's own waits sit below the start.
-    qint64 quickAnswered = -1;
-    connect(&quick.socket, &QLocalSocket::readyRead, this, [&] {
-        if (quickAnswered < 0)
-            quickAnswered = clock.elapsed();
-    });
-    QTimer::singleShot(200, this, [&] { quick.send(R"({"id":7,"op":"status"})"); });
-    QVERIFY(quick.waitLines(2, 5000));
-    QVERIFY(slow.waitLines(3, 5000));
-    const qint64 slowAnswered = clock.elapsed();
-    QVERIFY2(quickAnswered < 1000, qPrintable(QString::number(quickAnswered)));
-    QVERIFY(slowAnswered >= 1500);
-    QCOMPARE(quick.lines[1].value("id").toInt(), 7);
-    QCOMPARE(slow.lines[1].value("id").toInt(), 1);
-    QCOMPARE(slow.lines[2].value("id").toInt(), 2);
-    QCOMPARE(quick.lines.size(), 2);
-    QCOMPARE(m_target->calls, QStringList({QStringLiteral("start"), QStringLiteral("start done")}));
 }
 
 void TestControlServer::staleSocket()
