@@ -33,19 +33,26 @@ void print(const QString &text)
     std::fflush(stdout);
 }
 
-// One request and its answer: 0 and the answer, or 1 with the reason said.
-int ask(ControlClient &client, int id, int timeoutMs, QJsonObject *answer = nullptr)
+// An answer: 0, or 1 with the reason said. A note that comes with a yes
+// goes to standard error too.
+int ask(const QJsonObject &answer)
 {
-    const QJsonObject got = client.waitForAnswer(id, timeoutMs);
-    const ControlResult result = ControlClient::resultOf(got);
+    const ControlResult result = ControlClient::resultOf(answer);
     if (!result.ok)
         return failWith(result.message.isEmpty() ? QStringLiteral("refused by the server")
                                                  : result.message);
     if (!result.message.isEmpty())
         std::fprintf(stderr, "tarvoctl: %s\n", qPrintable(result.message));
+    return 0;
+}
+
+// One request and its answer.
+int ask(ControlClient &client, int id, int timeoutMs, QJsonObject *answer = nullptr)
+{
+    const QJsonObject got = client.waitForAnswer(id, timeoutMs);
     if (answer)
         *answer = got;
-    return 0;
+    return ask(got);
 }
 
 QString yesNo(bool value)
@@ -151,8 +158,11 @@ bool serverGone(const QString &path)
 
 int closeWhenIdle(ControlClient &client, const QString &path, std::optional<int> waitSeconds)
 {
-    if (const int failed = ask(client, client.closeWhenIdle(), QuickMs))
-        return failed;
+    const QJsonObject answer = client.waitForAnswer(client.closeWhenIdle(), QuickMs);
+    // A server that ends at once may close before its answer is out.
+    if (!answer.isEmpty() || client.isReady())
+        if (const int failed = ask(answer))
+            return failed;
     QElapsedTimer clock;
     clock.start();
     const qint64 limitMs = waitSeconds ? qint64(*waitSeconds) * 1000 : -1;
