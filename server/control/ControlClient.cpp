@@ -38,16 +38,34 @@ ControlClient::ControlClient(const QString &clientName, QObject *parent)
     });
     connect(m_socket, &QLocalSocket::readyRead, this, &ControlClient::readLines);
     connect(m_socket, &QLocalSocket::disconnected, this, &ControlClient::onDisconnected);
-    connect(m_socket, &QLocalSocket::errorOccurred, this, [this](QLocalSocket::LocalSocketError) {
+    connect(m_socket, &QLocalSocket::errorOccurred, this, [this](QLocalSocket::LocalSocketError e) {
         if (m_ready || m_over)
             return;
         // A refusal comes as a line before the end: say that, not the end.
         readLines();
         if (!m_over)
-            fail(m_lastError.isEmpty() ? QStringLiteral("cannot connect to %1: %2")
-                                             .arg(m_socket->serverName(), m_socket->errorString())
-                                       : m_lastError);
+            fail(m_lastError.isEmpty() ? connectError(e) : m_lastError);
     });
+}
+
+// Qt's own texts for these are no help ("connectToServer: Invalid name" for
+// a path where nothing is).
+QString ControlClient::connectError(int error) const
+{
+    const QString path = m_socket->serverName();
+    switch (QLocalSocket::LocalSocketError(error)) {
+    case QLocalSocket::ServerNotFoundError:
+        return QStringLiteral("cannot connect to %1: no server there").arg(path);
+    case QLocalSocket::ConnectionRefusedError:
+        return QStringLiteral("cannot connect to %1: nobody answers (a server that ended?)")
+            .arg(path);
+    case QLocalSocket::SocketAccessError:
+        return QStringLiteral("cannot connect to %1: no permission (root, the server's user and "
+                              "the group \"tarvo\" may)")
+            .arg(path);
+    default:
+        return QStringLiteral("cannot connect to %1: %2").arg(path, m_socket->errorString());
+    }
 }
 
 ControlClient::~ControlClient()

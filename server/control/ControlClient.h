@@ -82,6 +82,7 @@ private:
     void readLines();
     void handle(const QJsonObject &object);
     void fail(const QString &reason);
+    QString connectError(int error) const;
     void onDisconnected();
 
     QString m_clientName;
