@@ -115,10 +115,10 @@ void TestTarvoctl::exitStatus_data()
     QTest::newRow("option of another command") << c + QStringList{"start", "--hang-up"} << false
                                                << 2 << "tarvoctl: start takes no --hang-up\n"
                                                << "";
-    QTest::newRow("no server") << QStringList{"--control", "/nonexistent/tarvo/control", "status"}
-                               << false << 1
-                               << "tarvoctl: cannot connect to /nonexistent/tarvo/control: "
-                               << "";
+    QTest::newRow("no server")
+        << QStringList{"--control", "/nonexistent/tarvo/control", "status"} << false << 1
+        << "tarvoctl: cannot connect to /nonexistent/tarvo/control: no server there\n"
+        << "";
 }
 
 void TestTarvoctl::exitStatus()
