@@ -33,7 +33,7 @@ ctest --test-dir "$BUILD" --output-on-failure -j2 -LE package || failed+=(ctest)
 #   build-asan/bin/<target> build-asan/fuzz-failures/<target>/crash-...
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
-for target in fuzz_packet fuzz_line; do
+for target in fuzz_packet fuzz_line fuzz_control; do
   stage "fuzzing $target for $FUZZ_SECONDS s"
   mkdir -p "$work/$target/corpus" "$work/$target/found"
   cp "$FUZZ_DIR/corpus/$target/"* "$work/$target/corpus/"
@@ -42,6 +42,8 @@ for target in fuzz_packet fuzz_line; do
   [ -f "$FUZZ_DIR/$target.dict" ] && args+=(-dict="$FUZZ_DIR/$target.dict")
   # Lines longer than the line buffer need room.
   [ "$target" = fuzz_line ] && args+=(-max_len=12000)
+  # Room for lines past the control channel's small limits.
+  [ "$target" = fuzz_control ] && args+=(-max_len=4096)
   if TMPDIR=$work/$target "$BUILD/bin/$target" "${args[@]}" "$work/$target/corpus" \
        >"$work/$target/log" 2>&1; then
     grep -E '^stat::number_of_executed_units|^Done' "$work/$target/log" || true

@@ -41,6 +41,7 @@ expected_files=(
     lib/systemd/system/tarvod.service
     usr/bin/tarvo
     usr/bin/tarvo-portable
+    usr/bin/tarvoctl
     usr/share/applications/tarvo.desktop
     usr/share/icons/hicolor/32x32/apps/tarvo.png
     usr/share/icons/hicolor/scalable/apps/tarvo.svg
@@ -50,6 +51,7 @@ expected_files=(
     usr/share/man/man1/tarvo.1.gz
     usr/sbin/tarvod
     usr/share/man/man8/tarvod.8.gz
+    usr/share/man/man1/tarvoctl.1.gz
     usr/share/metainfo/org.example.tarvo.metainfo.xml
 )
 
@@ -74,7 +76,7 @@ expected=$(printf '%s\n' "${expected_files[@]}" | sort)
 [ "$actual" = "$expected" ] ||
     fail "installed files differ from the expected set:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
 
-for p in bin/tarvo bin/tarvo-portable sbin/tarvod; do
+for p in bin/tarvo bin/tarvo-portable bin/tarvoctl sbin/tarvod; do
     [ -x "$root/usr/$p" ] || fail "/usr/$p is not executable"
 done
 
@@ -127,7 +129,7 @@ svg=$root/usr/share/icons/hicolor/scalable/apps/tarvo.svg
 [ ! -f "$svg" ] || grep -q '<svg' "$svg" || fail "scalable icon is not an SVG"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-for page in tarvo tarvo-portable tarvod; do
+for page in tarvo tarvo-portable tarvoctl tarvod; do
     src=$(ls "$root"/usr/share/man/man*/"$page".[18].gz 2>/dev/null | head -n 1)
     [ -f "$src" ] || continue
     gzip -t "$src" 2>/dev/null || fail "man page $page is not gzip data"
