@@ -13,9 +13,11 @@
 // Every text of the log is echoed on standard error, where the service
 // manager's journal picks it up, red ones marked as errors.
 #include "AppVersion.h"
+#include "ControlServer.h"
 #include "DaemonOptions.h"
 #include "HeadlessServer.h"
 #include "HostReporter.h"
+#include "LogFeed.h"
 #include "LogFile.h"
 #include "ServiceNotifier.h"
 #include "SingleInstance.h"
@@ -66,21 +68,6 @@ int refuse(const QString &reason)
     return 1;
 }
 
-// Where the control channel is opened on controlPath, serving server and
-// following every text of reporter; false with the reason when it cannot
-// listen. The service manager hears READY=1 only after it returns true.
-// The channel is not part of this build yet: nothing listens, and the
-// server is ready once it serves.
-bool openControlChannel(HeadlessServer &server, HostReporter &reporter, const QString &controlPath,
-                        QString &error)
-{
-    Q_UNUSED(server);
-    Q_UNUSED(reporter);
-    Q_UNUSED(controlPath);
-    Q_UNUSED(error);
-    return true;
-}
-
 } // namespace
 
 int main(int argc, char *argv[])
@@ -122,6 +109,18 @@ int main(int argc, char *argv[])
     if (QString error; !server.claimPort(error))
         return refuse(error);
 
+    // The control channel listens before the server serves, so that a
+    // client sees the start-up too; a path where another server answers is
+    // refused before the modem is touched. Every text of the log reaches the
+    // channel's feed from here on.
+    LogFeed feed;
+    reporter.addReporter(&feed);
+    ControlServer control(server, feed,
+                          QStringLiteral("tarvod %1").arg(QLatin1String(AppVersion::Version)));
+    if (!control.listen(options.control))
+        return refuse(
+            QStringLiteral("cannot open the control channel: %1").arg(control.errorString()));
+
     SystemdNotifier notifier;
     WatchdogPinger watchdog(notifier, SystemdNotifier::watchdogIntervalMs());
     QObject::connect(
@@ -133,15 +132,11 @@ int main(int argc, char *argv[])
         Qt::QueuedConnection);
 
     QTimer::singleShot(0, &server, [&] {
+        if (!control.warning().isEmpty())
+            reporter.AppendStatus(control.warning() + QLatin1String(CrLf), ColourRed);
         server.serve();
         if (server.isUnloaded())
             return;
-        QString error;
-        if (!openControlChannel(server, reporter, options.control, error)) {
-            reporter.AppendStatus(error + QLatin1String(CrLf), ColourRed);
-            server.shutdownNow();
-            return;
-        }
         const ControlStatus now = server.status();
         notifier.notify("READY=1\nSTATUS=" +
                         (now.settingsValid ? now.state : now.settingsProblem).toUtf8());
