@@ -13,6 +13,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <algorithm>
 #include <cstdlib>
 
 namespace Tarvo {
@@ -20,6 +21,8 @@ namespace Tarvo {
 namespace {
 
 const QString Failed = QStringLiteral("Upload failed");
+// The most one packet from the portable can hold.
+constexpr int MaxBlock = int(std::tuple_size_v<DataBuffer>);
 
 void reportFailure(Reporter &reporter, const QString &reason)
 {
@@ -37,12 +40,20 @@ QString fileError(const QString &what, const QString &path, const QString &error
 // leads to, links resolved once at the start; a link stays a link. Once
 // begin() has succeeded, exactly one of commit() and abandon() ends it.
 //
-// Before every write the WriteMark records what is about to be written, so
-// that the journal can tell the upload's own partial file from a newer one
-// written after a crash; it needs no more rights on the target than the
-// write itself. The bytes written are digested as they go, and the new file
-// counts only when what is read back from Save As, once synced, is exactly
-// them. While it is in flight (from the moment the target is emptied until
+// Before every write a cheap look at the target (its identity and length
+// against what was written so far) finds it cut short, grown or replaced by
+// another program, and the upload then fails without writing into that
+// program's file. The WriteMark records what is about to be written, so
+// that the journal can tell the upload's own partial file from another
+// program's after a crash; it needs no more rights on the target than the
+// write itself. Each block is read back through Save As as soon as it is
+// written, so the check that the file holds exactly what was written is
+// spread over the transfer: at the end, once synced, only its identity,
+// its length and its end are looked at, and the portable is not kept
+// waiting for a slow share to be read through again. When the upload
+// fails, the old copy goes back only over a target that holds what was
+// written (by content, whichever file it is); another program's file stays
+// and the old copy is kept beside it. While it is in flight (from the moment the target is emptied until
 // the object goes; nothing in commit() or abandon() waits), an exit() that
 // skips the stack (Qt ends the program that way when the display goes)
 // still puts the old copy back, and so does an end that cannot wait for
@@ -111,6 +122,8 @@ public:
         }
         m_created = !existing;
         m_written = identityOf(m_file);
+        if (!openReadBack(error))
+            return discard();
         if (!record(
                 [this](UploadJournal &j, QString &e) { return j.arm(m_target, m_written.id, e); },
                 error))
@@ -132,12 +145,15 @@ public:
     {
         if (putBack(error))
             return false;
+        if (!stillOwn(error))
+            return false;
         const auto *bytes = reinterpret_cast<const char *>(data);
         QString why;
         if (m_mark.isOpen() && !m_mark.record(m_length, m_digest.result(), bytes, count, why)) {
             error = fileError(QStringLiteral("Cannot record the upload in"), m_mark.path(), why);
             return false;
         }
+        m_pending = QByteArray(bytes, count);
         why = writeAll(m_file, m_target, bytes, count);
         if (!why.isEmpty()) {
             error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
@@ -145,7 +161,8 @@ public:
         }
         m_digest.addData(QByteArrayView(bytes, count));
         m_length += count;
-        return true;
+        m_pending.clear();
+        return readBack(bytes, count, error);
     }
 
     qint64 length() const { return m_length; }
@@ -176,17 +193,22 @@ public:
             error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
             return false;
         }
-        FileContent content;
-        if (!readContent(m_saveAs, content, why)) {
+        // Every block was read back as it was written; what is left is the
+        // end: nothing after the last block, and still the file written.
+        char beyond[1];
+        const qint64 more = readSome(m_readBack, m_saveAs, beyond, 1, why);
+        if (more < 0) {
             error = fileError(QStringLiteral("Cannot read back"), m_saveAs, why);
             return false;
         }
-        if (!content.identity.sameFile(m_written) || content.length != m_length ||
-            content.digest != m_digest.result()) {
+        const FileIdentity now = identityOf(m_saveAs);
+        if (more > 0 || !now.sameFile(m_written) || now.size != m_length ||
+            !identityOf(m_readBack).sameFile(m_written)) {
             error = QStringLiteral("%1 was changed by another program during the upload.")
                         .arg(m_saveAs);
             return false;
         }
+        m_readBack.close();
         if (!m_backup.isEmpty() && !removeFile(m_backup, why))
             notice = QStringLiteral("Cannot delete the backup %1 (%2): it still holds the "
                                     "previous copy of %3.")
@@ -205,8 +227,10 @@ public:
         if (m_putBack)
             return true;
         m_file.close();
+        m_readBack.close();
+        const WrittenBytes written{m_length, m_digest.result(), m_pending};
         const bool done =
-            undoUpload({m_target, m_backup, m_mark.path(), m_written.id, true}, note, &m_written);
+            undoUpload({m_target, m_backup, m_mark.path(), m_written.id, true}, note, &written);
         if (done)
             settle();
         return done;
@@ -288,6 +312,7 @@ private:
     {
         QString ignored;
         m_file.close();
+        m_readBack.close();
         if (m_created)
             removeFile(m_target, ignored);
         if (!m_backup.isEmpty())
@@ -317,6 +342,56 @@ private:
         return true;
     }
 
+    // A second way into the target, through Save As, for reading back what
+    // was written; it must lead to the file opened for writing.
+    bool openReadBack(QString &error)
+    {
+        QString why;
+        m_readBack.setFileName(m_target);
+        if (!openRegularFile(m_readBack, QIODevice::ReadOnly | QIODevice::Unbuffered, why)) {
+            error = fileError(QStringLiteral("Cannot read back"), m_saveAs, why);
+            return false;
+        }
+        if (!identityOf(m_readBack).sameFile(m_written)) {
+            error = QStringLiteral("%1 was replaced by another file during the upload.")
+                        .arg(m_saveAs);
+            return false;
+        }
+        return true;
+    }
+
+    // The cheap look before a write: the target is still the file opened,
+    // at the length written so far. A truncation, an append or a file put
+    // in its place by another program shows here.
+    bool stillOwn(QString &error) const
+    {
+        const FileIdentity there = identityOf(m_target);
+        if (there.sameFile(m_written) && there.size == m_length)
+            return true;
+        error = QStringLiteral("%1 was cut short, added to or replaced by another program during "
+                               "the upload: nothing more is written into it.")
+                    .arg(m_saveAs);
+        return false;
+    }
+
+    // The block just written, read back where it was written; the read-back
+    // handle follows the writes, block by block.
+    bool readBack(const char *bytes, int count, QString &error)
+    {
+        char back[MaxBlock];
+        QString why;
+        int total = 0;
+        for (qint64 got = 1; got > 0 && total < count; total += int(got))
+            if ((got = readSome(m_readBack, m_saveAs, back + total, count - total, why)) < 0) {
+                error = fileError(QStringLiteral("Cannot read back"), m_saveAs, why);
+                return false;
+            }
+        if (total == count && std::equal(bytes, bytes + count, back))
+            return true;
+        error = QStringLiteral("%1 was changed by another program during the upload.").arg(m_saveAs);
+        return false;
+    }
+
     void enterFlight();
     void leaveFlight();
 
@@ -328,6 +403,8 @@ private:
     WriteMark m_mark;
     FileIdentity m_written; // the file opened at the target
     QCryptographicHash m_digest{DigestAlgorithm};
+    QByteArray m_pending; // a write under way
+    QFile m_readBack;
     qint64 m_length = 0;
     bool m_created = false;
     bool m_putBack = false; // by putBackNow()

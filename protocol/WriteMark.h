@@ -22,6 +22,16 @@
 
 namespace Tarvo {
 
+// What an upload has written into its target: the length and digest of the
+// bytes written so far, and the bytes of a write under way (which a failed
+// or cut write may have left in part).
+struct WrittenBytes
+{
+    qint64 length = -1; // -1: nothing known
+    QByteArray digest;
+    QByteArray pending;
+};
+
 class WriteMark
 {
 public:
@@ -38,6 +48,9 @@ public:
     // Whether the file at target is the one the mark at path describes; false
     // also when either cannot be read.
     static bool describes(const QString &path, const QString &target);
+    // Whether target holds exactly what written says, by content alone:
+    // whichever file it is, it can be nobody's but the upload's.
+    static bool holds(const QString &target, const WrittenBytes &written);
 
 private:
     QString m_path;
