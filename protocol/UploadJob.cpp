@@ -49,8 +49,10 @@ QString fileError(const QString &what, const QString &path, const QString &error
 // write itself. Each block is read back through Save As as soon as it is
 // written, so the check that the file holds exactly what was written is
 // spread over the transfer: at the end, once synced, only its identity,
-// its length and its end are looked at, and the portable is not kept
-// waiting for a slow share to be read through again. When the upload
+// its length, its time and its end are looked at, and the portable is not
+// kept waiting for a slow share to be read through again. Only a target
+// whose time moved between the upload's own writes (written in place at
+// the same length, which the length cannot show) is read through whole. When the upload
 // fails, the old copy goes back only over a target that holds what was
 // written (by content, whichever file it is); another program's file stays
 // and the old copy is kept beside it. While it is in flight (from the moment the target is emptied until
@@ -137,6 +139,7 @@ public:
                 error += QLatin1String(CrLf) + cleanup;
             return false;
         }
+        m_lastWrite = identityOf(m_file).modified;
         return true;
     }
 
@@ -162,6 +165,7 @@ public:
         m_digest.addData(QByteArrayView(bytes, count));
         m_length += count;
         m_pending.clear();
+        m_lastWrite = identityOf(m_file).modified;
         return readBack(bytes, count, error);
     }
 
@@ -175,19 +179,8 @@ public:
     {
         if (putBack(error))
             return false;
-        const FileIdentity there = identityOf(m_saveAs);
-        if (!there.sameFile(m_written)) {
-            const QString folder = QFileInfo(m_saveAs).absolutePath();
-            error = !QFileInfo(folder).isDir()
-                        ? QStringLiteral("The folder %1 was removed or renamed during the upload: "
-                                         "%2 is not there.")
-                              .arg(folder, m_saveAs)
-                    : there.exists()
-                        ? QStringLiteral("%1 was replaced by another file during the upload.")
-                              .arg(m_saveAs)
-                        : QStringLiteral("%1 was removed during the upload.").arg(m_saveAs);
+        if (!(error = lostReason(identityOf(m_saveAs))).isEmpty())
             return false;
-        }
         QString why;
         if (!syncFile(m_file, m_target, why) || !closeFile(m_file, m_target, why)) {
             error = fileError(QStringLiteral("Cannot write"), m_saveAs, why);
@@ -202,7 +195,15 @@ public:
             return false;
         }
         const FileIdentity now = identityOf(m_saveAs);
-        if (more > 0 || !now.sameFile(m_written) || now.size != m_length ||
+        FileContent content;
+        if (m_touched || now.modified != m_lastWrite) {
+            if (!readContent(m_saveAs, content, why)) {
+                error = fileError(QStringLiteral("Cannot read back"), m_saveAs, why);
+                return false;
+            }
+            m_touched = content.digest != m_digest.result();
+        }
+        if (more > 0 || m_touched || !now.sameFile(m_written) || now.size != m_length ||
             !identityOf(m_readBack).sameFile(m_written)) {
             error = QStringLiteral("%1 was changed by another program during the upload.")
                         .arg(m_saveAs);
@@ -363,15 +364,38 @@ private:
     // The cheap look before a write: the target is still the file opened,
     // at the length written so far. A truncation, an append or a file put
     // in its place by another program shows here.
-    bool stillOwn(QString &error) const
+    bool stillOwn(QString &error)
     {
-        const FileIdentity there = identityOf(m_target);
-        if (there.sameFile(m_written) && there.size == m_length)
+        const FileIdentity there = identityOf(m_saveAs);
+        if (!(error = lostReason(there)).isEmpty())
+            return false;
+        if (there.size == m_length) {
+            // Written in place at the same length: only its time may tell,
+            // and a share may move a time by itself, so it only earns the
+            // whole file a reading at the end.
+            m_touched = m_touched || there.modified != m_lastWrite;
             return true;
-        error = QStringLiteral("%1 was cut short, added to or replaced by another program during "
-                               "the upload: nothing more is written into it.")
+        }
+        error = QStringLiteral("%1 was cut short or added to by another program during the "
+                               "upload: nothing more is written into it.")
                     .arg(m_saveAs);
         return false;
+    }
+
+    // Why Save As no longer leads to the file written, in words; empty while it does.
+    QString lostReason(const FileIdentity &there) const
+    {
+        if (there.sameFile(m_written))
+            return {};
+        const QString folder = QFileInfo(m_saveAs).absolutePath();
+        return !QFileInfo(folder).isDir()
+                   ? QStringLiteral("The folder %1 was removed or renamed during the upload: "
+                                    "%2 is not there.")
+                         .arg(folder, m_saveAs)
+               : there.exists()
+                   ? QStringLiteral("%1 was replaced by another file during the upload.")
+                         .arg(m_saveAs)
+                   : QStringLiteral("%1 was removed during the upload.").arg(m_saveAs);
     }
 
     // The block just written, read back where it was written; the read-back
@@ -404,6 +428,8 @@ private:
     FileIdentity m_written; // the file opened at the target
     QCryptographicHash m_digest{DigestAlgorithm};
     QByteArray m_pending; // a write under way
+    qint64 m_lastWrite = 0; // the target's time after the last write
+    bool m_touched = false; // its time moved between writes
     QFile m_readBack;
     qint64 m_length = 0;
     bool m_created = false;
