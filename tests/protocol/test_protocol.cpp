@@ -489,6 +489,10 @@ private slots:
         row("target rewritten in place at the same length", false, meddled + up + keptBeside,
             QByteArray(120, 'y') + pattern(2000).mid(120));
         row("target replaced by a copy of what was written", false, replaced);
+        // Changed in place between its write and its read-back, its time put back: only the
+        // read-back of that very block can tell.
+        row("a block reads back otherwise", false, meddled + up + keptBeside,
+            pattern(2000).left(120) + QByteArray(120, 'z'));
         row("new file cut and written in place during the upload", false, cut + kept + "." + up,
             QByteArray(28, 'x'));
         row("new file that cannot be removed", false,
@@ -582,6 +586,20 @@ private slots:
                     QDir().mkpath(path + "/inside");
                 }
                 return code;
+            });
+        if (fault == "a block reads back otherwise") // the backup's two reads, then two blocks'
+            setFaultHook([&target, reads = 0](FileOp op, const QString &path) mutable {
+                if (op != FileOp::Read || QDir::fromNativeSeparators(path) != target ||
+                    ++reads != 4)
+                    return 0;
+                const QDateTime time = QFileInfo(target).lastModified();
+                QFile file(target);
+                if (file.open(QIODevice::ReadWrite) && file.seek(120))
+                    file.write(QByteArray(120, 'z'));
+                file.close();
+                if (file.open(QIODevice::ReadWrite))
+                    file.setFileTime(time, QFileDevice::FileModificationTime);
+                return 0;
             });
         if (fault.startsWith("new file"))
             rig.portable.rules = {{'Y', 2, 99}};
