@@ -77,7 +77,8 @@ Row run(bool download, qint64 size, int bps, int bytesPerSecond)
     const QString slowFolder = QDir::cleanPath(rig.hostPath({}));
     setPaceHook([slowFolder, bytesPerSecond](const QString &path, qint64 bytes) {
         if (QDir::cleanPath(path).startsWith(slowFolder))
-            std::this_thread::sleep_for(std::chrono::microseconds(bytes * 1000000 / bytesPerSecond));
+            std::this_thread::sleep_for(
+                std::chrono::microseconds(bytes * 1000000 / bytesPerSecond));
     });
 
     Row row;
@@ -100,8 +101,8 @@ Row run(bool download, qint64 size, int bps, int bytesPerSecond)
     }
     setPaceHook({});
 
-    const QByteArray endFrame = download ? QByteArray("\x02\x1B\x5A\x43\x48\xC1", 6)
-                                         : QByteArray("SUCCESS");
+    const QByteArray endFrame =
+        download ? QByteArray("\x02\x1B\x5A\x43\x48\xC1", 6) : QByteArray("SUCCESS");
     // The job runs from the file's first message to its last word.
     bool inJob = false;
     for (qsizetype i = 1; i < stamps.size() && row.lastSilenceMs == 0; ++i) {
@@ -113,8 +114,7 @@ Row run(bool download, qint64 size, int bps, int bytesPerSecond)
         if (stamps[i].bytes.contains(endFrame))
             row.lastSilenceMs = gap;
     }
-    const QByteArray arrived = PortableRig::readFile(
-        download ? rig.receivedFile(name) : hostFile);
+    const QByteArray arrived = PortableRig::readFile(download ? rig.receivedFile(name) : hostFile);
     row.wallSeconds = double(rig.lastJob().wallMs) / 1000.0;
     row.calls = int(rig.summaries.size());
     row.ok = arrived == content && rig.log.contains(QStringLiteral("Done"));
@@ -136,16 +136,16 @@ int main(int argc, char *argv[])
     parser.addHelpOption();
     parser.addOption({"size", "File size in bytes.", "bytes", QString::number(48 * 1024)});
     parser.addOption({"bps", "Line speed (0 = unpaced).", "bps", "9600"});
-    parser.addOption({"rate", "How fast the host's folder reads, bytes per second.", "bytes",
-                      "4096"});
+    parser.addOption(
+        {"rate", "How fast the host's folder reads, bytes per second.", "bytes", "4096"});
     parser.addOption({"only", "Run only download or upload.", "direction"});
     parser.process(app);
 
     const qint64 size = parser.value("size").toLongLong();
     const int bps = parser.value("bps").toInt();
     const int rate = qMax(1, parser.value("rate").toInt());
-    std::printf("%-9s %8s %6s %7s %9s %12s %14s %s\n", "case", "bytes", "bps", "read/s",
-                "wall s", "last gap ms", "longest gap ms", "result");
+    std::printf("%-9s %8s %6s %7s %9s %12s %14s %s\n", "case", "bytes", "bps", "read/s", "wall s",
+                "last gap ms", "longest gap ms", "result");
     bool allOk = true;
     for (const bool download : {true, false}) {
         const QString which = download ? QStringLiteral("download") : QStringLiteral("upload");

@@ -634,10 +634,8 @@ private slots:
         // saveAs: the uploads' files in the scratch folder; said: parts of the notice, empty: none
         // names: the uploads' portable names, by slot ("A", "B", ... where not given)
         const auto add = columns<QStringList, QStringList, QStringList>("saveAs", "said", "names");
-        const auto row = [&add](const char *tag, const QStringList &saveAs,
-                                const QStringList &said, const QStringList &names = {}) {
-            add(tag, saveAs, said, names);
-        };
+        const auto row = [&add](const char *tag, const QStringList &saveAs, const QStringList &said,
+                                const QStringList &names = {}) { add(tag, saveAs, said, names); };
         row("one backup for two targets", {"A.TXT", "A.DAT"},
             {"A.TXT and ", "A.DAT both", "A.BAK"});
         row("a target is another's backup", {"A.BAK", "B.TXT", "A.TXT"},
@@ -651,13 +649,15 @@ private slots:
             {"a.bak is where the upload to ", "A.TXT keeps its backup"});
         const QString longest(LineCharset::MaxNameLength, 'n');
         row("names the call would refuse", {"A.TXT", "B.TXT", "C.TXT", "D.TXT"},
-            {"Upload entry 1: the name ORD\xc3\x81 cannot be sent to the portable: the line's frames "
+            {"Upload entry 1: the name ORD\xc3\x81 cannot be sent to the portable: the line's "
+             "frames "
              "cannot carry \xc3\x81 (byte 193). Nothing is sent for it until it is changed.",
              "Upload entry 2: the name a\x01 cannot be sent to the portable: the line's frames "
              "cannot carry the control character 1. Nothing is sent for it until it is changed.",
-             "Upload entry 4: the name " + longest + "x cannot be sent to the portable: it is 239 "
-             "characters long, and the portable's frames hold names of at most 238. Nothing is "
-             "sent for it until it is changed."},
+             "Upload entry 4: the name " + longest +
+                 "x cannot be sent to the portable: it is 239 "
+                 "characters long, and the portable's frames hold names of at most 238. Nothing is "
+                 "sent for it until it is changed."},
             {"ORD\xc3\x81", "a\x01", longest, longest + "x"});
         row("a name ending in an offset, and a collision", {"A.TXT", "A.DAT"},
             {"A.TXT and ", "A.DAT both",
@@ -832,10 +832,10 @@ private slots:
                 QCOMPARE(edit->focusWidget(), edit->findChild<QWidget *>("txtName"));
         }
         QCOMPARE(m_prompter.warnings.size(), carried ? 0 : 2);
-        const QString named = !why.isEmpty()       ? why
-                              : name.back() < ' ' ? QString("control character %1")
-                                                        .arg(name.back().unicode())
-                                                  : QString(name.back());
+        const QString named = !why.isEmpty() ? why
+                              : name.back() < ' '
+                                  ? QString("control character %1").arg(name.back().unicode())
+                                  : QString(name.back());
         for (const QString &warning : std::as_const(m_prompter.warnings))
             QVERIFY(warning.contains(named));
     }

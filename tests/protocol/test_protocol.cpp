@@ -425,8 +425,10 @@ private slots:
             "above; Tarvo tries again at the next upload and at the next start.";
         const QString meddled = "@/ORDERS.TXT was changed by another program during the upload.";
         const QString cut = "@/ORDERS.TXT was cut short or added to by another program during "
-                            "the upload: nothing more is written into it." + up,
-                      replaced = "@/ORDERS.TXT was replaced by another file during the upload." + up;
+                            "the upload: nothing more is written into it." +
+                            up,
+                      replaced =
+                          "@/ORDERS.TXT was replaced by another file during the upload." + up;
         const QString kept = "@/ORDERS.TXT was changed by another program during the upload: it "
                              "is kept";
         const auto row = [add](const char *fault, bool result, const QString &red,
@@ -627,8 +629,8 @@ private slots:
             else if (QFile file(target); fault.endsWith("at the same length")) {
                 // in place, as another program would, its time a step on from the upload's
                 const QDateTime time = QFileInfo(target).lastModified().addSecs(2);
-                QVERIFY(file.open(QIODevice::ReadWrite) && file.write(QByteArray(120, 'y')) == 120 &&
-                        file.flush());
+                QVERIFY(file.open(QIODevice::ReadWrite) &&
+                        file.write(QByteArray(120, 'y')) == 120 && file.flush());
                 QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
             }
         };
