@@ -225,7 +225,14 @@ public:
             return true;
         m_file.close();
         m_readBack.close();
-        const WrittenBytes written{m_length, m_digest.result(), m_pending};
+        // Every block was read back as written; a target that is still that
+        // file, at that length and time, needs no reading again (an end
+        // that must be quick, a slow share).
+        const FileIdentity there = identityOf(m_saveAs);
+        const bool seen = !m_touched && !m_unread && m_pending.isEmpty() &&
+                          there.sameFile(m_written) && there.size == m_length &&
+                          there.modified == m_lastWrite;
+        const WrittenBytes written{m_length, m_digest.result(), m_pending, seen};
         const bool done =
             undoUpload({m_target, m_backup, m_mark.path(), m_written.id, true}, note, &written);
         if (done)
@@ -403,13 +410,16 @@ private:
         char back[257]; // the most one packet from the portable holds
         QString why;
         int total = 0;
+        m_unread = true; // until this block is seen as written
         for (qint64 got = 1; got > 0 && total < count; total += int(got))
             if ((got = readSome(m_readBack, m_saveAs, back + total, count - total, why)) < 0) {
                 error = UploadText::fileError(QStringLiteral("Cannot read back"), m_saveAs, why);
                 return false;
             }
-        if (total == count && std::equal(bytes, bytes + count, back))
+        if (total == count && std::equal(bytes, bytes + count, back)) {
+            m_unread = false;
             return true;
+        }
         error =
             QStringLiteral("%1 was changed by another program during the upload.").arg(m_saveAs);
         return false;
@@ -429,6 +439,7 @@ private:
     QByteArray m_pending;   // a write under way
     qint64 m_lastWrite = 0; // the target's time after the last write
     bool m_touched = false; // its time moved between writes
+    bool m_unread = false;  // a block not seen as written
     QFile m_readBack;
     qint64 m_length = 0;
     bool m_created = false;

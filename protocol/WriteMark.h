@@ -30,6 +30,7 @@ struct WrittenBytes
     qint64 length = -1; // -1: nothing known
     QByteArray digest;
     QByteArray pending;
+    bool seen = false; // the writer read it all back and saw nobody else touch it since
 };
 
 class WriteMark
@@ -49,7 +50,8 @@ public:
     // also when either cannot be read.
     static bool describes(const QString &path, const QString &target);
     // Whether target holds exactly what written says, by content alone:
-    // whichever file it is, it can be nobody's but the upload's.
+    // whichever file it is, it can be nobody's but the upload's. Not read
+    // when its writer has seen it so.
     static bool holds(const QString &target, const WrittenBytes &written);
 
 private:
