@@ -9,6 +9,7 @@
 #include "SerialLine.h"
 
 #include <QElapsedTimer>
+#include <functional>
 
 namespace Tarvo::Bench {
 
@@ -30,6 +31,8 @@ public:
     bool write(const QByteArray &bytes) override
     {
         written += bytes.size();
+        if (onWrite)
+            onWrite(bytes);
         QElapsedTimer clock;
         clock.start();
         const bool ok = m_inner.write(bytes);
@@ -50,6 +53,7 @@ public:
     bool failed() const override { return m_inner.failed(); }
     QString failure() const override { return m_inner.failure(); }
 
+    std::function<void(const QByteArray &)> onWrite; // each write, before it goes out
     qint64 written = 0;
     qint64 received = 0;
     qint64 writeNs = 0;

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <array>
 #include <cstdint>
 
@@ -47,5 +48,10 @@ struct Configuration
 
     bool operator==(const Configuration &) const = default;
 };
+
+// One sentence for each entry in use whose portable name the call would
+// refuse (LineCharset::nameRefusal), naming the entry: what the settings
+// window says at OK and the store notes as it reads them.
+QStringList nameRefusals(const Configuration &config);
 
 } // namespace Tarvo

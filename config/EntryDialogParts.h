@@ -74,11 +74,12 @@ inline QHBoxLayout *buttonRow(QPushButton *ok, QPushButton *cancel)
     return row;
 }
 
-// A name the line cannot carry is refused where it was typed: the message
-// names the characters, and the focus goes back into the box.
+// A name the portable cannot take is refused where it was typed: the
+// message says why (characters, length, an end read as an offset), and the
+// focus goes back into the box. The name is judged as it will be stored.
 inline bool portableNameFits(QLineEdit *box, Prompter &prompter)
 {
-    const QString refused = LineCharset::refusal(box->text());
+    const QString refused = LineCharset::nameRefusal(box->text().trimmed());
     if (refused.isEmpty())
         return true;
     prompter.warn(QStringLiteral("The portable cannot receive this name: %1.\nPlease change it.")

@@ -26,6 +26,19 @@ FaultHook &faultHook()
     return hook;
 }
 
+PaceHook &paceHook()
+{
+    static PaceHook hook;
+    return hook;
+}
+
+qint64 paced(const QString &path, qint64 got)
+{
+    if (got > 0 && paceHook())
+        paceHook()(path, got);
+    return got;
+}
+
 NameHook &nameHook()
 {
     static NameHook hook;
@@ -92,6 +105,11 @@ HANDLE osHandle(QFileDevice &file)
 void setFaultHook(FaultHook hook)
 {
     faultHook() = std::move(hook);
+}
+
+void setPaceHook(PaceHook hook)
+{
+    paceHook() = std::move(hook);
 }
 
 void setNameHook(NameHook hook)
@@ -217,7 +235,7 @@ qint64 readSome(QFileDevice &file, const QString &path, char *data, qint64 count
                                 ? -1
                                 : ::read(file.handle(), data, std::size_t(count));
         if (got >= 0)
-            return qint64(got);
+            return paced(path, qint64(got));
         if (errno != EINTR) {
             error = systemErrorText(errno);
             return -1;
@@ -231,7 +249,7 @@ qint64 readSome(QFileDevice &file, const QString &path, char *data, qint64 count
     const qint64 got = file.read(data, count);
     if (got < 0)
         error = file.errorString();
-    return got;
+    return paced(path, got);
 #endif
 }
 

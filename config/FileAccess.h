@@ -90,6 +90,12 @@ void setFaultHook(FaultHook hook);
 // error it injects, so that the failure takes the system call's own path.
 bool injectedFault(FileOp op, const QString &path);
 
+// The pace hook: told after each read of readSome() how many bytes it gave,
+// with the path; the benchmark slows a folder down with it, as a share
+// that reads at a few kilobytes a second would be.
+using PaceHook = std::function<void(const QString &path, qint64 bytes)>;
+void setPaceHook(PaceHook hook);
+
 // The name hook: gives the name under which the disk finds path, as a folder
 // that ignores case does ("A.BAK" for "a.bak" when that exists). Every
 // system call made here asks it; Qt's own calls on Windows do not.

@@ -1,5 +1,6 @@
 #include "LineCharset.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <algorithm>
 
@@ -113,6 +114,24 @@ QString refusal(const QString &text)
                        .arg(unframed.join(QStringLiteral(", ")));
     return reasons.join(QStringLiteral(", and "));
 }
+
+QString nameRefusal(const QString &name)
+{
+    QStringList reasons;
+    if (const QString characters = refusal(name); !characters.isEmpty())
+        reasons += characters;
+    if (name.size() > MaxNameLength)
+        reasons += QStringLiteral("it is %1 characters long, and the portable's frames hold "
+                                  "names of at most %2")
+                       .arg(name.size())
+                       .arg(MaxNameLength);
+    static const QRegularExpression offsetEnd(QStringLiteral("\\[[0-9]+\\]\\z"));
+    if (const QRegularExpressionMatch end = offsetEnd.match(name); end.hasMatch())
+        reasons += QStringLiteral("its end %1 would be read as an offset to restart at")
+                       .arg(end.captured());
+    return reasons.join(QStringLiteral(", and "));
+}
+
 QString toUpper(const QString &text)
 {
     QString out = text;

@@ -14,6 +14,18 @@
 // character at a time and keeps a character whose upper case is not a
 // single character the line carries ("ß" stays "ß", and "á" stays "á", as
 // "Á" would end the frame), so a name keeps its length.
+//
+// A name must also fit the portable's frame and be read back as itself.
+// The portable takes a host frame of at most 256 characters, six of them
+// the frame's own (STX, ESC, the type, two checksum characters, the end
+// byte). The longest texts a name travels in are the upload's request,
+// name "[" offset "]" with a 32-bit offset of up to ten digits, and the
+// message "RECEIVING " name CR LF: twelve characters beside the name in
+// each. And the portable reads digits in brackets at the end of an
+// announce as the offset to restart at, even in the announce made at 0, so
+// a name must not end that way ("ORDERS[12]"). nameRefusal() says both, and
+// every place that takes a name asks it: the entry dialogs, the settings
+// as they are read and accepted, and the transfer itself.
 #pragma once
 
 #include <QByteArray>
@@ -30,6 +42,18 @@ bool canCarry(const QString &text);
 // each once ("Latin-1 has no Ω", "the line's frames cannot carry Á (byte
 // 193)"); empty when it can.
 QString refusal(const QString &text);
+// The frame's size, the frame's own characters, and the most any text adds
+// to a name it carries: the one place the longest name is worked out.
+inline constexpr int FrameSize = 256;
+inline constexpr int FrameOverhead = 6;
+inline constexpr int LongestAroundName = 12;
+inline constexpr int MaxNameLength = FrameSize - FrameOverhead - LongestAroundName;
+
+// Why name cannot be a name on the portable, as the end of a sentence: the
+// characters refusal() names, a length beyond MaxNameLength, an end the
+// announce would read as an offset; empty when it can.
+QString nameRefusal(const QString &name);
+
 // Upper case, character by character, without leaving the set.
 QString toUpper(const QString &text);
 // The set's name, for messages.

@@ -242,6 +242,9 @@ void SettingsStore::LoadSettings(Configuration &model)
         model.UploadList[i].Name = text(section, NameKey);
         model.UploadList[i].SaveAs = text(section, SaveAsKey);
     }
+    Configuration counted = model;
+    counted.deriveCounts();
+    m_refusedNames = nameRefusals(counted);
 }
 
 bool SettingsStore::SaveSettings(const Configuration &model, QString &error)

@@ -31,6 +31,7 @@
 #include "Configuration.h"
 
 #include <QString>
+#include <QStringList>
 #include <memory>
 
 namespace Tarvo {
@@ -63,6 +64,10 @@ public:
     // Overwrites the whole model except the two counts, which the caller
     // derives (Configuration::deriveCounts).
     void LoadSettings(Configuration &model);
+    // What the last LoadSettings read that the call would refuse: one
+    // sentence per entry in use whose portable name cannot travel (a name
+    // typed into the store by hand), for whoever runs calls from it to say.
+    QStringList refusedNames() const { return m_refusedNames; }
     // Writes all 34 values of the model; false, with the system's reason in
     // error, when the store could not take them and does not already hold them.
     bool SaveSettings(const Configuration &model, QString &error);
@@ -90,6 +95,7 @@ public:
 
 private:
     std::unique_ptr<Backend> m_settings;
+    QStringList m_refusedNames;
 };
 
 } // namespace Tarvo

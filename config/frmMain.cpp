@@ -385,8 +385,10 @@ void frmMain::cmdOK_Click()
     if (!listsDefined())
         return;
     m_model.ModemPort = static_cast<std::int16_t>(cboModemPort->currentIndex() + 1);
-    // Said, not refused: the entries are the user's to keep as typed.
-    if (const QStringList collisions = backupCollisions(m_model); !collisions.isEmpty())
+    // Said, not refused: the entries are the user's to keep as typed. A name
+    // typed into the store by hand is said here, before the call refuses it.
+    if (const QStringList collisions = backupCollisions(m_model) + nameRefusals(m_model);
+        !collisions.isEmpty())
         m_prompter.inform(collisions.join(QLatin1Char('\n')));
     // A store that cannot be written is said, and the window stays: OK must not pass for saved.
     if (QString error; !m_store.SaveSettings(m_model, error)) {

@@ -7,7 +7,8 @@
 // job first, refuses an empty list the job needs (with a notice and a switch
 // to that list's page), and only then takes the port and saves everything,
 // with a notice first when two upload entries would destroy each other's
-// backups (saved as typed all the same). A save that fails is said with the
+// backups or an entry's portable name would be refused at the call (saved
+// as typed all the same). A save that fails is said with the
 // system's reason and keeps the window open, SettingsAccepted False.
 // Cancel saves nothing and restores nothing. SettingsAccepted tells the
 // caller whether a validated OK closed the window.

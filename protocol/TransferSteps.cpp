@@ -9,8 +9,9 @@ bool beginFileTransfer(PacketLink &link, Reporter &reporter, const QString &name
 {
     reporter.clearStatus();
     // A stand-in character would make the portable store or send another
-    // file than the one configured.
-    const QString refused = LineCharset::refusal(name);
+    // file than the one configured; a name too long for its frames, or one
+    // whose end reads as an offset, would reach it mangled.
+    const QString refused = LineCharset::nameRefusal(name);
     if (!refused.isEmpty()) {
         reporter.AppendStatus(progress + CrLf);
         reportTransferFailure(reporter,

@@ -16,8 +16,8 @@
 
 namespace Tarvo {
 
-// False when name cannot travel: it failed with a red message naming the
-// characters, and nothing went out.
+// False when name cannot travel (LineCharset::nameRefusal): it failed with a
+// red message saying why, and nothing went out.
 bool beginFileTransfer(PacketLink &link, Reporter &reporter, const QString &name,
                        const QString &message, const QString &progress, const QString &failed);
 

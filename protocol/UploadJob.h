@@ -3,11 +3,13 @@
 // "SENDING NAME", a "U" request, then empty "Y" next-packet requests answered
 // by portable frames until a "Z" frame ends the file. An existing host file
 // is kept as a ".BAK" backup until the new copy is complete and put back
-// after any failure; the file counts as complete only when what is read back
-// from Save As is exactly what was written. The UploadJournal, when given,
-// records this so that a kill is undone at the next start; one the process
-// could not lock at its start is tried again at each upload, which is
-// refused while it cannot be had. The file is written from a fixed buffer.
+// after any failure, but only over a file that holds what the upload wrote
+// (HostCopy); the file counts as complete only when what is read back from
+// Save As, block by block as it is written, is exactly what was written.
+// The UploadJournal, when given, records this so that a kill is undone at
+// the next start; one the process could not lock at its start is tried
+// again at each upload, which is refused while it cannot be had. The file
+// is written from a fixed buffer.
 #pragma once
 
 #include "PacketLink.h"

@@ -31,19 +31,25 @@ void removeTraces(const UploadJournal::Entry &entry)
         removeFile(entry.mark, ignored);
 }
 
-// Without its writer: the target is the upload's own when it is still the
-// file the upload opened, holding what the mark says was written or still
-// the old content (the backup's, before it was cut).
-bool writtenByUpload(const UploadJournal::Entry &entry, const FileIdentity &now)
+// The target is the upload's own when it holds what the upload wrote (its
+// mark, or the running upload's own record), whichever file it is, or
+// still the old content (the backup's, before it was cut). Anything else is
+// another program's work, however it came there.
+bool writtenByUpload(const UploadJournal::Entry &entry, const WrittenBytes *written)
 {
-    if (!entry.id.isEmpty() && now.id != entry.id)
-        return false;
-    if (WriteMark::describes(entry.mark, entry.target))
+    if (written ? WriteMark::holds(entry.target, *written)
+                : WriteMark::describes(entry.mark, entry.target))
         return true;
     FileContent target, backup;
     QString error;
     return !entry.backup.isEmpty() && readContent(entry.target, target, error) &&
            readContent(entry.backup, backup, error) && target.sameBytes(backup);
+}
+
+QString keptNote(const QString &target)
+{
+    return QStringLiteral("%1 was changed by another program during the upload: it is kept")
+        .arg(target);
 }
 
 } // namespace
@@ -170,7 +176,7 @@ bool UploadJournal::forget(const QString &target, QString &error)
     return true;
 }
 
-bool undoUpload(const UploadJournal::Entry &entry, QString &note, const FileIdentity *written)
+bool undoUpload(const UploadJournal::Entry &entry, QString &note, const WrittenBytes *written)
 {
     const QString folder = QFileInfo(entry.target).absolutePath();
     if (!QFileInfo(folder).isDir()) {
@@ -180,12 +186,14 @@ bool undoUpload(const UploadJournal::Entry &entry, QString &note, const FileIden
         return false;
     }
     const FileIdentity now = identityOf(entry.target);
-    const bool ours =
-        now.exists() && (written ? now.sameFile(*written) : writtenByUpload(entry, now));
+    const bool ours = now.exists() && writtenByUpload(entry, written);
     QString error;
     if (entry.backup.isEmpty()) {
+        // Gone, or another program's file: not the upload's to remove.
+        if (now.exists() && !ours)
+            note = keptNote(entry.target) + QLatin1Char('.');
         if (!ours)
-            return true; // gone, or a file someone made since: not the upload's to remove
+            return true;
         if (removeFile(entry.target, error)) {
             if (!written)
                 note = QStringLiteral("Removed %1: an upload to it was interrupted and there "
@@ -221,17 +229,16 @@ bool undoUpload(const UploadJournal::Entry &entry, QString &note, const FileIden
                 QLatin1Char(' ') + notKept.left(1).toUpper() + notKept.mid(1) + QLatin1Char('.');
         return true;
     }
-    // Someone wrote the target since: both copies are kept, and the backup's
-    // name is freed for the next upload.
+    // Another program wrote the target since: both copies are kept, and the
+    // backup's name is freed, so that the next upload's backup cannot take
+    // the place of the previous copy.
     const QString kept = moveToFreeName(entry.backup, error);
     if (kept.isEmpty()) {
         note = QStringLiteral("Cannot move the backup %1 of %2 aside: %3")
                    .arg(entry.backup, entry.target, error);
         return false;
     }
-    note = QStringLiteral("%1 changed after an upload to it was interrupted, so it is left as it "
-                          "is; the copy from before the upload is now %2.")
-               .arg(entry.target, kept);
+    note = keptNote(entry.target) + QStringLiteral("; the previous copy is in %1.").arg(kept);
     return true;
 }
 

@@ -16,11 +16,12 @@
 // the object's life) reads, changes or recovers it. A process that could
 // not take the lock at its start tries again at each upload.
 //
-// undoUpload() puts one interrupted upload back, and only over the file that
-// upload wrote: the target must still be that file (same identity) and hold
-// what the mark says was written, or still the old content. A target that
-// has changed since is someone's newer file: it stays, and the backup moves
-// to a free name beside it. The backup goes back with the owner, group and
+// undoUpload() puts one interrupted upload back, and only over what that
+// upload wrote: the target must hold what the mark says was written, or
+// still the old content, whichever file it is. A target whose content has
+// changed since is another program's: it stays, the backup moves to a free
+// name beside it, and the note names both. Nothing the upload did not
+// write is removed. The backup goes back with the owner, group and
 // mode of the file it replaces, or with a note of what could not be given
 // back. An entry leaves the journal only when its target is settled, and
 // with it its mark and the copy for its backup that a kill may have cut
@@ -32,6 +33,7 @@
 #pragma once
 
 #include "HostFiles.h"
+#include "WriteMark.h"
 
 #include <QList>
 #include <QString>
@@ -86,10 +88,10 @@ private:
 
 // Puts one interrupted upload back as described above; note says what was
 // done, if anything. False when it has to be tried again later. written:
-// the file the running upload wrote, when it is the caller; then the target
-// is its own when it is still that file, and the usual outcome goes without
-// a note.
+// what the running upload wrote, when it is the caller (it stands for the
+// mark, which only an upload with a journal keeps); then the usual outcome
+// goes without a note.
 bool undoUpload(const UploadJournal::Entry &entry, QString &note,
-                const FileIdentity *written = nullptr);
+                const WrittenBytes *written = nullptr);
 
 } // namespace Tarvo

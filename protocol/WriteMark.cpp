@@ -18,12 +18,7 @@ constexpr int DigestSize = 32;
 // Magic, the length written (8 bytes), its digest, the pending count (2 bytes).
 const int HeaderSize = int(Magic.size()) + 8 + DigestSize + 2;
 
-struct Record
-{
-    qint64 length = -1;
-    QByteArray digest;
-    QByteArray pending;
-};
+using Record = WrittenBytes;
 
 Record readRecord(const QString &path)
 {
@@ -80,7 +75,13 @@ bool WriteMark::record(qint64 length, const QByteArray &digest, const char *data
 
 bool WriteMark::describes(const QString &path, const QString &target)
 {
-    const Record mark = readRecord(path);
+    return holds(target, readRecord(path));
+}
+
+bool WriteMark::holds(const QString &target, const WrittenBytes &mark)
+{
+    if (mark.seen)
+        return true;
     QFile file(target);
     QString error;
     if (mark.length < 0 || !openRegularFile(file, QIODevice::ReadOnly, error))

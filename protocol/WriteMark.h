@@ -22,6 +22,17 @@
 
 namespace Tarvo {
 
+// What an upload has written into its target: the length and digest of the
+// bytes written so far, and the bytes of a write under way (which a failed
+// or cut write may have left in part).
+struct WrittenBytes
+{
+    qint64 length = -1; // -1: nothing known
+    QByteArray digest;
+    QByteArray pending;
+    bool seen = false; // the writer read it all back and saw nobody else touch it since
+};
+
 class WriteMark
 {
 public:
@@ -38,6 +49,10 @@ public:
     // Whether the file at target is the one the mark at path describes; false
     // also when either cannot be read.
     static bool describes(const QString &path, const QString &target);
+    // Whether target holds exactly what written says, by content alone:
+    // whichever file it is, it can be nobody's but the upload's. Not read
+    // when its writer has seen it so.
+    static bool holds(const QString &target, const WrittenBytes &written);
 
 private:
     QString m_path;

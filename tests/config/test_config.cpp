@@ -626,11 +626,16 @@ private slots:
         QVERIFY(!QFile::exists(m_ini + ".new"));
     }
 
-    // Uploads whose backups collide are pointed out on OK and saved as typed.
+    // Uploads whose backups collide, and names typed into the store that the call would refuse,
+    // are pointed out on OK, each entry named, and saved as typed; the store notes the names as
+    // it reads them.
     void okNamesCollidingBackups_data()
     {
         // saveAs: the uploads' files in the scratch folder; said: parts of the notice, empty: none
-        const auto row = columns<QStringList, QStringList>("saveAs", "said");
+        // names: the uploads' portable names, by slot ("A", "B", ... where not given)
+        const auto add = columns<QStringList, QStringList, QStringList>("saveAs", "said", "names");
+        const auto row = [&add](const char *tag, const QStringList &saveAs, const QStringList &said,
+                                const QStringList &names = {}) { add(tag, saveAs, said, names); };
         row("one backup for two targets", {"A.TXT", "A.DAT"},
             {"A.TXT and ", "A.DAT both", "A.BAK"});
         row("a target is another's backup", {"A.BAK", "B.TXT", "A.TXT"},
@@ -642,15 +647,38 @@ private slots:
             {"Orders.TXT and ", "ORDERS.dat both", "Orders.BAK"});
         row("another's backup spelled otherwise, case ignored", {"a.bak", "A.TXT"},
             {"a.bak is where the upload to ", "A.TXT keeps its backup"});
+        const QString longest(LineCharset::MaxNameLength, 'n');
+        row("names the call would refuse", {"A.TXT", "B.TXT", "C.TXT", "D.TXT"},
+            {"Upload entry 1: the name ORD\xc3\x81 cannot be sent to the portable: the line's "
+             "frames "
+             "cannot carry \xc3\x81 (byte 193). Nothing is sent for it until it is changed.",
+             "Upload entry 2: the name a\x01 cannot be sent to the portable: the line's frames "
+             "cannot carry the control character 1. Nothing is sent for it until it is changed.",
+             "Upload entry 4: the name " + longest +
+                 "x cannot be sent to the portable: it is 239 "
+                 "characters long, and the portable's frames hold names of at most 238. Nothing is "
+                 "sent for it until it is changed."},
+            {"ORD\xc3\x81", "a\x01", longest, longest + "x"});
+        row("a name ending in an offset, and a collision", {"A.TXT", "A.DAT"},
+            {"A.TXT and ", "A.DAT both",
+             "Upload entry 2: the name ORDERS[12] cannot be sent to the portable: its end [12] "
+             "would be read as an offset to restart at. Nothing is sent for it until it is "
+             "changed."},
+            {"B", "ORDERS[12]"});
     }
 
     void okNamesCollidingBackups()
     {
-        auto [saveAs, said] = fetch<QStringList, QStringList>("saveAs", "said");
+        auto [saveAs, said, names] =
+            fetch<QStringList, QStringList, QStringList>("saveAs", "said", "names");
         QMap<QString, QString> keys;
         for (int i = 0; i < saveAs.size(); ++i)
             keys[QString("File%1/Save As").arg(i + 1)] = m_dir.filePath(saveAs[i]);
+        for (int i = 0; i < names.size(); ++i)
+            keys[QString("File%1/Name").arg(i + 1)] = names[i];
         open(0, int(saveAs.size()), keys);
+        const QStringList refused = said.filter("Upload entry");
+        QCOMPARE(m_store->refusedNames(), refused); // as the window opened
         ctl<QComboBox>("cboResponsibility")->setCurrentIndex(UploadOnly);
         if (QByteArray(QTest::currentDataTag()).endsWith("case ignored"))
             setNameHook([dir = m_dir.path()](const QString &path) {
@@ -664,6 +692,7 @@ private slots:
         QCOMPARE(m_prompter.informs.size(), said.isEmpty() ? 0 : 1);
         for (const QString &part : said)
             QVERIFY2(m_prompter.informs[0].contains(part), qPrintable(part));
+        QCOMPARE(m_prompter.informs.value(0).split('\n').filter("Upload entry"), refused);
         QVERIFY(SettingsAccepted);
         for (int i = 0; i < saveAs.size(); ++i)
             QCOMPARE(stored(QString("File%1/Save As").arg(i + 1)), m_dir.filePath(saveAs[i]));
@@ -747,7 +776,10 @@ private slots:
     void portableNames_data()
     {
         // upper: empty: not carried
-        const auto row = columns<QString, QString>("name", "upper");
+        // why: what the dialogs' warning says of a name the frames hold but the portable misreads
+        const auto add = columns<QString, QString, QString>("name", "upper", "why");
+        const auto row = [&add](const char *tag, const QString &name, const QString &upper,
+                                const QString &why = {}) { add(tag, name, upper, why); };
         // Rows in UTF-8.
         row("plain", "Orders.txt", "ORDERS.TXT");
         row("accented", "caf\xc3\xa9", "CAF\xc3\x89");
@@ -764,13 +796,19 @@ private slots:
         row("U+0100, past Latin-1", "\xc4\x80", QString());
         row("A with acute ends every frame", "\xc3\x81", QString());
         row("a control character", "a\x1f", QString());
+        const QString longest = QString(LineCharset::MaxNameLength - 4, 'n') + ".txt";
+        row("the longest name", longest, longest.toUpper());
+        row("one character more", longest + "x", {}, "it is 239 characters long");
+        row("digits in brackets at the end", "ORDERS[12]", {}, "its end [12] would be read");
+        row("as typed, with spaces after", "A[7]  ", {}, "its end [7] would be read");
+        row("brackets inside", "A[1].txt", "A[1].TXT");
     }
 
     void portableNames()
     {
-        auto [name, upper] = fetch<QString, QString>("name", "upper");
+        auto [name, upper, why] = fetch<QString, QString, QString>("name", "upper", "why");
         const bool carried = !upper.isEmpty();
-        QCOMPARE(LineCharset::canCarry(name), carried);
+        QCOMPARE(LineCharset::canCarry(name), carried || !why.isEmpty());
         if (carried) {
             QCOMPARE(LineCharset::toUpper(name), upper);
 #ifdef Q_OS_WIN
@@ -794,7 +832,8 @@ private slots:
                 QCOMPARE(edit->focusWidget(), edit->findChild<QWidget *>("txtName"));
         }
         QCOMPARE(m_prompter.warnings.size(), carried ? 0 : 2);
-        const QString named = name.back() < ' '
+        const QString named = !why.isEmpty() ? why
+                              : name.back() < ' '
                                   ? QString("control character %1").arg(name.back().unicode())
                                   : QString(name.back());
         for (const QString &warning : std::as_const(m_prompter.warnings))

@@ -224,6 +224,19 @@ private slots:
         row("omega twice and two faces: refused",
             "\xce\xa9\xf0\x9f\x98\x80.\xce\xa9\xf0\x9f\x98\x81", {},
             set + "\xce\xa9\xf0\x9f\x98\x80\xf0\x9f\x98\x81");
+        // The longest name the portable's frame holds travels; one more character, or an end the
+        // announce would read as an offset, is refused.
+        const QString longest = QString(LineCharset::MaxNameLength - 4, 'n') + ".txt";
+        row("the longest name", longest, longest.toUpper(), {});
+        row("one character more: refused", longest + "x", {},
+            "it is 239 characters long, and the portable's frames hold names of at most 238");
+        row("digits in brackets at the end: refused", "ORDERS[12]", {},
+            "its end [12] would be read as an offset to restart at");
+        row("brackets inside the name", "A[1].TXT", "A[1].TXT", {});
+        row("both, with a control character", "a\tb" + longest + "[0]", {},
+            "the line's frames cannot carry the control character 9, and it is 244 characters "
+            "long, and the portable's frames hold names of at most 238, and its end [0] would be "
+            "read as an offset to restart at");
     }
     void namesKeepTheirCharacters()
     {
@@ -241,6 +254,9 @@ private slots:
             QVERIFY(rig.line.writes.isEmpty());
             return;
         }
+        // The longest: its request at the largest offset still fills no more than the frame.
+        if (name.size() == LineCharset::MaxNameLength)
+            QCOMPARE(buildFrame('U', LineCharset::encode(name) + "[4294967295]").size(), 256);
         QVERIFY(rig.download());
         QVERIFY(rig.upload());
         QCOMPARE(rig.portable.trace.mid(0, 6),
@@ -408,6 +424,13 @@ private slots:
             "not undone yet, and this one would destroy what it kept. Put right what is said "
             "above; Tarvo tries again at the next upload and at the next start.";
         const QString meddled = "@/ORDERS.TXT was changed by another program during the upload.";
+        const QString cut = "@/ORDERS.TXT was cut short or added to by another program during "
+                            "the upload: nothing more is written into it." +
+                            up,
+                      replaced =
+                          "@/ORDERS.TXT was replaced by another file during the upload." + up;
+        const QString kept = "@/ORDERS.TXT was changed by another program during the upload: it "
+                             "is kept";
         const auto row = [add](const char *fault, bool result, const QString &red,
                                const QByteArray &after = OldContent,
                                int pending = 0) { add(fault, fault, result, red, after, pending); };
@@ -458,14 +481,22 @@ private slots:
             "\r\nCannot delete the backup @/ORDERS.BAK (Is a directory): it still holds the "
             "previous copy of @/ORDERS.TXT.",
             pattern(2000));
-        row("target replaced during the upload", false,
-            "@/ORDERS.TXT was replaced by another file during the upload." + up +
-                "@/ORDERS.TXT changed after an upload to it was interrupted, so it is left as it "
-                "is; the copy from before the upload is now @/ORDERS.BAK.1." +
-                up,
-            "the user's");
-        row("target written to during the upload", false, meddled + up);
-        row("target cut and written in place during the upload", false, meddled + up);
+        // Another program's write is found before the next one of the upload's, and whatever it
+        // left stays, the old copy beside it; a file holding just what the upload wrote is its own.
+        const QString keptBeside = kept + "; the previous copy is in @/ORDERS.BAK.1." + up;
+        row("target replaced during the upload", false, replaced + keptBeside, "the user's");
+        row("target written to during the upload", false, cut + keptBeside, "!");
+        row("target cut and written in place during the upload", false, cut + keptBeside,
+            QByteArray(28, 'x'));
+        row("target rewritten in place at the same length", false, meddled + up + keptBeside,
+            QByteArray(120, 'y') + pattern(2000).mid(120));
+        row("target replaced by a copy of what was written", false, replaced);
+        // Changed in place between its write and its read-back, its time put back: only the
+        // read-back of that very block can tell.
+        row("a block reads back otherwise", false, meddled + up + keptBeside,
+            pattern(2000).left(120) + QByteArray(120, 'z'));
+        row("new file cut and written in place during the upload", false, cut + kept + "." + up,
+            QByteArray(28, 'x'));
         row("new file that cannot be removed", false,
             "Time out error (2)" + up +
                 "Cannot remove the incomplete @/ORDERS.TXT: Permission denied" + up,
@@ -558,6 +589,20 @@ private slots:
                 }
                 return code;
             });
+        if (fault == "a block reads back otherwise") // the backup's two reads, then two blocks'
+            setFaultHook([&target, reads = 0](FileOp op, const QString &path) mutable {
+                if (op != FileOp::Read || QDir::fromNativeSeparators(path) != target ||
+                    ++reads != 4)
+                    return 0;
+                const QDateTime time = QFileInfo(target).lastModified();
+                QFile file(target);
+                if (file.open(QIODevice::ReadWrite) && file.seek(120))
+                    file.write(QByteArray(120, 'z'));
+                file.close();
+                if (file.open(QIODevice::ReadWrite))
+                    file.setFileTime(time, QFileDevice::FileModificationTime);
+                return 0;
+            });
         if (fault.startsWith("new file"))
             rig.portable.rules = {{'Y', 2, 99}};
         const auto replace = [](const QString &path, const QByteArray &content) {
@@ -577,8 +622,17 @@ private slots:
                 replace(source, pattern(2000));
             else if (fault == "target replaced during the upload")
                 replace(target, "the user's");
-            else if (fault.startsWith("target cut")) // the same file: the upload writes on at 240
+            else if (fault.contains("cut and")) // the same file: the upload would write on at 120
                 Rig::write(target, QByteArray(28, 'x'));
+            else if (fault == "target replaced by a copy of what was written")
+                replace(target, pattern(2000).left(120));
+            else if (QFile file(target); fault.endsWith("at the same length")) {
+                // in place, as another program would, its time a step on from the upload's
+                const QDateTime time = QFileInfo(target).lastModified().addSecs(2);
+                QVERIFY(file.open(QIODevice::ReadWrite) &&
+                        file.write(QByteArray(120, 'y')) == 120 && file.flush());
+                QVERIFY(file.setFileTime(time, QFileDevice::FileModificationTime));
+            }
         };
         bool ok = false, leaked = false;
         {
@@ -602,8 +656,8 @@ private slots:
         if (red.startsWith("Cannot record")) // refused before the target was cut: its time stays
             QCOMPARE(QFileInfo(target).lastModified(),
                      after == "<missing>" ? QDateTime() : OldTime);
-        if (red.contains("ORDERS.BAK.1"))
-            QCOMPARE(readFile(backup + ".1"), OldContent);
+        QCOMPARE(readFile(backup + ".1"),
+                 red.contains("ORDERS.BAK.1") ? OldContent : QByteArray("<missing>"));
         QList<UploadJournal::Entry> left;
         QVERIFY(rig.journal.read(left, error));
         QCOMPARE(left.size(), pending);
@@ -681,17 +735,20 @@ private slots:
         // since: what happened after the crash; after: the target once recovered; @: scratch folder
         const auto row = columns<bool, bool, QString, QByteArray, QString>(
             "existing", "armed", "since", "after", "note");
-        const QString kept = "@/ORDERS.TXT changed after an upload to it was interrupted, so it "
-                             "is left as it is; the copy from before the upload is now "
-                             "@/ORDERS.BAK.2.";
-        row("killed over an old copy", true, true, "", OldContent,
-            "Restored @/ORDERS.TXT from its backup @/ORDERS.BAK: an upload to it was interrupted.");
+        const QString changed = "@/ORDERS.TXT was changed by another program during the upload: "
+                                "it is kept",
+                      kept = changed + "; the previous copy is in @/ORDERS.BAK.2.",
+                      restored = "Restored @/ORDERS.TXT from its backup @/ORDERS.BAK: an upload "
+                                 "to it was interrupted.";
+        row("killed over an old copy", true, true, "", OldContent, restored);
         row("killed on a new file", false, true, "", "<missing>",
             "Removed @/ORDERS.TXT: an upload to it was interrupted and there was no earlier copy.");
         row("killed before the target was touched", true, false, "", "partial", {});
         row("newer file written in place", true, true, "rewritten", "newer", kept);
         row("newer file put in its place", true, true, "replaced", "newer", kept);
-        row("a file made where there was none", false, true, "replaced", "newer", {});
+        row("a file made where there was none", false, true, "replaced", "newer", changed + ".");
+        // By content, whichever file it is: a copy of just what the upload wrote is its own.
+        row("its own bytes put in its place", true, true, "copied", OldContent, restored);
         row("cannot be restored, then uploads", true, true, "stuck", pattern(600), {});
         row("cannot be removed, then uploads", false, true, "stuck", pattern(600), {});
     }
@@ -724,8 +781,8 @@ private slots:
         }
         if (since == "rewritten")
             Rig::write(target, "newer");
-        if (since == "replaced") {
-            Rig::write(rig.path("newer"), "newer");
+        if (since == "replaced" || since == "copied") {
+            Rig::write(rig.path("newer"), since == "copied" ? pattern(240) : "newer");
             QVERIFY(QFile::remove(target) && QFile::rename(rig.path("newer"), target));
         }
         UploadJournal second(rig.dir.filePath("journal"));
@@ -735,7 +792,7 @@ private slots:
             QVERIFY(!noInput.zeroTaken());
         }
         QCOMPARE(second.recover().size(), 1); // says why, undoes nothing
-        QCOMPARE(readFile(target), since.isEmpty() || since == "stuck"
+        QCOMPARE(readFile(target), since.isEmpty() || since == "stuck" || since == "copied"
                                        ? (armed ? pattern(240) : QByteArray("partial"))
                                        : QByteArray("newer"));
 
@@ -755,7 +812,7 @@ private slots:
         QCOMPARE(readFile(target), after);
         QCOMPARE(QFile::exists(backup), existing && !armed);
         QCOMPARE(readFile(backup + ".2"),
-                 note.isEmpty() || note.startsWith("Re") ? QByteArray("<missing>") : OldContent);
+                 note.contains("previous copy") ? OldContent : QByteArray("<missing>"));
         QCOMPARE(readFile(users), QByteArray("the user's own"));
         QVERIFY(!QFile::exists(rig.journal.path()));
     }

@@ -76,7 +76,8 @@ public:
     const std::string &frame() const { return m_frame; }
     void reset();
 
-    static constexpr std::size_t MaxFrame = 300;
+    // The portable's frame buffer: a longer frame is dropped unanswered.
+    static constexpr std::size_t MaxFrame = 256;
 
 private:
     std::string m_frame;
