@@ -46,6 +46,7 @@ public:
     {
         std::function<bool(QSerialPort &)> carrier;
         std::function<bool(QSerialPort &, bool on)> setDtr; // false: refused
+        std::function<bool(QSerialPort &)> ready;           // DSR or CTS
     };
 
     explicit QtSerialLine(PortResolver resolver, ModemLines lines = {});
@@ -61,6 +62,7 @@ public:
     void setDtr(bool on) override;
     bool carrierDetect() const override;
     bool hasModemLines() const override { return m_modemLines; }
+    bool modemReady() const override;
 
     bool write(const QByteArray &bytes) override;
     QByteArray read() override;
@@ -79,6 +81,8 @@ private:
 
     void connectPort();
     bool detectModemLines();
+    // Reads one modem-status line; a refused read reads as off.
+    bool readStatus(const std::function<bool(QSerialPort &)> &status) const;
     void onReadyRead();
     void notifyIfBuffered();
     void fail(const QString &text);

@@ -297,9 +297,10 @@ private slots:
             QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
             QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
             // The last packet, then the first command refused and sent again; a call that only
-            // the carrier said was over is hung up (DTR dropped, "ATH0") before "ATS0=1".
+            // the carrier said was over is hung up (DTR dropped, the escape unanswered by a modem
+            // in command mode, "ATH0") before "ATS0=1".
             const QList<QByteArray> commands =
-                dcdDrops ? QList<QByteArray>{"ATH0\r", "ATH0\r", "ATS0=1\r"}
+                dcdDrops ? QList<QByteArray>{"+++", "ATH0\r", "ATH0\r", "ATS0=1\r"}
                          : QList<QByteArray>(2, "ATS0=1\r");
             QCOMPARE(rig.line.writes.last(commands.size() + 1).front().at(2), 'Y');
             QCOMPARE(rig.line.writes.last(commands.size()), commands);
