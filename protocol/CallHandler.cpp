@@ -88,6 +88,7 @@ void CallHandler::processLine(const QByteArray &bytes)
             m_reporter.AppendStatus(shown);
             m_reporter.SetTrayTip(line);
             m_state.Connected = true;
+            m_lastRingAt = -1; // the ringing was answered
             m_wait.resetCarrier();
             carrierPresent();
             return;

@@ -75,8 +75,8 @@ public:
     // Bytes the modem sent while someone else read the line (the check of
     // an idle modem), taken as if they had come in idle mode.
     void takeReceived(const QByteArray &bytes);
-    // When the modem last sent a character, and when its last RING came,
-    // on the waiter's clock (-1: not yet).
+    // When the modem last sent a character, and when its last RING came
+    // that no CONNECT answered, on the waiter's clock (-1: not yet, none).
     qint64 lastHeardAt() const { return m_lastHeardAt; }
     qint64 lastRingAt() const { return m_lastRingAt; }
     // Told when a job starts (true) and when it has ended (false).
