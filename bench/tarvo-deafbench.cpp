@@ -288,15 +288,14 @@ struct Host
 {
     Host(ScriptedModem &modem, const QString &link, const QString &target, bool modemLines)
         : line([link](int) { return link; },
-               modemLines ? QtSerialLine::ModemLines{[&modem](QSerialPort &) { return modem.dcd; },
-                                                     [&modem](QSerialPort &, bool on) {
-                                                         modem.setDtr(on);
-                                                         return true;
-                                                     },
-                                                     [&modem](QSerialPort &) {
-                                                         return modem.powered;
-                                                     }}
-                          : QtSerialLine::ModemLines{})
+               modemLines
+                   ? QtSerialLine::ModemLines{[&modem](QSerialPort &) { return modem.dcd; },
+                                              [&modem](QSerialPort &, bool on) {
+                                                  modem.setDtr(on);
+                                                  return true;
+                                              },
+                                              [&modem](QSerialPort &) { return modem.powered; }}
+                   : QtSerialLine::ModemLines{})
     {
         config.ModemPort = 1;
         config.JobType = UploadOnly;
@@ -504,8 +503,8 @@ Figure carrierLostDtrIgnored()
     c.modem().ignoresDtr = true;
     c.host(true).start();
     const qint64 end = c.callWithFault([&] { return c.modem().loseCarrier(1400); });
-    Figure figure = c.measure(QStringLiteral("carrier lost, DTR ignored, NO CARRIER 1.4 s on"),
-                              end, 2);
+    Figure figure =
+        c.measure(QStringLiteral("carrier lost, DTR ignored, NO CARRIER 1.4 s on"), end, 2);
     figure.note = QStringLiteral("from the modem's NO CARRIER");
     return figure;
 }
@@ -556,9 +555,9 @@ int main(int argc, char *argv[])
                 "note");
     std::fflush(stdout);
     const QList<std::function<Figure()>> cases{
-        [] { return noCarrier(false); },     [] { return noCarrier(true); },
-        [] { return carrierLost(); },        [] { return silentAfterCall(false); },
-        [] { return lateAtBoot(); },         [] { return portBack(); },
+        [] { return noCarrier(false); },      [] { return noCarrier(true); },
+        [] { return carrierLost(); },         [] { return silentAfterCall(false); },
+        [] { return lateAtBoot(); },          [] { return portBack(); },
         [] { return silentAfterCall(true); }, [] { return carrierLostDtrIgnored(); },
         [] { return powerCycleWithDsr(); }};
     bool allMet = true;

@@ -12,8 +12,9 @@
 //
 // Whether the device has modem-status lines is found out once per open, by
 // reading the carrier-detect line: a device without them refuses the read.
-// The carrier read and the DTR change can be handed in, so that a test can
-// stand in for a port that has the lines (a pseudo-terminal has none).
+// The carrier and DSR reads and the DTR change can be handed in, so that a
+// test can stand in for a port that has the lines (a pseudo-terminal has
+// none). modemReady() is DSR or CTS, read together in one request.
 // A read or write error means the device is gone: the line fails once, the
 // device is released on the next event pass and the lost notification fires
 // then, never from inside QSerialPort's own signal.
