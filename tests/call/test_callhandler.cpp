@@ -694,32 +694,36 @@ private slots:
     // The carrier lost under a job. A modem that ignores DTR holds the call 1.4 s, then says "NO
     // CARRIER": the hang-up reads it and arms at once, and the portable's redial 3 s later
     // is served with nothing written into it. A modem that answers nothing after the loss is not
-    // armed: recovery restarts it later, the port closed (DTR dropped) first.
+    // armed: recovery restarts it later, the port closed (DTR dropped) first. A call that rings in
+    // during the hang-up is a new call: nothing more is written, and it is served.
     void lostCallHangUp_data()
     {
-        const auto row = columns<bool>("answers");
-        row("modem ignoring DTR, NO CARRIER 1.4 s later", true);
-        row("every step of the hang-up fails", false);
+        const auto row = columns<QString>("modem");
+        row("modem ignoring DTR, NO CARRIER 1.4 s later", "ignores DTR");
+        row("every step of the hang-up fails", "silent");
+        row("a new call rings in during the hang-up", "rings");
     }
 
     void lostCallHangUp()
     {
-        auto [answers] = fetch<bool>("answers");
+        auto [modem] = fetch<QString>("modem");
         ModemRig rig(m_dir);
-        rig.ignoresDtr = true;
+        rig.ignoresDtr = modem != "rings";
         rig.session.modem().InitializeModem();
         QList<qint64> armedAt;
-        rig.line.peer = [&, modem = rig.line.peer](const QByteArray &bytes) {
+        rig.line.peer = [&, &modem = modem, toModem = rig.line.peer](const QByteArray &bytes) {
             armedAt += bytes == "ATS0=1\r" ? QList<qint64>{rig.clock.now()} : QList<qint64>();
-            modem(bytes);
+            if (bytes == "+++" && modem == "rings")
+                rig.line.deliver("\r\nRING\r\n", 300);
+            toModem(bytes);
         };
         qint64 lossAt = -1;
-        rig.portable.onFrame = [&, &answers = answers, packets = 0](char type) mutable {
+        rig.portable.onFrame = [&, &modem = modem, packets = 0](char type) mutable {
             if (type != 'Y' || ++packets != 3)
                 return;
             lossAt = rig.clock.now();
             rig.lostAt = lossAt;
-            if (!answers) {
+            if (modem == "silent") {
                 rig.setOnline(false);
                 rig.silent = true;
             }
@@ -729,7 +733,20 @@ private slots:
         QVERIFY(!rig.state.Connected);
         QCOMPARE(readFile(rig.target), QByteArray("old"));
 
-        if (answers) {
+        if (modem == "rings") { // the modem, still armed, answers it
+            QCOMPARE(rig.reporter.tip(), QString("RING"));
+            QVERIFY(armedAt.isEmpty());
+            QCOMPARE(rig.line.writes.count("ATH0\r"), 0);
+            rig.idle(2000);
+            rig.setOnline(true);
+            rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
+            QCOMPARE(rig.session.calls().jobsRun(), 2);
+            QCOMPARE(readFile(rig.target), pattern(3000));
+            QVERIFY(armedAt.isEmpty());
+            QCOMPARE(rig.commandsIntoCall, 0);
+            return;
+        }
+        if (modem == "ignores DTR") {
             QCOMPARE(armedAt.size(), 1);
             const qint64 noCarrierAt = lossAt + rig.holdMs;
             // The "NO CARRIER" ended the hang-up as it came: no "ATH0" after the escape.
