@@ -7,7 +7,7 @@ TARVO_PACKAGES=(
   qt6-qpa-plugins
   xvfb xauth desktop-file-utils dpkg-dev file
   clang libclang-rt-14-dev clang-format python3
-  lintian appstream
+  lintian appstream systemd
 )
 
 # The Windows part of test.sh: the MinGW cross compiler, Wine on a virtual

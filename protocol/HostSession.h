@@ -3,8 +3,8 @@
 // reporting through whatever Reporter, Prompter and ServerControls the owner
 // gives.
 //
-// The server window owns one; the benchmark and the end-to-end tests own one
-// with the headless stand-ins below. The owner decides how the line's
+// The server window and the headless server own one; the benchmark and the
+// end-to-end tests own one with the headless stand-ins below. The owner decides how the line's
 // receive and lost notifications reach calls() and modem(), and what ticks
 // readiness() (a timer at its tickIntervalMs()).
 #pragma once

@@ -6,7 +6,7 @@
 //
 // The server window is the modem side's Reporter and ServerControls, so it
 // is made first and the host session (line, waits, modem control, link,
-// transfers, call handling) is attached to it (ServerWiring.h).
+// transfers, call handling) is attached to it (ServerWiring.h, TrayWiring.h).
 #include "AppIcon.h"
 #include "AppVersion.h"
 #include "CloseRequests.h"
@@ -20,6 +20,7 @@
 #include "SettingsStore.h"
 #include "SingleInstance.h"
 #include "TrayIcon.h"
+#include "TrayWiring.h"
 #include "UploadJournal.h"
 #include "frmAbout.h"
 #include "frmMain.h"
@@ -93,8 +94,9 @@ int main(int argc, char *argv[])
     prompter.setParent(&server);
 
     ServerRuntime runtime(
-        app, server, prompter, state, config,
+        server, prompter, state, config,
         [&store](int comNumber) { return store.portDevice(comNumber); }, journal);
+    connectTray(app, server);
     runtime.session.readiness().setRetryEnabled([&store] { return store.retryEnabled(); });
 
     if (!instanceNote.isEmpty())

@@ -8,6 +8,7 @@
 #include "ServerState.h"
 #include "ServerWiring.h"
 #include "TrayIcon.h"
+#include "TrayWiring.h"
 
 #include <QtTest>
 #include <csignal>
@@ -43,8 +44,8 @@ int serve(int argc, char *argv[])
     QString error;
     journal.acquire(error);
     ServerRuntime runtime(
-        app, server, prompter, state, config, [device = args.at(2)](int) { return device; },
-        journal);
+        server, prompter, state, config, [device = args.at(2)](int) { return device; }, journal);
+    connectTray(app, server);
     server.Form_Load();
     return app.exec();
 }

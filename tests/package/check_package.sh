@@ -31,12 +31,14 @@ need_tool cpack cmake
 need_tool file file
 need_tool lintian lintian
 need_tool appstreamcli appstream
+need_tool systemd-analyze systemd
 
 # Files a /usr installation must hold, relative to the root. The package must
 # hold exactly these: anything more (a test program, a benchmark) is a stray
 # install rule.
 expected_files=(
     etc/xdg/autostart/tarvo.desktop
+    lib/systemd/system/tarvod.service
     usr/bin/tarvo
     usr/bin/tarvo-portable
     usr/share/applications/tarvo.desktop
@@ -46,6 +48,8 @@ expected_files=(
     usr/share/doc/tarvo/copyright
     usr/share/man/man1/tarvo-portable.1.gz
     usr/share/man/man1/tarvo.1.gz
+    usr/sbin/tarvod
+    usr/share/man/man8/tarvod.8.gz
     usr/share/metainfo/org.example.tarvo.metainfo.xml
 )
 
@@ -70,9 +74,27 @@ expected=$(printf '%s\n' "${expected_files[@]}" | sort)
 [ "$actual" = "$expected" ] ||
     fail "installed files differ from the expected set:"$'\n'"$(diff <(echo "$expected") <(echo "$actual"))"
 
-for p in tarvo tarvo-portable; do
-    [ -x "$root/usr/bin/$p" ] || fail "/usr/bin/$p is not executable"
+for p in bin/tarvo bin/tarvo-portable sbin/tarvod; do
+    [ -x "$root/usr/$p" ] || fail "/usr/$p is not executable"
 done
+
+# The unit: disabled unless enabled, started by the service manager as the
+# service user, and valid for systemd itself (it needs no running systemd).
+unit=$root/lib/systemd/system/tarvod.service
+if [ -f "$unit" ]; then
+    for line in Type=notify ExecStart=/usr/sbin/tarvod User=tarvo SupplementaryGroups=dialout \
+        Restart=on-failure RuntimeDirectory=tarvo StateDirectory=tarvo LogsDirectory=tarvo \
+        ConfigurationDirectory=tarvo WantedBy=multi-user.target; do
+        grep -qx "$line" "$unit" || fail "tarvod.service lacks $line"
+    done
+    grep -q '^WatchdogSec=[1-9]' "$unit" || fail "tarvod.service has no watchdog"
+    # verify looks for the program and the manual page on this machine: a
+    # copy of the unit names the installed tree's program, man its pages.
+    mkdir -p "$work/unit"
+    sed "s|^ExecStart=/|ExecStart=$root/|" "$unit" >"$work/unit/tarvod.service"
+    out=$(MANPATH=$root/usr/share/man systemd-analyze verify "$work/unit/tarvod.service" 2>&1) &&
+        [ -z "$out" ] || fail "systemd-analyze verify tarvod.service: $out"
+fi
 
 menu=$root/usr/share/applications/tarvo.desktop
 autostart=$root/etc/xdg/autostart/tarvo.desktop
@@ -105,14 +127,14 @@ svg=$root/usr/share/icons/hicolor/scalable/apps/tarvo.svg
 [ ! -f "$svg" ] || grep -q '<svg' "$svg" || fail "scalable icon is not an SVG"
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-for page in tarvo tarvo-portable; do
-    src=$root/usr/share/man/man1/$page.1.gz
+for page in tarvo tarvo-portable tarvod; do
+    src=$(ls "$root"/usr/share/man/man*/"$page".[18].gz 2>/dev/null | head -n 1)
     [ -f "$src" ] || continue
-    gzip -t "$src" 2>/dev/null || fail "man page $page.1.gz is not gzip data"
+    gzip -t "$src" 2>/dev/null || fail "man page $page is not gzip data"
     command -v groff >/dev/null || continue
     warnings=$(zcat "$src" | groff -man -ww -z 2>&1)
-    [ -z "$warnings" ] || fail "man page $page.1: $warnings"
-    zcat "$src" | groff -man -Tutf8 2>/dev/null | grep -q "$page" || fail "man page $page.1 does not name $page"
+    [ -z "$warnings" ] || fail "man page $page: $warnings"
+    zcat "$src" | groff -man -Tutf8 2>/dev/null | grep -q "$page" || fail "man page $page does not name $page"
 done
 
 # The changelog's latest entry is this version; the copyright file is the
@@ -174,7 +196,7 @@ else
     [ -n "$(field Maintainer)" ] || fail "no Maintainer"
     [ -n "$(field Description)" ] || fail "no Description"
     depends=$(field Depends)
-    for lib in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 qt6-qpa-plugins; do
+    for lib in libc6 libqt6core6 libqt6widgets6 libqt6serialport6 qt6-qpa-plugins adduser; do
         [[ ",$depends," =~ [,\ ]$lib[,\ ] ]] || fail "Depends lacks $lib: $depends"
     done
 
@@ -200,6 +222,15 @@ else
         QT_QPA_PLATFORM=offscreen timeout 20 "$unpacked/usr/bin/tarvo-portable" --help 2>&1 |
             grep -qi usage || fail "the packaged tarvo-portable does not run"
     fi
+
+    # The service user is made, and the unit registered without being
+    # enabled, through Debian's helpers.
+    grep -q 'adduser --system --group' "$control/postinst" || fail "postinst makes no system user"
+    grep -q "deb-systemd-helper update-state 'tarvod.service'" "$control/postinst" ||
+        fail "postinst does not register the unit"
+    ! grep -q 'deb-systemd-helper enable' "$control/postinst" || fail "postinst enables the unit"
+    ! grep -qw systemctl "$control/postinst" "$control/prerm" "$control/postrm" ||
+        fail "a maintainer script calls systemctl"
 
     # Debian's own checker: no error, no warning (its notes, I:, may stay).
     problems=$(lintian --no-cfg "$deb" 2>&1 | grep -E '^[EW]: ')

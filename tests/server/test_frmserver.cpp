@@ -8,6 +8,7 @@
 #include "StatusPane.h"
 #include "StdinClosed.h"
 #include "TrayIcon.h"
+#include "TrayWiring.h"
 
 #include <QAbstractEventDispatcher>
 #include <QtTest/qtestspontaneevent.h>
@@ -359,8 +360,8 @@ private slots:
         CallRig rig;
         UploadJournal journal{rig.dir.filePath("journal")};
         ShutdownSignals ends;
-        connectServer(*qobject_cast<QApplication *>(qApp), rig.server, rig.session, rig.line,
-                      journal, ends);
+        connectServer(rig.server, rig.session, rig.line, journal, ends);
+        connectTray(*qobject_cast<QApplication *>(qApp), rig.server);
         rig.line.deliver("\r\nCONNECT 9600\r\n");
         rig.line.pump();
         rig.line.writes.clear();
@@ -407,8 +408,8 @@ private slots:
         QVERIFY(QFile(rig.dir.filePath("file")).open(QIODevice::WriteOnly));
         UploadJournal journal{rig.dir.filePath("file/Tarvo")};
         ShutdownSignals ends;
-        connectServer(*qobject_cast<QApplication *>(qApp), rig.server, rig.session, rig.line,
-                      journal, ends);
+        connectServer(rig.server, rig.session, rig.line, journal, ends);
+        connectTray(*qobject_cast<QApplication *>(qApp), rig.server);
         rig.server.Form_Load();
         rig.server.Form_Activate();
         const QString said = rig.server.statusPane()->toPlainText();
@@ -429,8 +430,8 @@ private slots:
         CallRig rig;
         UploadJournal journal{rig.dir.filePath("journal")};
         ShutdownSignals ends;
-        connectServer(*qobject_cast<QApplication *>(qApp), rig.server, rig.session, rig.line,
-                      journal, ends);
+        connectServer(rig.server, rig.session, rig.line, journal, ends);
+        connectTray(*qobject_cast<QApplication *>(qApp), rig.server);
         auto *timer = rig.server.findChild<QTimer *>("readiness");
         QVERIFY(timer && timer->isActive());
         const auto tick = [&] { QVERIFY(QMetaObject::invokeMethod(timer, "timeout")); };
@@ -475,8 +476,7 @@ private slots:
         UploadJournal journal{rig.dir.filePath("journal")};
         ShutdownSignals ends;
         rig.clock.sleepMs(10 * 60000);
-        connectServer(*qobject_cast<QApplication *>(qApp), rig.server, rig.session, rig.line,
-                      journal, ends);
+        connectServer(rig.server, rig.session, rig.line, journal, ends);
         auto *timer = rig.server.findChild<QTimer *>("readiness");
         QVERIFY(timer);
         const auto ticks = [&](int ms) { // the timer's ticks, at their interval
@@ -541,8 +541,8 @@ private slots:
         QString error;
         QCOMPARE(journal.acquire(error), FileLock::Result::Locked);
         ShutdownSignals ends;
-        connectServer(*qobject_cast<QApplication *>(qApp), rig.server, rig.session, rig.line,
-                      journal, ends);
+        connectServer(rig.server, rig.session, rig.line, journal, ends);
+        connectTray(*qobject_cast<QApplication *>(qApp), rig.server);
         const auto portable = rig.line.peer;
         rig.line.peer = [&](const QByteArray &bytes) {
             if (bytes == "+++" && rig.portable.answerModem)

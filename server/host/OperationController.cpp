@@ -183,6 +183,16 @@ void OperationController::stopAnswered(ModemService::CallAnswer answer)
         deferUntilUnwound(m_stopPending);
 }
 
+void OperationController::stopAsAnswered(ModemService::CallAnswer answer)
+{
+    if (m_unloading)
+        return;
+    if (answer != ModemService::CallAnswer::KeepCall)
+        return stopAnswered(answer);
+    m_stopWhenIdle = true;
+    closeIfIdle();
+}
+
 void OperationController::stopServer()
 {
     const auto answer = std::exchange(m_callAnswer, ModemService::CallAnswer::Ask);
@@ -258,9 +268,12 @@ void OperationController::closeWhenIdle()
 void OperationController::closeIfIdle()
 {
     // Looked at again when an operation ends: the call ends in one.
-    if (!m_closeWhenIdle || m_unloading || m_depth > 0 || (m_modem && m_modem->callUp()))
+    if (m_unloading || m_depth > 0 || (m_modem && m_modem->callUp()))
         return;
-    m_view.closeByProgram();
+    if (std::exchange(m_stopWhenIdle, false))
+        stopServer();
+    if (m_closeWhenIdle && !m_unloading)
+        m_view.closeByProgram();
 }
 
 bool OperationController::unload()

@@ -28,9 +28,10 @@
 //
 // Only a lock held by a live instance means "already running". A lock that
 // cannot be made by any of these means is a failure with the system's
-// reason; it does not stop the start (a second instance would still find
-// the port and the upload journal taken): the program says it in red at the
-// first activation.
+// reason, and the program decides: the desktop program starts all the same
+// (a second instance would still find the port and the upload journal
+// taken) and says it in red at the first activation; the headless server
+// refuses to start with the reason.
 //
 // The lock is held for the life of the object.
 #pragma once

@@ -17,6 +17,10 @@
 // operation is cut short straight away. Stop and Exit are not taken while
 // such a question is open, nor a second Exit while one is pending.
 //
+// A stop asked by a control client comes with its questions answered:
+// ending the call cuts a running job short as Yes does; keeping it lets the
+// job and its call finish, and the stop follows once the server is idle.
+//
 // An installer's close when idle waits for the server to be idle: no
 // operation running (no job), and no call connected, since a call that is
 // up is about to run its job. It is carried out as the last of these
@@ -81,6 +85,10 @@ public:
     // What the Start/Stop button does now, as the modem control shows it.
     void setStopOffered(bool stop) { m_stopOffered = stop; }
     void startStopClicked();
+    // A stop whose questions were answered elsewhere (stopped at once, or
+    // once the running job has been cut short or, for KeepCall, has ended
+    // with its call).
+    void stopAsAnswered(ModemService::CallAnswer answer);
     // The tray's Exit and the Exit button when the port is closed.
     void exitChosen();
     // Exit confirmed (or asked for by a close): carried out now or once the
@@ -134,6 +142,7 @@ private:
     bool m_unloading = false;
     bool m_noQuestions = false;
     bool m_closeWhenIdle = false;
+    bool m_stopWhenIdle = false;
 };
 
 } // namespace Tarvo
