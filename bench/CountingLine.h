@@ -28,6 +28,7 @@ public:
     void setDtr(bool on) override { m_inner.setDtr(on); }
     bool carrierDetect() const override { return m_inner.carrierDetect(); }
     bool hasModemLines() const override { return m_inner.hasModemLines(); }
+    bool modemReady() const override { return m_inner.modemReady(); }
     bool write(const QByteArray &bytes) override
     {
         written += bytes.size();

@@ -7,8 +7,13 @@
 // readiness rule ticked by a timer as the server ticks it) against a modem
 // scripted here on the master side of a pseudo-terminal, reached through a
 // link so that a port can vanish and come back under the same name. A
-// pseudo-terminal has no carrier detect: for the carrier's case the line's
-// modem-status reads are handed in, and follow the scripted modem.
+// pseudo-terminal has no modem-status lines: for the carrier's and the power's
+// cases the line's reads of carrier detect and DSR are handed in, and follow
+// the scripted modem.
+//
+// The host starts as the server does: its readiness timer runs from the
+// beginning, but its ticks do nothing while the configuration window is open,
+// and the modem is started at the first activation after it.
 #include "Configuration.h"
 #include "HostSession.h"
 #include "PortableFrames.h"
@@ -65,9 +70,12 @@ QByteArray bytes(const std::string &text)
 // mode it answers each command line "OK" (nothing while silent), keeps S0 and
 // reads it back to "ATS0?"; it rings through only while S0 is set; online it
 // answers the host's frames as the portable, goes back to command mode at
-// "+++", and hangs up at "ATH0" or when DTR drops. After "ALL DONE" the
-// portable hangs up: "NO CARRIER". onRequest may take over the n-th request
-// for the next packet of a call, to put a fault there.
+// "+++", and hangs up at "ATH0" or when DTR drops (unless it ignores DTR).
+// After "ALL DONE" the portable hangs up: "NO CARRIER". onRequest may take
+// over the n-th request for the next packet of a call, to put a fault there.
+// loseCarrier() holds a call without carrier for the modem's own time, deaf
+// to data and answering the escape only after its guard time, then says
+// "NO CARRIER". DSR is on while it is powered.
 class ScriptedModem
 {
 public:
@@ -124,16 +132,39 @@ public:
     void setOnline(bool on)
     {
         online = dcd = on;
+        holding = false;
         m_inFrame = false;
         m_plus = 0;
     }
     void setDtr(bool on)
     {
-        if (!on && online)
+        if (!on && online && !ignoresDtr)
             setOnline(false);
     }
+    // The carrier goes; the modem gives the call up holdMs later. Returns when.
+    qint64 loseCarrier(int holdMs)
+    {
+        dcd = false;
+        holding = true;
+        QTimer::singleShot(holdMs, [this] {
+            if (!holding)
+                return;
+            setOnline(false);
+            send("\r\nNO CARRIER\r\n");
+        });
+        return nowMs() + holdMs;
+    }
+    // Switched off: deaf, auto-answer forgotten, any call gone; DSR off.
+    void setPowered(bool on)
+    {
+        powered = on;
+        silent = !on;
+        s0 = 0;
+        setOnline(false);
+    }
 
-    bool silent = false, online = false, dcd = false;
+    bool silent = false, online = false, dcd = false, powered = true, ignoresDtr = false;
+    bool holding = false; // online without carrier
     int s0 = 0;
     int callsDone = 0; // calls whose job ended with "ALL DONE"
     QByteArray file;   // what the portable serves
@@ -188,6 +219,16 @@ private:
 
     void onlineByte(char c)
     {
+        if (holding) { // data goes nowhere; the escape counts after the guard time
+            if (c == '+' && ++m_plus == 3)
+                QTimer::singleShot(1000, [this, generation = m_generation] {
+                    if (generation != m_generation || !holding)
+                        return;
+                    setOnline(false);
+                    send("\r\nOK\r\n");
+                });
+            return;
+        }
         if (!m_inFrame) {
             if (c == char(Frames::Stx)) {
                 m_inFrame = true;
@@ -247,12 +288,14 @@ struct Host
 {
     Host(ScriptedModem &modem, const QString &link, const QString &target, bool modemLines)
         : line([link](int) { return link; },
-               modemLines ? QtSerialLine::ModemLines{[&modem](QSerialPort &) { return modem.dcd; },
-                                                     [&modem](QSerialPort &, bool on) {
-                                                         modem.setDtr(on);
-                                                         return true;
-                                                     }}
-                          : QtSerialLine::ModemLines{})
+               modemLines
+                   ? QtSerialLine::ModemLines{[&modem](QSerialPort &) { return modem.dcd; },
+                                              [&modem](QSerialPort &, bool on) {
+                                                  modem.setDtr(on);
+                                                  return true;
+                                              },
+                                              [&modem](QSerialPort &) { return modem.powered; }}
+                   : QtSerialLine::ModemLines{})
     {
         config.ModemPort = 1;
         config.JobType = UploadOnly;
@@ -260,7 +303,8 @@ struct Host
         config.deriveCounts();
         session.connectLine();
         QObject::connect(&timer, &QTimer::timeout, [this] {
-            session.readiness().tick();
+            if (!configuring)
+                session.readiness().tick();
             timer.setInterval(session.readiness().tickIntervalMs());
         });
         timer.start(session.readiness().tickIntervalMs());
@@ -270,8 +314,11 @@ struct Host
         state.Connected = false;
         session.modem().HangUp();
     }
+    // The configuration window closed with OK, then the first activation.
     void start()
     {
+        waitUntil([] { return false; }, 1500); // the window open a while, the timer firing
+        configuring = false;
         session.modem().InitializeModem();
         session.settle();
     }
@@ -287,6 +334,7 @@ struct Host
     Configuration config;
     HostSession session{line, waiter, reporter, prompter, controls, state, config};
     QTimer timer;
+    bool configuring = true;
 };
 
 struct Figure
@@ -447,6 +495,37 @@ Figure portBack()
     return c.measure(QStringLiteral("port lost, back 2 s later"), end, 15);
 }
 
+// A modem that ignores DTR holds the lost call for its own 1.4 s; deaf time
+// from its "NO CARRIER".
+Figure carrierLostDtrIgnored()
+{
+    Case c;
+    c.modem().ignoresDtr = true;
+    c.host(true).start();
+    const qint64 end = c.callWithFault([&] { return c.modem().loseCarrier(1400); });
+    Figure figure =
+        c.measure(QStringLiteral("carrier lost, DTR ignored, NO CARRIER 1.4 s on"), end, 2);
+    figure.note = QStringLiteral("from the modem's NO CARRIER");
+    return figure;
+}
+
+// Switched off and on while idle, on a line with DSR: deaf time from the
+// moment it is on again.
+Figure powerCycleWithDsr()
+{
+    Case c;
+    c.host(true).start();
+    waitUntil([] { return false; }, 2000);
+    c.modem().setPowered(false);
+    qint64 end = -1;
+    if (waitUntil([&] { return c.host().logged(QStringLiteral("Modem switched off")); }, 5000)) {
+        waitUntil([] { return false; }, 3000);
+        c.modem().setPowered(true);
+        end = nowMs();
+    }
+    return c.measure(QStringLiteral("silent power cycle, DSR (off 3 s)"), end, 15);
+}
+
 Figure settingsLostWhileIdle()
 {
     Case c;
@@ -476,10 +555,11 @@ int main(int argc, char *argv[])
                 "note");
     std::fflush(stdout);
     const QList<std::function<Figure()>> cases{
-        [] { return noCarrier(false); },     [] { return noCarrier(true); },
-        [] { return carrierLost(); },        [] { return silentAfterCall(false); },
-        [] { return lateAtBoot(); },         [] { return portBack(); },
-        [] { return silentAfterCall(true); }};
+        [] { return noCarrier(false); },      [] { return noCarrier(true); },
+        [] { return carrierLost(); },         [] { return silentAfterCall(false); },
+        [] { return lateAtBoot(); },          [] { return portBack(); },
+        [] { return silentAfterCall(true); }, [] { return carrierLostDtrIgnored(); },
+        [] { return powerCycleWithDsr(); }};
     bool allMet = true;
     const auto print = [&](const Figure &f) {
         allMet = allMet && f.met && f.served;

@@ -3,6 +3,7 @@
 #include "Configuration.h"
 #include "DownloadJob.h"
 #include "ModemControl.h"
+#include "ModemRecovery.h"
 #include "PacketLink.h"
 #include "UploadJob.h"
 
@@ -15,10 +16,10 @@ const QString AllDone = QStringLiteral("\r\nALL DONE\r\n");
 } // namespace
 
 CallHandler::CallHandler(LineWait &wait, Reporter &reporter, ServerState &state,
-                         ModemControl &modem, PacketLink &link, DownloadJob &download,
-                         UploadJob &upload, const Configuration &config)
-    : m_wait(wait), m_reporter(reporter), m_state(state), m_modem(modem), m_link(link),
-      m_download(download), m_upload(upload), m_config(config)
+                         ModemControl &modem, ModemRecovery &recovery, PacketLink &link,
+                         DownloadJob &download, UploadJob &upload, const Configuration &config)
+    : m_wait(wait), m_reporter(reporter), m_state(state), m_modem(modem), m_recovery(recovery),
+      m_link(link), m_download(download), m_upload(upload), m_config(config)
 {
 }
 
@@ -46,6 +47,7 @@ void CallHandler::takeCharacter(char c)
 {
     QByteArray &buffer = LineBuffer;
     buffer += c;
+    m_lastHeardAt = m_wait.waiter().nowMs();
     // Noise without CR LF would otherwise grow the buffer for ever; the
     // newest characters are the ones that can still end a line.
     if (buffer.size() > MaxLineBuffer)
@@ -58,8 +60,10 @@ void CallHandler::takeCharacter(char c)
 
     QByteArray line = buffer;
     line.replace("\r\n", "");
-    processLine(line);
+    // Emptied first: what a hang-up inside the line's handling hands back
+    // (a new call's lines) is assembled afresh.
     LineBuffer.clear();
+    processLine(line);
 }
 
 void CallHandler::takeReceived(const QByteArray &bytes)
@@ -72,7 +76,10 @@ void CallHandler::processLine(const QByteArray &bytes)
 {
     const QString line = QString::fromLatin1(bytes);
     const QString shown = line + QLatin1String(CrLf);
-    m_lastLineAt = m_wait.waiter().nowMs();
+    if (line.contains(QLatin1String("RING")))
+        m_lastRingAt = m_wait.waiter().nowMs();
+    if (m_recovery.takeLateReply(bytes))
+        return;
 
     // "RING" is tested first only so that it is shown like any other line,
     // even when the same line also carries "CONNECT".
@@ -81,6 +88,7 @@ void CallHandler::processLine(const QByteArray &bytes)
             m_reporter.AppendStatus(shown);
             m_reporter.SetTrayTip(line);
             m_state.Connected = true;
+            m_lastRingAt = -1; // the ringing was answered
             m_wait.resetCarrier();
             carrierPresent();
             return;
@@ -168,11 +176,20 @@ void CallHandler::endLostCall()
     m_reporter.clearStatus();
     m_reporter.AppendStatus(QStringLiteral("Carrier lost") + QLatin1String(CrLf));
     m_reporter.SetTrayTip(QStringLiteral("Carrier lost"));
-    m_modem.hangUpLostCall();
+    QByteArray other;
+    const ModemRecovery::HangUp end = m_recovery.hangUpLostCall(other);
     m_state.Connected = false;
     m_wait.resetCarrier();
-    if (m_wait.line().isOpen() && !m_wait.aborted())
+    SerialLine &line = m_wait.line();
+    if (!line.isOpen() || m_wait.aborted())
+        return;
+    // Armed only once the call is known gone; after a new call's RING the
+    // modem is left to answer it, and after a failed hang-up to recovery.
+    if (end == ModemRecovery::HangUp::Down)
         m_modem.StartAutoAnswer();
+    else
+        line.setMode(SerialLine::Mode::Idle);
+    takeReceived(other);
 }
 
 bool CallHandler::carrierPresent()

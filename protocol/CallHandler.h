@@ -16,13 +16,19 @@
 // portable that hangs up mid-file ends the job at once, without an "ERROR"
 // into the dead line, and the modem is armed again for the next call.
 // Carrier detect must stay low for LineWait::CarrierLossMs before the call
-// counts as lost, in a job and between jobs (watchCall()); a call that only
-// carrier detect says is over is hung up first (the modem may still hold
-// it), so that "ATS0=1" never goes into a live connection.
+// counts as lost, in a job and between jobs (watchCall(), which the
+// readiness timer calls as often as a job polls); a call that only carrier
+// detect says is over is hung up first (the modem may still hold it), so
+// that "ATS0=1" never goes into a live connection, and the modem is armed
+// only when the hang-up showed the call gone (ModemRecovery.h).
 //
 // A line that is just "OK" comes from a modem nobody asked anything (every
-// command is sent in job mode and reads its own reply): it was reset, so
-// any call is gone and auto-answer with it; the modem control is told.
+// command is sent in job mode and reads its own reply), unless it is the
+// late reply of a check a RING cut short, which recovery takes: otherwise
+// the modem was reset, so any call is gone and auto-answer with it; the
+// modem control is told. When the modem last said anything, and when it
+// last rang, is kept for the readiness rule, which leaves the modem alone
+// meanwhile.
 #pragma once
 
 #include "LineWait.h"
@@ -36,6 +42,7 @@ namespace Tarvo {
 
 struct Configuration;
 class ModemControl;
+class ModemRecovery;
 class PacketLink;
 class DownloadJob;
 class UploadJob;
@@ -49,7 +56,7 @@ public:
     static constexpr int JobDelayMs = 50;
 
     CallHandler(LineWait &wait, Reporter &reporter, ServerState &state, ModemControl &modem,
-                PacketLink &link, DownloadJob &download, UploadJob &upload,
+                ModemRecovery &recovery, PacketLink &link, DownloadJob &download, UploadJob &upload,
                 const Configuration &config);
 
     // The receive notification: consumes buffered characters while the line
@@ -68,8 +75,10 @@ public:
     // Bytes the modem sent while someone else read the line (the check of
     // an idle modem), taken as if they had come in idle mode.
     void takeReceived(const QByteArray &bytes);
-    // When the last line was handled, on the waiter's clock (-1: none yet).
-    qint64 lastLineAt() const { return m_lastLineAt; }
+    // When the modem last sent a character, and when its last RING came
+    // that no CONNECT answered, on the waiter's clock (-1: not yet, none).
+    qint64 lastHeardAt() const { return m_lastHeardAt; }
+    qint64 lastRingAt() const { return m_lastRingAt; }
     // Told when a job starts (true) and when it has ended (false).
     void setJobObserver(std::function<void(bool running)> observer)
     {
@@ -93,6 +102,7 @@ private:
     Reporter &m_reporter;
     ServerState &m_state;
     ModemControl &m_modem;
+    ModemRecovery &m_recovery;
     PacketLink &m_link;
     DownloadJob &m_download;
     UploadJob &m_upload;
@@ -102,7 +112,8 @@ private:
     bool m_inHandler = false;
     bool m_jobRunning = false;
     int m_jobsRun = 0;
-    qint64 m_lastLineAt = -1;
+    qint64 m_lastHeardAt = -1;
+    qint64 m_lastRingAt = -1;
 };
 
 } // namespace Tarvo

@@ -5,9 +5,9 @@ namespace Tarvo {
 HostSession::HostSession(SerialLine &line, Waiter &waiter, Reporter &reporter, Prompter &prompter,
                          ServerControls &controls, ServerState &state, const Configuration &config)
     : m_wait(line, waiter), m_modem(m_wait, reporter, prompter, controls, state, config),
-      m_link(m_wait), m_download(m_link, reporter), m_upload(m_link, reporter),
-      m_calls(m_wait, reporter, state, m_modem, m_link, m_download, m_upload, config),
-      m_readiness(m_wait, m_modem, m_calls, state)
+      m_recovery(m_modem), m_link(m_wait), m_download(m_link, reporter), m_upload(m_link, reporter),
+      m_calls(m_wait, reporter, state, m_modem, m_recovery, m_link, m_download, m_upload, config),
+      m_readiness(m_wait, m_modem, m_recovery, m_calls, state)
 {
 }
 

@@ -14,6 +14,7 @@
 #include "LineWait.h"
 #include "ModemControl.h"
 #include "ModemReadiness.h"
+#include "ModemRecovery.h"
 #include "PacketLink.h"
 #include "UploadJob.h"
 
@@ -30,6 +31,7 @@ public:
 
     LineWait &wait() { return m_wait; }
     ModemControl &modem() { return m_modem; }
+    ModemRecovery &recovery() { return m_recovery; }
     PacketLink &link() { return m_link; }
     CallHandler &calls() { return m_calls; }
     ModemReadiness &readiness() { return m_readiness; }
@@ -46,6 +48,7 @@ public:
 private:
     LineWait m_wait;
     ModemControl m_modem;
+    ModemRecovery m_recovery;
     PacketLink m_link;
     DownloadJob m_download;
     UploadJob m_upload;

@@ -4,9 +4,9 @@
 
 namespace Tarvo {
 
-ModemReadiness::ModemReadiness(LineWait &wait, ModemControl &modem, CallHandler &calls,
-                               ServerState &state)
-    : m_wait(wait), m_modem(modem), m_calls(calls), m_state(state)
+ModemReadiness::ModemReadiness(LineWait &wait, ModemControl &modem, ModemRecovery &recovery,
+                               CallHandler &calls, ServerState &state)
+    : m_wait(wait), m_modem(modem), m_recovery(recovery), m_calls(calls), m_state(state)
 {
 }
 
@@ -34,24 +34,30 @@ void ModemReadiness::apply()
         m_seenStarts = m_modem.starts();
         forgetTries();
     }
-    // The quiet before a check counts from the last time the modem was not
-    // known to be armed and idle.
-    if (!m_modem.serverOn()) {
-        m_quietSince = now;
+    if (!m_modem.serverOn())
         return;
-    }
     if (m_state.Connected) {
-        m_quietSince = now;
         m_calls.watchCall();
         return;
     }
+    if (m_recovery.modemOff()) {
+        forgetTries();
+        return;
+    }
+    if (speaking(now))
+        return;
     if (m_modem.armed()) {
         forgetTries();
         checkIfDue(now);
         return;
     }
-    m_quietSince = now;
     restartIfDue(now);
+}
+
+bool ModemReadiness::speaking(qint64 now) const
+{
+    const qint64 heard = m_calls.lastHeardAt(), rang = m_calls.lastRingAt();
+    return (heard >= 0 && now - heard < LineQuietMs) || (rang >= 0 && now - rang < RingQuietMs);
 }
 
 void ModemReadiness::restartIfDue(qint64 now)
@@ -63,18 +69,18 @@ void ModemReadiness::restartIfDue(qint64 now)
     ++m_tries;
     m_pauseMs = std::min(2 * m_pauseMs, MaxPauseMs); // before the next try
     const bool more = retryEnabled();
-    if (m_modem.restart(m_tries, more ? m_pauseMs / 1000 : 0) != ModemControl::Restart::Armed)
+    if (m_recovery.restart(m_tries, more ? m_pauseMs / 1000 : 0) != ModemRecovery::Restart::Armed)
         m_nextTry = m_wait.waiter().nowMs() + m_pauseMs;
 }
 
 void ModemReadiness::checkIfDue(qint64 now)
 {
-    // A part of a line left in the buffer is noise by now: lines come whole.
-    if (now - std::max(m_quietSince, m_calls.lastLineAt()) < CheckEveryMs)
+    const qint64 quietSince = std::max({m_modem.armedAt(), m_calls.lastHeardAt(), m_checkedAt});
+    if (now - quietSince < CheckEveryMs)
         return;
-    m_quietSince = now;
+    m_checkedAt = now;
     QByteArray other;
-    m_modem.checkArmed(other);
+    m_recovery.checkArmed(other);
     m_calls.takeReceived(other);
 }
 

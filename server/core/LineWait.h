@@ -25,7 +25,9 @@
 //     must not be given up under it.
 //
 // The carrier's state belongs to the call, not to one job: it is reset when
-// a call begins or ends, and read between jobs too (carrierGone()).
+// a call begins or ends, and read between jobs too (carrierGone()), by the
+// readiness rule's timer every PollMs, as finely as a job's polls read it:
+// one rule for a dip, in a job and between jobs.
 #pragma once
 
 #include "SerialLine.h"

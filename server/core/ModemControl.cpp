@@ -1,51 +1,17 @@
 #include "ModemControl.h"
 
 #include "Configuration.h"
+#include "ModemCommands.h"
 
 #include <QDeadlineTimer>
-#include <QList>
-#include <optional>
 
 namespace Tarvo {
 
+using namespace ModemText;
+
 namespace {
-
-const QByteArray InitCommand = QByteArrayLiteral("ATE0V1Q0S0=0\r");
-const QByteArray AutoAnswerCommand = QByteArrayLiteral("ATS0=1\r");
-const QByteArray EscapeCommand = QByteArrayLiteral("+++"); // no pause before or after
-const QByteArray HangUpCommand = QByteArrayLiteral("ATH0\r");
-const QByteArray AutoAnswerOffCommand = QByteArrayLiteral("ATS0=0\r");
-const QByteArray AutoAnswerQuery = QByteArrayLiteral("ATS0?\r");
-const QByteArray OkReply = QByteArrayLiteral("OK\r\n");
-const QByteArray ErrorReply = QByteArrayLiteral("ERROR\r\n");
-
-const QString Ellipsis = QStringLiteral(" ...");
-const QString Ok = QStringLiteral(" OK");
-const QString Failed = QStringLiteral(" failed");
-const QString CheckModem = QStringLiteral("Please check modem.");
 const QString HangUpQuestion = QStringLiteral("Hang up (disconnect) modem?");
-
-QString line(const QString &text)
-{
-    return text + QLatin1String(CrLf);
-}
-
 } // namespace
-
-// Keeps Start/Stop disabled and the hourglass up for the outermost of
-// possibly nested operations (a Stop or Exit can arrive inside a wait), and
-// restores both on every way out.
-class ModemControl::BusyScope
-{
-public:
-    explicit BusyScope(ModemControl &modem) : m_modem(modem) { m_modem.setBusy(true); }
-    ~BusyScope() { m_modem.setBusy(false); }
-    BusyScope(const BusyScope &) = delete;
-    BusyScope &operator=(const BusyScope &) = delete;
-
-private:
-    ModemControl &m_modem;
-};
 
 ModemControl::ModemControl(LineWait &wait, Reporter &reporter, Prompter &prompter,
                            ServerControls &controls, ServerState &state,
@@ -148,6 +114,7 @@ void ModemControl::OpenModemPort()
     }
 
     m_lostReported = false;
+    ++m_opens;
     m_reporter.AppendStatus(line(Ok));
     m_controls.setSettingsEnabled(false);
     m_state.PortOpened = true;
@@ -232,6 +199,7 @@ bool ModemControl::arm()
 void ModemControl::showWaiting(const QString &before)
 {
     m_armed = true;
+    m_armedAt = m_wait.waiter().nowMs();
     m_restartDue = false;
     m_reporter.AppendStatus(before + line(QStringLiteral("Waiting call ...")));
     m_reporter.SetTrayTip(QStringLiteral("Waiting call ..."));
@@ -367,8 +335,6 @@ void ModemControl::handlePortLost()
     m_controls.setStartStopEnabled(true);
 }
 
-// ---- Recovery
-
 void ModemControl::closeQuietly()
 {
     closePort();
@@ -377,152 +343,6 @@ void ModemControl::closeQuietly()
     m_controls.setStartStop(ServerControls::StartStop::Start);
     m_controls.setCloseCaption(QStringLiteral("Exit"));
     m_controls.setSettingsEnabled(true);
-}
-
-ModemControl::Restart ModemControl::restart(int attempt, int nextTrySeconds)
-{
-    BusyScope busy(*this);
-    m_wait.clearAbort();
-    m_restartDue = false;
-    SerialLine &serial = m_wait.line();
-    // Open after a failed re-arm or an unasked "OK": the start is made afresh.
-    if (m_state.PortOpened)
-        closeQuietly();
-    m_reporter.clearStatus();
-    m_reporter.AppendStatus(QStringLiteral("Restarting modem, try %1").arg(attempt) + Ellipsis);
-
-    const auto failed = [&](const QString &what, const QString &tip) {
-        closeQuietly();
-        const QString next = nextTrySeconds > 0
-                                 ? QStringLiteral(", next try in %1 s").arg(nextTrySeconds)
-                                 : QString();
-        m_reporter.AppendStatus(QStringLiteral(" ") + line(what + next), ColourRed);
-        m_reporter.SetTrayTip(tip);
-        // Nobody hears a beep a minute through the night; the last try beeps.
-        if (nextTrySeconds <= 0)
-            m_prompter.beep();
-        return Restart::Failed;
-    };
-    // After a command that got no "OK": lost, cut short, or a silent modem.
-    const auto stepFailed = [&](const QString &step, const QString &tip) {
-        if (serial.failed()) {
-            m_lostReported = true; // said on this line, not again by the notification
-            return failed(QStringLiteral("Modem port lost: ") + serial.failure(),
-                          QStringLiteral("Modem port lost"));
-        }
-        if (!m_state.PortOpened || !serial.isOpen() || m_wait.aborted()) {
-            m_reporter.AppendStatus(QLatin1String(CrLf));
-            return Restart::Interrupted;
-        }
-        return failed(step + Failed, tip + Failed);
-    };
-
-    const int port = m_config.ModemPort;
-    QString error;
-    if (!serial.open(port, &error))
-        return failed(QStringLiteral("Open COM%1").arg(port) + Failed + QStringLiteral(": ") +
-                          error,
-                      QStringLiteral("Open COM") + Failed);
-    m_lostReported = false;
-    m_state.PortOpened = true;
-    m_controls.setSettingsEnabled(false);
-    m_controls.setCloseCaption(QStringLiteral("Hide"));
-    serial.setDtr(true);
-    serial.setMode(SerialLine::Mode::Job);
-
-    if (!sendCommand(InitCommand))
-        return stepFailed(QStringLiteral("Initialize modem"), QStringLiteral("Initialize modem"));
-    m_state.AutoAnswerOn = true;
-    if (!arm())
-        return stepFailed(QStringLiteral("Start auto answer"), QStringLiteral("Auto answer"));
-    showWaiting(line(Ok));
-    m_controls.setStartStop(ServerControls::StartStop::Stop);
-    return Restart::Armed;
-}
-
-void ModemControl::modemReset()
-{
-    m_armed = false;
-    m_restartDue = true;
-}
-
-void ModemControl::checkArmed(QByteArray &other)
-{
-    BusyScope busy(*this);
-    SerialLine &serial = m_wait.line();
-    serial.setMode(SerialLine::Mode::Job);
-    // A call that rings in meanwhile ends the wait at once: the modem plainly
-    // answers calls, and its lines go back to the call handling.
-    QByteArray reply;
-    bool answered = false, calling = false;
-    if (serial.write(AutoAnswerQuery)) {
-        for (int polls = 0; polls < LineWait::MaxPolls && !answered && !calling; ++polls) {
-            if (!m_wait.poll(reply))
-                break;
-            answered = reply.contains(OkReply);
-            calling = reply.contains("RING") || reply.contains("CONNECT");
-        }
-    }
-    if (!serial.isOpen() || serial.failed() || m_wait.aborted())
-        return; // whoever closed or lost it says so
-    serial.setMode(SerialLine::Mode::Idle);
-
-    // The register comes as a line of digits before the "OK". Other whole
-    // lines go back as lines; an unfinished one as it came, to be ended.
-    const QList<QByteArray> parts = reply.split('\n');
-    std::optional<int> s0;
-    other.clear();
-    for (qsizetype i = 0; i + 1 < parts.size(); ++i) {
-        const QByteArray text = parts[i].trimmed();
-        bool digits = !text.isEmpty();
-        for (const char c : text)
-            digits = digits && c >= '0' && c <= '9';
-        if (digits && !s0)
-            s0 = text.toInt();
-        else if (!text.isEmpty() && text != "OK")
-            other += CrLf + text + CrLf;
-    }
-    other += parts.last();
-    // A modem that rings plainly answers calls; one that says "OK" without a
-    // register (an "ERROR" to the query) is taken as it is.
-    if (calling || (answered && s0 != 0))
-        return;
-    m_reporter.AppendStatus(
-        line(QStringLiteral("Modem check ... ") +
-             (answered ? QStringLiteral("auto answer off") : QStringLiteral("no answer"))),
-        ColourRed);
-    modemReset();
-}
-
-void ModemControl::hangUpLostCall()
-{
-    SerialLine &serial = m_wait.line();
-    serial.setMode(SerialLine::Mode::Job);
-    m_reporter.AppendStatus(line(QStringLiteral("Hanging up ...")));
-    m_reporter.SetTrayTip(QStringLiteral("Hanging up ..."));
-
-    // DTR low ends the call on a modem set to (&D2); it must stay low long
-    // enough to be seen. A modem that hung up by itself is in command mode
-    // and answers "ATH0" at once ("ERROR" when the tail of a frame went
-    // before it: then once more); one still online (DTR ignored) takes
-    // "ATH0" for data, so it gets the escape first.
-    constexpr int DtrLowPolls = 20;
-    constexpr int CommandModePolls = 100;
-    serial.setDtr(false);
-    for (int polls = 0; polls < DtrLowPolls && m_wait.pause(); ++polls) {
-    }
-    serial.setDtr(true);
-    bool refused = false;
-    bool done = sendCommand(HangUpCommand, &refused, CommandModePolls) ||
-                (refused && sendCommand(HangUpCommand, nullptr, CommandModePolls));
-    if (!done && !refused && !serial.failed() && !m_wait.aborted() && sendCommand(EscapeCommand)) {
-        m_reporter.AppendStatus(line(QStringLiteral("+++OK")));
-        done = sendCommand(HangUpCommand);
-    }
-    if (done)
-        m_reporter.AppendStatus(line(QStringLiteral("ATH0 OK")) +
-                                line(QStringLiteral("Hang up done")));
-    m_state.Connected = false;
 }
 
 void ModemControl::HangUpNow()

@@ -16,10 +16,10 @@
 // Besides the described operations it keeps what the readiness rule
 // (ModemReadiness.h) asks of the modem: whether the server is on (a start
 // made, no Stop or Exit since), whether auto-answer is known to be armed
-// (an "OK" to "ATS0=1" and nothing since that says otherwise), and the
-// quiet steps recovery takes: a restart that is one line in the pane and
-// the log, the check of an armed modem while idle, and the hang-up of a
-// call that carrier detect alone says is gone.
+// (an "OK" to "ATS0=1" and nothing since that says otherwise) and since
+// when. The steps recovery takes with the modem (a restart, the check of an
+// idle modem, its power watch, the hang-up of a lost call) are
+// ModemRecovery's, which works through the operations kept here.
 #pragma once
 
 #include "LineWait.h"
@@ -60,33 +60,25 @@ public:
     bool serverOn() const { return m_serverOn; }
     // Auto-answer answered "OK" and nothing since says it is off.
     bool armed() const { return m_armed; }
+    // When auto-answer was last armed, on the waiter's clock (-1: never):
+    // by a start, Start, a re-arm after a call or a try of the recovery.
+    qint64 armedAt() const { return m_armedAt; }
     // Starts made with InitializeModem so far.
     int starts() const { return m_starts; }
+    // Successful opens of the port so far.
+    int opens() const { return m_opens; }
     // An operation of this class runs (its waits pump events).
     bool busy() const { return m_busyDepth > 0; }
 
-    enum class Restart { Armed, Failed, Interrupted };
-    // One try of the start for recovery: the port opened afresh, the modem
-    // initialised and armed, shown as the single line "Restarting modem,
-    // try <attempt> ..." that ends in " OK" or, in red, in what failed and
-    // when the next try comes (none when nextTrySeconds is 0: then it beeps).
-    Restart restart(int attempt, int nextTrySeconds);
-    // The modem said "OK" unasked: it was reset and forgot auto-answer.
-    void modemReset();
-    // A restart is due at once, whatever the pause (set by modemReset and a
-    // failed check).
+    // The modem said "OK" unasked, failed its check or came back on: it
+    // forgot auto-answer, and a restart is due at once.
+    void modemReset()
+    {
+        m_armed = false;
+        m_restartDue = true;
+    }
+    // A restart is due at once, whatever the pause.
     bool restartDue() const { return m_restartDue; }
-
-    // Asks an idle, armed modem whether it still answers calls ("ATS0?"
-    // gives the auto-answer register); when it does not (register 0, no
-    // answer) it says so in one line and a restart is due. other comes back
-    // with whatever else the modem said meanwhile (a RING), for the call
-    // handling.
-    void checkArmed(QByteArray &other);
-    // Ends a call that carrier detect says is gone, before anything else
-    // goes to the modem: DTR dropped a moment, "ATH0", and "+++" first when
-    // the modem is still online.
-    void hangUpLostCall();
 
     // The program is about to be ended from outside (the session ends) and
     // may be killed as soon as its caller returns: HangUp without questions
@@ -98,7 +90,21 @@ public:
     void HangUpNow();
 
 private:
-    class BusyScope;
+    friend class ModemRecovery;
+    // Keeps Start/Stop disabled and the hourglass up for the outermost of
+    // possibly nested operations (a Stop or Exit can arrive inside a wait),
+    // and restores both on every way out.
+    class BusyScope
+    {
+    public:
+        explicit BusyScope(ModemControl &modem) : m_modem(modem) { m_modem.setBusy(true); }
+        ~BusyScope() { m_modem.setBusy(false); }
+        BusyScope(const BusyScope &) = delete;
+        BusyScope &operator=(const BusyScope &) = delete;
+
+    private:
+        ModemControl &m_modem;
+    };
 
     bool askHangUp();
     // refused, when given, ends the wait at an "ERROR" and is set then;
@@ -143,6 +149,8 @@ private:
     bool m_armed = false;
     bool m_restartDue = false;
     int m_starts = 0;
+    int m_opens = 0;
+    qint64 m_armedAt = -1;
 };
 
 } // namespace Tarvo

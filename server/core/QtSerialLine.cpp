@@ -27,6 +27,12 @@ QtSerialLine::QtSerialLine(PortResolver resolver, ModemLines lines)
         m_lines.carrier = [](QSerialPort &port) {
             return port.pinoutSignals().testFlag(QSerialPort::DataCarrierDetectSignal);
         };
+    if (!m_lines.ready)
+        m_lines.ready = [](QSerialPort &port) {
+            const QSerialPort::PinoutSignals on = port.pinoutSignals();
+            return on.testFlag(QSerialPort::DataSetReadySignal) ||
+                   on.testFlag(QSerialPort::ClearToSendSignal);
+        };
     if (!m_lines.setDtr)
         m_lines.setDtr = [](QSerialPort &port, bool on) { return port.setDataTerminalReady(on); };
     connectPort();
@@ -148,9 +154,19 @@ void QtSerialLine::setDtr(bool on)
 
 bool QtSerialLine::carrierDetect() const
 {
+    return readStatus(m_lines.carrier);
+}
+
+bool QtSerialLine::modemReady() const
+{
+    return readStatus(m_lines.ready);
+}
+
+bool QtSerialLine::readStatus(const std::function<bool(QSerialPort &)> &status) const
+{
     if (!m_open || m_failed || !m_modemLines || !m_port->isOpen())
         return false;
-    const bool on = m_lines.carrier(*m_port);
+    const bool on = status(*m_port);
     if (m_port->error() != QSerialPort::NoError) {
         m_port->clearError();
         return false;

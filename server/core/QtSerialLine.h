@@ -12,8 +12,9 @@
 //
 // Whether the device has modem-status lines is found out once per open, by
 // reading the carrier-detect line: a device without them refuses the read.
-// The carrier read and the DTR change can be handed in, so that a test can
-// stand in for a port that has the lines (a pseudo-terminal has none).
+// The carrier and DSR reads and the DTR change can be handed in, so that a
+// test can stand in for a port that has the lines (a pseudo-terminal has
+// none). modemReady() is DSR or CTS, read together in one request.
 // A read or write error means the device is gone: the line fails once, the
 // device is released on the next event pass and the lost notification fires
 // then, never from inside QSerialPort's own signal.
@@ -46,6 +47,7 @@ public:
     {
         std::function<bool(QSerialPort &)> carrier;
         std::function<bool(QSerialPort &, bool on)> setDtr; // false: refused
+        std::function<bool(QSerialPort &)> ready;           // DSR or CTS
     };
 
     explicit QtSerialLine(PortResolver resolver, ModemLines lines = {});
@@ -61,6 +63,7 @@ public:
     void setDtr(bool on) override;
     bool carrierDetect() const override;
     bool hasModemLines() const override { return m_modemLines; }
+    bool modemReady() const override;
 
     bool write(const QByteArray &bytes) override;
     QByteArray read() override;
@@ -79,6 +82,8 @@ private:
 
     void connectPort();
     bool detectModemLines();
+    // Reads one modem-status line; a refused read reads as off.
+    bool readStatus(const std::function<bool(QSerialPort &)> &status) const;
     void onReadyRead();
     void notifyIfBuffered();
     void fail(const QString &text);

@@ -173,7 +173,7 @@ ControlResult HeadlessServer::recheck()
             return refused(error);
         if (!m_settingsProblem.isEmpty())
             return refused(m_settingsProblem);
-        m_operations.runOperation([this] { m_session.modem().restart(1, 0); });
+        m_operations.runOperation([this] { m_session.recovery().restart(1, 0); });
     }
     return armedResult();
 }

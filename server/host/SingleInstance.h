@@ -26,9 +26,12 @@
 // log-in session of the same user is kept out by the upload journal's lock
 // in the per-user data folder, which every session shares.
 //
-// Only a lock held by a live instance means "already running"; a lock that
+// Only a lock held by a live instance means "already running". A lock that
 // cannot be made by any of these means is a failure with the system's
-// reason, so that the program can say why it will not start.
+// reason, and the program decides: the desktop program starts all the same
+// (a second instance would still find the port and the upload journal
+// taken) and says it in red at the first activation; the headless server
+// refuses to start with the reason.
 //
 // The lock is held for the life of the object.
 #pragma once

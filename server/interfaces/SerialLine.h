@@ -12,6 +12,11 @@
 // them are silently ignored, and callers infer the carrier from the call
 // state instead of reading it.
 //
+// modemReady() is DSR or CTS, which a powered modem keeps on (DSR in its
+// factory setting). A line that cannot read them reads it as off; callers
+// believe an off only once they have seen it on since the open, since an
+// unwired pin reads off as well.
+//
 // A line whose device vanished (an adapter pulled) reports failed(), and why
 // in failure(): writes return false and reads return nothing from then on;
 // the lost notification fires once. A closed line likewise reads nothing and
@@ -39,6 +44,7 @@ public:
     virtual void setDtr(bool on) = 0;
     virtual bool carrierDetect() const = 0;
     virtual bool hasModemLines() const = 0;
+    virtual bool modemReady() const { return false; }
 
     virtual bool write(const QByteArray &bytes) = 0;
     virtual QByteArray read() = 0;

@@ -42,9 +42,12 @@ class CallHandlerTest : public QObject
 
     // The host started as the server starts it, an upload of 3000 bytes as its job, and a modem
     // that keeps its state: in command mode it answers 20 ms later (never while silent), keeps S0
-    // and reads it back to "ATS0?"; a call rings through only while S0 is set; online it passes
-    // everything to the portable but "+++", and hangs up when DTR drops or at "ATH0". Carrier
-    // detect follows the call, but for a dip.
+    // and reads it back to "ATS0?" (or refuses it, without the query); a call rings through only
+    // while S0 is set; online it passes everything to the portable but "+++", and hangs up when
+    // DTR drops (unless it ignores DTR) or at "ATH0". Carrier detect follows the call, but for its
+    // dips. A carrier lost at lostAt leaves it online, deaf, for holdMs: then "NO CARRIER"; it
+    // answers the escape only after its guard time, and only if it is still online then. DSR is
+    // on while it is powered.
     struct ModemRig : FakeHost
     {
         explicit ModemRig(const QTemporaryDir &dir) : target(dir.filePath("in.txt"))
@@ -59,18 +62,35 @@ class CallHandlerTest : public QObject
             line.peer = [this, toPortable = line.peer](const QByteArray &bytes) {
                 if (!online || escaped)
                     return command(bytes);
+                if (bytes == "+++" && lostAt >= 0) {
+                    escapeAt = clock.now() + 1000;
+                    return;
+                }
                 if (bytes == "+++") {
                     escaped = true;
                     return line.deliver("\r\nOK\r\n", 20);
                 }
                 commandsIntoCall += bytes.startsWith("AT");
-                toPortable(bytes);
+                if (lostAt < 0)
+                    toPortable(bytes);
             };
-            line.onDtr = [this](bool on) { setOnline(online && on); };
+            line.onDtr = [this](bool on) {
+                if (!ignoresDtr)
+                    setOnline(online && on);
+            };
             // A headless host's timer fires in the event passes of every wait too.
             clock.onEvents = [this] {
                 const qint64 now = clock.now();
-                line.carrier = online && !(dipAt >= 0 && now >= dipAt && now < dipAt + dipMs);
+                if (lostAt >= 0 && online && escapeAt >= 0 && now >= escapeAt && !silent) {
+                    escaped = true;
+                    line.deliver("\r\nOK\r\n");
+                }
+                if (lostAt >= 0 && online && now >= lostAt + holdMs) {
+                    setOnline(false);
+                    if (!silent)
+                        line.deliver("\r\nNO CARRIER\r\n");
+                }
+                line.carrier = online && lostAt < 0 && !inDip(now);
                 noteTries();
                 session.readiness().tick();
             };
@@ -84,6 +104,10 @@ class CallHandlerTest : public QObject
                 setOnline(false);
             else if (bytes.startsWith("ATS0="))
                 s0 = bytes.mid(5).trimmed().toInt();
+            else if (bytes == "ATS0?\r" && noQuery)
+                reply = "\r\nERROR\r\n";
+            else if (bytes == "ATS0?\r" && onQuery)
+                return onQuery(s0);
             else if (bytes == "ATS0?\r")
                 reply.prepend("\r\n00" + QByteArray::number(s0) + "\r\n");
             line.deliver(reply, 20);
@@ -92,12 +116,23 @@ class CallHandlerTest : public QObject
         {
             online = line.carrier = on;
             escaped = escaped && on;
+            lostAt = escapeAt = on ? lostAt : -1;
         }
-        // Event passes a tenth of a second apart for ms of the virtual clock, each with its tick.
+        bool inDip(qint64 now) const
+        {
+            if (dipAt >= 0 && now >= dipAt && now < dipAt + dipMs)
+                return true;
+            for (const auto &[at, length] : dips)
+                if (now >= at && now < at + length)
+                    return true;
+            return false;
+        }
+        // Event passes as far apart as the server's readiness timer fires (at most a tenth of a
+        // second), for ms of the virtual clock, each with its tick.
         void idle(qint64 ms)
         {
             for (const qint64 end = clock.now() + ms; clock.now() < end;) {
-                clock.sleepMs(100);
+                clock.sleepMs(std::min(100, session.readiness().tickIntervalMs()));
                 clock.processEvents();
                 noteTries();
             }
@@ -132,10 +167,12 @@ class CallHandlerTest : public QObject
 
         Portable portable{line};
         QString target;
-        bool silent = false, online = false, escaped = false;
+        bool silent = false, online = false, escaped = false, noQuery = false, ignoresDtr = false;
         int s0 = 0, commandsIntoCall = 0;
-        qint64 dipAt = -1, dipMs = 0;
-        QList<qint64> triesAt; // when each try of a restart began
+        qint64 dipAt = -1, dipMs = 0, lostAt = -1, escapeAt = -1, holdMs = 1400;
+        QList<std::pair<qint64, qint64>> dips; // start and length of each
+        std::function<void(int s0)> onQuery;   // answers "ATS0?" instead
+        QList<qint64> triesAt;                 // when each try of a restart began
     };
 
     QTemporaryDir m_dir;
@@ -297,9 +334,10 @@ private slots:
             QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
             QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
             // The last packet, then the first command refused and sent again; a call that only
-            // the carrier said was over is hung up (DTR dropped, "ATH0") before "ATS0=1".
+            // the carrier said was over is hung up (DTR dropped, the escape unanswered by a modem
+            // in command mode, "ATH0") before "ATS0=1".
             const QList<QByteArray> commands =
-                dcdDrops ? QList<QByteArray>{"ATH0\r", "ATH0\r", "ATS0=1\r"}
+                dcdDrops ? QList<QByteArray>{"+++", "ATH0\r", "ATH0\r", "ATS0=1\r"}
                          : QList<QByteArray>(2, "ATS0=1\r");
             QCOMPARE(rig.line.writes.last(commands.size() + 1).front().at(2), 'Y');
             QCOMPARE(rig.line.writes.last(commands.size()), commands);
@@ -363,6 +401,9 @@ private slots:
         row("450 ms between jobs", 450, false, false);
         row("800 ms in a job", 800, true, true);
         row("800 ms between jobs", 800, false, true);
+        // Dips of 300 to 450 ms with highs of 60 to 150 ms between them: each high counts afresh,
+        // between jobs as finely as in a job.
+        row("a flaky contact between jobs", -1, false, false);
     }
 
     void carrierDips()
@@ -376,7 +417,15 @@ private slots:
                 rig.dipAt = rig.clock.now();
         };
         rig.call();
-        if (!inJob) {
+        if (!inJob && dipMs < 0) {
+            const qint64 t = rig.clock.now();
+            rig.dips = {{t + 10, 300},
+                        {t + 370, 450},
+                        {t + 890, 400},
+                        {t + 1350, 300},
+                        {t + 1800, 300}}; // highs of 60, 70, 60, 150 ms
+            rig.idle(3000);
+        } else if (!inJob) {
             rig.dipAt = rig.clock.now();
             rig.idle(dipMs + 1000);
         }
@@ -527,6 +576,197 @@ private slots:
         QCOMPARE(rig.reporter.redText(), QString()); // and ended it: no "no answer"
         QCOMPARE(rig.session.calls().jobsRun(), 1);
         QVERIFY(jobPackets(rig.portable).endsWith("ALL DONE"));
+    }
+
+    // A check crossed by a RING, in both orders, and a restart due (an unasked "OK") as a RING
+    // comes: the reply behind the RING is the check's, never an unasked "OK"; from the RING until
+    // its call is handled nothing is written and the port stays open, and the call, answered at
+    // the third ring, is served.
+    void ringCrossesRecovery_data()
+    {
+        const auto row = columns<QString>("cross");
+        row("RING before the check's reply", "ring first");
+        row("the check's reply before RING", "reply first");
+        row("a restart due", "restart");
+    }
+
+    void ringCrossesRecovery()
+    {
+        auto [cross] = fetch<QString>("cross");
+        const bool ringFirst = cross == "ring first";
+        ModemRig rig(m_dir);
+        rig.session.modem().InitializeModem();
+        rig.onQuery = [&rig, ringFirst](int s0) {
+            const QByteArray ring = "\r\nRING\r\n";
+            const QByteArray reply = "\r\n00" + QByteArray::number(s0) + "\r\n\r\nOK\r\n";
+            rig.line.deliver(ringFirst ? ring : reply, ringFirst ? 5 : 20);
+            rig.line.deliver(ringFirst ? reply : ring, ringFirst ? 30 : 40);
+        };
+        if (cross == "restart") {
+            rig.idle(2000);
+            rig.receive("\r\nOK\r\n\r\nRING\r\n");
+        } else {
+            rig.idle(ModemReadiness::CheckEveryMs + 500);
+            QCOMPARE(rig.line.writes.count("ATS0?\r"), 1);
+        }
+        const qsizetype asked = rig.line.writes.size();
+        rig.idle(3000);
+        rig.receive("\r\nRING\r\n");
+        rig.idle(3000);
+        rig.call();
+
+        QCOMPARE(rig.session.calls().jobsRun(), 1);
+        QVERIFY(jobPackets(rig.portable).endsWith("ALL DONE"));
+        for (const QByteArray &written : rig.line.writes.mid(asked))
+            QVERIFY2(!written.startsWith("AT") && !written.startsWith("+++"), written);
+        QCOMPARE(rig.line.closes, 0);
+        QVERIFY(!rig.reporter.logged.contains("Restarting modem"));
+        QVERIFY(!rig.reporter.logged.contains("001"));
+        QCOMPARE(rig.reporter.redText(), QString());
+        rig.hangUp();
+        QCOMPARE(rig.line.writes.last(), "ATS0=1\r");
+    }
+
+    // A modem without the register query answers it "ERROR": one line in the log, not red, and
+    // "AT" from then on, never a restart for it, over three periods of the check. "AT" still finds
+    // a modem that stopped answering.
+    void checkWithoutTheQuery()
+    {
+        ModemRig rig(m_dir);
+        rig.noQuery = true;
+        rig.session.modem().InitializeModem();
+        rig.idle(3 * ModemReadiness::CheckEveryMs + 1000);
+        QCOMPARE(rig.line.writes.count("ATS0?\r"), 1);
+        QCOMPARE(rig.line.writes.count("AT\r"), 2);
+        QCOMPARE(rig.reporter.logged.count("Modem check"), 1);
+        QCOMPARE(rig.reporter.redText(), QString());
+        QCOMPARE(rig.reporter.logged.count("Restarting modem"), 0);
+        QCOMPARE(rig.prompter.beeps, 0);
+
+        rig.silent = true;
+        rig.idle(ModemReadiness::CheckEveryMs + 1000);
+        QCOMPARE(rig.reporter.redText(), QString("Modem check ... no answer\r\n"));
+        rig.silent = false;
+        rig.idle(2 * ModemReadiness::MaxPauseMs);
+        rig.call();
+        QCOMPARE(rig.session.calls().jobsRun(), 1);
+    }
+
+    // A modem switched off and on while the server waits. On a line whose DSR was seen on, its
+    // drop is said once, nothing is written while it is off, and the modem is started again as soon
+    // as DSR is back. Where DSR never came on (not wired) the idle check finds it, as before.
+    void powerCycle_data()
+    {
+        const auto row = columns<bool>("dsrWired");
+        row("DSR", true);
+        row("DSR not wired", false);
+    }
+
+    void powerCycle()
+    {
+        auto [wired] = fetch<bool>("dsrWired");
+        ModemRig rig(m_dir);
+        rig.line.ready = wired;
+        rig.session.modem().InitializeModem();
+        rig.idle(2000);
+        const qsizetype before = rig.line.writes.size();
+        rig.powerCycle();
+        rig.silent = true;
+        rig.line.ready = false;
+        rig.idle(20000);
+        QCOMPARE(rig.line.writes.size(), before);
+        QCOMPARE(rig.reporter.logged.count("Modem switched off or unplugged"), wired ? 1 : 0);
+        QCOMPARE(rig.reporter.tip(), wired ? "Modem off" : "Waiting call ...");
+
+        rig.silent = false;
+        rig.line.ready = wired;
+        const qint64 back = rig.clock.now();
+        rig.idle(wired ? 15000 : ModemReadiness::CheckEveryMs);
+        QCOMPARE(rig.s0, 1);
+        QCOMPARE(rig.reporter.logged.count("Restarting modem"), 1);
+        QVERIFY(rig.triesAt.value(0) >= back);
+        if (wired)
+            QVERIFY(rig.triesAt.value(0) - back <= 1000);
+        rig.call();
+        QCOMPARE(rig.session.calls().jobsRun(), 1);
+    }
+
+    // The carrier lost under a job. A modem that ignores DTR holds the call 1.4 s, then says "NO
+    // CARRIER": the hang-up reads it and arms at once, and the portable's redial 3 s later
+    // is served with nothing written into it. A modem that answers nothing after the loss is not
+    // armed: recovery restarts it later, the port closed (DTR dropped) first. A call that rings in
+    // during the hang-up is a new call: nothing more is written, and it is served.
+    void lostCallHangUp_data()
+    {
+        const auto row = columns<QString>("modem");
+        row("modem ignoring DTR, NO CARRIER 1.4 s later", "ignores DTR");
+        row("every step of the hang-up fails", "silent");
+        row("a new call rings in during the hang-up", "rings");
+    }
+
+    void lostCallHangUp()
+    {
+        auto [modem] = fetch<QString>("modem");
+        ModemRig rig(m_dir);
+        rig.ignoresDtr = modem != "rings";
+        rig.session.modem().InitializeModem();
+        QList<qint64> armedAt;
+        rig.line.peer = [&, &modem = modem, toModem = rig.line.peer](const QByteArray &bytes) {
+            armedAt += bytes == "ATS0=1\r" ? QList<qint64>{rig.clock.now()} : QList<qint64>();
+            if (bytes == "+++" && modem == "rings")
+                rig.line.deliver("\r\nRING\r\n", 300);
+            toModem(bytes);
+        };
+        qint64 lossAt = -1;
+        rig.portable.onFrame = [&, &modem = modem, packets = 0](char type) mutable {
+            if (type != 'Y' || ++packets != 3)
+                return;
+            lossAt = rig.clock.now();
+            rig.lostAt = lossAt;
+            if (modem == "silent") {
+                rig.setOnline(false);
+                rig.silent = true;
+            }
+        };
+        rig.call();
+        QVERIFY(lossAt >= 0);
+        QVERIFY(!rig.state.Connected);
+        QCOMPARE(readFile(rig.target), QByteArray("old"));
+
+        if (modem == "rings") { // the modem, still armed, answers it
+            QCOMPARE(rig.reporter.tip(), QString("RING"));
+            QVERIFY(armedAt.isEmpty());
+            QCOMPARE(rig.line.writes.count("ATH0\r"), 0);
+            rig.idle(2000);
+            rig.setOnline(true);
+            rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
+            QCOMPARE(rig.session.calls().jobsRun(), 2);
+            QCOMPARE(readFile(rig.target), pattern(3000));
+            QVERIFY(armedAt.isEmpty());
+            QCOMPARE(rig.commandsIntoCall, 0);
+            return;
+        }
+        if (modem == "ignores DTR") {
+            QCOMPARE(armedAt.size(), 1);
+            const qint64 noCarrierAt = lossAt + rig.holdMs;
+            // The "NO CARRIER" ended the hang-up as it came: no "ATH0" after the escape.
+            QVERIFY(armedAt[0] >= noCarrierAt && armedAt[0] - noCarrierAt <= 100);
+            QCOMPARE(rig.line.writes.count("ATH0\r"), 0);
+        } else {
+            QVERIFY(armedAt.isEmpty());
+            QVERIFY(rig.reporter.redText().contains("Hang up failed"));
+            rig.silent = false;
+            rig.idle(ModemReadiness::FirstPauseMs + 2000);
+            QCOMPARE(armedAt.size(), 1);
+            QVERIFY(armedAt[0] - lossAt >= ModemReadiness::FirstPauseMs);
+            QCOMPARE(rig.line.closes, 1); // DTR dropped again before the restart
+        }
+        rig.idle(3000);
+        rig.call();
+        QCOMPARE(rig.session.calls().jobsRun(), 2);
+        QCOMPARE(readFile(rig.target), pattern(3000));
+        QCOMPARE(rig.commandsIntoCall, 0);
+        QVERIFY(!rig.reporter.redText().contains("Start auto answer"));
     }
 
     // The portable's ACK for the first packet comes with the greeting: it must stay in the port and

@@ -183,7 +183,7 @@ private slots:
         ControlResult asked{false, "not asked"};
         // Asked from a timer inside the job's waits, as a client's request arrives.
         QTimer client;
-        QObject::connect(&client, &QTimer::timeout, [&] {
+        QObject::connect(&client, &QTimer::timeout, [&, &end = end] {
             if (!s.recorder.texts.contains("Upload IN.TXT ...") ||
                 QFileInfo(rig.hostPath("in.txt")).size() < 2000)
                 return;

@@ -161,7 +161,8 @@ private slots:
 
     // Stand-in modem-status lines: carrier on, DTR changes noted, then refused by the pty. Carrier
     // reads true after a refused change or an empty read (both leave a port error); a refused read
-    // is no carrier. A vanished device fails the line once, heard once later, then is left alone.
+    // is no carrier, and DSR reads the same way. A vanished device fails the line once, heard once
+    // later, then is left alone.
     void modemLinesAndLostDevice()
     {
         PtyModem peer;
@@ -176,16 +177,22 @@ private slots:
             dtr += on;
             return port.setDataTerminalReady(on);
         };
-        QtSerialLine line([&](int) { return peer.slave; }, {carrier, setDtr});
+        bool dsr = true;
+        const auto ready = [&](QSerialPort &port) { return carrier(port) && dsr; };
+        QtSerialLine line([&](int) { return peer.slave; }, {carrier, setDtr, ready});
         QVERIFY(line.open(1, nullptr));
         QVERIFY(line.hasModemLines());
         line.setDtr(false);
         QVERIFY(line.carrierDetect());
         QVERIFY(line.read().isEmpty() && line.carrierDetect());
+        QVERIFY(line.modemReady());
+        dsr = false;
+        QVERIFY(!line.modemReady());
+        dsr = true;
         refuse = true;
-        QVERIFY(!line.carrierDetect());
+        QVERIFY(!line.carrierDetect() && !line.modemReady());
         refuse = false;
-        QVERIFY(line.carrierDetect());
+        QVERIFY(line.carrierDetect() && line.modemReady());
 
         line.setMode(SerialLine::Mode::Idle);
         int lost = 0, received = 0;
@@ -196,6 +203,7 @@ private slots:
         QVERIFY(line.failed() && line.failure().contains(peer.slave));
         line.setDtr(true);
         QVERIFY(!line.write("AT\r") && line.read().isEmpty() && !line.carrierDetect());
+        QVERIFY(!line.modemReady());
         QTest::qWait(100);
         QCOMPARE(lost + received, 1);
         QCOMPARE(dtr, QList<bool>{false});

@@ -107,10 +107,11 @@ struct WindowRig : Window
 };
 
 // The real host behind the window, wired as the program wires them, the modem
-// started, and a job of 25 packets from the portable to replace "old".
+// started (unless the test starts it as the program does), and a job of 25
+// packets from the portable to replace "old".
 struct CallRig : Window
 {
-    CallRig()
+    explicit CallRig(bool started = true)
     {
         server.operations().attachModem(session.modem(), &session.wait());
         line.setReceiveHandler([this] {
@@ -123,7 +124,8 @@ struct CallRig : Window
         config.JobType = UploadOnly;
         config.UploadList[0] = {"ORDERS.TXT", target};
         config.deriveCounts();
-        server.operations().runOperation([this] { session.modem().InitializeModem(); });
+        if (started)
+            server.operations().runOperation([this] { session.modem().InitializeModem(); });
     }
 
     QString target = dir.filePath("orders.txt");
@@ -452,6 +454,61 @@ private slots:
         QCOMPARE(rig.line.port, 2);
         QCOMPARE(rig.server.trayTip(), "Tarvo - Waiting call ...");
         QCOMPARE(rig.button("cmdWaitingCall")->text(), "Stop");
+    }
+
+    // Wired and started as the program is: the configuration window first (the clock, which runs
+    // from the machine's start, long past five minutes), then the first activation arms the modem.
+    // Nothing but a call's own traffic and the described commands reaches the modem: a call in the
+    // first second is served as it comes, Stop asks at once and sends "ATS0=0", and the idle check
+    // comes only after five minutes of quiet counted from the last arming.
+    void realStart_data()
+    {
+        const auto row = columns<QString>("then");
+        row("a call within the first second", "call");
+        row("Stop at once", "stop");
+        row("five minutes of quiet", "quiet");
+    }
+
+    void realStart()
+    {
+        auto [then] = fetch<QString>("then");
+        CallRig rig(false);
+        UploadJournal journal{rig.dir.filePath("journal")};
+        ShutdownSignals ends;
+        rig.clock.sleepMs(10 * 60000);
+        connectServer(rig.server, rig.session, rig.line, journal, ends);
+        auto *timer = rig.server.findChild<QTimer *>("readiness");
+        QVERIFY(timer);
+        const auto ticks = [&](int ms) { // the timer's ticks, at their interval
+            for (int passed = 0; passed < ms; passed += timer->interval()) {
+                rig.clock.sleepMs(timer->interval());
+                QVERIFY(QMetaObject::invokeMethod(timer, "timeout"));
+            }
+        };
+        rig.server.Form_Load();
+        rig.server.Form_Activate();
+        QCOMPARE(rig.server.trayTip(), "Tarvo - Waiting call ...");
+        const qsizetype armed = rig.line.writes.size();
+        ticks(500);
+        if (then == "stop") {
+            rig.button("cmdWaitingCall")->click();
+            QCOMPARE(rig.prompter.questions, QStringList{"Stop Tarvo ?"});
+            QCOMPARE(rig.line.writes.mid(armed), QList<QByteArray>{"ATS0=0\r"});
+            return;
+        }
+        if (then == "call") {
+            rig.line.deliver("\r\nRING\r\n\r\nCONNECT 9600\r\nPortable ready\r\n");
+            rig.line.pump();
+            QCOMPARE(readFile(rig.target), pattern(3000));
+            for (const QByteArray &written : rig.line.writes.mid(armed))
+                QVERIFY2(!written.startsWith("AT"), written);
+            rig.line.deliver("\r\nNO CARRIER\r\n"); // re-armed: the quiet counts afresh
+            rig.line.pump();
+        }
+        ticks(ModemReadiness::CheckEveryMs - 1000);
+        QCOMPARE(rig.line.writes.count("ATS0?\r"), 0);
+        ticks(2000);
+        QCOMPARE(rig.line.writes.count("ATS0?\r"), 1);
     }
 
     // The session ends mid-upload, heard inside a wait of the job. Before the handler returns (the

@@ -85,7 +85,7 @@ public:
     std::function<void(bool on)> onDtr;    // after each setDtr
     std::function<void(Mode mode)> onMode; // after each mode change
 
-    bool openFails = false, modemLines = true, carrier = false;
+    bool openFails = false, modemLines = true, carrier = false, ready = true; // ready: DSR
     int closes = 0, port = 0; // port: the COM number of the last open
 
     bool open(int comNumber, QString *error) override
@@ -119,6 +119,7 @@ public:
     }
     bool carrierDetect() const override { return m_open && !m_failed && modemLines && carrier; }
     bool hasModemLines() const override { return modemLines; }
+    bool modemReady() const override { return m_open && !m_failed && modemLines && ready; }
     bool write(const QByteArray &bytes) override
     {
         if (!m_open || m_failed)
