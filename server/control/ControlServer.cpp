@@ -22,8 +22,13 @@ ControlServer::ControlServer(ControlTarget &target, LogFeed &feed, const QString
     : QObject(parent), m_target(target), m_feed(feed), m_serverName(serverName),
       m_server(new QLocalServer(this))
 {
+#ifdef Q_OS_UNIX
     const AccessPolicy policy = localAccessPolicy();
     m_rule = [policy](const PeerCredentials &peer) { return decideAccess(peer, policy); };
+#else
+    // No peer credentials here: the pipe's own security decides who connects.
+    m_rule = [](const PeerCredentials &) { return AccessDecision{true, {}}; };
+#endif
     connect(m_server, &QLocalServer::newConnection, this, &ControlServer::accept);
 }
 
@@ -113,11 +118,9 @@ void ControlServer::accept()
             --m_connections;
             emit connectionEnded(why);
         });
-#ifdef Q_OS_UNIX
         const AccessDecision decision = m_rule(peerCredentials(socket->socketDescriptor()));
         if (!decision.allowed)
             connection->refuse(decision.reason);
-#endif
     }
 }
 

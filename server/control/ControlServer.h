@@ -44,7 +44,8 @@ public:
     QString path() const { return m_path; }
 
     void setMaxPending(qsizetype bytes) { m_maxPending = bytes; }
-    // The rule each peer meets; the local policy by default. Unix only.
+    // The rule each peer meets: the local policy by default (on Windows,
+    // where no credentials are read, everyone the pipe lets in).
     void setAccessRule(std::function<AccessDecision(const PeerCredentials &)> rule);
 
     int connectionCount() const { return m_connections; }

@@ -17,6 +17,13 @@
 using namespace Tarvo;
 using namespace Tarvo::Testing;
 
+// The program's output with plain line ends (a Windows console program ends
+// its lines with CR LF).
+static QString text(const QByteArray &output)
+{
+    return QString::fromUtf8(output).replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+}
+
 class TestTarvoctl : public QObject
 {
     Q_OBJECT
@@ -73,8 +80,8 @@ TestTarvoctl::Run TestTarvoctl::run(const QStringList &arguments,
     if (!QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 20000))
         return result;
     result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
-    result.out = QString::fromUtf8(process.readAllStandardOutput());
-    result.err = QString::fromUtf8(process.readAllStandardError());
+    result.out = text(process.readAllStandardOutput());
+    result.err = text(process.readAllStandardError());
     return result;
 }
 
@@ -214,10 +221,9 @@ void TestTarvoctl::watchWithNumbers()
     m_server.reset();
     QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 5000));
     QCOMPARE(process.exitCode(), 1);
-    QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()),
+    QCOMPARE(text(process.readAllStandardOutput()),
              QStringLiteral("2 clear \n3 pane RING \n4 pane Time-out  [red]\n5 log two lines \n"));
-    QVERIFY(
-        QString::fromUtf8(process.readAllStandardError()).endsWith("(resume with --since 5)\n"));
+    QVERIFY(text(process.readAllStandardError()).endsWith("(resume with --since 5)\n"));
 }
 
 void TestTarvoctl::closeWhenIdle()
