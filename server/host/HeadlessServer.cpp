@@ -54,6 +54,10 @@ bool HeadlessServer::loadSettings()
         return false;
     }
     m_config = model;
+    // An entry whose name cannot travel is refused at the call too; with no
+    // window to show it, the log says so whenever the settings are read.
+    for (const QString &refusal : m_store.refusedNames())
+        m_reporter.AppendStatus(line(refusal), ColourRed);
     return true;
 }
 

@@ -108,6 +108,20 @@ private slots:
         QCOMPARE(s.server->settings().value("Settings/Job"), QString("0"));
     }
 
+    void namesTheCallWouldRefuse()
+    {
+        // Said in red as the settings are read; the other entries are served.
+        PortableRig rig;
+        QVERIFY(rig.startPortable({.calls = 0}));
+        const QString source = rig.hostPath("prices.txt");
+        PortableRig::writeFile(source, "ITEM;PRICE\r\n");
+        Server s(rig, "[Settings]\nModem%20Port=1\nJob=0\n[Dnld1]\nName=ORDERS[12]\nOpen%20From=" +
+                          source.toUtf8() + "\n");
+        s.server->serve();
+        QVERIFY2(s.recorder.red.contains("ORDERS[12]"), qPrintable(s.recorder.texts));
+        QVERIFY(s.server->status().armed);
+    }
+
     void savedSettingsRefused_data()
     {
         const auto row = columns<QString, QString, QString>("key", "value", "reason");
