@@ -140,7 +140,9 @@ int main(int argc, char *argv[])
         qFatal("cannot start tarvod: %s", qPrintable(error));
     StuckWatchers stuck(daemon.controlPath(), clients);
 
-    qint64 rssBefore = -1, hwmBefore = -1, rssMost = 0;
+    qint64 rssBefore = -1, hwmBefore = -1, anonBefore = -1, rssMost = 0, rssLast = 0;
+    qint64 growthAlone = 0, growthWatched = 0; // VmRSS growth over each kind of call
+    QStringList perCall;                       // VmRSS after each call, "+" for watched ones
     std::vector<double> alone, watched;
     for (int done = 0; done < calls;) {
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
@@ -156,12 +158,17 @@ int main(int argc, char *argv[])
         const QString summary = rig.summaries[done];
         if (!summary.contains(QLatin1String("outcome=all-done")))
             qFatal("a call failed: %s", qPrintable(summary));
+        const qint64 rss = daemon.memoryKiB("VmRSS");
         if (done == 0) { // after the warm-up: the baseline
-            rssBefore = daemon.memoryKiB("VmRSS");
+            rssBefore = rss;
             hwmBefore = daemon.memoryKiB("VmHWM");
+            anonBefore = daemon.memoryKiB("RssAnon");
         } else {
             (done % 2 ? watched : alone).push_back(secondsOf(summary));
+            (done % 2 ? growthWatched : growthAlone) += rss - rssLast;
         }
+        perCall += QString::number(rss) + QLatin1String(done % 2 ? "+" : "");
+        rssLast = rss;
         ++done;
         // The next call rings half a second after this one's end at the earliest.
         if (done % 2 == 1 && done < calls)
@@ -169,7 +176,8 @@ int main(int argc, char *argv[])
         else
             stuck.detach();
     }
-    const qint64 rssAfter = daemon.memoryKiB("VmRSS"), hwmAfter = daemon.memoryKiB("VmHWM");
+    const qint64 rssAfter = daemon.memoryKiB("VmRSS"), hwmAfter = daemon.memoryKiB("VmHWM"),
+                 anonAfter = daemon.memoryKiB("RssAnon");
     daemon.terminate();
 
     const double a = median(alone), w = median(watched);
@@ -189,6 +197,14 @@ int main(int argc, char *argv[])
                 "KiB (growth %lld KiB)\n",
                 rssBefore, rssAfter, rssMost, rssMost - rssBefore, hwmBefore, hwmAfter,
                 hwmAfter - hwmBefore);
+    // The rest of VmRSS is the libraries' pages a first control client touches.
+    std::printf("of that heap and stack (RssAnon): %lld -> %lld KiB (growth %lld KiB)\n",
+                anonBefore, anonAfter, anonAfter - anonBefore);
+    std::printf("VmRSS growth over the calls nobody watched: %lld KiB, over those with stuck "
+                "watcher(s): %lld KiB\n",
+                growthAlone, growthWatched);
+    std::printf("VmRSS after each call (KiB; + with stuck watchers): %s\n",
+                qPrintable(perCall.join(QLatin1Char(' '))));
     std::printf("stuck watchers dropped by the server: %d; most bytes left unread by one: %d\n",
                 stuck.dropped, stuck.mostUnread);
     return 0;
