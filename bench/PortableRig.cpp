@@ -22,6 +22,9 @@ PortableRig::PortableRig()
         QDir(m_dir.path()).mkpath(QLatin1String(sub));
     QObject::connect(&m_portable, &QProcess::readyReadStandardOutput,
                      [this] { readPortableOutput(); });
+    QObject::connect(&m_portable, &QProcess::readyReadStandardError, [this] {
+        events += QString::fromLocal8Bit(m_portable.readAllStandardError());
+    });
 }
 
 PortableRig::~PortableRig()
@@ -53,8 +56,11 @@ bool PortableRig::startPortable(const PortableOptions &options)
                      QStringLiteral("--download-dir"), m_dir.filePath("portable/received"),
                      QStringLiteral("--upload-dir"), m_dir.filePath("portable/files")};
     args += options.extra;
+    if (options.keepEvents)
+        args += QStringLiteral("--verbose");
     m_ptyPath.clear();
-    m_portable.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    m_portable.setProcessChannelMode(options.keepEvents ? QProcess::SeparateChannels
+                                                        : QProcess::ForwardedErrorChannel);
     m_portable.start(QStringLiteral(TARVO_PORTABLE_PATH), args);
     if (!m_portable.waitForStarted(5000))
         return false;

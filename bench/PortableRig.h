@@ -40,7 +40,8 @@ struct PortableOptions
     double firstCallDelay = 0.2;
     double interval = 0.5;
     int calls = 1;
-    QStringList extra; // fault options and the like
+    QStringList extra;       // fault options and the like
+    bool keepEvents = false; // the simulator's modem and protocol events, in PortableRig::events
 };
 
 class PortableRig
@@ -76,6 +77,7 @@ public:
     HeadlessPrompter prompter;
     QString log;
     QStringList summaries; // the simulator's per-call lines
+    QString events;        // with keepEvents: what the simulator saw, e.g. "command ATS0=0: OK"
 
     HostSession &session() { return *m_session; }
     CountingLine &line() { return *m_counting; }

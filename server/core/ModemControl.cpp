@@ -265,6 +265,7 @@ void ModemControl::closeAfterHangUp()
 {
     closePort();
     m_state.PortOpened = false;
+    m_state.AutoAnswerOn = false; // a closed port arms nothing: a start must arm anew
     m_state.Connected = false;
     if (m_wait.line().failed()) {
         handlePortLost();
@@ -339,6 +340,7 @@ void ModemControl::closeQuietly()
 {
     closePort();
     m_state.PortOpened = false;
+    m_state.AutoAnswerOn = false; // a closed port arms nothing: a start must arm anew
     m_state.Connected = false;
     m_controls.setStartStop(ServerControls::StartStop::Start);
     m_controls.setCloseCaption(QStringLiteral("Exit"));

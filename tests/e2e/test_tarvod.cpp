@@ -5,7 +5,7 @@
 // device, two servers side by side, and a start without settings.
 #include "Portable.h"
 #include "PortableRig.h"
-#include "SettingsStore.h"
+#include "TarvodProcess.h"
 
 #include <QtTest>
 #include <csignal>
@@ -21,69 +21,13 @@ namespace {
 
 const QByteArray OldCopy = "yesterday's orders\r\n";
 
-// One tarvod with its own settings file, state, log and control path under folder.
-class Daemon
+using Daemon = TarvodProcess;
+
+void configure(Daemon &daemon, const Configuration &config, const QString &device)
 {
-public:
-    explicit Daemon(const QString &folder) : m_folder(folder) { QDir().mkpath(folder); }
-    ~Daemon()
-    {
-        if (m_process.state() != QProcess::NotRunning) {
-            m_process.kill();
-            m_process.waitForFinished();
-        }
-    }
-
-    QString settingsPath() const { return m_folder + "/Tarvo.conf"; }
-    QString stateDir() const { return m_folder + "/state"; }
-    QString log() const
-    {
-        return QString::fromLatin1(Testing::readFile(m_folder + "/log/Tarvo.Log"));
-    }
-    QProcess &process() { return m_process; }
-
-    // The settings as the per-user store writes them, with the device of COM1.
-    void writeSettings(Configuration config, const QString &device)
-    {
-        config.ModemPort = 1;
-        config.deriveCounts();
-        QFile::remove(settingsPath());
-        SettingsStore store(settingsPath());
-        QString error;
-        QVERIFY2(store.SaveSettings(config, error), qPrintable(error));
-        QFile file(settingsPath());
-        QVERIFY(file.open(QIODevice::Append));
-        file.write("\n[Ports]\nCOM1=" + device.toUtf8() + "\n");
-    }
-
-    // Starts it under env -i with explicit locations; extra goes into its environment.
-    void start(const QString &stateDir = {}, const QStringList &environment = {})
-    {
-        m_process.setProcessChannelMode(QProcess::SeparateChannels);
-        m_process.start(
-            "env", QStringList{"-i"} + environment +
-                       QStringList{TARVOD_PATH, "--settings", settingsPath(), "--state-dir",
-                                   stateDir.isEmpty() ? this->stateDir() : stateDir, "--log-dir",
-                                   m_folder + "/log", "--control", m_folder + "/control"});
-        QVERIFY(m_process.waitForStarted(5000));
-        m_clock.start();
-    }
-    qint64 sinceStart() const { return m_clock.elapsed(); }
-
-    // SIGTERM; the milliseconds until it had ended, -1 when it had not after 10 s.
-    qint64 terminate()
-    {
-        QElapsedTimer clock;
-        clock.start();
-        ::kill(pid_t(m_process.processId()), SIGTERM);
-        return m_process.waitForFinished(10000) ? clock.elapsed() : -1;
-    }
-
-private:
-    QString m_folder;
-    QProcess m_process;
-    QElapsedTimer m_clock;
-};
+    QString error;
+    QVERIFY2(daemon.writeSettings(config, device, error), qPrintable(error));
+}
 
 // A datagram socket in the abstract namespace, as the service manager's $NOTIFY_SOCKET.
 class NotifySocket
@@ -188,9 +132,9 @@ private slots:
         config.DownloadList[0] = {"OUT.BIN", rig.hostPath("out.bin")};
         config.UploadList[0] = {"IN.TXT", rig.hostPath("in.txt")};
         Daemon daemon(m_dir.filePath("served"));
-        daemon.writeSettings(config, rig.ptyPath());
+        configure(daemon, config, rig.ptyPath());
         NotifySocket notify;
-        daemon.start({}, {notify.variable(), "WATCHDOG_USEC=200000"});
+        QVERIFY(daemon.start({}, {notify.variable(), "WATCHDOG_USEC=200000"}));
         QTimer reader; // the service manager reads as they come
         QObject::connect(&reader, &QTimer::timeout, [&notify] { notify.received(); });
         reader.start(50);
@@ -239,8 +183,8 @@ private slots:
         config.JobType = UploadOnly;
         config.UploadList[0] = {"BIG.TXT", target};
         Daemon daemon(m_dir.filePath(QString("ended%1").arg(signalNumber)));
-        daemon.writeSettings(config, rig.ptyPath());
-        daemon.start();
+        configure(daemon, config, rig.ptyPath());
+        QVERIFY(daemon.start());
 
         QTRY_VERIFY2_WITH_TIMEOUT(QFileInfo(target).size() > 1000, qPrintable(daemon.log()), 30000);
         QCOMPARE(Testing::readFile(backup), OldCopy);
@@ -270,8 +214,8 @@ private slots:
         PortableRig next;
         PortableRig::writeFile(next.portableFile("BIG.TXT"), "today's orders\r\n");
         QVERIFY(next.startPortable({}));
-        daemon.writeSettings(config, next.ptyPath());
-        daemon.start();
+        configure(daemon, config, next.ptyPath());
+        QVERIFY(daemon.start());
         QVERIFY2(served(next, 1, 30000), qPrintable(daemon.log()));
         const QString log = daemon.log();
         const qsizetype restored = log.indexOf("Restored"), run = log.lastIndexOf("----------");
@@ -289,8 +233,8 @@ private slots:
         PortableRig rig;
         QVERIFY(rig.startPortable({.calls = 0}));
         Daemon first(m_dir.filePath("first"));
-        first.writeSettings({}, rig.ptyPath());
-        first.start();
+        configure(first, {}, rig.ptyPath());
+        QVERIFY(first.start());
         QTRY_VERIFY2_WITH_TIMEOUT(first.log().contains("Waiting call ..."), qPrintable(first.log()),
                                   5000);
         const QString before = first.log();
@@ -298,10 +242,10 @@ private slots:
         Daemon sameState(m_dir.filePath("sameState")), sameDevice(m_dir.filePath("sameDevice"));
         PortableRig other;
         QVERIFY(other.startPortable({.calls = 0}));
-        sameState.writeSettings({}, other.ptyPath());
-        sameState.start(first.stateDir());
-        sameDevice.writeSettings({}, rig.ptyPath());
-        sameDevice.start();
+        configure(sameState, {}, other.ptyPath());
+        QVERIFY(sameState.start(first.stateDir()));
+        configure(sameDevice, {}, rig.ptyPath());
+        QVERIFY(sameDevice.start());
         for (auto [daemon, why] : {std::pair{&sameState, "state folder"}, {&sameDevice, "uses"}}) {
             QVERIFY(daemon->process().waitForFinished(3000));
             QVERIFY(daemon->process().exitCode() != 0);
@@ -323,8 +267,8 @@ private slots:
             Configuration config;
             config.JobType = DownloadOnly;
             config.DownloadList[0] = {"OUT.BIN", rigs[i].hostPath("out.bin")};
-            daemons[i].writeSettings(config, rigs[i].ptyPath());
-            daemons[i].start();
+            configure(daemons[i], config, rigs[i].ptyPath());
+            QVERIFY(daemons[i].start());
         }
         for (int i = 0; i < 2; ++i) {
             QVERIFY2(served(rigs[i], 2, 60000), qPrintable(daemons[i].log()));
@@ -340,7 +284,7 @@ private slots:
         // Said in red, the server keeps running; settings that can be served count at the next
         // start.
         Daemon daemon(m_dir.filePath("unset"));
-        daemon.start({}, {"JOURNAL_STREAM=8:4242"}); // red is an error in the journal
+        QVERIFY(daemon.start({}, {"JOURNAL_STREAM=8:4242"})); // red is an error in the journal
         QTRY_VERIFY_WITH_TIMEOUT(daemon.log().contains("There is no settings file"), 5000);
         QTest::qWait(1000);
         QCOMPARE(daemon.process().state(), QProcess::Running);
@@ -355,8 +299,8 @@ private slots:
         Configuration config;
         config.JobType = DownloadOnly;
         config.DownloadList[0] = {"OUT.BIN", rig.hostPath("out.bin")};
-        daemon.writeSettings(config, rig.ptyPath());
-        daemon.start();
+        configure(daemon, config, rig.ptyPath());
+        QVERIFY(daemon.start());
         QVERIFY2(served(rig, 1, 30000), qPrintable(daemon.log()));
         QCOMPARE(PortableRig::readFile(rig.receivedFile("OUT.BIN")), QByteArray("orders"));
         QVERIFY(daemon.terminate() >= 0);

@@ -90,6 +90,11 @@ if [ -f "$unit" ]; then
         grep -qx "$line" "$unit" || fail "tarvod.service lacks $line"
     done
     grep -q '^WatchdogSec=[1-9]' "$unit" || fail "tarvod.service has no watchdog"
+    # The control socket's default lies in the folder the unit makes, and its
+    # group is the one the service runs in (the socket is made 0660).
+    grep -qx Group=tarvo "$unit" || fail "tarvod.service does not run in the group tarvo"
+    "$root/usr/sbin/tarvod" --help 2>&1 | grep -q '(default /run/tarvo/control)' ||
+        fail "tarvod's control socket is not in its RuntimeDirectory /run/tarvo"
     # verify looks for the program and the manual page on this machine: a
     # copy of the unit names the installed tree's program, man its pages.
     mkdir -p "$work/unit"
@@ -227,7 +232,12 @@ else
 
     # The service user is made, and the unit registered without being
     # enabled, through Debian's helpers.
-    grep -q 'adduser --system --group' "$control/postinst" || fail "postinst makes no system user"
+    grep -q 'addgroup --system --quiet tarvo' "$control/postinst" ||
+        fail "postinst makes no system group tarvo"
+    grep -q 'adduser --system --ingroup tarvo' "$control/postinst" ||
+        fail "postinst makes no system user"
+    grep -q 'adduser --quiet tarvo dialout' "$control/postinst" ||
+        fail "postinst does not put the service user in dialout"
     grep -q "deb-systemd-helper update-state 'tarvod.service'" "$control/postinst" ||
         fail "postinst does not register the unit"
     ! grep -q 'deb-systemd-helper enable' "$control/postinst" || fail "postinst enables the unit"
