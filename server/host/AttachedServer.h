@@ -48,8 +48,8 @@ public:
     static constexpr int SettingsWaitMs = 10000;
 
     // pane gets the server's texts (and says nothing to a log of its own).
-    AttachedServer(Reporter &pane, ServerControls &controls, ServerState &state,
-                   Prompter &prompter, QObject *parent = nullptr);
+    AttachedServer(Reporter &pane, ServerControls &controls, ServerState &state, Prompter &prompter,
+                   QObject *parent = nullptr);
 
     void attach(const QString &path);
     bool attached() const { return m_client.isReady(); }
@@ -91,7 +91,7 @@ private:
     ControlClient m_client;
     QTimer *m_retry;
     QString m_path;
-    QString m_said;   // the reason last said in red; empty while attached
+    QString m_said; // the reason last said in red; empty while attached
     bool m_inBacklog = false;
     int m_statusId = 0;
     int m_operationId = 0; // a start or stop waiting for its answer

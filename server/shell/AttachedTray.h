@@ -24,8 +24,8 @@ class AttachedTray
 {
 public:
     // The configuration window on the given settings; true after OK.
-    using ConfigureStep = std::function<bool(QWidget *parent, Configuration &model,
-                                             SettingsAccess &settings)>;
+    using ConfigureStep =
+        std::function<bool(QWidget *parent, Configuration &model, SettingsAccess &settings)>;
 
     AttachedTray(ServerState &state, LogFile &log, TrayIcon &tray, Prompter &prompter,
                  ConfigureStep configure, frmServer::AboutStep about);

@@ -2,9 +2,9 @@
 // upload journal, the configuration window first, then the server window in
 // the tray with the modem side wired to it. Where a server is installed to
 // run without anybody logged in (tarvod), the tray attaches to it instead
-// (AttachedTray.h): no configuration window first, no journal, no port. No folder that cannot be written
-// stops a start: not the settings' (the lock needs none), not the journal's;
-// nor does a lock that cannot be taken at all.
+// (AttachedTray.h): no configuration window first, no journal, no port. No folder that cannot be
+// written stops a start: not the settings' (the lock needs none), not the journal's; nor does a
+// lock that cannot be taken at all.
 //
 // The server window is the modem side's Reporter and ServerControls, so it
 // is made first and the host session (line, waits, modem control, link,
@@ -92,8 +92,7 @@ int main(int argc, char *argv[])
     }
     // A server installed to answer at boot serves the modem, whether it
     // answers yet or not: the tray attaches to it and never opens the port.
-    if (const QString control = ControlClient::resolvePath({});
-        InstalledServer::installed(control))
+    if (const QString control = ControlClient::resolvePath({}); InstalledServer::installed(control))
         return runAttached(app, control, instanceNote);
 
     // The journal has one owner for the whole run: only it may undo uploads.
