@@ -7,6 +7,7 @@
 #include "ServerState.h"
 
 #include <QTimer>
+#include <utility>
 
 namespace Tarvo {
 
@@ -32,6 +33,7 @@ AttachedServer::AttachedServer(Reporter &pane, ServerControls &controls, ServerS
     connect(&m_client, &ControlClient::answered, this, &AttachedServer::onAnswer);
     connect(&m_client, &ControlClient::backlogDone, this, [this] {
         m_inBacklog = false;
+        m_tipFromStatus = !m_tipSeen;
         askStatus();
     });
     connect(&m_client, &ControlClient::gap, this, [this] {
@@ -95,6 +97,7 @@ void AttachedServer::onEntry(const FeedEntry &entry)
         m_pane.clearStatus();
         break;
     case FeedEntry::Kind::State:
+        m_tipSeen = true;
         m_pane.SetTrayTip(entry.text);
         // The buttons follow the state's changes; the backlog's end asks once.
         if (!m_inBacklog)
@@ -132,7 +135,9 @@ void AttachedServer::applyStatus(const ControlStatus &status)
     m_state.PortOpened = status.portOpen;
     m_state.AutoAnswerOn = status.armed;
     m_state.Connected = status.connected;
-    if (!status.state.isEmpty())
+    // The feed's state entries make the tip; the status only fills in one
+    // that the backlog no longer held.
+    if (std::exchange(m_tipFromStatus, false) && !status.state.isEmpty())
         m_pane.SetTrayTip(status.state);
     m_controls.setStartStop(status.started ? ServerControls::StartStop::Stop
                                            : ServerControls::StartStop::Start);

@@ -93,6 +93,8 @@ private:
     QString m_path;
     QString m_said; // the reason last said in red; empty while attached
     bool m_inBacklog = false;
+    bool m_tipSeen = false;       // the feed has set the tip
+    bool m_tipFromStatus = false; // the next status sets it, as the feed did not
     int m_statusId = 0;
     int m_operationId = 0; // a start or stop waiting for its answer
     ControlStatus m_status;
