@@ -122,6 +122,10 @@ private slots:
     void silentServerIsSaidAndAttachedLater();
     void installedServer_data();
     void installedServer();
+#ifdef Q_OS_LINUX
+    void programChoosesAtStart_data();
+    void programChoosesAtStart();
+#endif
 };
 
 void TestAttach::paneShowsBacklogThenLive()
@@ -345,6 +349,56 @@ void TestAttach::installedServer()
         QVERIFY(QFile::link(dir.filePath("no/such/tarvod.service"), link));
     QTEST(InstalledServer::installed(control, link), "installed");
 }
+
+#ifdef Q_OS_LINUX
+// The program itself, copied into a scratch folder so that its log goes there.
+// Attached, it reaches the server at once and its server window comes up;
+// with nothing installed it waits in the configuration window, as before.
+void TestAttach::programChoosesAtStart_data()
+{
+    const auto row = columns<bool>("server");
+    row("server answers", true);
+    row("nothing installed", false);
+}
+
+void TestAttach::programChoosesAtStart()
+{
+    auto [withServer] = fetch<bool>("server");
+    Rig rig;
+    const QString program = rig.dir.filePath("tarvo");
+    QVERIFY(QFile::copy(TARVO_PATH, program));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+        QVERIFY(QDir(rig.dir.path()).mkpath(name));
+        env.insert(name, rig.dir.filePath(name));
+    }
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("TARVO_CONTROL", rig.path);
+    if (withServer)
+        QVERIFY(rig.listen());
+    QProcess tarvo, second;
+    tarvo.setProcessEnvironment(env);
+    second.setProcessEnvironment(env);
+    tarvo.start(program, {});
+    QVERIFY(tarvo.waitForStarted(5000));
+    if (withServer) {
+        QTRY_COMPARE_WITH_TIMEOUT(rig.server->connectionCount(), 1, 10000);
+        // One tray per user, attached or not.
+        second.start(program, {});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+    } else {
+        QTest::qWait(1500);
+    }
+    // The server window's first activation logs the run's separator; the
+    // configuration window comes before it.
+    QTRY_COMPARE(QFile::exists(rig.dir.filePath("Tarvo.Log")), withServer);
+    QCOMPARE(tarvo.state(), QProcess::Running);
+    tarvo.kill();
+    tarvo.waitForFinished(5000);
+    QVERIFY(rig.target.calls.isEmpty());
+}
+#endif
 
 QTEST_MAIN(TestAttach)
 #include "test_attach.moc"
