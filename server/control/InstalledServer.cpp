@@ -24,7 +24,7 @@ bool installed(const QString &controlPath, const QString &link)
     if (there(controlPath))
         return true;
 #else
-    Q_UNUSED(controlPath) // a named pipe leaves no file to look at
+    Q_UNUSED(controlPath); // a named pipe leaves no file to look at
 #endif
     return there(link);
 }

@@ -122,10 +122,8 @@ private slots:
     void silentServerIsSaidAndAttachedLater();
     void installedServer_data();
     void installedServer();
-#ifdef Q_OS_LINUX
     void programChoosesAtStart_data();
     void programChoosesAtStart();
-#endif
 };
 
 void TestAttach::paneShowsBacklogThenLive()
@@ -281,8 +279,8 @@ void TestAttach::settingsSaveThroughTheServer()
     } else {
         QCOMPARE(rig.target.values, before);
         QCOMPARE(rig.prompter.warnings,
-                 QStringList("The settings cannot be saved to the server at " + rig.path + ": " +
-                             refusal));
+                 QStringList("The settings cannot be saved to the server at " +
+                             QDir::toNativeSeparators(rig.path) + ": " + refusal));
     }
 }
 
@@ -331,8 +329,13 @@ void TestAttach::silentServerIsSaidAndAttachedLater()
 void TestAttach::installedServer_data()
 {
     const auto row = columns<bool, bool, bool>("socket", "unit", "installed");
+#ifdef Q_OS_UNIX
+    const bool socketCounts = true;
+#else
+    const bool socketCounts = false; // a named pipe leaves no file
+#endif
     row("nothing", false, false, false);
-    row("socket file", true, false, true);
+    row("socket file", true, false, socketCounts);
     row("unit enabled", false, true, true);
     row("both", true, true, true);
 }
@@ -350,7 +353,6 @@ void TestAttach::installedServer()
     QTEST(InstalledServer::installed(control, link), "installed");
 }
 
-#ifdef Q_OS_LINUX
 // The program itself, copied into a scratch folder so that its log goes there.
 // Attached, it reaches the server at once and its server window comes up;
 // with nothing installed it waits in the configuration window, as before.
@@ -363,6 +365,9 @@ void TestAttach::programChoosesAtStart_data()
 
 void TestAttach::programChoosesAtStart()
 {
+#ifndef Q_OS_LINUX
+    QSKIP("the program's start with a server installed is Linux's");
+#endif
     auto [withServer] = fetch<bool>("server");
     Rig rig;
     const QString program = rig.dir.filePath("tarvo");
@@ -398,7 +403,6 @@ void TestAttach::programChoosesAtStart()
     tarvo.waitForFinished(5000);
     QVERIFY(rig.target.calls.isEmpty());
 }
-#endif
 
 QTEST_MAIN(TestAttach)
 #include "test_attach.moc"
