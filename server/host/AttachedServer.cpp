@@ -76,7 +76,9 @@ void AttachedServer::onReady()
 void AttachedServer::onLost(const QString &reason)
 {
     m_statusId = m_operationId = 0;
+    // Nothing is known of the port now: Exit, not Hide, and no Start or Stop.
     m_state = ServerState();
+    m_controls.setCloseCaption(QStringLiteral("Exit"));
     setControlsEnabled(false);
     if (reason != m_said) {
         m_said = reason;

@@ -129,6 +129,7 @@ private slots:
 void TestAttach::paneShowsBacklogThenLive()
 {
     Rig rig;
+    rig.target.state.portOpen = true; // "Hide" until the channel ends
     rig.feed.AppendStatus("old blue\r\n", ColourBlue);
     rig.feed.AppendStatus("old red\r\n", ColourRed);
     rig.feed.WriteLog("log only\r\n");
@@ -151,9 +152,12 @@ void TestAttach::paneShowsBacklogThenLive()
     QFile userLog(rig.log.path());
     QVERIFY(!userLog.open(QIODevice::ReadOnly) || !userLog.readAll().contains("old"));
 
-    // A channel that ends and comes back resumes: no line twice.
+    // A channel that ends and comes back resumes: no line twice. Meanwhile
+    // nothing is known of the port: Exit, and no Start or Stop.
     rig.server.reset();
     QTRY_VERIFY(rig.pane().contains("does not answer"));
+    QCOMPARE(rig.button("cmdClose")->text(), QStringLiteral("Exit"));
+    QVERIFY(!rig.button("cmdWaitingCall")->isEnabled());
     rig.feed.AppendStatus("while away\r\n");
     QVERIFY(rig.listen());
     QTRY_VERIFY(rig.pane().contains("while away"));
