@@ -120,6 +120,7 @@ private slots:
     void settingsSaveThroughTheServer();
     void exitLeavesTheServerRunning();
     void silentServerIsSaidAndAttachedLater();
+    void refusalIsSaidAndAttachedOnceAllowed();
     void installedServer_data();
     void installedServer();
     void programChoosesAtStart_data();
@@ -328,6 +329,26 @@ void TestAttach::silentServerIsSaidAndAttachedLater()
     QTRY_VERIFY(rig.pane().contains("Waiting call ..."));
     QTRY_VERIFY(rig.button("cmdWaitingCall")->isEnabled());
     QVERIFY(!rig.state.PortOpened || rig.target.state.portOpen);
+}
+
+void TestAttach::refusalIsSaidAndAttachedOnceAllowed()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the access rule is checked on Unix");
+#endif
+    Rig rig;
+    QVERIFY(rig.listen());
+    bool allowed = false;
+    rig.server->setAccessRule([&allowed](const PeerCredentials &) {
+        return AccessDecision{allowed, "refused: not in the group \"tarvo\""};
+    });
+    rig.tray.start(rig.path);
+    QTRY_VERIFY(rig.pane().contains("refused: not in the group"));
+    QCOMPARE(colourOf(rig.tray.window().statusPane(), "refused"), StatusPane::toColor(ColourRed));
+    QVERIFY(!rig.tray.server().attached());
+    allowed = true;
+    QTRY_VERIFY(rig.tray.server().attached());
+    QTRY_VERIFY(rig.button("cmdWaitingCall")->isEnabled());
 }
 
 void TestAttach::installedServer_data()
