@@ -29,6 +29,7 @@
 #pragma once
 
 #include "Configuration.h"
+#include "SettingsAccess.h"
 
 #include <QString>
 #include <QStringList>
@@ -36,7 +37,7 @@
 
 namespace Tarvo {
 
-class SettingsStore
+class SettingsStore final : public SettingsAccess
 {
 public:
     static constexpr std::int16_t DefaultModemPort = 1;
@@ -56,31 +57,31 @@ public:
         QString path;
     };
     explicit SettingsStore(const NativeLocation &location);
-    ~SettingsStore();
+    ~SettingsStore() override;
 
     SettingsStore(const SettingsStore &) = delete;
     SettingsStore &operator=(const SettingsStore &) = delete;
 
     // Overwrites the whole model except the two counts, which the caller
     // derives (Configuration::deriveCounts).
-    void LoadSettings(Configuration &model);
+    void LoadSettings(Configuration &model) override;
     // What the last LoadSettings read that the call would refuse: one
     // sentence per entry in use whose portable name cannot travel (a name
     // typed into the store by hand), for whoever runs calls from it to say.
     QStringList refusedNames() const { return m_refusedNames; }
     // Writes all 34 values of the model; false, with the system's reason in
     // error, when the store could not take them and does not already hold them.
-    bool SaveSettings(const Configuration &model, QString &error);
+    bool SaveSettings(const Configuration &model, QString &error) override;
 
     // The device COMn stands for on this machine, from the Ports group.
-    QString portDevice(int comNumber) const;
+    QString portDevice(int comNumber) const override;
     // Recovery without a click: on unless the Recovery group's Retry key
     // says "0", "false", "no" or "off" (any case). Read afresh each time.
     bool retryEnabled() const;
     static QString defaultPortDevice(int comNumber);
 
     // Where the store lives, for messages and the About box.
-    QString location() const;
+    QString location() const override;
 
     static bool isValidPort(int port) { return port >= FirstPort && port <= LastPort; }
     static bool isValidJob(int job) { return job >= DownloadOnly && job <= DownloadAndUpload; }

@@ -60,7 +60,7 @@ QStringList leadingNames(const std::array<Entry, MaxEntries> &table, int count)
 }
 } // namespace
 
-frmMain::frmMain(Configuration &model, SettingsStore &store, Prompter &prompter,
+frmMain::frmMain(Configuration &model, SettingsAccess &store, Prompter &prompter,
                  EntryEditor &editor, QWidget *parent)
     : QDialog(parent), m_model(model), m_store(store), m_prompter(prompter), m_editor(editor)
 {
@@ -435,7 +435,7 @@ void frmMain::showEvent(QShowEvent *event)
         move(display->availableGeometry().center() - rect().center());
 }
 
-bool showConfigurationWindow(QWidget *parent, Configuration &model, SettingsStore &store,
+bool showConfigurationWindow(QWidget *parent, Configuration &model, SettingsAccess &store,
                              Prompter &prompter)
 {
     QFileDialogChooser chooser(prompter);

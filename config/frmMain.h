@@ -32,7 +32,7 @@ namespace Tarvo {
 
 class EntryEditor;
 class Prompter;
-class SettingsStore;
+class SettingsAccess;
 
 // True only after the window was closed by an OK that passed validation and
 // saved the model.
@@ -46,7 +46,7 @@ public:
     static constexpr int DownloadTab = 1;
     static constexpr int UploadTab = 2;
 
-    frmMain(Configuration &model, SettingsStore &store, Prompter &prompter, EntryEditor &editor,
+    frmMain(Configuration &model, SettingsAccess &store, Prompter &prompter, EntryEditor &editor,
             QWidget *parent = nullptr);
 
 protected:
@@ -98,7 +98,7 @@ private:
     void selectNextTab();
 
     Configuration &m_model;
-    SettingsStore &m_store;
+    SettingsAccess &m_store;
     Prompter &m_prompter;
     EntryEditor &m_editor;
 
@@ -114,7 +114,7 @@ private:
 
 // Shows the configuration window modally with the file dialogs of the
 // platform and returns SettingsAccepted.
-bool showConfigurationWindow(QWidget *parent, Configuration &model, SettingsStore &store,
+bool showConfigurationWindow(QWidget *parent, Configuration &model, SettingsAccess &store,
                              Prompter &prompter);
 
 } // namespace Tarvo

@@ -11,8 +11,9 @@
 // last word when it gave one (dropped for not reading, the server ending).
 //
 // waitForReady() and waitForAnswer() run a local event loop for programs
-// that have nothing else to do meanwhile (tarvoctl); a window never uses
-// them.
+// that have nothing else to do meanwhile (tarvoctl); a window uses them only
+// where it waits anyway: the tray's modal configuration window, whose OK
+// must know whether the server took the settings.
 #pragma once
 
 #include "ControlTarget.h"

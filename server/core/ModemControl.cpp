@@ -206,6 +206,11 @@ void ModemControl::showWaiting(const QString &before)
     m_wait.line().setMode(SerialLine::Mode::Idle);
 }
 
+QString ModemControl::hangUpQuestion()
+{
+    return HangUpQuestion;
+}
+
 bool ModemControl::askHangUp()
 {
     return m_prompter.askYesNo(HangUpQuestion);

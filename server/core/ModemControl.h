@@ -41,6 +41,9 @@ public:
     ModemControl(LineWait &wait, Reporter &reporter, Prompter &prompter, ServerControls &controls,
                  ServerState &state, const Configuration &config);
 
+    // "Hang up (disconnect) modem?"
+    static QString hangUpQuestion();
+
     void OpenModemPort();
     void InitializeModem() override;
     bool StartAutoAnswer();

@@ -288,7 +288,7 @@ bool OperationController::unload()
     if (m_noQuestions)
         answer = ModemService::CallAnswer::EndCall;
     runOperation([this, answer] {
-        if (m_modem)
+        if (m_modem && !m_modemElsewhere)
             m_modem->HangUp(answer);
     });
     return true;

@@ -63,6 +63,10 @@ public:
     // The modem side. wait, when given, is asked to end its waits when Exit
     // or Stop must wait for a running operation.
     void attachModem(ModemService &modem, LineWait *wait = nullptr);
+    // The modem belongs to a server in another process that this window is
+    // attached to: the first activation does not start it, and the window
+    // going leaves it as it is. Start and Stop still go to it.
+    void setModemElsewhere() { m_modemElsewhere = true; }
     // Called when a lost port is to be dealt with (closed and reported).
     void setPortLostHandler(std::function<void()> handler) { m_onPortLost = std::move(handler); }
 
@@ -81,6 +85,8 @@ public:
     void endActivation();
     // Starts the modem (call inside runOperation); false when there is none.
     bool initializeModem();
+    // The first activation's start: none when the modem is elsewhere.
+    bool startAtActivation() { return m_modemElsewhere ? m_modem != nullptr : initializeModem(); }
 
     // What the Start/Stop button does now, as the modem control shows it.
     void setStopOffered(bool stop) { m_stopOffered = stop; }
@@ -143,6 +149,7 @@ private:
     bool m_noQuestions = false;
     bool m_closeWhenIdle = false;
     bool m_stopWhenIdle = false;
+    bool m_modemElsewhere = false;
 };
 
 } // namespace Tarvo

@@ -35,9 +35,9 @@ QMap<QString, QString> readOnly(SettingsStore &store)
 
 } // namespace
 
-QMap<QString, QString> read(SettingsStore &store, const Configuration &model)
+QMap<QString, QString> modelValues(const Configuration &model)
 {
-    QMap<QString, QString> values = readOnly(store);
+    QMap<QString, QString> values;
     values.insert(ModemPortKey, QString::number(model.ModemPort));
     values.insert(JobKey, QString::number(model.JobType));
     for (int i = 0; i < MaxEntries; ++i) {
@@ -49,31 +49,48 @@ QMap<QString, QString> read(SettingsStore &store, const Configuration &model)
     return values;
 }
 
+QMap<QString, QString> read(SettingsStore &store, const Configuration &model)
+{
+    QMap<QString, QString> values = readOnly(store);
+    values.insert(modelValues(model));
+    return values;
+}
+
+bool takeModelValue(const QString &key, const QString &value, Configuration &model)
+{
+    if (key == ModemPortKey || key == JobKey) {
+        std::int16_t &number = key == ModemPortKey ? model.ModemPort : model.JobType;
+        number = SettingsStore::parseStoredNumber(value, -1);
+        return true;
+    }
+    for (int i = 0; i < MaxEntries; ++i) {
+        QString *const texts[] = {&model.DownloadList[i].Name, &model.DownloadList[i].OpenFrom,
+                                  &model.UploadList[i].Name, &model.UploadList[i].SaveAs};
+        const QString keys[] = {slot("Dnld", i, "Name"), slot("Dnld", i, "Open From"),
+                                slot("File", i, "Name"), slot("File", i, "Save As")};
+        for (int k = 0; k < 4; ++k)
+            if (key == keys[k]) {
+                *texts[k] = value;
+                return true;
+            }
+    }
+    return false;
+}
+
 bool apply(const QMap<QString, QString> &values, SettingsStore &store, Configuration &model,
            QString &error)
 {
-    QMap<QString, QString *> texts;
-    for (int i = 0; i < MaxEntries; ++i) {
-        texts.insert(slot("Dnld", i, "Name"), &model.DownloadList[i].Name);
-        texts.insert(slot("Dnld", i, "Open From"), &model.DownloadList[i].OpenFrom);
-        texts.insert(slot("File", i, "Name"), &model.UploadList[i].Name);
-        texts.insert(slot("File", i, "Save As"), &model.UploadList[i].SaveAs);
-    }
     const QMap<QString, QString> fixed = readOnly(store);
     for (auto [key, value] : values.asKeyValueRange()) {
-        if (QString *text = texts.value(key)) {
-            *text = value;
-        } else if (key == ModemPortKey || key == JobKey) {
-            std::int16_t &number = key == ModemPortKey ? model.ModemPort : model.JobType;
-            number = SettingsStore::parseStoredNumber(value, -1);
-        } else if (fixed.contains(key)) {
-            if (fixed.value(key) != value) {
-                error = QStringLiteral("%1 is changed in the settings file %2 only.")
-                            .arg(key, store.location());
-                return false;
-            }
-        } else {
+        if (takeModelValue(key, value, model))
+            continue;
+        if (!fixed.contains(key)) {
             error = QStringLiteral("There is no setting %1.").arg(key);
+            return false;
+        }
+        if (fixed.value(key) != value) {
+            error = QStringLiteral("%1 is changed in the settings file %2 only.")
+                        .arg(key, store.location());
             return false;
         }
     }

@@ -21,6 +21,11 @@ class SettingsStore;
 namespace SettingsValues {
 
 QMap<QString, QString> read(SettingsStore &store, const Configuration &model);
+// The model's 34 values alone.
+QMap<QString, QString> modelValues(const Configuration &model);
+// Sets the model's value named key (a number that does not parse becomes
+// -1); false for a name that is none of the model's.
+bool takeModelValue(const QString &key, const QString &value, Configuration &model);
 // Applies values over model; false with the reason when one cannot be taken
 // (model is then partly changed: work on a copy).
 bool apply(const QMap<QString, QString> &values, SettingsStore &store, Configuration &model,

@@ -157,7 +157,7 @@ void frmServer::Form_Activate()
     for (const QString &note : notes)
         WriteLog(note + QLatin1String(CrLf));
     m_operations.runOperation([this] {
-        if (!m_operations.initializeModem())
+        if (!m_operations.startAtActivation())
             AppendStatus(QStringLiteral("No modem control is present.") + QLatin1String(CrLf),
                          ColourRed);
     });

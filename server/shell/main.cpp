@@ -1,17 +1,22 @@
 // Tarvo's start-up: one instance per user and settings, the owner of the
 // upload journal, the configuration window first, then the server window in
-// the tray with the modem side wired to it. No folder that cannot be written
-// stops a start: not the settings' (the lock needs none), not the journal's;
-// nor does a lock that cannot be taken at all.
+// the tray with the modem side wired to it. Where a server is installed to
+// run without anybody logged in (tarvod), the tray attaches to it instead
+// (AttachedTray.h): no configuration window first, no journal, no port. No folder that cannot be
+// written stops a start: not the settings' (the lock needs none), not the journal's; nor does a
+// lock that cannot be taken at all.
 //
 // The server window is the modem side's Reporter and ServerControls, so it
 // is made first and the host session (line, waits, modem control, link,
 // transfers, call handling) is attached to it (ServerWiring.h, TrayWiring.h).
 #include "AppIcon.h"
 #include "AppVersion.h"
+#include "AttachedTray.h"
 #include "CloseRequests.h"
 #include "Configuration.h"
+#include "ControlClient.h"
 #include "HostSession.h"
+#include "InstalledServer.h"
 #include "LogFile.h"
 #include "MessageBoxPrompter.h"
 #include "QtSerialLine.h"
@@ -29,6 +34,34 @@
 #include <QApplication>
 
 using namespace Tarvo;
+
+namespace {
+
+int runAttached(QApplication &app, const QString &controlPath, const QString &instanceNote)
+{
+    QApplication::setWindowIcon(tarvoIcon());
+    LogFile log(LogFile::defaultDirectory());
+    SystemTrayIcon tray;
+    ServerState state;
+    MessageBoxPrompter prompter;
+    AttachedTray attached(
+        state, log, tray, prompter,
+        [&prompter](QWidget *parent, Configuration &model, SettingsAccess &settings) {
+            return showConfigurationWindow(parent, model, settings, prompter);
+        },
+        [&log](QWidget *parent) { showAboutWindow(parent, log.path()); });
+    frmServer &server = attached.window();
+    prompter.setParent(&server);
+    connectTray(app, server);
+    CloseRequests closeRequests;
+    connectCloseRequests(closeRequests, server);
+    if (!instanceNote.isEmpty())
+        server.addStartupNote(instanceNote);
+    attached.start(controlPath);
+    return app.exec();
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -57,6 +90,11 @@ int main(int argc, char *argv[])
         instanceNote += QStringLiteral(" A second start of Tarvo is not kept from running.");
         break;
     }
+    // A server installed to answer at boot serves the modem, whether it
+    // answers yet or not: the tray attaches to it and never opens the port.
+    if (const QString control = ControlClient::resolvePath({}); InstalledServer::installed(control))
+        return runAttached(app, control, instanceNote);
+
     // The journal has one owner for the whole run: only it may undo uploads.
     // A folder where it cannot be locked only keeps uploads from running;
     // the first activation says so (ServerWiring.h).

@@ -30,6 +30,7 @@ public:
     QMap<QString, QString> values{{QStringLiteral("Settings/Modem Port"), QStringLiteral("1")},
                                   {QStringLiteral("Settings/Job"), QStringLiteral("2")}};
     std::function<void()> onCloseWhenIdle;
+    QString saveRefusal; // when set, every save is refused with it
 
     ControlStatus status() const override { return state; }
     ControlResult start() override
@@ -65,6 +66,8 @@ public:
     QMap<QString, QString> settings() const override { return values; }
     ControlResult saveSettings(const QMap<QString, QString> &newValues) override
     {
+        if (!saveRefusal.isEmpty())
+            return {false, saveRefusal};
         if (newValues.value(QStringLiteral("Settings/Modem Port")).toInt() < 1)
             return {false, QStringLiteral("Modem Port must be 1 to 4")};
         values = newValues;

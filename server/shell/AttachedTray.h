@@ -1,0 +1,65 @@
+// The tray when a server runs in another process (tarvod): the server
+// window without a modem side of its own, attached to the server over the
+// control channel (AttachedServer.h).
+//
+// The window is the same as when the tray runs the server; what differs is
+// behind it. Its Start and Stop go to the server, its Settings opens the
+// configuration window on the server's settings (RemoteSettings.h), and the
+// pane shows the server's texts, which the server has logged already: they
+// go to the pane alone. The window's own texts (its separator, a Settings
+// OK) still go to the user's log. Its Exit ends the tray only.
+#pragma once
+
+#include "AttachedServer.h"
+#include "Configuration.h"
+#include "RemoteSettings.h"
+#include "Reporter.h"
+#include "frmServer.h"
+
+#include <functional>
+
+namespace Tarvo {
+
+class AttachedTray
+{
+public:
+    // The configuration window on the given settings; true after OK.
+    using ConfigureStep =
+        std::function<bool(QWidget *parent, Configuration &model, SettingsAccess &settings)>;
+
+    AttachedTray(ServerState &state, LogFile &log, TrayIcon &tray, Prompter &prompter,
+                 ConfigureStep configure, frmServer::AboutStep about);
+
+    // Shows the window and starts attaching to the server at path.
+    void start(const QString &path);
+
+    frmServer &window() { return m_window; }
+    AttachedServer &server() { return m_server; }
+
+private:
+    // The pane without the window's log behind it.
+    class Pane final : public Reporter
+    {
+    public:
+        explicit Pane(frmServer &window) : m_window(window) {}
+        void AppendStatus(const QString &text, std::uint32_t colour) override;
+        void clearStatus() override { m_window.clearStatus(); }
+        void WriteLog(const QString &) override {}
+        void SetTrayTip(const QString &state) override { m_window.SetTrayTip(state); }
+
+    private:
+        frmServer &m_window;
+    };
+
+    bool configure(QWidget *parent);
+
+    Prompter &m_prompter;
+    ConfigureStep m_configure;
+    Configuration m_config;
+    frmServer m_window;
+    Pane m_pane{m_window};
+    AttachedServer m_server;
+    RemoteSettings m_settings{m_server};
+};
+
+} // namespace Tarvo

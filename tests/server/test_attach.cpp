@@ -1,0 +1,433 @@
+// The tray attached to a server: a control server in this process with a
+// fake target behind it, the server window in front with a recording tray
+// and scripted questions.
+#include "AttachedTray.h"
+#include "Columns.h"
+#include "ControlServer.h"
+#include "FakeLine.h"
+#include "FakeTarget.h"
+#include "InstalledServer.h"
+#include "LogFeed.h"
+#include "LogFile.h"
+#include "StatusPane.h"
+#include "TrayIcon.h"
+#include "frmMain.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+using namespace Tarvo;
+using namespace Tarvo::Testing;
+using CallOnStop = ControlTarget::CallOnStop;
+
+namespace {
+
+struct FakeTray final : TrayIcon
+{
+    void add(const QIcon &, const QString &text) override { tip = text; }
+    void setTip(const QString &text) override { tip = text; }
+    void remove() override {}
+    void setMenu(QMenu *) override {}
+    bool isAvailable() const override { return true; }
+    QString tip;
+};
+
+// The colour the pane shows text in, or an invalid colour when it is not there.
+QColor colourOf(const StatusPane *pane, const QString &text)
+{
+    for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().text().contains(text))
+                return it.fragment().charFormat().foreground().color();
+    return {};
+}
+
+QStringList stopsOf(const FakeTarget &target)
+{
+    QStringList said;
+    for (CallOnStop call : target.stops)
+        said += call == CallOnStop::EndCall ? "end" : "keep";
+    return said;
+}
+
+struct Rig
+{
+    Rig()
+    {
+        target.values.insert({{"Dnld1/Name", "D"},
+                              {"Dnld1/Open From", "/srv/d"},
+                              {"File1/Name", "U"},
+                              {"File1/Save As", "/srv/u"},
+                              {"Ports/COM3", "/dev/ttyUSB3"}});
+        tray.server().setRetryInterval(50);
+    }
+    ~Rig() { QTest::qWait(0); }
+
+    bool listen()
+    {
+        server = std::make_unique<ControlServer>(target, feed, QStringLiteral("test server"));
+        return server->listen(path);
+    }
+    QPushButton *button(const char *name)
+    {
+        return tray.window().findChild<QPushButton *>(QLatin1String(name));
+    }
+    QString pane() { return tray.window().statusPane()->toPlainText(); }
+    // The window's buttons show a status that came after everything fed so far.
+    void settle()
+    {
+        QSignalSpy applied(&tray.server(), &AttachedServer::statusApplied);
+        feed.SetTrayTip(target.state.state);
+        QVERIFY(applied.wait(5000));
+    }
+
+    QTemporaryDir dir;
+    QString path = dir.filePath("control");
+    FakeTarget target;
+    LogFeed feed;
+    std::unique_ptr<ControlServer> server;
+    ServerState state;
+    LogFile log{dir.path(), {}, dir.filePath("per-user")};
+    FakeTray trayIcon;
+    ScriptedPrompter prompter;
+    // The configuration window's part: given the window, what the test does in it.
+    std::function<void(frmMain *)> inWindow;
+    AttachedTray tray{state,
+                      log,
+                      trayIcon,
+                      prompter,
+                      [this](QWidget *parent, Configuration &model, SettingsAccess &settings) {
+                          QTimer::singleShot(0, [this] {
+                              inWindow(qobject_cast<frmMain *>(QApplication::activeModalWidget()));
+                          });
+                          return showConfigurationWindow(parent, model, settings, prompter);
+                      },
+                      {}};
+};
+
+} // namespace
+
+class TestAttach : public QObject
+{
+    Q_OBJECT
+private slots:
+    void paneShowsBacklogThenLive();
+    void buttonsFollowTheStatus_data();
+    void buttonsFollowTheStatus();
+    void startStopActOnTheServer_data();
+    void startStopActOnTheServer();
+    void settingsSaveThroughTheServer_data();
+    void settingsSaveThroughTheServer();
+    void exitLeavesTheServerRunning();
+    void silentServerIsSaidAndAttachedLater();
+    void refusalIsSaidAndAttachedOnceAllowed();
+    void installedServer_data();
+    void installedServer();
+    void programChoosesAtStart_data();
+    void programChoosesAtStart();
+};
+
+void TestAttach::paneShowsBacklogThenLive()
+{
+    Rig rig;
+    rig.target.state.portOpen = true; // "Hide" until the channel ends
+    rig.feed.AppendStatus("old blue\r\n", ColourBlue);
+    rig.feed.AppendStatus("old red\r\n", ColourRed);
+    rig.feed.WriteLog("log only\r\n");
+    rig.feed.SetTrayTip("Waiting call ...");
+    QVERIFY(rig.listen());
+    rig.tray.start(rig.path);
+    QTRY_VERIFY(rig.pane().contains("old red"));
+    QCOMPARE(rig.pane(), QStringLiteral("old blue\nold red\n"));
+    QCOMPARE(colourOf(rig.tray.window().statusPane(), "old blue"), StatusPane::toColor(ColourBlue));
+    QCOMPARE(colourOf(rig.tray.window().statusPane(), "old red"), StatusPane::toColor(ColourRed));
+    QCOMPARE(rig.trayIcon.tip, QStringLiteral("Tarvo - Waiting call ..."));
+
+    rig.feed.clearStatus();
+    rig.feed.AppendStatus("live\r\n", ColourRed);
+    rig.feed.SetTrayTip("Connected");
+    QTRY_COMPARE(rig.trayIcon.tip, QStringLiteral("Tarvo - Connected"));
+    QCOMPARE(rig.pane(), QStringLiteral("live\n"));
+    QCOMPARE(colourOf(rig.tray.window().statusPane(), "live"), StatusPane::toColor(ColourRed));
+    // The server's lines are the server's log's, not the user's.
+    QFile userLog(rig.log.path());
+    QVERIFY(!userLog.open(QIODevice::ReadOnly) || !userLog.readAll().contains("old"));
+
+    // A channel that ends and comes back resumes: no line twice. Meanwhile
+    // nothing is known of the port: Exit, and no Start or Stop.
+    rig.server.reset();
+    QTRY_VERIFY(rig.pane().contains("does not answer"));
+    QCOMPARE(rig.button("cmdClose")->text(), QStringLiteral("Exit"));
+    QVERIFY(!rig.button("cmdWaitingCall")->isEnabled());
+    rig.feed.AppendStatus("while away\r\n");
+    QVERIFY(rig.listen());
+    QTRY_VERIFY(rig.pane().contains("while away"));
+    // Only what came since: the old clear is not run again over the red line.
+    QVERIFY(rig.pane().startsWith("live\n"));
+    QVERIFY(rig.pane().contains("does not answer"));
+    QVERIFY(rig.pane().endsWith("while away\n"));
+}
+
+void TestAttach::buttonsFollowTheStatus_data()
+{
+    const auto row =
+        columns<bool, bool, QString, QString>("portOpen", "started", "startStop", "close");
+    row("serving", true, true, "Stop", "Hide");
+    row("stopped", false, false, "Start", "Exit");
+    row("started, port not yet open", false, true, "Stop", "Exit");
+}
+
+void TestAttach::buttonsFollowTheStatus()
+{
+    auto [portOpen, started] = fetch<bool, bool>("portOpen", "started");
+    Rig rig;
+    rig.target.state.portOpen = portOpen;
+    rig.target.state.started = started;
+    QVERIFY(rig.listen());
+    // Attached before the window's first activation, which starts nothing:
+    // the server stays as it is.
+    rig.tray.server().attach(rig.path);
+    QTRY_VERIFY(rig.tray.server().attached());
+    rig.tray.window().Form_Load();
+    QTRY_VERIFY(!rig.tray.window().operations().activationDue());
+    rig.settle(); // a request sent before this status would have been answered first
+    QVERIFY(rig.target.calls.isEmpty());
+    QTEST(rig.button("cmdWaitingCall")->text(), "startStop");
+    QTEST(rig.button("cmdClose")->text(), "close");
+    QVERIFY(rig.button("cmdWaitingCall")->isEnabled());
+    QVERIFY(rig.button("cmdSettings")->isEnabled());
+    QCOMPARE(rig.state.PortOpened, portOpen);
+}
+
+void TestAttach::startStopActOnTheServer_data()
+{
+    // answers: to the tray's questions in order; stops: what reached the target
+    const auto row = columns<bool, bool, QList<bool>, QStringList, QStringList>(
+        "started", "connected", "answers", "asked", "stops");
+    const QString stop = "Stop Tarvo ?", hangUp = "Hang up (disconnect) modem?";
+    row("start", false, false, QList<bool>{}, QStringList{}, QStringList{});
+    row("stop, no call", true, false, QList<bool>{true}, QStringList{stop}, QStringList{"end"});
+    row("stop refused", true, true, QList<bool>{false}, QStringList{stop}, QStringList{});
+    row("stop, call ended", true, true, QList<bool>{true, true}, QStringList{stop, hangUp},
+        QStringList{"end"});
+    row("stop, call kept", true, true, QList<bool>{true, false}, QStringList{stop, hangUp},
+        QStringList{"keep"});
+}
+
+void TestAttach::startStopActOnTheServer()
+{
+    auto [started, connected, answers, stops] =
+        fetch<bool, bool, QList<bool>, QStringList>("started", "connected", "answers", "stops");
+    Rig rig;
+    rig.target.state.started = started;
+    rig.target.state.connected = connected;
+    QVERIFY(rig.listen());
+    rig.tray.start(rig.path);
+    QTRY_VERIFY(rig.tray.server().attached());
+    rig.settle();
+    rig.prompter.answers = answers;
+    rig.prompter.questions.clear();
+    rig.button("cmdWaitingCall")->click();
+    QTEST(rig.prompter.questions, "asked");
+    if (started) {
+        QStringList reached;
+        QTRY_VERIFY(!(reached = stopsOf(rig.target)).isEmpty() || stops.isEmpty());
+        QTest::qWait(100); // nothing more comes
+        QCOMPARE(stopsOf(rig.target), stops);
+    } else {
+        QTRY_COMPARE(rig.target.calls, QStringList({"start", "start done"}));
+        QVERIFY(rig.target.stops.isEmpty());
+    }
+    // The answer's status gives the button back.
+    QTRY_VERIFY(rig.button("cmdWaitingCall")->isEnabled());
+    QVERIFY(!rig.target.calls.contains("start") || !started);
+}
+
+void TestAttach::settingsSaveThroughTheServer_data()
+{
+    // refusal: the server's; the window stays open with it
+    const auto row = columns<QString>("refusal");
+    row("saved", "");
+    row("refused", "Cannot save the settings in /etc/tarvo/Tarvo.conf: Read-only file system");
+}
+
+void TestAttach::settingsSaveThroughTheServer()
+{
+    auto [refusal] = fetch<QString>("refusal");
+    Rig rig;
+    rig.target.saveRefusal = refusal;
+    const auto before = rig.target.values;
+    QVERIFY(rig.listen());
+    rig.tray.start(rig.path);
+    QTRY_VERIFY(rig.tray.server().attached());
+    rig.settle();
+    bool openAfterOk = false;
+    QString device;
+    rig.inWindow = [&](frmMain *window) {
+        QVERIFY(window);
+        auto *port = window->findChild<QComboBox *>("cboModemPort");
+        port->setCurrentIndex(2);
+        device = window->findChild<QLabel *>("lblPortDevice")->text();
+        window->findChild<QPushButton *>("cmdOK")->click();
+        openAfterOk = window->isVisible();
+        if (openAfterOk)
+            window->findChild<QPushButton *>("cmdCancel")->click();
+    };
+    rig.button("cmdSettings")->click();
+    QCOMPARE(device, QStringLiteral("/dev/ttyUSB3")); // the server's Ports
+    QCOMPARE(openAfterOk, !refusal.isEmpty());
+    if (refusal.isEmpty()) {
+        QCOMPARE(rig.target.values.value("Settings/Modem Port"), QStringLiteral("3"));
+        QCOMPARE(rig.target.values.value("Dnld1/Open From"), QStringLiteral("/srv/d"));
+        QCOMPARE(rig.prompter.warnings, QStringList());
+        QVERIFY(rig.pane().contains("Modem Port: COM3"));
+    } else {
+        QCOMPARE(rig.target.values, before);
+        QCOMPARE(rig.prompter.warnings,
+                 QStringList("The settings cannot be saved to the server at " +
+                             QDir::toNativeSeparators(rig.path) + ": " + refusal));
+    }
+}
+
+void TestAttach::exitLeavesTheServerRunning()
+{
+    Rig rig;
+    rig.target.state.started = rig.target.state.portOpen = false;
+    QVERIFY(rig.listen());
+    rig.tray.start(rig.path);
+    QTRY_VERIFY(rig.tray.server().attached());
+    rig.settle();
+    rig.prompter.answers = {true};
+    rig.button("cmdClose")->click(); // "Exit" with the port closed
+    QCOMPARE(rig.prompter.questions.last(), QStringLiteral("Exit Tarvo program?"));
+    QTRY_VERIFY(rig.tray.window().isUnloaded());
+
+    ControlClient later(QStringLiteral("test"));
+    later.open(rig.path);
+    QVERIFY(later.waitForReady(5000));
+    QCOMPARE(ControlClient::statusOf(later.waitForAnswer(later.status(), 5000)).state,
+             rig.target.state.state);
+    QTest::qWait(100); // whatever the tray sent on its way out has arrived
+    QVERIFY(rig.target.stops.isEmpty());
+    QVERIFY(rig.target.calls.isEmpty());
+}
+
+void TestAttach::silentServerIsSaidAndAttachedLater()
+{
+    Rig rig;
+    rig.tray.start(rig.path);
+    QTRY_VERIFY(rig.pane().contains("does not answer"));
+    QCOMPARE(colourOf(rig.tray.window().statusPane(), "does not answer"),
+             StatusPane::toColor(ColourRed));
+    QVERIFY(!rig.button("cmdWaitingCall")->isEnabled());
+    QVERIFY(!rig.button("cmdSettings")->isEnabled());
+    QTest::qWait(200); // a few tries: the same reason is said once
+    QCOMPARE(rig.pane().count("does not answer"), 1);
+
+    rig.feed.AppendStatus("Waiting call ...\r\n");
+    QVERIFY(rig.listen());
+    QTRY_VERIFY(rig.pane().contains("Waiting call ..."));
+    QTRY_VERIFY(rig.button("cmdWaitingCall")->isEnabled());
+    QVERIFY(!rig.state.PortOpened || rig.target.state.portOpen);
+}
+
+void TestAttach::refusalIsSaidAndAttachedOnceAllowed()
+{
+#ifndef Q_OS_UNIX
+    QSKIP("the access rule is checked on Unix");
+#endif
+    Rig rig;
+    QVERIFY(rig.listen());
+    bool allowed = false;
+    rig.server->setAccessRule([&allowed](const PeerCredentials &) {
+        return AccessDecision{allowed, "refused: not in the group \"tarvo\""};
+    });
+    rig.tray.start(rig.path);
+    QTRY_VERIFY(rig.pane().contains("refused: not in the group"));
+    QCOMPARE(colourOf(rig.tray.window().statusPane(), "refused"), StatusPane::toColor(ColourRed));
+    QVERIFY(!rig.tray.server().attached());
+    allowed = true;
+    QTRY_VERIFY(rig.tray.server().attached());
+    QTRY_VERIFY(rig.button("cmdWaitingCall")->isEnabled());
+}
+
+void TestAttach::installedServer_data()
+{
+    const auto row = columns<bool, bool, bool>("socket", "unit", "installed");
+#ifdef Q_OS_UNIX
+    const bool socketCounts = true;
+#else
+    const bool socketCounts = false; // a named pipe leaves no file
+#endif
+    row("nothing", false, false, false);
+    row("socket file", true, false, socketCounts);
+    row("unit enabled", false, true, true);
+    row("both", true, true, true);
+}
+
+void TestAttach::installedServer()
+{
+    auto [socket, unit] = fetch<bool, bool>("socket", "unit");
+    QTemporaryDir dir;
+    const QString control = dir.filePath("control"), link = dir.filePath("tarvod.service");
+    if (socket)
+        QVERIFY(QFile(control).open(QIODevice::WriteOnly));
+    // A link to a unit file this user may not read still counts.
+    if (unit)
+        QVERIFY(QFile::link(dir.filePath("no/such/tarvod.service"), link));
+    QTEST(InstalledServer::installed(control, link), "installed");
+}
+
+// The program itself, copied into a scratch folder so that its log goes there.
+// Attached, it reaches the server at once and its server window comes up;
+// with nothing installed it waits in the configuration window, as before.
+void TestAttach::programChoosesAtStart_data()
+{
+    const auto row = columns<bool>("server");
+    row("server answers", true);
+    row("nothing installed", false);
+}
+
+void TestAttach::programChoosesAtStart()
+{
+#ifndef Q_OS_LINUX
+    QSKIP("the program's start with a server installed is Linux's");
+#endif
+    auto [withServer] = fetch<bool>("server");
+    Rig rig;
+    const QString program = rig.dir.filePath("tarvo");
+    QVERIFY(QFile::copy(TARVO_PATH, program));
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
+        QVERIFY(QDir(rig.dir.path()).mkpath(name));
+        env.insert(name, rig.dir.filePath(name));
+    }
+    env.insert("QT_QPA_PLATFORM", "offscreen");
+    env.insert("TARVO_CONTROL", rig.path);
+    if (withServer)
+        QVERIFY(rig.listen());
+    QProcess tarvo, second;
+    tarvo.setProcessEnvironment(env);
+    second.setProcessEnvironment(env);
+    tarvo.start(program, {});
+    QVERIFY(tarvo.waitForStarted(5000));
+    if (withServer) {
+        QTRY_COMPARE_WITH_TIMEOUT(rig.server->connectionCount(), 1, 10000);
+        // One tray per user, attached or not.
+        second.start(program, {});
+        QVERIFY(second.waitForFinished(10000));
+        QCOMPARE(second.exitCode(), 0);
+    } else {
+        QTest::qWait(1500);
+    }
+    // The server window's first activation logs the run's separator; the
+    // configuration window comes before it.
+    QTRY_COMPARE(QFile::exists(rig.dir.filePath("Tarvo.Log")), withServer);
+    QCOMPARE(tarvo.state(), QProcess::Running);
+    tarvo.kill();
+    tarvo.waitForFinished(5000);
+    QVERIFY(rig.target.calls.isEmpty());
+}
+
+QTEST_MAIN(TestAttach)
+#include "test_attach.moc"
