@@ -70,4 +70,6 @@ Demonstration running:
 Press OK in the configuration window; a call comes in every 15 seconds.
 TXT
 
-XDG_CONFIG_HOME="$demo/config" XDG_DATA_HOME="$demo/data" "$bin/tarvo"
+# A control path where no server answers: the demonstration runs its own
+# server even on a PC where the Tarvo service is installed.
+XDG_CONFIG_HOME="$demo/config" XDG_DATA_HOME="$demo/data" TARVO_CONTROL="$demo/control" "$bin/tarvo"
