@@ -92,7 +92,12 @@ int main(int argc, char *argv[])
     }
     // A server installed to answer at boot serves the modem, whether it
     // answers yet or not: the tray attaches to it and never opens the port.
-    if (const QString control = ControlClient::resolvePath({}); InstalledServer::installed(control))
+    // The enabled unit serves the system's control path only, so a tray
+    // pointed elsewhere (TARVO_CONTROL) looks for a server there alone.
+    const QString control = ControlClient::resolvePath({});
+    const QString unit =
+        control == ControlClient::systemPath() ? InstalledServer::unitLink() : QString();
+    if (InstalledServer::installed(control, unit))
         return runAttached(app, control, instanceNote);
 
     // The journal has one owner for the whole run: only it may undo uploads.
