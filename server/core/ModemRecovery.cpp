@@ -64,20 +64,39 @@ bool ModemRecovery::cut() const
     return !serial.isOpen() || serial.failed() || wait.aborted();
 }
 
+ModemRecovery::Answer ModemRecovery::heard(const QByteArray &reply)
+{
+    if (reply.contains(OkReply))
+        return Answer::Ok;
+    if (reply.contains(ErrorReply))
+        return Answer::Error;
+    if (reply.contains(NoCarrierReply))
+        return Answer::NoCarrier;
+    if (reply.contains("RING") || reply.contains("CONNECT"))
+        return Answer::Call;
+    return Answer::Silent;
+}
+
 ModemRecovery::Answer ModemRecovery::listen(int maxPolls, QByteArray &reply)
 {
     LineWait &wait = m_modem.m_wait;
     for (int polls = 0; polls < maxPolls; ++polls) {
         if (!wait.poll(reply) || !wait.line().isOpen())
             return Answer::Cut;
-        if (reply.contains(OkReply))
-            return Answer::Ok;
-        if (reply.contains(ErrorReply))
-            return Answer::Error;
-        if (reply.contains(NoCarrierReply))
-            return Answer::NoCarrier;
-        if (reply.contains("RING") || reply.contains("CONNECT"))
-            return Answer::Call;
+        if (const Answer answer = heard(reply); answer != Answer::Silent)
+            return answer;
+    }
+    return Answer::Silent;
+}
+
+ModemRecovery::Answer ModemRecovery::listenUntil(qint64 untilMs, QByteArray &reply)
+{
+    LineWait &wait = m_modem.m_wait;
+    while (wait.waiter().nowMs() < untilMs) {
+        if (!wait.poll(reply) || !wait.line().isOpen())
+            return Answer::Cut;
+        if (const Answer answer = heard(reply); answer != Answer::Silent)
+            return answer;
     }
     return Answer::Silent;
 }
@@ -309,12 +328,25 @@ ModemRecovery::HangUp ModemRecovery::hangUp(QByteArray &all)
     Answer answer = step({}, DtrLowPolls);
     serial.setDtr(true);
     if (answer == Answer::Silent) {
-        // A modem that ignores DTR may still be online, where "ATH0" is data.
-        answer = step(EscapeCommand, EscapePolls);
-        if (answer == Answer::Ok)
-            reporter.AppendStatus(line(QStringLiteral("+++OK")));
-        // Escaped, or in command mode already: then the "+++" starts a
-        // command line, and "ATH0" behind it may be refused once.
+        // Back in command mode without a word (&D2), or still online (DTR
+        // ignored), where the "AT" is data: only an answer tells them apart.
+        const qint64 probedAt = m_modem.m_wait.waiter().nowMs();
+        answer = step(Attention, ProbePolls);
+        if (answer == Answer::Silent) {
+            // The escape counts only after the guard time's silence.
+            QByteArray reply;
+            answer = listenUntil(probedAt + EscapeGuardMs, reply);
+            all += reply;
+        }
+        if (answer == Answer::Silent) {
+            answer = step(EscapeCommand, EscapePolls);
+            if (answer == Answer::Ok)
+                reporter.AppendStatus(line(QStringLiteral("+++OK")));
+        }
+        // In command mode: yet one set to &D1 keeps the call there, so
+        // "ATH0" still goes. Behind an unanswered "+++" the modem may be in
+        // command mode all the same, the "+++" starting a command line, and
+        // "ATH0" may be refused once.
         if (answer == Answer::Ok || answer == Answer::Silent || answer == Answer::Error) {
             answer = step(HangUpCommand, HangUpPolls);
             if (answer == Answer::Error)

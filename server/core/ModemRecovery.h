@@ -21,9 +21,12 @@
 //     comes back a restart is due at once. A line that never showed the
 //     signal on (not wired, a pseudo-terminal) is left to the idle check.
 //   - hangUpLostCall(): a call that only carrier detect says is over. DTR
-//     low a moment (a modem set to &D2 hangs up), then the escape, since the
-//     modem may still be online (one that ignores DTR holds the call until
-//     its own time runs out), then "ATH0". A "NO CARRIER" in any of these
+//     low a moment (a modem set to &D2 hangs up, mostly without a word),
+//     then "AT": an answer shows the modem in command mode, and "ATH0"
+//     follows (one set to &D1 is there with the call still up). No answer:
+//     the modem may still be online (one that ignores DTR holds the call
+//     until its own time runs out), so after the escape's guard time of
+//     silence comes the escape, then "ATH0". A "NO CARRIER" in any of these
 //     waits ends it: the modem is in command mode. When nothing shows that
 //     the call is gone, the modem is left unarmed, and recovery's next try
 //     closes the port first, dropping DTR again.
@@ -45,6 +48,11 @@ public:
     static constexpr int PowerLossMs = 500;
     // The escape is answered after the modem's guard time (a second).
     static constexpr int EscapePolls = 130;
+    // "AT" after the DTR drop: a modem in command mode answers at once.
+    static constexpr int ProbePolls = 30;
+    // Silence before the "+++", from the last byte written: the modem's
+    // guard time (a second) and a margin for the bytes still on the wire.
+    static constexpr int EscapeGuardMs = 1100;
     static constexpr int HangUpPolls = 100;
     static constexpr int DtrLowPolls = 20;
 
@@ -75,6 +83,9 @@ private:
     // One poll loop: the first of "OK", "ERROR", "NO CARRIER", RING or
     // CONNECT in reply ends it.
     Answer listen(int maxPolls, QByteArray &reply);
+    // The same, polling until untilMs on the waiter's clock.
+    Answer listenUntil(qint64 untilMs, QByteArray &reply);
+    static Answer heard(const QByteArray &reply);
     Answer command(const QByteArray &text, int maxPolls, QByteArray &reply);
     bool cut() const;
     void noteQueryUnknown();

@@ -46,8 +46,8 @@ class CallHandlerTest : public QObject
     // while S0 is set; online it passes everything to the portable but "+++", and hangs up when
     // DTR drops (unless it ignores DTR) or at "ATH0". Carrier detect follows the call, but for its
     // dips. A carrier lost at lostAt leaves it online, deaf, for holdMs: then "NO CARRIER"; it
-    // answers the escape only after its guard time, and only if it is still online then. DSR is
-    // on while it is powered.
+    // takes a "+++" for the escape only after a second of silence, answers it only after its
+    // guard time, and only if it is still online then. DSR is on while it is powered.
     struct ModemRig : FakeHost
     {
         explicit ModemRig(const QTemporaryDir &dir) : target(dir.filePath("in.txt"))
@@ -62,15 +62,16 @@ class CallHandlerTest : public QObject
             line.peer = [this, toPortable = line.peer](const QByteArray &bytes) {
                 if (!online || escaped)
                     return command(bytes);
+                const qint64 quietMs = clock.now() - std::exchange(dataAt, clock.now());
                 if (bytes == "+++" && lostAt >= 0) {
-                    escapeAt = clock.now() + 1000;
+                    escapeAt = quietMs >= 1000 ? clock.now() + 1000 : escapeAt;
                     return;
                 }
                 if (bytes == "+++") {
                     escaped = true;
                     return line.deliver("\r\nOK\r\n", 20);
                 }
-                commandsIntoCall += bytes.startsWith("AT");
+                (lostAt < 0 ? commandsIntoCall : commandsIntoLostCall) += bytes.startsWith("AT");
                 if (lostAt < 0)
                     toPortable(bytes);
             };
@@ -81,7 +82,8 @@ class CallHandlerTest : public QObject
             // A headless host's timer fires in the event passes of every wait too.
             clock.onEvents = [this] {
                 const qint64 now = clock.now();
-                if (lostAt >= 0 && online && escapeAt >= 0 && now >= escapeAt && !silent) {
+                if (lostAt >= 0 && online && !escaped && escapeAt >= 0 && now >= escapeAt &&
+                    !silent) {
                     escaped = true;
                     line.deliver("\r\nOK\r\n");
                 }
@@ -168,8 +170,8 @@ class CallHandlerTest : public QObject
         Portable portable{line};
         QString target;
         bool silent = false, online = false, escaped = false, noQuery = false, ignoresDtr = false;
-        int s0 = 0, commandsIntoCall = 0;
-        qint64 dipAt = -1, dipMs = 0, lostAt = -1, escapeAt = -1, holdMs = 1400;
+        int s0 = 0, commandsIntoCall = 0, commandsIntoLostCall = 0;
+        qint64 dipAt = -1, dipMs = 0, lostAt = -1, escapeAt = -1, holdMs = 1400, dataAt = -1;
         QList<std::pair<qint64, qint64>> dips; // start and length of each
         std::function<void(int s0)> onQuery;   // answers "ATS0?" instead
         QList<qint64> triesAt;                 // when each try of a restart began
@@ -334,11 +336,11 @@ private slots:
             QCOMPARE(rig.reporter.tip(), QString("Waiting call ..."));
             QCOMPARE(rig.line.mode(), SerialLine::Mode::Idle);
             // The last packet, then the first command refused and sent again; a call that only
-            // the carrier said was over is hung up (DTR dropped, the escape unanswered by a modem
-            // in command mode, "ATH0") before "ATS0=1".
-            const QList<QByteArray> commands =
-                dcdDrops ? QList<QByteArray>{"+++", "ATH0\r", "ATH0\r", "ATS0=1\r"}
-                         : QList<QByteArray>(2, "ATS0=1\r");
+            // the carrier said was over is hung up (DTR dropped, the "AT" refused by a modem in
+            // command mode, which shows it there without the escape, "ATH0") before "ATS0=1".
+            const QList<QByteArray> commands = dcdDrops
+                                                   ? QList<QByteArray>{"AT\r", "ATH0\r", "ATS0=1\r"}
+                                                   : QList<QByteArray>(2, "ATS0=1\r");
             QCOMPARE(rig.line.writes.last(commands.size() + 1).front().at(2), 'Y');
             QCOMPARE(rig.line.writes.last(commands.size()), commands);
             QCOMPARE(std::count(rig.line.dtrChanges.begin(), rig.line.dtrChanges.end(), false),
@@ -691,15 +693,21 @@ private slots:
         QCOMPARE(rig.session.calls().jobsRun(), 1);
     }
 
-    // The carrier lost under a job. A modem that ignores DTR holds the call 1.4 s, then says "NO
-    // CARRIER": the hang-up reads it and arms at once, and the portable's redial 3 s later
-    // is served with nothing written into it. A modem that answers nothing after the loss is not
-    // armed: recovery restarts it later, the port closed (DTR dropped) first. A call that rings in
-    // during the hang-up is a new call: nothing more is written, and it is served.
+    // The carrier lost under a job. A modem set to &D2 is back in command mode after the DTR drop
+    // and says nothing: it answers the "AT" that follows, and is hung up and armed without the
+    // escape. A modem that ignores DTR holds the call: the "AT" goes into it as data, and the
+    // "+++" comes only after a second of silence. Held 1.4 s, it says "NO CARRIER" on the way:
+    // the hang-up reads it and arms at once; held longer, it answers the escape, then "ATH0". The
+    // portable's redial is served with nothing written into it. A modem that answers nothing
+    // after the loss is not armed: recovery restarts it later, the port closed (DTR dropped)
+    // first. A call that rings in during the hang-up is a new call: nothing more is written, and
+    // it is served.
     void lostCallHangUp_data()
     {
         const auto row = columns<QString>("modem");
+        row("modem in command mode after the DTR drop", "command mode");
         row("modem ignoring DTR, NO CARRIER 1.4 s later", "ignores DTR");
+        row("modem ignoring DTR, online until the escape", "online");
         row("every step of the hang-up fails", "silent");
         row("a new call rings in during the hang-up", "rings");
     }
@@ -708,14 +716,22 @@ private slots:
     {
         auto [modem] = fetch<QString>("modem");
         ModemRig rig(m_dir);
-        rig.ignoresDtr = modem != "rings";
+        rig.ignoresDtr = modem == "ignores DTR" || modem == "online" || modem == "silent";
+        rig.holdMs = modem == "online" ? 10000 : rig.holdMs;
         rig.session.modem().InitializeModem();
         QList<qint64> armedAt;
-        rig.line.peer = [&, &modem = modem, toModem = rig.line.peer](const QByteArray &bytes) {
+        qint64 lastWriteAt = -1, escapeQuietMs = -1;
+        rig.line.peer = [&, toModem = rig.line.peer](const QByteArray &bytes) {
             armedAt += bytes == "ATS0=1\r" ? QList<qint64>{rig.clock.now()} : QList<qint64>();
-            if (bytes == "+++" && modem == "rings")
-                rig.line.deliver("\r\nRING\r\n", 300);
+            if (bytes == "+++")
+                escapeQuietMs = rig.clock.now() - lastWriteAt;
+            lastWriteAt = rig.clock.now();
             toModem(bytes);
+        };
+        rig.line.onDtr = [&, &modem = modem, fromHost = rig.line.onDtr](bool on) {
+            if (!on && modem == "rings" && rig.lostAt >= 0)
+                rig.line.deliver("\r\nRING\r\n", 100);
+            fromHost(on);
         };
         qint64 lossAt = -1;
         rig.portable.onFrame = [&, &modem = modem, packets = 0](char type) mutable {
@@ -736,7 +752,7 @@ private slots:
         if (modem == "rings") { // the modem, still armed, answers it
             QCOMPARE(rig.reporter.tip(), QString("RING"));
             QVERIFY(armedAt.isEmpty());
-            QCOMPARE(rig.line.writes.count("ATH0\r"), 0);
+            QCOMPARE(rig.line.writes.count("AT\r") + rig.line.writes.count("ATH0\r"), 0);
             rig.idle(2000);
             rig.setOnline(true);
             rig.receive("\r\nCONNECT 9600\r\nPortable ready\r\n");
@@ -746,12 +762,28 @@ private slots:
             QCOMPARE(rig.commandsIntoCall, 0);
             return;
         }
-        if (modem == "ignores DTR") {
+        QCOMPARE(rig.line.writes.count("AT\r"), 1); // the probe, after the DTR drop
+        if (modem == "command mode") {
+            QCOMPARE(armedAt.size(), 1);
+            // Carrier detect low half a second, DTR low 0.2 s, then "AT", "ATH0", "ATS0=1".
+            QVERIFY2(armedAt[0] - lossAt <= LineWait::CarrierLossMs + 300,
+                     QByteArray::number(armedAt[0] - lossAt));
+            QCOMPARE(rig.line.writes.count("+++"), 0);
+            QCOMPARE(rig.line.writes.count("ATH0\r"), 1);
+            QCOMPARE(rig.commandsIntoLostCall, 0);
+        } else if (modem == "ignores DTR") {
             QCOMPARE(armedAt.size(), 1);
             const qint64 noCarrierAt = lossAt + rig.holdMs;
             // The "NO CARRIER" ended the hang-up as it came: no "ATH0" after the escape.
             QVERIFY(armedAt[0] >= noCarrierAt && armedAt[0] - noCarrierAt <= 100);
             QCOMPARE(rig.line.writes.count("ATH0\r"), 0);
+        } else if (modem == "online") {
+            QCOMPARE(armedAt.size(), 1);
+            QVERIFY2(escapeQuietMs >= 1000, QByteArray::number(escapeQuietMs));
+            QCOMPARE(rig.commandsIntoLostCall, 1); // the probe, as data
+            QVERIFY(rig.reporter.logged.contains("+++OK"));
+            QCOMPARE(rig.line.writes.count("ATH0\r"), 1);
+            QVERIFY(armedAt[0] < lossAt + rig.holdMs);
         } else {
             QVERIFY(armedAt.isEmpty());
             QVERIFY(rig.reporter.redText().contains("Hang up failed"));
