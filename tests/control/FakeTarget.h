@@ -1,11 +1,16 @@
 // A ControlTarget that records what it is asked, answers from its fields,
-// and can take its time the way a modem operation does (pumping events).
+// and can take its time the way a modem operation does (pumping events);
+// and a control server over a real socket in a fresh folder with one behind it.
 #pragma once
 
+#include "ControlServer.h"
 #include "ControlTarget.h"
+#include "LogFeed.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <functional>
 
@@ -47,7 +52,8 @@ public:
     }
     ControlResult stop(CallOnStop call) override
     {
-        calls << QStringLiteral("stop");
+        calls << (call == CallOnStop::EndCall ? QStringLiteral("stop end")
+                                              : QStringLiteral("stop keep"));
         stops << call;
         return {};
     }
@@ -73,6 +79,26 @@ public:
         values = newValues;
         return {};
     }
+};
+
+struct ControlBench
+{
+    ~ControlBench()
+    {
+        server.reset();
+        QTest::qWait(0); // deferred deletions of the connections
+    }
+    bool listen(const QString &name = QStringLiteral("test 1"))
+    {
+        server = std::make_unique<ControlServer>(target, feed, name);
+        return server->listen(path) || (qWarning() << server->errorString(), false);
+    }
+
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("control"));
+    FakeTarget target;
+    LogFeed feed;
+    std::unique_ptr<ControlServer> server;
 };
 
 } // namespace Tarvo::Testing

@@ -2,13 +2,10 @@
 // reading are dropped with the server's output for them bounded, and a
 // request that keeps the target busy holds up no other client.
 #include "ControlClient.h"
-#include "ControlServer.h"
 #include "FakeTarget.h"
-#include "LogFeed.h"
 #include "RawClient.h"
 
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -26,27 +23,18 @@ private slots:
     void slowRequestBlocksNobody();
 
 private:
-    QString path() const { return m_dir->filePath(QStringLiteral("control")); }
-
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeTarget> m_target;
-    std::unique_ptr<LogFeed> m_feed;
-    std::unique_ptr<ControlServer> m_server;
+    std::unique_ptr<ControlBench> m;
 };
 
 void TestControlPacing::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_target = std::make_unique<FakeTarget>();
-    m_feed = std::make_unique<LogFeed>();
-    m_server = std::make_unique<ControlServer>(*m_target, *m_feed, QStringLiteral("test 1"));
-    QVERIFY2(m_server->listen(path()), qPrintable(m_server->errorString()));
+    m = std::make_unique<ControlBench>();
+    QVERIFY(m->listen());
 }
 
 void TestControlPacing::cleanup()
 {
-    m_server.reset();
-    QTest::qWait(0);
+    m.reset();
 }
 
 // A watcher that never reads while lines keep coming: the output waiting
@@ -57,17 +45,17 @@ void TestControlPacing::stuckClientDropped()
 #ifndef Q_OS_UNIX
     QSKIP("needs a client socket that does not read at all");
 #else
-    m_feed->setLimits(2000, 4 << 20);
-    m_server->setMaxPending(32 * 1024);
-    QSignalSpy ended(m_server.get(), &ControlServer::connectionEnded);
-    const int fd =
-        rawConnect(path(), "{\"op\":\"hello\",\"version\":\"1.0\"}\n{\"id\":1,\"op\":\"watch\"}\n");
+    m->feed.setLimits(2000, 4 << 20);
+    m->server->setMaxPending(32 * 1024);
+    QSignalSpy ended(m->server.get(), &ControlServer::connectionEnded);
+    const int fd = rawConnect(
+        m->path, "{\"op\":\"hello\",\"version\":\"1.0\"}\n{\"id\":1,\"op\":\"watch\"}\n");
     QVERIFY(fd >= 0);
 
     ControlClient reader(QStringLiteral("test"));
     quint64 readerSeen = 0;
     connect(&reader, &ControlClient::entry, this, [&](const FeedEntry &e) { readerSeen = e.seq; });
-    reader.open(path());
+    reader.open(m->path);
     QVERIFY(reader.waitForReady(2000));
     reader.watch();
     QTest::qWait(50);
@@ -75,8 +63,8 @@ void TestControlPacing::stuckClientDropped()
     qsizetype mostPending = 0;
     const QString text(100, QLatin1Char('t'));
     for (int i = 0; i < 10000 && ended.isEmpty(); ++i) {
-        m_feed->WriteLog(text);
-        mostPending = std::max(mostPending, m_server->largestPending());
+        m->feed.WriteLog(text);
+        mostPending = std::max(mostPending, m->server->largestPending());
         if (i % 50 == 0)
             QCoreApplication::processEvents();
     }
@@ -84,8 +72,8 @@ void TestControlPacing::stuckClientDropped()
     QCOMPARE(ended[0][0].toString(), QStringLiteral("fell behind the backlog (not reading)"));
     // The bound plus one entry at most ever waited for one client.
     QVERIFY2(mostPending <= 32 * 1024 + 400, qPrintable(QString::number(mostPending)));
-    QVERIFY(QTest::qWaitFor([&] { return readerSeen == m_feed->lastSeq(); }, 5000));
-    QCOMPARE(m_server->connectionCount(), 1);
+    QVERIFY(QTest::qWaitFor([&] { return readerSeen == m->feed.lastSeq(); }, 5000));
+    QCOMPARE(m->server->connectionCount(), 1);
     ::close(fd);
 #endif
 }
@@ -97,16 +85,16 @@ void TestControlPacing::unreadAnswersDropped()
 #ifndef Q_OS_UNIX
     QSKIP("needs a client socket that does not read at all");
 #else
-    m_server->setMaxPending(8 * 1024);
-    QSignalSpy ended(m_server.get(), &ControlServer::connectionEnded);
+    m->server->setMaxPending(8 * 1024);
+    QSignalSpy ended(m->server.get(), &ControlServer::connectionEnded);
     QByteArray requests = "{\"op\":\"hello\",\"version\":\"1.0\"}\n";
     for (int i = 0; i < 4000; ++i)
         requests += "{\"id\":" + QByteArray::number(i) + ",\"op\":\"status\"}\n";
-    const int fd = rawConnect(path(), requests);
+    const int fd = rawConnect(m->path, requests);
     QVERIFY(fd >= 0);
     QVERIFY(QTest::qWaitFor([&] { return !ended.isEmpty(); }, 5000));
     QCOMPARE(ended[0][0].toString(), QStringLiteral("answers not read"));
-    QCOMPARE(m_server->connectionCount(), 0);
+    QCOMPARE(m->server->connectionCount(), 0);
     ::close(fd);
 #endif
 }
@@ -116,10 +104,10 @@ void TestControlPacing::unreadAnswersDropped()
 // each answer goes to the connection that asked.
 void TestControlPacing::slowRequestBlocksNobody()
 {
-    m_target->startMs = 1500;
+    m->target.startMs = 1500;
     RawClient slow, quick;
-    QVERIFY(slow.open(path()));
-    QVERIFY(quick.open(path()));
+    QVERIFY(slow.open(m->path));
+    QVERIFY(quick.open(m->path));
     QVERIFY(slow.waitLines(1) && quick.waitLines(1));
     QElapsedTimer clock;
     clock.start();
@@ -142,7 +130,7 @@ void TestControlPacing::slowRequestBlocksNobody()
     QCOMPARE(slow.lines[1].value("id").toInt(), 1);
     QCOMPARE(slow.lines[2].value("id").toInt(), 2);
     QCOMPARE(quick.lines.size(), 2);
-    QCOMPARE(m_target->calls, QStringList({QStringLiteral("start"), QStringLiteral("start done")}));
+    QCOMPARE(m->target.calls, QStringList({QStringLiteral("start"), QStringLiteral("start done")}));
 }
 
 QTEST_GUILESS_MAIN(TestControlPacing)

@@ -1,16 +1,14 @@
 // tarvoctl as a user runs it: the real program against a control server in
 // this process (a fake target behind it), its exit status and its output.
+#include "Columns.h"
 #include "ControlProtocol.h"
-#include "ControlServer.h"
 #include "FakeTarget.h"
-#include "LogFeed.h"
 
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -44,26 +42,19 @@ private:
         QString out, err;
     };
     Run run(const QStringList &arguments, const QProcessEnvironment &environment = {});
-    QString path() const { return m_dir->filePath(QStringLiteral("control")); }
 
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<FakeTarget> m_target;
-    std::unique_ptr<LogFeed> m_feed;
-    std::unique_ptr<ControlServer> m_server;
+    std::unique_ptr<ControlBench> m;
 };
 
 void TestTarvoctl::init()
 {
-    m_dir = std::make_unique<QTemporaryDir>();
-    m_target = std::make_unique<FakeTarget>();
-    m_feed = std::make_unique<LogFeed>();
-    m_server = std::make_unique<ControlServer>(*m_target, *m_feed, QStringLiteral("tarvod test"));
-    QVERIFY2(m_server->listen(path()), qPrintable(m_server->errorString()));
+    m = std::make_unique<ControlBench>();
+    QVERIFY(m->listen(QStringLiteral("tarvod test")));
 }
 
 void TestTarvoctl::cleanup()
 {
-    m_server.reset();
+    m.reset();
 }
 
 // Runs the program while this process's event loop serves it.
@@ -87,58 +78,40 @@ TestTarvoctl::Run TestTarvoctl::run(const QStringList &arguments,
 
 void TestTarvoctl::exitStatus_data()
 {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("callUp");
-    QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QString>("output"); // a line of standard output, or of standard error
-    QTest::addColumn<QString>("calls");  // what the target was asked, in order
-
-    const QStringList c{QStringLiteral("--control"), QStringLiteral("@")};
-    QTest::newRow("status") << c + QStringList{"status"} << false << 0
-                            << "state: Waiting call ...\narmed: yes\nconnected: no\ntip: Tarvo - "
-                               "Waiting call ...\nlast line: 2\n"
-                            << "";
-    QTest::newRow("start") << c + QStringList{"start"} << false << 0 << ""
-                           << "start,start done";
-    QTest::newRow("recheck") << c + QStringList{"recheck"} << false << 0 << ""
-                             << "recheck";
-    QTest::newRow("stop, no call") << c + QStringList{"stop"} << false << 0 << ""
-                                   << "stop keep";
-    QTest::newRow("stop, call up, no answer")
-        << c + QStringList{"stop"} << true << 1
-        << "tarvoctl: a call is up: say --hang-up to end it, or --keep-call to stop once it is "
-           "over\n"
-        << "";
-    QTest::newRow("stop --hang-up") << c + QStringList{"stop", "--hang-up"} << true << 0 << ""
-                                    << "stop end";
-    QTest::newRow("stop --keep-call") << c + QStringList{"stop", "--keep-call"} << true << 0 << ""
-                                      << "stop keep";
-    QTest::newRow("version") << c + QStringList{"version"} << false << 0
-                             << "server: tarvod test\nprotocol: 1.0\n"
-                             << "";
-    QTest::newRow("unknown command")
-        << c + QStringList{"reboot"} << false << 2 << "tarvoctl: unknown command reboot\n"
-        << "";
-    QTest::newRow("option of another command") << c + QStringList{"start", "--hang-up"} << false
-                                               << 2 << "tarvoctl: start takes no --hang-up\n"
-                                               << "";
-    QTest::newRow("no server")
-        << QStringList{"--control", "/nonexistent/tarvo/control", "status"} << false << 1
-        << "tarvoctl: cannot connect to /nonexistent/tarvo/control: no server there\n"
-        << "";
+    // output: a line of standard output, or of standard error; calls: what the target was asked.
+    // The server in this process is the one asked unless a row says otherwise.
+    const auto row = columns<QStringList, bool, int, QString, QString>(
+        "arguments", "callUp", "exitCode", "output", "calls");
+    row("status", {"status"}, false, 0,
+        "state: Waiting call ...\narmed: yes\nconnected: no\ntip: Tarvo - Waiting call ...\nlast "
+        "line: 2\n",
+        "");
+    row("start", {"start"}, false, 0, "", "start,start done");
+    row("recheck", {"recheck"}, false, 0, "", "recheck");
+    row("stop, no call", {"stop"}, false, 0, "", "stop keep");
+    row("stop, call up, no answer", {"stop"}, true, 1,
+        "tarvoctl: a call is up: say --hang-up to end it, or --keep-call to stop once it is over\n",
+        "");
+    row("stop --hang-up", {"stop", "--hang-up"}, true, 0, "", "stop end");
+    row("stop --keep-call", {"stop", "--keep-call"}, true, 0, "", "stop keep");
+    row("version", {"version"}, false, 0, "server: tarvod test\nprotocol: 1.0\n", "");
+    row("unknown command", {"reboot"}, false, 2, "tarvoctl: unknown command reboot\n", "");
+    row("option of another command", {"start", "--hang-up"}, false, 2,
+        "tarvoctl: start takes no --hang-up\n", "");
+    row("no server", {"--control", "/nonexistent/tarvo/control", "status"}, false, 1,
+        "tarvoctl: cannot connect to /nonexistent/tarvo/control: no server there\n", "");
 }
 
 void TestTarvoctl::exitStatus()
 {
-    QFETCH(QStringList, arguments);
-    QFETCH(bool, callUp);
-    QFETCH(int, exitCode);
-    QFETCH(QString, output);
-    QFETCH(QString, calls);
-    arguments.replaceInStrings(QStringLiteral("@"), path());
-    m_target->state.connected = callUp;
-    m_feed->AppendStatus(QStringLiteral("Open COM1 ..."));
-    m_feed->AppendStatus(QStringLiteral(" OK\r\n"));
+    auto [arguments, callUp, exitCode, output, calls] =
+        fetch<QStringList, bool, int, QString, QString>("arguments", "callUp", "exitCode", "output",
+                                                        "calls");
+    if (arguments.first() != QLatin1String("--control"))
+        arguments = QStringList{QStringLiteral("--control"), m->path} + arguments;
+    m->target.state.connected = callUp;
+    m->feed.AppendStatus(QStringLiteral("Open COM1 ..."));
+    m->feed.AppendStatus(QStringLiteral(" OK\r\n"));
 
     const Run result = run(arguments);
     QCOMPARE(result.exitCode, exitCode);
@@ -146,19 +119,13 @@ void TestTarvoctl::exitStatus()
     // Every failure says why in one line.
     if (exitCode == 1)
         QCOMPARE(result.err.count(QLatin1Char('\n')), 1);
-    QStringList asked = m_target->calls;
-    for (int i = 0, s = 0; i < asked.size(); ++i)
-        if (asked[i] == QLatin1String("stop"))
-            asked[i] += m_target->stops[s++] == ControlTarget::CallOnStop::EndCall
-                            ? QStringLiteral(" end")
-                            : QStringLiteral(" keep");
-    QCOMPARE(asked.join(QLatin1Char(',')), calls);
+    QCOMPARE(m->target.calls.join(QLatin1Char(',')), calls);
 }
 
 void TestTarvoctl::pathFromEnvironment()
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("TARVO_CONTROL"), path());
+    environment.insert(QStringLiteral("TARVO_CONTROL"), m->path);
     Run result = run({QStringLiteral("status"), QStringLiteral("--json")}, environment);
     QCOMPARE(result.exitCode, 0);
     const QJsonObject status = QJsonDocument::fromJson(result.out.toUtf8()).object();
@@ -167,26 +134,18 @@ void TestTarvoctl::pathFromEnvironment()
     QCOMPARE(status.value("lastSeq").toInt(), 0);
 
     // --control wins over the environment.
-    result = run({QStringLiteral("--control"), m_dir->filePath(QStringLiteral("none")),
+    result = run({QStringLiteral("--control"), m->dir.filePath(QStringLiteral("none")),
                   QStringLiteral("status")},
                  environment);
     QCOMPARE(result.exitCode, 1);
-
-    m_server->setAccessRule([](const PeerCredentials &) {
-        return AccessDecision{false, QStringLiteral("refused: not you")};
-    });
-    result = run({QStringLiteral("start")}, environment);
-    QCOMPARE(result.exitCode, 1);
-    QCOMPARE(result.err, QStringLiteral("tarvoctl: refused: not you\n"));
-    QVERIFY(m_target->calls.isEmpty());
 }
 
 // A server of the next major version that greets back in its own version.
 void TestTarvoctl::versionMismatch()
 {
-    m_server.reset();
+    m->server.reset();
     QLocalServer future;
-    QVERIFY(future.listen(path()));
+    QVERIFY(future.listen(m->path));
     connect(&future, &QLocalServer::newConnection, this, [&] {
         QLocalSocket *socket = future.nextPendingConnection();
         connect(socket, &QLocalSocket::readyRead, socket, [socket] {
@@ -195,7 +154,7 @@ void TestTarvoctl::versionMismatch()
                           "\n");
         });
     });
-    const Run result = run({QStringLiteral("--control"), path(), QStringLiteral("status")});
+    const Run result = run({QStringLiteral("--control"), m->path, QStringLiteral("status")});
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.err,
              QStringLiteral("tarvoctl: version mismatch: the server speaks 2.0, the client 1.0\n"));
@@ -205,20 +164,20 @@ void TestTarvoctl::versionMismatch()
 // end of the server ends the watch with the number to resume from.
 void TestTarvoctl::watchWithNumbers()
 {
-    m_feed->SetTrayTip(QStringLiteral("Waiting call ..."));
-    m_feed->clearStatus();
-    m_feed->AppendStatus(QStringLiteral("RING\r\n"));
+    m->feed.SetTrayTip(QStringLiteral("Waiting call ..."));
+    m->feed.clearStatus();
+    m->feed.AppendStatus(QStringLiteral("RING\r\n"));
     QProcess process;
     process.start(QStringLiteral(TARVOCTL_PATH),
-                  {QStringLiteral("--control"), path(), QStringLiteral("watch"),
+                  {QStringLiteral("--control"), m->path, QStringLiteral("watch"),
                    QStringLiteral("--since"), QStringLiteral("1"), QStringLiteral("--seq")});
     QVERIFY(process.waitForStarted(5000));
-    QVERIFY(QTest::qWaitFor([&] { return m_server->connectionCount() == 1; }, 5000));
+    QVERIFY(QTest::qWaitFor([&] { return m->server->connectionCount() == 1; }, 5000));
     QTest::qWait(300);
-    m_feed->AppendStatus(QStringLiteral("Time-out\r\n"), ColourRed);
-    m_feed->WriteLog(QStringLiteral("two\r\nlines\r\n"));
+    m->feed.AppendStatus(QStringLiteral("Time-out\r\n"), ColourRed);
+    m->feed.WriteLog(QStringLiteral("two\r\nlines\r\n"));
     QTest::qWait(300);
-    m_server.reset();
+    m->server.reset();
     QVERIFY(QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 5000));
     QCOMPARE(process.exitCode(), 1);
     QCOMPARE(text(process.readAllStandardOutput()),
@@ -231,26 +190,26 @@ void TestTarvoctl::closeWhenIdle()
     // The server goes 300 ms after the request, or at once, perhaps before
     // its answer is out: done either way.
     for (const int delayMs : {300, 0}) {
-        m_target->onCloseWhenIdle = [this, delayMs] {
-            QTimer::singleShot(delayMs, this, [this] { m_server.reset(); });
+        m->target.onCloseWhenIdle = [this, delayMs] {
+            QTimer::singleShot(delayMs, this, [this] { m->server.reset(); });
         };
         const Run result =
-            run({QStringLiteral("--control"), path(), QStringLiteral("close-when-idle"),
+            run({QStringLiteral("--control"), m->path, QStringLiteral("close-when-idle"),
                  QStringLiteral("--wait"), QStringLiteral("5")});
         QCOMPARE(result.exitCode, 0);
-        QVERIFY(!m_server);
+        QVERIFY(!m->server);
         init();
     }
 
     // A server that keeps running (a call still up): not done after the wait.
     QElapsedTimer clock;
     clock.start();
-    const Run result = run({QStringLiteral("--control"), path(), QStringLiteral("close-when-idle"),
+    const Run result = run({QStringLiteral("--control"), m->path, QStringLiteral("close-when-idle"),
                             QStringLiteral("--wait"), QStringLiteral("1")});
     QCOMPARE(result.exitCode, 1);
     QCOMPARE(result.err, QStringLiteral("tarvoctl: the server still runs after 1 s\n"));
     QVERIFY(clock.elapsed() >= 1000);
-    QCOMPARE(m_target->calls, QStringList{QStringLiteral("close-when-idle")});
+    QCOMPARE(m->target.calls, QStringList{QStringLiteral("close-when-idle")});
 }
 
 QTEST_GUILESS_MAIN(TestTarvoctl)

@@ -3,11 +3,9 @@
 // and scripted questions.
 #include "AttachedTray.h"
 #include "Columns.h"
-#include "ControlServer.h"
 #include "FakeLine.h"
 #include "FakeTarget.h"
 #include "InstalledServer.h"
-#include "LogFeed.h"
 #include "LogFile.h"
 #include "StatusPane.h"
 #include "TrayIcon.h"
@@ -50,7 +48,7 @@ QStringList stopsOf(const FakeTarget &target)
     return said;
 }
 
-struct Rig
+struct Rig : ControlBench
 {
     Rig()
     {
@@ -60,13 +58,6 @@ struct Rig
                               {"File1/Save As", "/srv/u"},
                               {"Ports/COM3", "/dev/ttyUSB3"}});
         tray.server().setRetryInterval(50);
-    }
-    ~Rig() { QTest::qWait(0); }
-
-    bool listen()
-    {
-        server = std::make_unique<ControlServer>(target, feed, QStringLiteral("test server"));
-        return server->listen(path);
     }
     QPushButton *button(const char *name)
     {
@@ -81,11 +72,6 @@ struct Rig
         QVERIFY(applied.wait(5000));
     }
 
-    QTemporaryDir dir;
-    QString path = dir.filePath("control");
-    FakeTarget target;
-    LogFeed feed;
-    std::unique_ptr<ControlServer> server;
     ServerState state;
     LogFile log{dir.path(), {}, dir.filePath("per-user")};
     FakeTray trayIcon;
