@@ -4,12 +4,12 @@
 // tray's Exit leaving the server to serve the next call byte for byte.
 #include "AttachedTray.h"
 #include "FakeLine.h"
+#include "FakeTray.h"
 #include "LogFile.h"
 #include "Portable.h"
 #include "PortableRig.h"
 #include "StatusPane.h"
 #include "TarvodProcess.h"
-#include "TrayIcon.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -20,16 +20,6 @@ using Tarvo::Testing::pattern;
 
 namespace {
 
-struct RecordingTray final : TrayIcon
-{
-    void add(const QIcon &, const QString &text) override { tip = text; }
-    void setTip(const QString &text) override { tip = text; }
-    void remove() override {}
-    void setMenu(QMenu *) override {}
-    bool isAvailable() const override { return true; }
-    QString tip;
-};
-
 // The tray as the program makes it when a server is installed; no
 // configuration window is reached here.
 struct Tray
@@ -37,7 +27,7 @@ struct Tray
     QTemporaryDir dir;
     ServerState state;
     LogFile log{dir.path(), {}, dir.filePath("per-user")};
-    RecordingTray icon;
+    Testing::FakeTray icon;
     Testing::ScriptedPrompter prompter;
     AttachedTray tray{state,
                       log,

@@ -5,10 +5,10 @@
 #include "Columns.h"
 #include "FakeLine.h"
 #include "FakeTarget.h"
+#include "FakeTray.h"
 #include "InstalledServer.h"
 #include "LogFile.h"
 #include "StatusPane.h"
-#include "TrayIcon.h"
 #include "frmMain.h"
 
 #include <QtTest>
@@ -19,16 +19,6 @@ using namespace Tarvo::Testing;
 using CallOnStop = ControlTarget::CallOnStop;
 
 namespace {
-
-struct FakeTray final : TrayIcon
-{
-    void add(const QIcon &, const QString &text) override { tip = text; }
-    void setTip(const QString &text) override { tip = text; }
-    void remove() override {}
-    void setMenu(QMenu *) override {}
-    bool isAvailable() const override { return true; }
-    QString tip;
-};
 
 // The colour the pane shows text in, or an invalid colour when it is not there.
 QColor colourOf(const StatusPane *pane, const QString &text)

@@ -2,12 +2,12 @@
 // the real host on the fake line; the installer's close requests.
 #include "CloseRequests.h"
 #include "Columns.h"
+#include "FakeTray.h"
 #include "LogFile.h"
 #include "Portable.h"
 #include "ServerWiring.h"
 #include "StatusPane.h"
 #include "StdinClosed.h"
-#include "TrayIcon.h"
 #include "TrayWiring.h"
 
 #include <QAbstractEventDispatcher>
@@ -25,19 +25,6 @@ using namespace Tarvo::Testing;
 using Kind = CloseRequests::Kind;
 
 namespace {
-
-struct FakeTray final : TrayIcon
-{
-    void add(const QIcon &, const QString &text) override { tip = text; }
-    void setTip(const QString &text) override { tip = text; }
-    void remove() override { ++removed; }
-    void setMenu(QMenu *) override {}
-    bool isAvailable() const override { return available; }
-
-    bool available = true;
-    int removed = 0; // the unloading takes the icon away once
-    QString tip;
-};
 
 // Opens and closes the port as the modem control does, with no line behind
 // it and no call. What comes while a start waits for the modem runs inside it.
