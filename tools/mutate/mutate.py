@@ -4,9 +4,10 @@
 How it works: the committed tree (HEAD, not the working copy) is cloned into a
 scratch folder (build-mutate/ by default) and built once there; a later run on
 another commit fetches and builds only what changed. The places to mutate are
-found in the .cpp files of protocol/, server/core/, server/host/,
-server/daemon/, and the non-widget files of server/shell/ and config/ (a file is a widget file when it or its header of the
-same name includes a header of Qt's QtWidgets module), with comments, string
+found in the .cpp files of protocol/, server/core/, server/control/,
+server/host/, server/daemon/, server/ctl/, and the non-widget files of
+server/shell/ and config/ (a file is a widget file when it or its header of
+the same name includes a header of Qt's QtWidgets module), with comments, string
 and character literals and preprocessor lines blanked out first. Headers are
 left alone: one change there rebuilds half the tree.
 
@@ -39,7 +40,10 @@ from pathlib import Path
 
 ROOT = Path(__file__).resolve().parents[2]
 HERE = Path(__file__).resolve().parent
-FOLDERS = ["protocol", "server/core", "server/host", "server/shell", "server/daemon", "config"]
+FOLDERS = [
+    "protocol", "server/core", "server/control", "server/host", "server/shell", "server/daemon",
+    "server/ctl", "config",
+]
 EXCLUDED_LABELS = "package|layout"
 # The unit tests kill most mutants in seconds; the end-to-end tests (real
 # processes, a pseudo-terminal) run only when those pass.
