@@ -84,6 +84,10 @@ int main(int argc, char *argv[])
         return status;
     }
 
+    // What could not be checked or opened at the start: said in red once the
+    // server serves, which it does all the same.
+    QStringList startNotes;
+
     // One server per state folder: the second refuses before touching anything.
     QDir().mkpath(options.stateDir);
     SingleInstance instance(QDir(options.stateDir).filePath(QStringLiteral("tarvod.lock")));
@@ -94,7 +98,12 @@ int main(int argc, char *argv[])
         return refuse(QStringLiteral("another Tarvo server runs on the state folder %1.")
                           .arg(options.stateDir));
     case SingleInstance::Acquire::Failed:
-        return refuse(instance.errorString());
+        // The journal's and the device's locks still keep a second server off
+        // the files and the modem.
+        startNotes +=
+            instance.errorString() +
+            QStringLiteral(" A second server on this state folder is not kept from running.");
+        break;
     }
     UploadJournal journal(options.stateDir);
     if (QString error; journal.acquire(error) == FileLock::Result::HeldElsewhere)
@@ -110,16 +119,20 @@ int main(int argc, char *argv[])
         return refuse(error);
 
     // The control channel listens before the server serves, so that a
-    // client sees the start-up too; a path where another server answers is
-    // refused before the modem is touched. Every text of the log reaches the
-    // channel's feed from here on.
+    // client sees the start-up too. Every text of the log reaches the
+    // channel's feed from here on. A channel that cannot be opened (a
+    // folder that cannot be written, a path another server answers at)
+    // costs the control, not the calls: the server serves without it.
     LogFeed feed;
     reporter.addReporter(&feed);
     ControlServer control(server, feed,
                           QStringLiteral("tarvod %1").arg(QLatin1String(AppVersion::Version)));
     if (!control.listen(options.control))
-        return refuse(
-            QStringLiteral("cannot open the control channel: %1").arg(control.errorString()));
+        startNotes += QStringLiteral("The control channel is not open (%1). Tarvo serves calls "
+                                     "without it; tarvoctl and the tray cannot reach it.")
+                          .arg(control.errorString());
+    else if (!control.warning().isEmpty())
+        startNotes += control.warning();
 
     SystemdNotifier notifier;
     WatchdogPinger watchdog(notifier, SystemdNotifier::watchdogIntervalMs());
@@ -132,11 +145,11 @@ int main(int argc, char *argv[])
         Qt::QueuedConnection);
 
     QTimer::singleShot(0, &server, [&] {
-        if (!control.warning().isEmpty())
-            reporter.AppendStatus(control.warning() + QLatin1String(CrLf), ColourRed);
         server.serve();
         if (server.isUnloaded())
             return;
+        for (const QString &note : std::as_const(startNotes))
+            reporter.AppendStatus(note + QLatin1String(CrLf), ColourRed);
         const ControlStatus now = server.status();
         notifier.notify("READY=1\nSTATUS=" +
                         (now.settingsValid ? now.state : now.settingsProblem).toUtf8());

@@ -30,8 +30,8 @@
 // cannot be made by any of these means is a failure with the system's
 // reason, and the program decides: the desktop program starts all the same
 // (a second instance would still find the port and the upload journal
-// taken) and says it in red at the first activation; the headless server
-// refuses to start with the reason.
+// taken) and says it in red at the first activation; so does the headless
+// server, once it serves.
 //
 // The lock is held for the life of the object.
 #pragma once

@@ -279,6 +279,27 @@ private slots:
             QVERIFY(daemon.terminate() >= 0);
     }
 
+    void servesWithoutItsControlChannel()
+    {
+        // A file where the socket goes: said in red, and the next call is served all the same.
+        PortableRig rig;
+        const QByteArray outgoing = pattern(3000);
+        PortableRig::writeFile(rig.hostPath("out.bin"), outgoing);
+        QVERIFY(rig.startPortable({.bitsPerSecond = 38400}));
+        Configuration config;
+        config.JobType = DownloadOnly;
+        config.DownloadList[0] = {"OUT.BIN", rig.hostPath("out.bin")};
+        Daemon daemon(m_dir.filePath("nochannel"));
+        configure(daemon, config, rig.ptyPath());
+        PortableRig::writeFile(daemon.controlPath(), "not a socket");
+        QVERIFY(daemon.start());
+        QVERIFY2(served(rig, 1, 60000), qPrintable(daemon.log()));
+        QCOMPARE(PortableRig::readFile(rig.receivedFile("OUT.BIN")), outgoing);
+        QVERIFY2(daemon.log().contains("control channel is not open"), qPrintable(daemon.log()));
+        QVERIFY(daemon.terminate() >= 0);
+        QCOMPARE(daemon.process().exitCode(), 0);
+    }
+
     void startsWithoutSettings()
     {
         // Said in red (an error in the journal), the server keeps running.
