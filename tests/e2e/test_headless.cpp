@@ -86,7 +86,7 @@ private slots:
         // as soon as a client saves settings that can be served.
         auto [settings, problem] = fetch<QByteArray, QString>("settings", "problem");
         PortableRig rig;
-        QVERIFY(rig.startPortable({.calls = 0}));
+        QVERIFY(rig.startPortable({.firstCallDelay = 3600, .calls = 0}));
         Server s(rig, settings);
         s.server->serve();
         QVERIFY2(s.recorder.red.contains(problem), qPrintable(s.recorder.red));
@@ -112,7 +112,7 @@ private slots:
     {
         // Said in red as the settings are read; the other entries are served.
         PortableRig rig;
-        QVERIFY(rig.startPortable({.calls = 0}));
+        QVERIFY(rig.startPortable({.firstCallDelay = 3600, .calls = 0}));
         const QString source = rig.hostPath("prices.txt");
         PortableRig::writeFile(source, "ITEM;PRICE\r\n");
         Server s(rig, "[Settings]\nModem%20Port=1\nJob=0\n[Dnld1]\nName=ORDERS[12]\nOpen%20From=" +
@@ -137,7 +137,7 @@ private slots:
     {
         auto [key, value, reason] = fetch<QString, QString, QString>("key", "value", "reason");
         PortableRig rig;
-        QVERIFY(rig.startPortable({.calls = 0}));
+        QVERIFY(rig.startPortable({.firstCallDelay = 3600, .calls = 0}));
         Server s(rig, uploadSettings(rig.hostPath("in.txt")));
         const QByteArray before = PortableRig::readFile(s.settingsPath());
         const ControlResult result =
@@ -150,7 +150,7 @@ private slots:
     void stopStartRecheckWhenIdle()
     {
         PortableRig rig;
-        QVERIFY(rig.startPortable({.calls = 0}));
+        QVERIFY(rig.startPortable({.firstCallDelay = 3600, .calls = 0}));
         Server s(rig, uploadSettings(rig.hostPath("in.txt")));
         // What reaches the modem, and the feed against the log, are tarvoctl's end-to-end test's.
         s.server->serve();

@@ -231,7 +231,7 @@ private slots:
     void oneServerPerStateFolderAndDevice()
     {
         PortableRig rig;
-        QVERIFY(rig.startPortable({.calls = 0}));
+        QVERIFY(rig.startPortable({.firstCallDelay = 3600, .calls = 0}));
         Daemon first(m_dir.filePath("first"));
         configure(first, {}, rig.ptyPath());
         QVERIFY(first.start());
@@ -241,7 +241,7 @@ private slots:
 
         Daemon sameState(m_dir.filePath("sameState")), sameDevice(m_dir.filePath("sameDevice"));
         PortableRig other;
-        QVERIFY(other.startPortable({.calls = 0}));
+        QVERIFY(other.startPortable({.firstCallDelay = 3600, .calls = 0}));
         configure(sameState, {}, other.ptyPath());
         QVERIFY(sameState.start(first.stateDir()));
         configure(sameDevice, {}, rig.ptyPath());
