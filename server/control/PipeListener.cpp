@@ -6,6 +6,9 @@
 #include <qt_windows.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <utility>
+
 namespace Tarvo {
 
 // Deny first: a network logon is refused even as an administrator.
@@ -20,6 +23,26 @@ struct PipeListener::Waiting
     HANDLE pipe = INVALID_HANDLE_VALUE;
     OVERLAPPED overlapped{};
     bool connected = false; // before the wait began
+    std::unique_ptr<QWinEventNotifier> notifier;
+
+    ~Waiting()
+    {
+        // It may be the sender of the signal being handled: it goes later,
+        // and says nothing more meanwhile.
+        if (notifier) {
+            notifier->setEnabled(false);
+            QObject::disconnect(notifier.get(), nullptr, nullptr, nullptr);
+            notifier.release()->deleteLater();
+        }
+        if (pipe != INVALID_HANDLE_VALUE) {
+            CancelIoEx(pipe, &overlapped);
+            DWORD ignored = 0;
+            GetOverlappedResult(pipe, &overlapped, &ignored, TRUE);
+            CloseHandle(pipe);
+        }
+        if (overlapped.hEvent)
+            CloseHandle(overlapped.hEvent);
+    }
 };
 
 namespace {
@@ -37,11 +60,6 @@ QString PipeListener::fullPipeName(const QString &name)
 {
     static const QString prefix = QStringLiteral("\\\\.\\pipe\\");
     return name.startsWith(prefix, Qt::CaseInsensitive) ? name : prefix + name;
-}
-
-bool PipeListener::isListening() const
-{
-    return m_waiting != nullptr;
 }
 
 QString PipeListener::systemMessage(unsigned long code)
@@ -66,20 +84,19 @@ bool PipeListener::listen(const QString &name)
     close();
     m_error.clear();
     m_fullName = fullPipeName(name);
-    m_waiting = new Waiting;
-    m_waiting->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    m_notifier = new QWinEventNotifier(m_waiting->overlapped.hEvent, this);
-    connect(m_notifier, &QWinEventNotifier::activated, this, &PipeListener::onConnected);
-    if (!makeInstance(true) || !waitForClient()) {
-        const QString error = m_error;
-        close();
-        m_error = error;
-        return false;
+    for (int i = 0; i < WaitingInstances; ++i) {
+        if (!addInstance(i == 0)) {
+            const QString error = m_error;
+            close();
+            m_error = error;
+            return false;
+        }
     }
     return true;
 }
 
-bool PipeListener::makeInstance(bool first)
+// A new instance that waits for a client.
+bool PipeListener::addInstance(bool first)
 {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(PipeSecurity, SDDL_REVISION_1,
@@ -90,37 +107,57 @@ bool PipeListener::makeInstance(bool first)
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
     const DWORD openMode =
         PIPE_ACCESS_DUPLEX | FILE_FLAG_OVERLAPPED | (first ? FILE_FLAG_FIRST_PIPE_INSTANCE : 0);
-    m_waiting->pipe = CreateNamedPipeW(
+    auto waiting = std::make_unique<Waiting>();
+    waiting->pipe = CreateNamedPipeW(
         reinterpret_cast<LPCWSTR>(m_fullName.utf16()), openMode,
         PIPE_TYPE_BYTE | PIPE_READMODE_BYTE | PIPE_WAIT | PIPE_REJECT_REMOTE_CLIENTS,
         PIPE_UNLIMITED_INSTANCES, BufferSize, BufferSize, 3000, &attributes);
     const DWORD error = GetLastError();
     LocalFree(descriptor);
-    if (m_waiting->pipe != INVALID_HANDLE_VALUE)
-        return true;
-    // The first instance fails so exactly when the name is taken.
-    m_error = first && (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)
-                  ? QStringLiteral("The pipe %1 exists already: another process made it first, "
-                                   "and it is not ours to serve (%2).")
-                        .arg(m_fullName, systemMessage(error))
-                  : systemError(QStringLiteral("Cannot make the pipe"), error);
-    return false;
+    DWORD instances = 0;
+    if (first && waiting->pipe != INVALID_HANDLE_VALUE &&
+        GetNamedPipeHandleStateW(waiting->pipe, nullptr, &instances, nullptr, nullptr, nullptr,
+                                 0) &&
+        instances > 1) {
+        m_error = QStringLiteral("The pipe %1 exists already: another process made it first, "
+                                 "and it is not ours to serve (%2 instances).")
+                      .arg(m_fullName)
+                      .arg(instances - 1);
+        return false;
+    }
+    if (waiting->pipe == INVALID_HANDLE_VALUE) {
+        // The first instance fails so exactly when the name is taken.
+        m_error = first && (error == ERROR_ACCESS_DENIED || error == ERROR_PIPE_BUSY)
+                      ? QStringLiteral("The pipe %1 exists already: another process made it "
+                                       "first, and it is not ours to serve (%2).")
+                            .arg(m_fullName, systemMessage(error))
+                      : systemError(QStringLiteral("Cannot make the pipe"), error);
+        return false;
+    }
+    waiting->overlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    waiting->notifier = std::make_unique<QWinEventNotifier>(waiting->overlapped.hEvent);
+    Waiting *raw = waiting.get();
+    connect(waiting->notifier.get(), &QWinEventNotifier::activated, this,
+            [this, raw] { onConnected(raw); });
+    if (!waitForClient(*waiting))
+        return false;
+    m_waiting.push_back(std::move(waiting));
+    return true;
 }
 
-// Starts waiting for the next client. A client that came between the
-// instance's making and this call is noted and taken at once.
-bool PipeListener::waitForClient()
+// Starts the instance's wait. A client that came between the instance's
+// making and this call is noted and taken at once.
+bool PipeListener::waitForClient(Waiting &waiting)
 {
-    m_waiting->connected = false;
-    m_waiting->overlapped.Internal = m_waiting->overlapped.InternalHigh = 0;
-    if (ConnectNamedPipe(m_waiting->pipe, &m_waiting->overlapped))
+    waiting.connected = false;
+    if (ConnectNamedPipe(waiting.pipe, &waiting.overlapped))
         return true; // done already: the event is set
     switch (const DWORD error = GetLastError()) {
     case ERROR_IO_PENDING:
         return true;
     case ERROR_PIPE_CONNECTED:
-        m_waiting->connected = true;
-        SetEvent(m_waiting->overlapped.hEvent);
+        waiting.connected = true;
+        SetEvent(waiting.overlapped.hEvent);
         return true;
     default:
         m_error = systemError(QStringLiteral("Cannot wait for clients at"), error);
@@ -128,37 +165,36 @@ bool PipeListener::waitForClient()
     }
 }
 
-void PipeListener::onConnected()
+void PipeListener::onConnected(Waiting *waiting)
 {
     // As QLocalServer does: reset before looking, so that a client that
     // connects meanwhile sets the event again.
-    m_notifier->setEnabled(false);
-    ResetEvent(m_waiting->overlapped.hEvent);
+    waiting->notifier->setEnabled(false);
+    ResetEvent(waiting->overlapped.hEvent);
     DWORD ignored = 0;
-    if (!m_waiting->connected &&
-        !GetOverlappedResult(m_waiting->pipe, &m_waiting->overlapped, &ignored, FALSE)) {
-        const DWORD error = GetLastError();
-        if (error == ERROR_IO_INCOMPLETE)
-            return m_notifier->setEnabled(true); // not yet: a stale wake-up
+    if (!waiting->connected &&
+        !GetOverlappedResult(waiting->pipe, &waiting->overlapped, &ignored, FALSE)) {
+        if (GetLastError() == ERROR_IO_INCOMPLETE)
+            return waiting->notifier->setEnabled(true); // not yet: a stale wake-up
         // The client left before it was taken: the instance waits again.
-        DisconnectNamedPipe(m_waiting->pipe);
-        if (!waitForClient())
-            return stopWaiting();
-        return m_notifier->setEnabled(true);
+        DisconnectNamedPipe(waiting->pipe);
+        if (waitForClient(*waiting))
+            return waiting->notifier->setEnabled(true);
+        return stopWaiting();
     }
-    // The next instance waits before this one is handed on, so that a
-    // client never finds the name without a server.
-    const HANDLE client = m_waiting->pipe;
-    m_waiting->pipe = INVALID_HANDLE_VALUE;
-    const bool next = makeInstance(false) && waitForClient();
+    // The connected instance leaves the pool for a socket; a new one
+    // takes its place.
+    const HANDLE client = std::exchange(waiting->pipe, INVALID_HANDLE_VALUE);
+    const auto it = std::find_if(m_waiting.begin(), m_waiting.end(),
+                                 [waiting](const auto &w) { return w.get() == waiting; });
+    if (it != m_waiting.end())
+        m_waiting.erase(it);
+    if (!addInstance(false))
+        stopWaiting(); // errorString() says why
     auto *socket = new QLocalSocket;
     socket->setSocketDescriptor(qintptr(client), QLocalSocket::ConnectedState,
                                 QIODevice::ReadWrite);
     m_pending << socket;
-    if (next)
-        m_notifier->setEnabled(true);
-    else
-        stopWaiting(); // errorString() says why
     emit newConnection();
 }
 
@@ -176,19 +212,7 @@ void PipeListener::close()
 
 void PipeListener::stopWaiting()
 {
-    delete m_notifier;
-    m_notifier = nullptr;
-    if (m_waiting) {
-        if (m_waiting->pipe != INVALID_HANDLE_VALUE) {
-            CancelIoEx(m_waiting->pipe, &m_waiting->overlapped);
-            DWORD ignored = 0;
-            GetOverlappedResult(m_waiting->pipe, &m_waiting->overlapped, &ignored, TRUE);
-            CloseHandle(m_waiting->pipe);
-        }
-        CloseHandle(m_waiting->overlapped.hEvent);
-        delete m_waiting;
-        m_waiting = nullptr;
-    }
+    m_waiting.clear();
 }
 
 } // namespace Tarvo

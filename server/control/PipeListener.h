@@ -11,15 +11,22 @@
 //   of that name made before by anybody else (a squatter who would read
 //   what clients send) makes listen() fail with the reason instead.
 //
-// One instance waits at a time: an overlapped ConnectNamedPipe whose event
-// a QWinEventNotifier watches. When a client connects, the next instance is
-// made and waits, the connected one goes to a QLocalSocket through
-// setSocketDescriptor(), and newConnection() is emitted. Windows only.
+// Wine does not honour that flag; a first instance that finds other
+// instances of its name beside it gives the name up all the same.
+//
+// WaitingInstances instances wait at a time, as QLocalServer's do, so that
+// clients that come together find one free: each has an overlapped
+// ConnectNamedPipe whose event a QWinEventNotifier watches. When a client
+// connects, a new instance takes its place, the connected one goes to a
+// QLocalSocket through setSocketDescriptor(), and newConnection() is
+// emitted. Windows only.
 #pragma once
 
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <memory>
+#include <vector>
 
 class QLocalSocket;
 class QWinEventNotifier;
@@ -32,6 +39,7 @@ class PipeListener : public QObject
 public:
     // The descriptor in the system's string form.
     static const wchar_t *const PipeSecurity;
+    static constexpr int WaitingInstances = 8;
 
     explicit PipeListener(QObject *parent = nullptr);
     ~PipeListener() override;
@@ -39,7 +47,7 @@ public:
     // name: a bare pipe name, or the full \\.\pipe\ form.
     bool listen(const QString &name);
     void close();
-    bool isListening() const;
+    bool isListening() const { return !m_waiting.empty(); }
     QString errorString() const { return m_error; }
     QString fullName() const { return m_fullName; }
 
@@ -52,16 +60,15 @@ signals:
     void newConnection();
 
 private:
-    bool makeInstance(bool first);
-    bool waitForClient();
-    void onConnected();
+    struct Waiting;
+    bool addInstance(bool first);
+    bool waitForClient(Waiting &waiting);
+    void onConnected(Waiting *waiting);
     void stopWaiting();
     QString systemError(const QString &what, unsigned long code) const;
     static QString systemMessage(unsigned long code);
 
-    struct Waiting;
-    Waiting *m_waiting = nullptr;
-    QWinEventNotifier *m_notifier = nullptr;
+    std::vector<std::unique_ptr<Waiting>> m_waiting;
     QString m_fullName;
     QString m_error;
     QList<QLocalSocket *> m_pending;
