@@ -5,9 +5,11 @@
 // before it sends a byte.
 #include "Columns.h"
 #include "ControlClient.h"
+#include "ElevatedSave.h"
 #include "FakeTarget.h"
 #include "PipeListener.h"
 
+#include <QDir>
 #include <QLocalSocket>
 #include <QRegularExpression>
 #include <QSignalSpy>
@@ -68,6 +70,8 @@ private slots:
     void serverCheck_data();
     void serverCheck();
     void security();
+    void elevatedSave_data();
+    void elevatedSave();
 };
 
 void TestControlPipe::servesClients_data()
@@ -222,6 +226,47 @@ void TestControlPipe::security()
                  qPrintable(dacl));
     for (const char *absent : {";;;WD)", ";;;AN)", ";;;AU)", ";;;BU)"})
         QVERIFY2(!dacl.contains(QLatin1String(absent)), qPrintable(dacl));
+}
+
+void TestControlPipe::elevatedSave_data()
+{
+    // refusal: the target's; administrators: which connections the rule
+    // calls an administrator's; error: the save's, empty when saved.
+    const auto row = columns<QString, bool, QString>("refusal", "helperIsAdministrator", "error");
+    row("saved", "", true, "");
+    row("refused by the server", "Modem Port must be 1 to 4", true, "Modem Port must be 1 to 4");
+    row("the helper no administrator either", "", false,
+        "Changing the settings needs an administrator.");
+}
+
+// The elevated save for real: tarvoctl.exe beside this program, run with
+// "runas" (Wine runs it without asking), reads the private file and saves
+// through the pipe; its outcome comes back through its exit status and
+// report. The files are gone afterwards.
+void TestControlPipe::elevatedSave()
+{
+    auto [refusal, helperIsAdministrator, error] =
+        fetch<QString, bool, QString>("refusal", "helperIsAdministrator", "error");
+    PipeBench m;
+    m.target.saveRefusal = refusal;
+    m.server.setAccessRule(
+        [helperIsAdministrator = helperIsAdministrator](const PeerCredentials &) {
+            return AccessDecision{
+                true, {}, helperIsAdministrator ? PeerRole::Administrator : PeerRole::Operator};
+        });
+    QVERIFY(m.server.listen(m.name));
+    const QStringList before = QDir::temp().entryList({QStringLiteral("tarvo-settings-*")});
+    const std::unique_ptr<ElevatedSave> helper = systemElevatedSave();
+    QVERIFY(helper);
+    const QMap<QString, QString> values{
+        {QStringLiteral("Settings/Modem Port"), QStringLiteral("3")},
+        {QStringLiteral("Dnld1/Open From"), QStringLiteral("C:\\Program Files\\out \"x\".txt")}};
+    const ControlResult result = helper->save(m.name, values);
+    QVERIFY2(result.ok == error.isEmpty(), qPrintable(result.message));
+    QCOMPARE(result.message, error);
+    if (error.isEmpty())
+        QCOMPARE(m.target.values, values);
+    QCOMPARE(QDir::temp().entryList({QStringLiteral("tarvo-settings-*")}), before);
 }
 
 QTEST_GUILESS_MAIN(TestControlPipe)
