@@ -1,5 +1,6 @@
 #include "AttachedTray.h"
 
+#include "ModemControl.h"
 #include "Prompter.h"
 #include "StatusPane.h"
 
@@ -13,8 +14,9 @@ AttachedTray::AttachedTray(ServerState &state, LogFile &log, TrayIcon &tray, Pro
           [this](QWidget *parent) { return this->configure(parent); }, std::move(about)),
       m_server(m_pane, m_window, state, prompter)
 {
-    m_window.operations().attachModem(m_server);
+    m_window.operations().attachModem(m_forward);
     m_window.operations().setModemElsewhere();
+    m_window.setEndNow([this] { m_forward.letGo(); });
 }
 
 void AttachedTray::start(const QString &path)
@@ -30,6 +32,31 @@ bool AttachedTray::configure(QWidget *parent)
         return false;
     }
     return m_configure && m_configure(parent, m_config, m_settings);
+}
+
+void AttachedTray::Forward::InitializeModem()
+{
+    if (!m_ended)
+        m_server.InitializeModem();
+}
+
+void AttachedTray::Forward::HangUp(CallAnswer answer)
+{
+    if (m_ended || !m_server.attached())
+        return;
+    if (answer == CallAnswer::Ask)
+        answer = callUp() && !m_prompter.askYesNo(ModemControl::hangUpQuestion())
+                     ? CallAnswer::KeepCall
+                     : CallAnswer::EndCall;
+    // The question may have been open while the tray began to end.
+    if (!m_ended)
+        m_server.HangUp(answer);
+}
+
+void AttachedTray::Forward::askHangUpLater(std::function<void(bool yes)> answered)
+{
+    // What the answer leads to comes back through HangUp, which looks again.
+    m_server.askHangUpLater(std::move(answered));
 }
 
 void AttachedTray::Pane::AppendStatus(const QString &text, std::uint32_t colour)
