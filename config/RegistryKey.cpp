@@ -1,7 +1,9 @@
 #include "RegistryKey.h"
 
 #include <QStringList>
+#include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <qt_windows.h>
 
@@ -9,7 +11,12 @@ namespace Tarvo {
 
 namespace {
 
-const QString CurrentUser = QStringLiteral("HKEY_CURRENT_USER\\");
+// The roots a path may name, and the view every key is opened in.
+const std::pair<QString, HKEY> Roots[] = {
+    {QStringLiteral("HKEY_CURRENT_USER\\"), HKEY_CURRENT_USER},
+    {QStringLiteral("HKEY_LOCAL_MACHINE\\"), HKEY_LOCAL_MACHINE},
+};
+constexpr REGSAM View = KEY_WOW64_64KEY;
 
 struct Handle
 {
@@ -96,17 +103,34 @@ std::optional<QString> asText(DWORD type, const QByteArray &data)
 } // namespace
 
 RegistryKey::RegistryKey(const QString &path)
-    : m_path(path),
-      m_subkey(path.startsWith(CurrentUser, Qt::CaseInsensitive) ? path.sliced(CurrentUser.size())
-                                                                 : path)
+    : m_path(path), m_root(HKEY_CURRENT_USER), m_subkey(path)
 {
+    for (const auto &[prefix, root] : Roots)
+        if (path.startsWith(prefix, Qt::CaseInsensitive)) {
+            m_root = root;
+            m_subkey = path.sliced(prefix.size());
+        }
+}
+
+bool RegistryKey::namesRoot(const QString &path)
+{
+    return std::any_of(std::begin(Roots), std::end(Roots), [&path](const auto &root) {
+        return path.startsWith(root.first, Qt::CaseInsensitive);
+    });
+}
+
+bool RegistryKey::exists() const
+{
+    Handle handle;
+    return RegOpenKeyExW(HKEY(m_root), wide(m_subkey), 0, KEY_QUERY_VALUE | View, &handle.key) ==
+           ERROR_SUCCESS;
 }
 
 std::optional<QString> RegistryKey::text(const QString &key) const
 {
     const auto [subkey, name] = split(m_subkey, key);
     Handle handle;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, wide(subkey), 0, KEY_QUERY_VALUE, &handle.key) !=
+    if (RegOpenKeyExW(HKEY(m_root), wide(subkey), 0, KEY_QUERY_VALUE | View, &handle.key) !=
         ERROR_SUCCESS)
         return std::nullopt;
     // Asked again with the size it gave while the value is larger (2 MB will do).
@@ -131,8 +155,8 @@ bool RegistryKey::write(const QList<std::pair<QString, QString>> &texts, QString
         if (groups.count(subkey))
             continue;
         const LSTATUS status =
-            RegCreateKeyExW(HKEY_CURRENT_USER, wide(subkey), 0, nullptr, REG_OPTION_NON_VOLATILE,
-                            KEY_SET_VALUE, nullptr, &groups[subkey].key, nullptr);
+            RegCreateKeyExW(HKEY(m_root), wide(subkey), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                            KEY_SET_VALUE | View, nullptr, &groups[subkey].key, nullptr);
         if (status != ERROR_SUCCESS) {
             error = qt_error_string(int(status));
             return false;

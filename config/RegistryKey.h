@@ -1,5 +1,12 @@
-// A registry key under HKEY_CURRENT_USER holding settings by "Group/Key":
-// the group is a subkey, the key a value in it. Windows only.
+// A registry key holding settings by "Group/Key": the group is a subkey, the
+// key a value in it. Windows only.
+//
+// The path names its root: "HKEY_CURRENT_USER\..." (the per-user store, and
+// the root when none is named) or "HKEY_LOCAL_MACHINE\..." (the service's
+// store, which no user's log-on changes). Keys are always opened in the
+// 64-bit view, so that a 32-bit program (the installer) that writes the same
+// path in that view and this program agree; no value lands under
+// WOW6432Node.
 //
 // The key is read and written through the registry functions themselves,
 // not through QSettings, which gives a text that starts with "@" a meaning
@@ -30,8 +37,14 @@ namespace Tarvo {
 class RegistryKey
 {
 public:
-    // "HKEY_CURRENT_USER\\Software\\..."; the root may be left out.
+    // "HKEY_CURRENT_USER\\Software\\..." or "HKEY_LOCAL_MACHINE\\SOFTWARE\\...";
+    // without a root, HKEY_CURRENT_USER.
     explicit RegistryKey(const QString &path);
+    // Whether the path starts with a root this class knows.
+    static bool namesRoot(const QString &path);
+
+    // Whether the key itself exists (it may hold no value yet).
+    bool exists() const;
 
     QString path() const { return m_path; }
     // The value's text, or none when it or its group does not exist.
@@ -41,7 +54,8 @@ public:
 
 private:
     QString m_path;
-    QString m_subkey; // below HKEY_CURRENT_USER
+    void *m_root = nullptr; // the HKEY the subkey lies under
+    QString m_subkey;
 };
 
 } // namespace Tarvo

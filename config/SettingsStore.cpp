@@ -30,6 +30,8 @@ public:
     // Stores the texts and keeps everything else; false with the reason.
     virtual bool write(const Texts &texts, QString &error) = 0;
     virtual QString fileName() const = 0;
+    virtual bool exists() const = 0;
+    virtual bool isRegistry() const { return false; }
 };
 
 namespace {
@@ -43,6 +45,7 @@ constexpr char OpenFromKey[] = "Open From";
 constexpr char SaveAsKey[] = "Save As";
 constexpr char PortsSection[] = "Ports";
 constexpr char RetryKey[] = "Recovery/Retry";
+constexpr char KeepAwakeKey[] = "Service/Keep Awake";
 
 QString key(const QString &section, const char *name)
 {
@@ -141,6 +144,7 @@ public:
         return true;
     }
     QString fileName() const override { return m_path; }
+    bool exists() const override { return QFileInfo::exists(m_path); }
 
 private:
     static IniTextFormat::StoredValue stored(const QVariant &value)
@@ -167,6 +171,8 @@ public:
     bool standsAsRead(const QString &) const override { return true; }
     bool write(const Texts &texts, QString &error) override { return m_key.write(texts, error); }
     QString fileName() const override { return m_key.path(); }
+    bool exists() const override { return m_key.exists(); }
+    bool isRegistry() const override { return true; }
 
 private:
     RegistryKey m_key;
@@ -180,6 +186,15 @@ std::unique_ptr<SettingsStore::Backend> nativeStore(const QString &path)
 #else
     return std::make_unique<IniFile>(path);
 #endif
+}
+
+std::unique_ptr<SettingsStore::Backend> serverStore(const QString &path)
+{
+#ifdef Q_OS_WIN
+    if (RegistryKey::namesRoot(path))
+        return std::make_unique<Registry>(path);
+#endif
+    return std::make_unique<IniFile>(path);
 }
 
 QString platformLocation()
@@ -202,6 +217,11 @@ SettingsStore::SettingsStore(const QString &iniPath)
 
 SettingsStore::SettingsStore(const NativeLocation &location)
     : m_settings(nativeStore(location.path))
+{
+}
+
+SettingsStore::SettingsStore(const ServerLocation &location)
+    : m_settings(serverStore(location.path))
 {
 }
 
@@ -304,13 +324,33 @@ QString SettingsStore::portDevice(int comNumber) const
     return stored.isEmpty() ? defaultPortDevice(comNumber) : stored;
 }
 
-bool SettingsStore::retryEnabled() const
+// A switch that is on unless it says a plain no.
+bool SettingsStore::switchedOn(const char *key) const
 {
     m_settings->sync();
-    const QString stored =
-        m_settings->value(QLatin1String(RetryKey)).toString().trimmed().toLower();
+    const QString stored = m_settings->value(QLatin1String(key)).toString().trimmed().toLower();
     return stored != QLatin1String("0") && stored != QLatin1String("false") &&
            stored != QLatin1String("no") && stored != QLatin1String("off");
+}
+
+bool SettingsStore::retryEnabled() const
+{
+    return switchedOn(RetryKey);
+}
+
+bool SettingsStore::keepAwakeEnabled() const
+{
+    return switchedOn(KeepAwakeKey);
+}
+
+bool SettingsStore::exists() const
+{
+    return m_settings->exists();
+}
+
+bool SettingsStore::inRegistry() const
+{
+    return m_settings->isRegistry();
 }
 
 QString SettingsStore::location() const

@@ -26,6 +26,11 @@
 //
 // The store may be edited while the program runs: every load and every
 // device lookup reads it afresh.
+//
+// The Windows service keeps its settings per machine, in the same subkeys
+// and values under HKLM\SOFTWARE\Tarvo (MachineKey); a server is given its
+// store as a ServerLocation, which is that key, another registry key path or
+// a settings file.
 #pragma once
 
 #include "Configuration.h"
@@ -57,6 +62,15 @@ public:
         QString path;
     };
     explicit SettingsStore(const NativeLocation &location);
+    // A server's store: a registry key when the path names a registry root
+    // (Windows), else an INI file.
+    struct ServerLocation
+    {
+        QString path;
+    };
+    explicit SettingsStore(const ServerLocation &location);
+    // The per-machine key of the Windows service.
+    static constexpr char MachineKey[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Tarvo";
     ~SettingsStore() override;
 
     SettingsStore(const SettingsStore &) = delete;
@@ -78,6 +92,13 @@ public:
     // Recovery without a click: on unless the Recovery group's Retry key
     // says "0", "false", "no" or "off" (any case). Read afresh each time.
     bool retryEnabled() const;
+    // Keeping the PC awake while the modem is armed: on unless the Service
+    // group's "Keep Awake" key says no in the same words. Read afresh.
+    bool keepAwakeEnabled() const;
+    // Whether the store is there at all (a file, a registry key), and
+    // whether it is a registry key.
+    bool exists() const;
+    bool inRegistry() const;
     static QString defaultPortDevice(int comNumber);
 
     // Where the store lives, for messages and the About box.
@@ -95,6 +116,8 @@ public:
     class Backend;
 
 private:
+    bool switchedOn(const char *key) const;
+
     std::unique_ptr<Backend> m_settings;
     QStringList m_refusedNames;
 };

@@ -12,11 +12,20 @@
 //
 // Every text of the log is echoed on standard error, where the service
 // manager's journal picks it up, red ones marked as errors.
+//
+// On Windows the same server runs as the service "Tarvo" (--service,
+// ServiceRunner.h): the manager hears "running" once the locks are held and
+// the control channel listens, before the journal's recovery; its stop and
+// pre-shutdown are the orderly end, its own control code the close when
+// idle. The other service verbs manage the service (ServiceAdmin.h). While
+// it serves, the PC is kept awake during a call and, by a setting, while
+// the modem is armed (KeepAwake.h).
 #include "AppVersion.h"
 #include "ControlServer.h"
 #include "DaemonOptions.h"
 #include "HeadlessServer.h"
 #include "HostReporter.h"
+#include "KeepAwake.h"
 #include "LogFeed.h"
 #include "LogFile.h"
 #include "ServiceNotifier.h"
@@ -27,6 +36,13 @@
 #include <QDir>
 #include <QTimer>
 #include <cstdio>
+#include <functional>
+
+#ifdef Q_OS_WIN
+#include "ConsoleEvents.h"
+#include "ServiceAdmin.h"
+#include "ServiceRunner.h"
+#endif
 
 using namespace Tarvo;
 
@@ -68,29 +84,43 @@ int refuse(const QString &reason)
     return 1;
 }
 
+// What the Windows service adds to a server's run.
+struct ServeHooks
+{
+    std::function<void(HeadlessServer &)> attach; // the manager's requests
+    std::function<void()> running;                // the start is over
+};
+
+// Keeps the PC awake as the server's state asks, until it ends. Asked once
+// a second: a call's job pumps events, so the ticks go on during it.
+void keepAwakeWhileServing(HeadlessServer &server, KeepAwake &awake, QTimer &ticks)
+{
+    QObject::connect(&ticks, &QTimer::timeout, &server, [&server, &awake] {
+        awake.update(server.state().Connected, server.state().AutoAnswerOn,
+                     [&server] { return server.keepAwakeWhileArmed(); });
+    });
+    QObject::connect(&server, &HeadlessServer::unloaded, &server, [&awake, &ticks] {
+        ticks.stop();
+        awake.release();
+    });
+#ifdef Q_OS_WIN
+    ticks.start(1000); // elsewhere the system has nothing to hold
+#endif
+}
+
 } // namespace
 
-int main(int argc, char *argv[])
+static int serve(QCoreApplication &app, const DaemonOptions &options, const ServeHooks &hooks)
 {
-    QCoreApplication app(argc, argv);
-    QCoreApplication::setApplicationName(QString::fromLatin1(AppVersion::Title));
-    QCoreApplication::setApplicationVersion(QString::fromLatin1(AppVersion::Version));
-
-    DaemonOptions options;
-    QString message;
-    int status = 0;
-    if (!options.parse(QCoreApplication::arguments(), message, status)) {
-        std::fprintf(status == 0 ? stdout : stderr, "%s\n", message.toLocal8Bit().constData());
-        return status;
-    }
-
     // What could not be checked or opened at the start: said in red once the
     // server serves, which it does all the same.
     QStringList startNotes;
 
     // One server per state folder: the second refuses before touching anything.
     QDir().mkpath(options.stateDir);
-    SingleInstance instance(QDir(options.stateDir).filePath(QStringLiteral("tarvod.lock")));
+    QDir().mkpath(options.logDir);
+    SingleInstance instance(QDir(options.stateDir).filePath(QStringLiteral("tarvod.lock")),
+                            SingleInstance::Scope::Global);
     switch (instance.tryAcquire()) {
     case SingleInstance::Acquire::Acquired:
         break;
@@ -143,8 +173,17 @@ int main(int argc, char *argv[])
             QCoreApplication::quit();
         },
         Qt::QueuedConnection);
+    if (hooks.attach)
+        hooks.attach(server);
+    SystemPowerRequest power;
+    KeepAwake awake(power); // released at the latest when the server is gone
+    QTimer awakeTicks;
+    keepAwakeWhileServing(server, awake, awakeTicks);
 
     QTimer::singleShot(0, &server, [&] {
+        // The service manager hears "running" before the recovery, which may take long.
+        if (hooks.running)
+            hooks.running();
         server.serve();
         if (server.isUnloaded())
             return;
@@ -155,4 +194,49 @@ int main(int argc, char *argv[])
                         (now.settingsValid ? now.state : now.settingsProblem).toUtf8());
     });
     return app.exec();
+}
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QString::fromLatin1(AppVersion::Title));
+    QCoreApplication::setApplicationVersion(QString::fromLatin1(AppVersion::Version));
+
+    DaemonOptions options;
+    QString message;
+    int status = 0;
+    if (!options.parse(QCoreApplication::arguments(), message, status)) {
+        std::fprintf(status == 0 ? stdout : stderr, "%s\n", message.toLocal8Bit().constData());
+        return status;
+    }
+#ifdef Q_OS_WIN
+    if (options.verb == DaemonOptions::Verb::RunService) {
+        ConsoleEvents console(false); // a user's log-off is no stop
+        ServiceRunner runner;
+        if (QString error; !runner.connect(error))
+            return refuse(error);
+        ServeHooks hooks;
+        hooks.attach = [&runner](HeadlessServer &server) {
+            QObject::connect(&runner, &ServiceRunner::stopRequested, &server,
+                             [&server](const QString &reason) { server.shutdownNow(reason); });
+            QObject::connect(&runner, &ServiceRunner::closeWhenIdleRequested, &server,
+                             [&server] { server.closeWhenIdle(); });
+        };
+        hooks.running = [&runner] { runner.reportRunning(); };
+        status = serve(app, options, hooks);
+        runner.reportStopped(status);
+        return status;
+    }
+    if (options.verb != DaemonOptions::Verb::Serve)
+        return ServiceAdmin::run(options);
+    ConsoleEvents console(true);
+    ServeHooks hooks;
+    hooks.attach = [&console](HeadlessServer &server) {
+        QObject::connect(&console, &ConsoleEvents::interrupted, &server,
+                         [&server] { server.shutdownNow(QStringLiteral("Interrupted.")); });
+    };
+    return serve(app, options, hooks);
+#else
+    return serve(app, options, {});
+#endif
 }

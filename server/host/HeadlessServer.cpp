@@ -22,8 +22,9 @@ QString line(const QString &text)
 
 HeadlessServer::HeadlessServer(HostReporter &reporter, UploadJournal &journal,
                                const QString &settingsPath, QObject *parent)
-    : QObject(parent), m_reporter(reporter), m_journal(journal), m_store(settingsPath),
-      m_settingsPath(settingsPath), m_operations(m_prompter, *this),
+    : QObject(parent), m_reporter(reporter), m_journal(journal),
+      m_store(SettingsStore::ServerLocation{settingsPath}), m_settingsPath(settingsPath),
+      m_operations(m_prompter, *this),
       m_line([this](int comNumber) { return m_store.portDevice(comNumber); }),
       m_session(m_line, m_waiter, m_reporter, m_prompter, m_controls, m_state, m_config)
 {
@@ -37,7 +38,10 @@ bool HeadlessServer::loadSettings()
 {
     m_settingsProblem.clear();
     const QFileInfo file(m_settingsPath);
-    if (!file.exists())
+    if (m_store.inRegistry()) {
+        if (!m_store.exists())
+            m_settingsProblem = QStringLiteral("There is no settings key %1.").arg(m_settingsPath);
+    } else if (!file.exists())
         m_settingsProblem = QStringLiteral("There is no settings file %1.").arg(m_settingsPath);
     else if (!file.isReadable())
         m_settingsProblem =

@@ -12,6 +12,9 @@
 // be served is said in red, and the server keeps running without a port
 // until settings that can be served arrive by one of those ways.
 //
+// The settings are a file, or on Windows a registry key (the service's is
+// HKLM\SOFTWARE\Tarvo; SettingsStore::ServerLocation).
+//
 // The serial device a server uses is claimed (PortClaim.h), so that a
 // second server set to the same device is refused with a clear reason
 // rather than fighting over it; claimPort() tells at start.
@@ -71,6 +74,8 @@ public:
     HostSession &session() { return m_session; }
     const ServerState &state() const { return m_state; }
     bool isUnloaded() const { return m_unloaded; }
+    // The settings' word on keeping the PC awake while armed, read afresh.
+    bool keepAwakeWhileArmed() const { return m_store.keepAwakeEnabled(); }
 
 signals:
     // The server has ended: the program may end.

@@ -5,11 +5,11 @@
 #include <QDir>
 #include <QStandardPaths>
 
-#ifdef Q_OS_WIN
 #include <QCryptographicHash>
+
+#ifdef Q_OS_WIN
 #include <qt_windows.h>
 #else
-#include <QCryptographicHash>
 #include <QFileInfo>
 #include <cerrno>
 #include <cstddef>
@@ -27,17 +27,7 @@ namespace Tarvo {
 
 struct SingleInstance::Lock
 {
-    Lock(const QString &lockPath, const QString &objectName)
-        // A path is no valid object name; its hash is.
-        : name(!objectName.isEmpty()
-                   ? objectName
-                   : sessionObjectName() + QLatin1Char('-') +
-                         QString::fromLatin1(
-                             QCryptographicHash::hash(QDir::cleanPath(lockPath).toLower().toUtf8(),
-                                                      QCryptographicHash::Sha1)
-                                 .toHex()))
-    {
-    }
+    Lock(const QString &, const QString &objectName) : name(objectName) {}
     ~Lock()
     {
         if (handle)
@@ -170,7 +160,10 @@ struct SingleInstance::Lock
 
 SingleInstance::SingleInstance() : SingleInstance(defaultLockPath(), sessionObjectName()) {}
 
-SingleInstance::SingleInstance(const QString &lockPath) : SingleInstance(lockPath, QString()) {}
+SingleInstance::SingleInstance(const QString &lockPath, Scope scope)
+    : SingleInstance(lockPath, objectNameFor(lockPath, scope))
+{
+}
 
 SingleInstance::SingleInstance(const QString &lockPath, const QString &objectName)
     : m_lock(std::make_unique<Lock>(lockPath, objectName))
@@ -205,6 +198,19 @@ QString SingleInstance::sessionObjectName()
 {
     // The installer builds the same name from the same title.
     return QStringLiteral("Local\\") + QLatin1String(AppVersion::Title);
+}
+
+QString SingleInstance::objectNameFor(const QString &lockPath, Scope scope)
+{
+    // A path is no valid object name; its hash is.
+    const QString hash =
+        QString::fromLatin1(QCryptographicHash::hash(QDir::cleanPath(lockPath).toLower().toUtf8(),
+                                                     QCryptographicHash::Sha1)
+                                .toHex());
+    if (scope == Scope::Global)
+        return QStringLiteral("Global\\") + QLatin1String(AppVersion::Title) +
+               QStringLiteral(".server-") + hash;
+    return sessionObjectName() + QLatin1Char('-') + hash;
 }
 
 } // namespace Tarvo

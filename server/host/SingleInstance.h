@@ -21,10 +21,13 @@
 // the program's own is "Local\Tarvo" (sessionObjectName()), a name the
 // installer and uninstaller open to see that Tarvo runs in their session; a
 // lock at any other path (the tests' own) gets a name derived from the path.
-// The system drops the mutex with the last handle, so a crashed instance
-// never blocks the next start, however process ids are reused. A second
-// log-in session of the same user is kept out by the upload journal's lock
-// in the per-user data folder, which every session shares.
+// A server's lock (Scope::Global) is a mutex in the Global\ namespace
+// instead, "Global\Tarvo.server-" and the hash of its path: the Windows
+// service runs in a session of its own, and a server started by hand in a
+// user's session must see it. The system drops the mutex with the last handle, so a crashed
+// instance never blocks the next start, however process ids are reused. A second log-in session of
+// the same user is kept out by the upload journal's lock in the per-user data folder, which every
+// session shares.
 //
 // Only a lock held by a live instance means "already running". A lock that
 // cannot be made by any of these means is a failure with the system's
@@ -45,10 +48,12 @@ class SingleInstance
 {
 public:
     enum class Acquire { Acquired, AlreadyRunning, Failed };
+    // Where the Windows mutex is seen: this log-in session, or every one.
+    enum class Scope { Session, Global };
 
     // The program's own lock.
     SingleInstance();
-    explicit SingleInstance(const QString &lockPath);
+    explicit SingleInstance(const QString &lockPath, Scope scope = Scope::Session);
     ~SingleInstance();
     SingleInstance(const SingleInstance &) = delete;
     SingleInstance &operator=(const SingleInstance &) = delete;
@@ -62,6 +67,8 @@ public:
     static QString defaultLockPath();
     // The name of the program's own mutex on Windows.
     static QString sessionObjectName();
+    // The name of the mutex that stands for the lock at lockPath on Windows.
+    static QString objectNameFor(const QString &lockPath, Scope scope);
 
 private:
     SingleInstance(const QString &lockPath, const QString &objectName);
