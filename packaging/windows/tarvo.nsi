@@ -4,11 +4,18 @@
 ; icon, written by CMake) and files.nsh/unfiles.nsh (the program folder's
 ; files, written by build.sh).
 ;
-; It installs for the current user only, so no administrator rights are
-; needed: the program folder goes under %LOCALAPPDATA%\Programs, the menu and
-; log-in shortcuts into the user's own Start menu. Silent with /S (the log-in
-; shortcut is then included). The uninstaller removes exactly the files it
-; installed; the settings in the registry and the log beside the program stay.
+; By default it installs for the current user only, so no administrator
+; rights are needed: the program folder goes under %LOCALAPPDATA%\Programs,
+; the menu and log-in shortcuts into the user's own Start menu. Silent with
+; /S (the log-in shortcut is then included). The uninstaller removes exactly
+; the files it installed; the settings in the registry and the log beside the
+; program stay.
+;
+; With /AllUsers it installs for the whole PC (service.nsh): an administrator
+; only, into Program Files, shortcuts for all users, the uninstall entry under
+; HKLM, and tarvod.exe registered and started as the Windows service that
+; answers calls with nobody logged in. A silent install on a PC that has this
+; per-machine install upgrades that one, /AllUsers given or not.
 ;
 ; A running Tarvo is closed first, by the installer (an upgrade) and by the
 ; uninstaller alike, and after an upgrade started again. It is found by the
@@ -18,6 +25,7 @@
 ; With someone at the PC the user is asked first, and a call in progress is
 ; cut only if the user answers Tarvo's hang-up question Yes; silent, Tarvo is
 ; left SilentJobWait seconds to finish a running job and is then shut down.
+; The service, where there is one, is closed the same way before the trays.
 
 Unicode true
 Target amd64-unicode
@@ -27,6 +35,7 @@ RequestExecutionLevel user
 !include "${LISTS}/identity.nsh"
 !include "MUI2.nsh"
 !include "LogicLib.nsh"
+!include "FileFunc.nsh"
 
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\${APP}"
 !define MUTEX "Local\${APP}"
@@ -43,11 +52,16 @@ InstallDir "$LOCALAPPDATA\Programs\${APP}"
 InstallDirRegKey HKCU "${UNINSTALL_KEY}" "InstallLocation"
 
 Var WasRunning ; 1 when a running Tarvo was closed
+Var AllUsers ; 1 for the per-machine install, 0 for the current user's
+
+!include "service.nsh"
 
 !define MUI_ICON "${ICON}"
 !define MUI_UNICON "${ICON}"
 !define MUI_ABORTWARNING
 !insertmacro MUI_PAGE_COMPONENTS
+; The per-machine folder is Program Files, never one users could write to.
+!define MUI_PAGE_CUSTOMFUNCTION_PRE SkipDirectoryForAllUsers
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !define MUI_FINISHPAGE_RUN
@@ -112,6 +126,28 @@ Function ${UN}AskTarvoAndWait
     ${Loop}
 FunctionEnd
 
+; $R6: a program file; waits up to 10 s until it can be written (its
+; process has ended), or returns at once when there is none.
+Function ${UN}WaitWritable
+    ${IfNot} ${FileExists} $R6
+        Return
+    ${EndIf}
+    StrCpy $R4 40
+    ${Do}
+        ClearErrors
+        FileOpen $R5 $R6 a
+        ${IfNot} ${Errors}
+            FileClose $R5
+            Return
+        ${EndIf}
+        ${If} $R4 <= 0
+            Return
+        ${EndIf}
+        Sleep 250
+        IntOp $R4 $R4 - 1
+    ${Loop}
+FunctionEnd
+
 ; Closes a running Tarvo in order, or aborts. $WasRunning: 1 when it ran.
 Function ${UN}CloseTarvo
     StrCpy $WasRunning 0
@@ -153,22 +189,8 @@ Function ${UN}CloseTarvo
     ${EndIf}
     ; The process ends a moment after it has let its mutex go: wait until its
     ; program file can be written.
-    ${If} ${FileExists} "$INSTDIR\tarvo.exe"
-        StrCpy $R4 40
-        ${Do}
-            ClearErrors
-            FileOpen $R5 "$INSTDIR\tarvo.exe" a
-            ${IfNot} ${Errors}
-                FileClose $R5
-                ${Break}
-            ${EndIf}
-            ${If} $R4 <= 0
-                ${Break}
-            ${EndIf}
-            Sleep 250
-            IntOp $R4 $R4 - 1
-        ${Loop}
-    ${EndIf}
+    StrCpy $R6 "$INSTDIR\tarvo.exe"
+    Call ${UN}WaitWritable
 FunctionEnd
 
 !macroend
@@ -180,33 +202,79 @@ Function StartTarvo
     Exec '"$INSTDIR\tarvo.exe"'
 FunctionEnd
 
+Function SkipDirectoryForAllUsers
+    ${If} $AllUsers == 1
+        Abort
+    ${EndIf}
+FunctionEnd
+
+; The mode: per-machine with /AllUsers, or silently over a per-machine
+; install; else the current user's, as before.
 Function .onInit
-    SetShellVarContext current
+    StrCpy $AllUsers 0
+    ${GetParameters} $R0
+    ClearErrors
+    ${GetOptions} $R0 "/AllUsers" $R1
+    ${IfNot} ${Errors}
+        StrCpy $AllUsers 1
+    ${EndIf}
+    Call MachineInstallFolder
+    ${If} ${Silent}
+    ${AndIf} $0 != ""
+        StrCpy $AllUsers 1
+    ${EndIf}
+    ${If} $AllUsers == 1
+        Call RequireAdministrator
+        SetShellVarContext all
+        StrCpy $INSTDIR $0
+        ${If} $INSTDIR == ""
+            StrCpy $INSTDIR "$PROGRAMFILES64\${APP}"
+        ${EndIf}
+    ${Else}
+        SetShellVarContext current
+    ${EndIf}
 FunctionEnd
 
+; The uninstaller in the folder the per-machine entry names is that install's.
 Function un.onInit
-    SetShellVarContext current
+    StrCpy $AllUsers 0
+    Call un.MachineInstallFolder
+    ${If} $0 != ""
+    ${AndIf} $0 == $INSTDIR
+        StrCpy $AllUsers 1
+        Call un.RequireAdministrator
+        SetShellVarContext all
+    ${Else}
+        SetShellVarContext current
+    ${EndIf}
 FunctionEnd
 
+; SHCTX is HKLM for the per-machine install, HKCU for the user's.
 Section "${APP}" SecProgram
     SectionIn RO
+    ${If} $AllUsers == 1
+        Call CloseService
+    ${EndIf}
     Call CloseTarvo
     !include "${LISTS}/files.nsh"
     SetOutPath "$INSTDIR"
     WriteUninstaller "$INSTDIR\Uninstall.exe"
     CreateShortCut "$SMPROGRAMS\${APP}.lnk" "$INSTDIR\tarvo.exe"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayName" "${APP}"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\tarvo.exe,0"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "Publisher" "${COMPANY}"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
-    WriteRegStr HKCU "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayName" "${APP}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\tarvo.exe,0"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "Publisher" "${COMPANY}"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\Uninstall.exe"'
+    WriteRegStr SHCTX "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\Uninstall.exe" /S'
     ; In KiB, as Add/Remove Programs reads it: the program folder's files.
     SectionGetSize ${SecProgram} $0
-    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "EstimatedSize" $0
-    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoModify" 1
-    WriteRegDWORD HKCU "${UNINSTALL_KEY}" "NoRepair" 1
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "EstimatedSize" $0
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoModify" 1
+    WriteRegDWORD SHCTX "${UNINSTALL_KEY}" "NoRepair" 1
+    ${If} $AllUsers == 1
+        Call StartService
+    ${EndIf}
 SectionEnd
 
 ; An unattended PC should be answering calls again after a restart.
@@ -224,6 +292,9 @@ Function .onInstSuccess
 FunctionEnd
 
 Section "Uninstall"
+    ${If} $AllUsers == 1
+        Call un.RemoveService
+    ${EndIf}
     Call un.CloseTarvo
     !include "${LISTS}/unfiles.nsh"
     Delete "$INSTDIR\Uninstall.exe"
@@ -231,5 +302,5 @@ Section "Uninstall"
     RMDir "$INSTDIR"
     Delete "$SMPROGRAMS\${APP}.lnk"
     Delete "$SMSTARTUP\${APP}.lnk"
-    DeleteRegKey HKCU "${UNINSTALL_KEY}"
+    DeleteRegKey SHCTX "${UNINSTALL_KEY}"
 SectionEnd

@@ -20,7 +20,8 @@
 #      closes it and removes what was installed, keeping settings and log;
 #   5. the session's end: Wine ends the session (WM_ENDSESSION) in the middle
 #      of an upload; before Tarvo is ended the old copy must be back, with no
-#      .BAK and no journal left, the modem hung up and the log saying so.
+#      .BAK and no journal left, the modem hung up and the log saying so;
+#   6. the per-machine install and its Windows service (test-service.sh).
 #
 #   packaging/windows/test-windows.sh [linux-build-dir]
 #
@@ -440,4 +441,8 @@ done
 kill "$PORTABLE" 2>/dev/null || true
 PORTABLE=
 stage "session's end: upload put back, journal cleared, modem hung up and disarmed, in the log"
+
+# --- 6. the per-machine install and the service -------------------------------
+wineserver -k
+TARVO_WINDOWS_BUILT=1 TARVO_WINDOWS_BUILD=$BUILD "$HERE/test-service.sh" "$LINUX_BUILD"
 stage "Windows part passed"
