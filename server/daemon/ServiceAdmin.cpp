@@ -151,6 +151,9 @@ int start(int waitSeconds)
         return failed(QStringLiteral("cannot start the service %1: %2").arg(Name, systemReason()));
     const ServiceInfo info =
         waitForState(ServiceInfo::State::Running, QDeadlineTimer(waitSeconds * 1000));
+    if (info.state == ServiceInfo::State::Stopped)
+        return failed(
+            QStringLiteral("the service %1 ended as it started; its log says why.").arg(Name));
     if (!info.running())
         return failed(QStringLiteral("the service %1 did not report running within %2 s (%3).")
                           .arg(Name)
