@@ -33,6 +33,7 @@
 #include "UploadJournal.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QTimer>
 #include <cstdio>
@@ -89,6 +90,8 @@ struct ServeHooks
 {
     std::function<void(HeadlessServer &)> attach; // the manager's requests
     std::function<void()> running;                // the start is over
+    // A service has no console: why it would not start goes to its log too.
+    bool logRefusals = false;
 };
 
 // Keeps the PC awake as the server's state asks, until it ends. Asked once
@@ -112,6 +115,13 @@ void keepAwakeWhileServing(HeadlessServer &server, KeepAwake &awake, QTimer &tic
 
 static int serve(QCoreApplication &app, const DaemonOptions &options, const ServeHooks &hooks)
 {
+    const auto refuseHere = [&options, &hooks](const QString &reason) {
+        if (hooks.logRefusals)
+            LogFile(options.logDir, {}, QString())
+                .WriteLog(LogFile::timestamp(QDateTime::currentDateTime()) + reason +
+                          QLatin1String(CrLf));
+        return refuse(reason);
+    };
     // What could not be checked or opened at the start: said in red once the
     // server serves, which it does all the same.
     QStringList startNotes;
@@ -125,8 +135,8 @@ static int serve(QCoreApplication &app, const DaemonOptions &options, const Serv
     case SingleInstance::Acquire::Acquired:
         break;
     case SingleInstance::Acquire::AlreadyRunning:
-        return refuse(QStringLiteral("another Tarvo server runs on the state folder %1.")
-                          .arg(options.stateDir));
+        return refuseHere(QStringLiteral("another Tarvo server runs on the state folder %1.")
+                              .arg(options.stateDir));
     case SingleInstance::Acquire::Failed:
         // The journal's and the device's locks still keep a second server off
         // the files and the modem.
@@ -137,7 +147,7 @@ static int serve(QCoreApplication &app, const DaemonOptions &options, const Serv
     }
     UploadJournal journal(options.stateDir);
     if (QString error; journal.acquire(error) == FileLock::Result::HeldElsewhere)
-        return refuse(
+        return refuseHere(
             QStringLiteral("another Tarvo holds the upload journal in %1.").arg(options.stateDir));
 
     LogFile log(options.logDir, {}, QString()); // no per-user fallback
@@ -146,7 +156,7 @@ static int serve(QCoreApplication &app, const DaemonOptions &options, const Serv
     reporter.addReporter(&console);
     HeadlessServer server(reporter, journal, options.settings);
     if (QString error; !server.claimPort(error))
-        return refuse(error);
+        return refuseHere(error);
 
     // The control channel listens before the server serves, so that a
     // client sees the start-up too. Every text of the log reaches the
@@ -223,6 +233,7 @@ int main(int argc, char *argv[])
                              [&server] { server.closeWhenIdle(); });
         };
         hooks.running = [&runner] { runner.reportRunning(); };
+        hooks.logRefusals = true;
         status = serve(app, options, hooks);
         runner.reportStopped(status);
         return status;
