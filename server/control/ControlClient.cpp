@@ -60,9 +60,15 @@ QString ControlClient::connectError(int error) const
         return QStringLiteral("cannot connect to %1: nobody answers (a server that ended?)")
             .arg(path);
     case QLocalSocket::SocketAccessError:
+#ifdef Q_OS_WIN
+        return QStringLiteral("cannot connect to %1: no permission (interactive users and "
+                              "administrators of this machine may)")
+            .arg(path);
+#else
         return QStringLiteral("cannot connect to %1: no permission (root, the server's user and "
                               "the group \"tarvo\" may)")
             .arg(path);
+#endif
     default:
         return QStringLiteral("cannot connect to %1: %2").arg(path, m_socket->errorString());
     }

@@ -17,7 +17,8 @@
 // WaitingInstances instances wait at a time, as QLocalServer's do, so that
 // clients that come together find one free: each has an overlapped
 // ConnectNamedPipe whose event a QWinEventNotifier watches. When a client
-// connects, a new instance takes its place, the connected one goes to a
+// connects, a new instance takes its place (one that cannot be made now is
+// tried again at the next client), the connected one goes to a
 // QLocalSocket through setSocketDescriptor(), and newConnection() is
 // emitted. Windows only.
 #pragma once
@@ -64,6 +65,8 @@ private:
     bool addInstance(bool first);
     bool waitForClient(Waiting &waiting);
     void onConnected(Waiting *waiting);
+    void remove(Waiting *waiting);
+    void refill();
     void stopWaiting();
     QString systemError(const QString &what, unsigned long code) const;
     static QString systemMessage(unsigned long code);

@@ -76,10 +76,13 @@ private slots:
 
 void TestControlPipe::servesClients_data()
 {
-    const auto row = columns<int>("clients");
-    row("one", 1);
-    row("three at once", 3);
-    row("eight at once", 8);
+    // together: all open before any is served; else one after another, each
+    // left open, more than the instances that wait at a time.
+    const auto row = columns<int, bool>("clients", "together");
+    row("one", 1, true);
+    row("three at once", 3, true);
+    row("as many as wait at once", PipeListener::WaitingInstances, true);
+    row("twenty in turn", 20, false);
 }
 
 // Every client gets a pipe instance of its own and the whole protocol; a
@@ -87,13 +90,15 @@ void TestControlPipe::servesClients_data()
 // administrator's (as Wine does).
 void TestControlPipe::servesClients()
 {
-    auto [clients] = fetch<int>("clients");
+    auto [clients, together] = fetch<int, bool>("clients", "together");
     PipeBench m;
     QVERIFY2(m.server.listen(m.name), qPrintable(m.server.errorString()));
     std::vector<std::unique_ptr<ControlClient>> open;
     for (int i = 0; i < clients; ++i) {
         open.push_back(std::make_unique<ControlClient>(QStringLiteral("client %1").arg(i)));
         open.back()->open(m.name);
+        if (!together)
+            QVERIFY(open.back()->waitForReady(5000));
     }
     for (auto &client : open) {
         QVERIFY(client->waitForReady(5000));
