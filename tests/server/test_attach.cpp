@@ -188,7 +188,7 @@ void TestAttach::settingsSaveThroughTheServer()
     QCOMPARE(openAfterOk, !refusal.isEmpty());
     if (refusal.isEmpty()) {
         QCOMPARE(rig.target.values.value("Settings/Modem Port"), QStringLiteral("3"));
-        QCOMPARE(rig.target.values.value("Dnld1/Open From"), QStringLiteral("/srv/d"));
+        QCOMPARE(rig.target.values.value("Dnld1/Open From"), servedPath("d"));
         QCOMPARE(rig.prompter.warnings, QStringList());
         QVERIFY(rig.pane().contains("Modem Port: COM3"));
     } else {

@@ -32,7 +32,7 @@ void TestSettingsMove::offeredOnceAttached_data()
     // served: the server's download path afterwards
     const auto row = columns<QString, bool, QList<bool>, bool, bool, QString, bool>(
         "own", "journalEntry", "answers", "windowOk", "asked", "served", "remembered");
-    const QString before = "/srv/d";
+    const QString before = servedPath("d");
     row("copied, the mapped drive on its share", "S:\\out\\a.txt", false, QList<bool>{true}, true,
         true, "\\\\srv\\share\\out\\a.txt", true);
     row("declined", "C:\\out\\a.txt", false, QList<bool>{false}, false, true, before, true);
@@ -54,7 +54,7 @@ void TestSettingsMove::offeredOnceAttached()
     if (!own.isEmpty()) {
         ownModel.DownloadList[0] = {"D", own};
         // The server's own upload where the test means the same settings.
-        ownModel.UploadList[0] = {"U", own == "/srv/d" ? "/srv/u" : "C:\\in\\u.txt"};
+        ownModel.UploadList[0] = {"U", own == servedPath("d") ? servedPath("u") : "C:\\in\\u.txt"};
     }
     QString error;
     QVERIFY(ownStore.SaveSettings(ownModel, error));
