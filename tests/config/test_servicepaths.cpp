@@ -70,6 +70,7 @@ private slots:
     void judge_data();
     void judge();
     void networkPathsPutInPlace();
+    void localDrivesAreNotMapped();
     void windowAtOk_data();
     void windowAtOk();
 };
@@ -137,6 +138,18 @@ void TestServicePaths::networkPathsPutInPlace()
     QCOMPARE(model.DownloadList[2].OpenFrom, QStringLiteral("S:\\out\\c.txt"));
     QCOMPARE(model.DownloadList[0].Name, QStringLiteral("A"));
     QCOMPARE(int(model.DownloadCount), 2);
+}
+
+// The session's own lookup: the system's drive and the temporary folder's
+// are local, so a window on them asks nothing.
+void TestServicePaths::localDrivesAreNotMapped()
+{
+#ifndef Q_OS_WIN
+    QSKIP("drive letters are Windows'");
+#endif
+    const QStringList paths{QDir::toNativeSeparators(QDir::rootPath() + "x.txt"),
+                            QDir::toNativeSeparators(QDir::temp().filePath("x.txt")), "x.txt"};
+    QCOMPARE(mappedDrives(paths), DriveShares());
 }
 
 void TestServicePaths::windowAtOk_data()
