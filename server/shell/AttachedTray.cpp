@@ -50,9 +50,12 @@ void AttachedTray::moveSettings()
     m_moveDone = true;
     if (QString error; !m_move->due() || !m_settings.fetch(error))
         return;
-    const bool moved = m_move->offer(m_prompter, m_settings, [this](SettingsAccess &settings) {
-        return m_configure && m_configure(&m_window, m_config, settings);
-    });
+    const bool moved = m_move->offer(
+        m_prompter, m_settings,
+        [this](SettingsAccess &settings) {
+            return m_configure && m_configure(&m_window, m_config, settings);
+        },
+        [this] { return m_forward.ended(); });
     if (moved)
         m_window.AppendStatus(QStringLiteral("Your own settings have been copied to the server.") +
                               QLatin1String(CrLf));

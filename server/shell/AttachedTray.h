@@ -66,6 +66,7 @@ private:
         bool callUp() const override { return m_server.callUp(); }
         void askHangUpLater(std::function<void(bool yes)> answered) override;
         void letGo() { m_ended = true; }
+        bool ended() const { return m_ended; }
 
     private:
         AttachedServer &m_server;

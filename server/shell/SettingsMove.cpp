@@ -75,7 +75,7 @@ void SettingsMove::remember(const char *answer) const
 }
 
 bool SettingsMove::offer(Prompter &prompter, RemoteSettings &service,
-                         const ConfigureStep &configure)
+                         const ConfigureStep &configure, const std::function<bool()> &ending)
 {
     if (!due())
         return false;
@@ -92,7 +92,8 @@ bool SettingsMove::offer(Prompter &prompter, RemoteSettings &service,
         return false;
     }
     if (!prompter.askYesNo(question())) {
-        remember("declined");
+        if (!ending || !ending())
+            remember("declined");
         return false;
     }
     Copy copy(own, service);

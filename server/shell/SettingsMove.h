@@ -45,8 +45,11 @@ public:
     bool due() const;
 
     // Offers the move when it is due; service must have fetched the
-    // server's settings. Returns true when the copy was saved.
-    bool offer(Prompter &prompter, RemoteSettings &service, const ConfigureStep &configure);
+    // server's settings. Returns true when the copy was saved. ending tells
+    // whether the tray has begun to end, which answers an open question No
+    // in the user's stead: such an answer is not remembered.
+    bool offer(Prompter &prompter, RemoteSettings &service, const ConfigureStep &configure,
+               const std::function<bool()> &ending = {});
 
 private:
     // The user's copy as the server is to get it.

@@ -30,24 +30,31 @@ void TestSettingsMove::offeredOnceAttached_data()
 {
     // own: the user's download path (none: no entries of one's own);
     // served: the server's download path afterwards
-    const auto row = columns<QString, bool, QList<bool>, bool, bool, QString, bool>(
-        "own", "journalEntry", "answers", "windowOk", "asked", "served", "remembered");
+    // endInQuestion: the tray ends (the session, the installer) while the
+    // question is open, which answers it No
+    const auto row = columns<QString, bool, QList<bool>, bool, bool, QString, bool, bool>(
+        "own", "journalEntry", "answers", "windowOk", "asked", "served", "remembered",
+        "endInQuestion");
     const QString before = servedPath("d");
     row("copied, the mapped drive on its share", "S:\\out\\a.txt", false, QList<bool>{true}, true,
-        true, "\\\\srv\\share\\out\\a.txt", true);
-    row("declined", "C:\\out\\a.txt", false, QList<bool>{false}, false, true, before, true);
-    row("window cancelled", "C:\\out\\a.txt", false, QList<bool>{true}, false, true, before, false);
-    row("an upload still to undo", "C:\\out\\a.txt", true, QList<bool>{}, false, false, before,
+        true, "\\\\srv\\share\\out\\a.txt", true, false);
+    row("declined", "C:\\out\\a.txt", false, QList<bool>{false}, false, true, before, true, false);
+    row("window cancelled", "C:\\out\\a.txt", false, QList<bool>{true}, false, true, before, false,
         false);
-    row("nothing of one's own", "", false, QList<bool>{}, false, false, before, false);
-    row("the server has them already", before, false, QList<bool>{}, false, false, before, true);
+    row("the tray ends in the question", "C:\\out\\a.txt", false, QList<bool>{false}, false, true,
+        before, false, true);
+    row("an upload still to undo", "C:\\out\\a.txt", true, QList<bool>{}, false, false, before,
+        false, false);
+    row("nothing of one's own", "", false, QList<bool>{}, false, false, before, false, false);
+    row("the server has them already", before, false, QList<bool>{}, false, false, before, true,
+        false);
 }
 
 void TestSettingsMove::offeredOnceAttached()
 {
-    auto [own, journalEntry, answers, windowOk, asked, remembered] =
-        fetch<QString, bool, QList<bool>, bool, bool, bool>("own", "journalEntry", "answers",
-                                                            "windowOk", "asked", "remembered");
+    auto [own, journalEntry, answers, windowOk, asked, remembered, endInQuestion] =
+        fetch<QString, bool, QList<bool>, bool, bool, bool, bool>(
+            "own", "journalEntry", "answers", "windowOk", "asked", "remembered", "endInQuestion");
     Rig rig;
     SettingsStore ownStore(rig.dir.filePath("own/Tarvo.conf"));
     Configuration ownModel{.ModemPort = 1, .JobType = DownloadAndUpload};
@@ -79,6 +86,8 @@ void TestSettingsMove::offeredOnceAttached()
             window->findChild<QPushButton *>("cmdCancel")->click();
     };
     rig.prompter.answers = answers;
+    if (endInQuestion)
+        rig.prompter.whileAsking = [&rig](const QString &) { rig.tray.window().shutdownNow(); };
     QVERIFY(rig.listen());
     rig.tray.start(rig.path);
     QTRY_VERIFY(rig.tray.server().attached());
@@ -90,6 +99,7 @@ void TestSettingsMove::offeredOnceAttached()
     QCOMPARE(windowSeen, asked && answers.value(0));
     QTEST(rig.target.values.value("Dnld1/Open From"), "served");
     QCOMPARE(rig.pane().contains("Your own settings have been copied"), asked && windowOk);
+    QCOMPARE(rig.tray.window().isUnloaded(), endInQuestion);
     QCOMPARE(QFile::exists(move.markPath()), remembered);
     // Asked once: remembered answers are not asked again.
     QCOMPARE(move.due(), !remembered && !journalEntry);
