@@ -4,6 +4,9 @@
 #include "Prompter.h"
 #include "StatusPane.h"
 
+#include <QApplication>
+#include <QTimer>
+
 namespace Tarvo {
 
 AttachedTray::AttachedTray(ServerState &state, LogFile &log, TrayIcon &tray, Prompter &prompter,
@@ -17,6 +20,10 @@ AttachedTray::AttachedTray(ServerState &state, LogFile &log, TrayIcon &tray, Pro
     m_window.operations().attachModem(m_forward);
     m_window.operations().setModemElsewhere();
     m_window.setEndNow([this] { m_forward.letGo(); });
+    QObject::connect(&m_server, &AttachedServer::statusApplied, &m_window, [this] {
+        if (m_move && !m_moveDone)
+            QTimer::singleShot(0, &m_window, [this] { moveSettings(); });
+    });
 }
 
 void AttachedTray::start(const QString &path)
@@ -32,6 +39,26 @@ bool AttachedTray::configure(QWidget *parent)
         return false;
     }
     return m_configure && m_configure(parent, m_config, m_settings);
+}
+
+void AttachedTray::moveSettings()
+{
+    // Not over another window or question, nor while the tray ends.
+    if (m_moveDone || m_window.isUnloaded() || m_window.configuring() ||
+        QApplication::activeModalWidget())
+        return;
+    m_moveDone = true;
+    if (QString error; !m_move->due() || !m_settings.fetch(error))
+        return;
+    const bool moved = m_move->offer(
+        m_prompter, m_settings,
+        [this](SettingsAccess &settings) {
+            return m_configure && m_configure(&m_window, m_config, settings);
+        },
+        [this] { return m_forward.ended(); });
+    if (moved)
+        m_window.AppendStatus(QStringLiteral("Your own settings have been copied to the server.") +
+                              QLatin1String(CrLf));
 }
 
 void AttachedTray::Forward::InitializeModem()

@@ -17,12 +17,16 @@
 // is over" for a server that stays. The window's requests therefore pass
 // through a ModemService of the tray's own that asks the hang-up question
 // itself and forwards the answer only while the tray lives.
+//
+// Given a SettingsMove, the tray offers once it is attached and nothing else
+// is open to copy the user's own settings to the server (SettingsMove.h).
 #pragma once
 
 #include "AttachedServer.h"
 #include "Configuration.h"
 #include "RemoteSettings.h"
 #include "Reporter.h"
+#include "SettingsMove.h"
 #include "frmServer.h"
 
 #include <functional>
@@ -42,6 +46,9 @@ public:
     // Shows the window and starts attaching to the server at path.
     void start(const QString &path);
 
+    // Offers the move at the first status after which no dialog is open.
+    void offerSettingsMove(SettingsMove &move) { m_move = &move; }
+
     frmServer &window() { return m_window; }
     AttachedServer &server() { return m_server; }
 
@@ -59,6 +66,7 @@ private:
         bool callUp() const override { return m_server.callUp(); }
         void askHangUpLater(std::function<void(bool yes)> answered) override;
         void letGo() { m_ended = true; }
+        bool ended() const { return m_ended; }
 
     private:
         AttachedServer &m_server;
@@ -81,6 +89,7 @@ private:
     };
 
     bool configure(QWidget *parent);
+    void moveSettings();
 
     Prompter &m_prompter;
     ConfigureStep m_configure;
@@ -90,6 +99,8 @@ private:
     AttachedServer m_server;
     Forward m_forward{m_server, m_prompter};
     RemoteSettings m_settings{m_server};
+    SettingsMove *m_move = nullptr;
+    bool m_moveDone = false; // offered, or found not due, in this run
 };
 
 } // namespace Tarvo

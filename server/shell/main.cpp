@@ -23,6 +23,7 @@
 #include "QtSerialLine.h"
 #include "ServerState.h"
 #include "ServerWiring.h"
+#include "SettingsMove.h"
 #include "SettingsStore.h"
 #include "SingleInstance.h"
 #include "TrayIcon.h"
@@ -53,6 +54,10 @@ int runAttached(QApplication &app, const QString &controlPath, const QString &in
         [&log](QWidget *parent) { showAboutWindow(parent, log.path()); });
     frmServer &server = attached.window();
     prompter.setParent(&server);
+    // The user's own settings, offered once to the server (SettingsMove.h).
+    SettingsStore ownSettings;
+    SettingsMove move(ownSettings, UploadJournal::defaultFolder());
+    attached.offerSettingsMove(move);
     connectTray(app, server);
     CloseRequests closeRequests;
     connectCloseRequestsAttached(closeRequests, server);

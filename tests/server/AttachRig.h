@@ -35,14 +35,21 @@ inline QStringList stopsOf(const FakeTarget &target)
     return said;
 }
 
+// The server's paths: absolute, as a server that runs without anybody logged
+// in must be given them ("/srv/d" on Unix, "C:\srv\d" on Windows).
+inline QString servedPath(const char *name)
+{
+    return QDir::toNativeSeparators(QDir::rootPath() + QStringLiteral("srv/") + name);
+}
+
 struct Rig : ControlBench
 {
     Rig()
     {
         target.values.insert({{"Dnld1/Name", "D"},
-                              {"Dnld1/Open From", "/srv/d"},
+                              {"Dnld1/Open From", servedPath("d")},
                               {"File1/Name", "U"},
-                              {"File1/Save As", "/srv/u"},
+                              {"File1/Save As", servedPath("u")},
                               {"Ports/COM3", "/dev/ttyUSB3"}});
         tray.server().setRetryInterval(50);
     }
