@@ -9,6 +9,11 @@
 #include <limits>
 #include <utility>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#include <shlobj.h>
+#endif
+
 namespace Tarvo {
 
 namespace {
@@ -58,7 +63,14 @@ DaemonOptions::Defaults DaemonOptions::Defaults::forWindows(const QString &progr
 DaemonOptions::Defaults DaemonOptions::Defaults::platform()
 {
 #ifdef Q_OS_WIN
-    return forWindows(qEnvironmentVariable("ProgramData"));
+    // The system's own word: a service's %ProgramData% may differ (Wine
+    // gives services C:\users\Public).
+    QString programData;
+    wchar_t *folder = nullptr;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_ProgramData, 0, nullptr, &folder)))
+        programData = QString::fromWCharArray(folder);
+    CoTaskMemFree(folder);
+    return forWindows(programData.isEmpty() ? qEnvironmentVariable("ProgramData") : programData);
 #else
     return forLinux();
 #endif

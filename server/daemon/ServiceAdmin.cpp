@@ -31,9 +31,11 @@ const wchar_t *wide(const QString &text)
 
 const QString Name = QLatin1String(WindowsService::Name);
 
+// Says what was done, unless another step will (an empty line).
 int done(const QString &line)
 {
-    std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
+    if (!line.isEmpty())
+        std::fprintf(stdout, "%s\n", line.toLocal8Bit().constData());
     return 0;
 }
 
@@ -169,7 +171,9 @@ QString sendControl(SC_HANDLE service, DWORD control, const QDeadlineTimer &dead
         const DWORD error = GetLastError();
         if (error == ERROR_SERVICE_NOT_ACTIVE)
             return {};
-        if (error != ERROR_SERVICE_CANNOT_ACCEPT_CTRL || deadline.hasExpired())
+        // Wine says "invalid control" where Windows says "cannot accept" yet.
+        if ((error != ERROR_SERVICE_CANNOT_ACCEPT_CTRL && error != ERROR_INVALID_SERVICE_CONTROL) ||
+            deadline.hasExpired())
             return systemReason(error);
         if (queryService().state == ServiceInfo::State::StopPending)
             return {};
@@ -186,10 +190,13 @@ int controlAndWait(DWORD control, DWORD access, int waitSeconds, const QString &
     if (!before.installed())
         return failed(QStringLiteral("the service %1 is not installed.").arg(Name));
     if (before.state == ServiceInfo::State::Stopped)
-        return done(QStringLiteral("stopped"));
+        return done(verbDone.isEmpty() ? QString() : QStringLiteral("stopped"));
     // Opened before the control is sent: the id cannot be another's by then.
     const Handle process(before.processId ? OpenProcess(SYNCHRONIZE, FALSE, DWORD(before.processId))
                                           : nullptr);
+    // A process that has gone (killed while it started) has nothing left to end.
+    if (!before.processId || (process && WaitForSingleObject(process.get(), 0) == WAIT_OBJECT_0))
+        return done(verbDone);
     const ScHandle service = openService(access | SERVICE_QUERY_STATUS);
     if (!service)
         return 1;
@@ -218,8 +225,7 @@ int remove(int waitSeconds)
 {
     if (!queryService().installed())
         return done(QStringLiteral("not installed"));
-    if (const int stopped = controlAndWait(SERVICE_CONTROL_STOP, SERVICE_STOP, waitSeconds,
-                                           QStringLiteral("stopped"));
+    if (const int stopped = controlAndWait(SERVICE_CONTROL_STOP, SERVICE_STOP, waitSeconds, {});
         stopped != 0)
         return stopped;
     const ScHandle service = openService(DELETE);
