@@ -7,6 +7,10 @@
 #include <QLocalSocket>
 #include <QTimer>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 namespace Tarvo {
 
 using namespace Control;
@@ -31,11 +35,7 @@ QString ControlClient::resolvePath(const QString &option)
 ControlClient::ControlClient(const QString &clientName, QObject *parent)
     : QObject(parent), m_clientName(clientName), m_socket(new QLocalSocket(this))
 {
-    connect(m_socket, &QLocalSocket::connected, this, [this] {
-        m_socket->write(encode({{QStringLiteral("op"), QStringLiteral("hello")},
-                                {QStringLiteral("version"), versionText()},
-                                {QStringLiteral("client"), m_clientName}}));
-    });
+    connect(m_socket, &QLocalSocket::connected, this, &ControlClient::onConnected);
     connect(m_socket, &QLocalSocket::readyRead, this, &ControlClient::readLines);
     connect(m_socket, &QLocalSocket::disconnected, this, &ControlClient::onDisconnected);
     connect(m_socket, &QLocalSocket::errorOccurred, this, [this](QLocalSocket::LocalSocketError e) {
@@ -60,12 +60,76 @@ QString ControlClient::connectError(int error) const
         return QStringLiteral("cannot connect to %1: nobody answers (a server that ended?)")
             .arg(path);
     case QLocalSocket::SocketAccessError:
+#ifdef Q_OS_WIN
+        return QStringLiteral("cannot connect to %1: no permission (interactive users and "
+                              "administrators of this machine may)")
+            .arg(path);
+#else
         return QStringLiteral("cannot connect to %1: no permission (root, the server's user and "
                               "the group \"tarvo\" may)")
             .arg(path);
+#endif
     default:
         return QStringLiteral("cannot connect to %1: %2").arg(path, m_socket->errorString());
     }
+}
+
+void ControlClient::onConnected()
+{
+    if (const QString failure = checkServer(); !failure.isEmpty())
+        return fail(failure);
+    m_socket->write(encode({{QStringLiteral("op"), QStringLiteral("hello")},
+                            {QStringLiteral("version"), versionText()},
+                            {QStringLiteral("client"), m_clientName}}));
+}
+
+QString ControlClient::serverCheckFailure(const QString &pipe, unsigned long server,
+                                          const ServiceInfo &service)
+{
+    if (server == 0)
+        return QStringLiteral("cannot tell which process serves %1; nothing was sent").arg(pipe);
+    if (!service.running() || service.processId == 0)
+        return QStringLiteral("%1 is served by process %2, but the service %3 does not run; "
+                              "nothing was sent")
+            .arg(pipe)
+            .arg(server)
+            .arg(QLatin1String(WindowsService::Name));
+    if (server != service.processId)
+        return QStringLiteral("%1 is served by process %2, not by the service %3 (process %4); "
+                              "nothing was sent")
+            .arg(pipe)
+            .arg(server)
+            .arg(QLatin1String(WindowsService::Name))
+            .arg(service.processId);
+    return {};
+}
+
+// Empty when the pipe's server is the one expected, or none is.
+QString ControlClient::checkServer() const
+{
+#ifdef Q_OS_WIN
+    const QString pipe = m_socket->serverName();
+    static const QString prefix = QStringLiteral("\\\\.\\pipe\\");
+    const QString bare =
+        pipe.startsWith(prefix, Qt::CaseInsensitive) ? pipe.mid(prefix.size()) : pipe;
+    const bool system = bare.compare(systemPath(), Qt::CaseInsensitive) == 0;
+    if (!system && !m_expectedServer)
+        return {};
+    ServiceInfo service;
+    if (m_expectedServer) {
+        service.state = ServiceInfo::State::Running;
+        service.processId = *m_expectedServer;
+    } else {
+        service = queryService();
+    }
+    ULONG server = 0;
+    if (!GetNamedPipeServerProcessId(reinterpret_cast<HANDLE>(m_socket->socketDescriptor()),
+                                     &server))
+        server = 0;
+    return serverCheckFailure(pipe, server, service);
+#else
+    return {};
+#endif
 }
 
 ControlClient::~ControlClient()

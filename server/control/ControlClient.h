@@ -14,10 +14,20 @@
 // that have nothing else to do meanwhile (tarvoctl); a window uses them only
 // where it waits anyway: the tray's modal configuration window, whose OK
 // must know whether the server took the settings.
+//
+// On Windows the client checks whom it talks to before it says a word: on
+// the system's pipe the process that serves it must be the service's
+// (GetNamedPipeServerProcessId against queryService()), or open() fails
+// with the reason and nothing is sent. Anybody who may connect may also
+// make an instance of the pipe, so a program that did so while the
+// service ran could otherwise read what the tray sends. Other pipes
+// (tests, a server run by hand) are not checked unless
+// expectServerProcess() asks for it.
 #pragma once
 
 #include "ControlTarget.h"
 #include "FeedEntry.h"
+#include "ServiceQuery.h"
 
 #include <QJsonObject>
 #include <QMap>
@@ -43,6 +53,12 @@ public:
     ~ControlClient() override;
 
     void open(const QString &path);
+    // Every later open() checks the pipe's server against this process.
+    void expectServerProcess(unsigned long processId) { m_expectedServer = processId; }
+    // Why a pipe served by process server is not the service's; empty when
+    // it is. server 0: the system would not say.
+    static QString serverCheckFailure(const QString &pipe, unsigned long server,
+                                      const ServiceInfo &service);
     void close();
     bool isReady() const { return m_ready; }
     QString serverName() const { return m_serverName; }
@@ -85,8 +101,11 @@ private:
     void fail(const QString &reason);
     QString connectError(int error) const;
     void onDisconnected();
+    void onConnected();
+    QString checkServer() const;
 
     QString m_clientName;
+    std::optional<unsigned long> m_expectedServer;
     QLocalSocket *m_socket;
     QByteArray m_buffer;
     bool m_ready = false;

@@ -85,6 +85,8 @@ void ControlConnection::handle(const QJsonObject &request)
         return hello(request);
     if (!m_greeted)
         return endWith(QStringLiteral("the client must say hello first"));
+    if (const ControlResult right = requestRight(name, m_role); !right.ok)
+        return answer(request, right);
     if (name == QLatin1String("status"))
         return answer(request, {}, statusFields(m_target.status(), m_feed));
     if (name == QLatin1String("version"))

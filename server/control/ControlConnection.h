@@ -18,9 +18,14 @@
 // backlog (it stopped reading, or reads too slowly) is dropped, and so is
 // one that lets answers pile up past four times the bound; either may
 // reconnect and resume with the last number it saw.
+//
+// Each request is checked against the peer's role first (requestRight()):
+// one it may not make gets its refusal as the answer, and the connection
+// goes on.
 #pragma once
 
 #include "ControlTarget.h"
+#include "PeerAccess.h"
 
 #include <QByteArray>
 #include <QJsonObject>
@@ -44,6 +49,7 @@ public:
     // Writes one error line and ends the connection (the refusal of a
     // peer the access rule keeps out).
     void refuse(const QString &reason);
+    void setRole(PeerRole role) { m_role = role; }
 
     qsizetype pendingBytes() const;
 
@@ -75,6 +81,7 @@ private:
     LogFeed &m_feed;
     QString m_serverName;
     qsizetype m_maxPending;
+    PeerRole m_role = PeerRole::Operator;
     QByteArray m_buffer;
     bool m_greeted = false;
     bool m_watching = false;

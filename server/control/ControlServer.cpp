@@ -8,6 +8,10 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 
+#ifdef Q_OS_WIN
+#include "PipeListener.h"
+#endif
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
@@ -20,16 +24,16 @@ namespace Tarvo {
 ControlServer::ControlServer(ControlTarget &target, LogFeed &feed, const QString &serverName,
                              QObject *parent)
     : QObject(parent), m_target(target), m_feed(feed), m_serverName(serverName),
-      m_server(new QLocalServer(this))
+      m_server(new ControlListener(this))
 {
-#ifdef Q_OS_UNIX
+#ifdef Q_OS_WIN
+    // The pipe's own security decides who connects.
+    m_rule = &decidePipeAccess;
+#else
     const AccessPolicy policy = localAccessPolicy();
     m_rule = [policy](const PeerCredentials &peer) { return decideAccess(peer, policy); };
-#else
-    // No peer credentials here: the pipe's own security decides who connects.
-    m_rule = [](const PeerCredentials &) { return AccessDecision{true, {}}; };
 #endif
-    connect(m_server, &QLocalServer::newConnection, this, &ControlServer::accept);
+    connect(m_server, &ControlListener::newConnection, this, &ControlServer::accept);
 }
 
 ControlServer::~ControlServer()
@@ -55,10 +59,16 @@ bool ControlServer::listen(const QString &path)
 #endif
     if (!clearStale(path))
         return false;
+#ifndef Q_OS_WIN
     // 0660 on Unix: Qt binds in a private folder, sets the mode, then renames.
     m_server->setSocketOptions(QLocalServer::UserAccessOption | QLocalServer::GroupAccessOption);
+#endif
     if (!m_server->listen(path)) {
+#ifdef Q_OS_WIN
+        m_error = m_server->errorString(); // names the pipe
+#else
         m_error = QStringLiteral("Cannot listen at %1: %2").arg(path, m_server->errorString());
+#endif
         return false;
     }
     m_path = path;
@@ -119,6 +129,7 @@ void ControlServer::accept()
             emit connectionEnded(why);
         });
         const AccessDecision decision = m_rule(peerCredentials(socket->socketDescriptor()));
+        connection->setRole(decision.role);
         if (!decision.allowed)
             connection->refuse(decision.reason);
     }

@@ -1,5 +1,6 @@
 // The server's end of the control channel: a local socket at an absolute
-// path (a named pipe on Windows), one ControlConnection per client.
+// path (on Windows a named pipe of PipeListener's), one ControlConnection
+// per client.
 //
 // listen() first looks at what is at the path. A socket file that answers
 // belongs to a server that runs: listen() refuses and leaves it alone. One
@@ -8,7 +9,10 @@
 // deletes somebody's file. The socket is made 0660 and given the group
 // "tarvo" where that group exists; on top of the mode, every connection's
 // peer is checked by the access rule (PeerAccess.h) before it may say a
-// word.
+// word. On Windows the pipe's security keeps others out and the rule only
+// tells an administrator's connection from anybody else's: the requests
+// that only an administrator may make are refused to the others
+// (requestRight()).
 #pragma once
 
 #include "PeerAccess.h"
@@ -17,7 +21,17 @@
 #include <QString>
 #include <functional>
 
+#ifdef Q_OS_WIN
+namespace Tarvo {
+class PipeListener;
+using ControlListener = PipeListener;
+} // namespace Tarvo
+#else
 class QLocalServer;
+namespace Tarvo {
+using ControlListener = QLocalServer;
+} // namespace Tarvo
+#endif
 
 namespace Tarvo {
 
@@ -45,7 +59,7 @@ public:
 
     void setMaxPending(qsizetype bytes) { m_maxPending = bytes; }
     // The rule each peer meets: the local policy by default (on Windows,
-    // where no credentials are read, everyone the pipe lets in).
+    // everyone the pipe lets in, an administrator or not).
     void setAccessRule(std::function<AccessDecision(const PeerCredentials &)> rule);
 
     int connectionCount() const { return m_connections; }
@@ -62,7 +76,7 @@ private:
     ControlTarget &m_target;
     LogFeed &m_feed;
     QString m_serverName;
-    QLocalServer *m_server;
+    ControlListener *m_server;
     QString m_path;
     QString m_error;
     QString m_warning;

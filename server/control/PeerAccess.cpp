@@ -3,6 +3,12 @@
 #include <algorithm>
 #include <cerrno>
 
+#ifdef Q_OS_WIN
+#include "WindowsToken.h"
+
+#include <qt_windows.h>
+#endif
+
 #ifdef Q_OS_UNIX
 #include <grp.h>
 #include <pwd.h>
@@ -17,11 +23,11 @@ AccessDecision decideAccess(const PeerCredentials &peer, const AccessPolicy &pol
     if (!peer.known)
         return {false, QStringLiteral("refused: the server cannot tell who is asking")};
     if (peer.uid == 0 || peer.uid == policy.serverUid)
-        return {true, {}};
+        return {true, {}, PeerRole::Administrator};
     if (policy.hasGroup &&
         (peer.gid == policy.groupId ||
          std::find(peer.groups.begin(), peer.groups.end(), policy.groupId) != peer.groups.end()))
-        return {true, {}};
+        return {true, {}, PeerRole::Administrator};
     if (policy.hasGroup)
         return {false, QStringLiteral("refused: user %1 is not in the group \"%2\"")
                            .arg(peer.uid)
@@ -29,6 +35,24 @@ AccessDecision decideAccess(const PeerCredentials &peer, const AccessPolicy &pol
     return {false, QStringLiteral("refused: only root and the server's own user may connect (no "
                                   "group \"%1\" on this system)")
                        .arg(policy.groupName)};
+}
+
+AccessDecision decidePipeAccess(const PeerCredentials &peer)
+{
+    // A token that could not be read is no administrator's.
+    return {
+        true, {}, peer.known && peer.administrator ? PeerRole::Administrator : PeerRole::Operator};
+}
+
+ControlResult requestRight(const QString &op, PeerRole role)
+{
+    if (role == PeerRole::Administrator)
+        return {};
+    if (op == QLatin1String("save-settings"))
+        return {false, QLatin1String(Refusal::SaveNeedsAdministrator)};
+    if (op == QLatin1String("close-when-idle"))
+        return {false, QLatin1String(Refusal::CloseNeedsAdministrator)};
+    return {};
 }
 
 #ifdef Q_OS_UNIX
@@ -116,10 +140,24 @@ AccessPolicy localAccessPolicy(const QString &groupName)
     return policy;
 }
 
+#ifdef Q_OS_WIN
+PeerCredentials peerCredentials(qintptr descriptor)
+{
+    PeerCredentials peer;
+    ULONG processId = 0;
+    if (!GetNamedPipeClientProcessId(reinterpret_cast<HANDLE>(descriptor), &processId))
+        return peer;
+    const std::optional<bool> administrator = processIsAdministrator(processId);
+    peer.known = administrator.has_value();
+    peer.administrator = administrator.value_or(false);
+    return peer;
+}
+#else
 PeerCredentials peerCredentials(qintptr)
 {
     return {};
 }
+#endif
 
 #endif
 

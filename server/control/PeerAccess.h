@@ -9,9 +9,19 @@
 // client shows. The rule is a pure function of the credentials; reading
 // them is the platform's part (Linux: SO_PEERCRED and SO_PEERGROUPS).
 //
-// Windows has no such check yet: its named pipe's security descriptor is
-// what keeps others out, and every connection counts as allowed.
+// On Windows the named pipe's security descriptor (PipeListener.h) decides
+// who may connect at all; every connection it lets in is allowed. There the
+// rights differ per request instead: everybody may watch and drive the
+// modem, but changing the settings and closing the server need an
+// administrator (an elevated member of Administrators, or LocalSystem),
+// read from the token of the pipe client's process when it connects.
+//
+// On Linux everybody allowed is an administrator in that sense: the group
+// "tarvo" is itself a grant an administrator made, and the server can only
+// write where its own user may, whatever the settings say.
 #pragma once
+
+#include "ControlTarget.h"
 
 #include <QString>
 #include <vector>
@@ -24,6 +34,7 @@ struct PeerCredentials
     unsigned uid = 0;
     unsigned gid = 0;             // primary group
     std::vector<unsigned> groups; // supplementary groups, if known
+    bool administrator = false;   // Windows: an elevated administrator or LocalSystem
 };
 
 struct AccessPolicy
@@ -34,19 +45,36 @@ struct AccessPolicy
     QString groupName;     // for the reason given to the refused
 };
 
+// What an allowed peer may do besides watching and driving the modem.
+enum class PeerRole { Operator, Administrator };
+
 struct AccessDecision
 {
     bool allowed = false;
     QString reason; // when refused, one line
+    PeerRole role = PeerRole::Operator;
 };
 
+// The Linux rule: root, the server's user and the group's members.
 AccessDecision decideAccess(const PeerCredentials &peer, const AccessPolicy &policy);
+// The Windows rule: everybody the pipe let in; an administrator or not.
+AccessDecision decidePipeAccess(const PeerCredentials &peer);
+
+// Whether a peer of this role may make the request op: ok, or refused
+// with the message its answer carries.
+ControlResult requestRight(const QString &op, PeerRole role);
+
+namespace Refusal {
+inline constexpr char SaveNeedsAdministrator[] = "Changing the settings needs an administrator.";
+inline constexpr char CloseNeedsAdministrator[] = "Closing the server needs an administrator.";
+} // namespace Refusal
 
 // The running process's policy: its own user and the group "tarvo".
 AccessPolicy localAccessPolicy(const QString &groupName = QStringLiteral("tarvo"));
 
-// The peer of a connected local socket's descriptor. Unknown on Windows and
-// where the system will not tell.
+// The peer of a connected local socket's descriptor (on Windows, the pipe's
+// handle: whether its client's process is an administrator). Unknown where
+// the system will not tell.
 PeerCredentials peerCredentials(qintptr descriptor);
 
 } // namespace Tarvo

@@ -14,6 +14,7 @@ const QSet<QString> &commandNames()
                                      QStringLiteral("watch"),
                                      QStringLiteral("close-when-idle"),
                                      QStringLiteral("recheck"),
+                                     QStringLiteral("save-settings"),
                                      QStringLiteral("version"),
                                      QStringLiteral("help")};
     return names;
@@ -30,6 +31,8 @@ bool optionFits(const QString &command, const QString &option)
         return command == QLatin1String("watch");
     if (option == QLatin1String("--wait"))
         return command == QLatin1String("close-when-idle");
+    if (option == QLatin1String("--from") || option == QLatin1String("--report"))
+        return command == QLatin1String("save-settings");
     return false;
 }
 
@@ -46,7 +49,8 @@ bool parseCtlArguments(const QStringList &arguments, CtlCommand &command, QStrin
             return true;
         }
         if (a == QLatin1String("--control") || a == QLatin1String("--since") ||
-            a == QLatin1String("--wait")) {
+            a == QLatin1String("--wait") || a == QLatin1String("--from") ||
+            a == QLatin1String("--report")) {
             if (i + 1 >= arguments.size()) {
                 error = QStringLiteral("%1 needs a value").arg(a);
                 return false;
@@ -87,6 +91,10 @@ bool parseCtlArguments(const QStringList &arguments, CtlCommand &command, QStrin
             command.hangUp = option == QLatin1String("--hang-up");
         } else if (option == QLatin1String("--since")) {
             command.since = value.toULongLong(&number);
+        } else if (option == QLatin1String("--from")) {
+            command.from = value;
+        } else if (option == QLatin1String("--report")) {
+            command.report = value;
         } else if (option == QLatin1String("--wait")) {
             command.waitSeconds = value.toInt(&number);
             number = number && *command.waitSeconds >= 0;
@@ -95,6 +103,10 @@ bool parseCtlArguments(const QStringList &arguments, CtlCommand &command, QStrin
             error = QStringLiteral("%1 needs a number, not \"%2\"").arg(option, value);
             return false;
         }
+    }
+    if (command.name == QLatin1String("save-settings") && command.from.isEmpty()) {
+        error = QStringLiteral("save-settings needs --from FILE");
+        return false;
     }
     return true;
 }
@@ -111,6 +123,9 @@ QString ctlUsage()
         "  watch [--since N] [--seq|--json]  what the log gets: the backlog, then live\n"
         "  close-when-idle [--wait S]  end the server once no call or job runs\n"
         "  recheck                     initialise and arm the modem again\n"
+        "  save-settings --from FILE [--report FILE]  the server checks and saves the\n"
+        "                              settings in FILE (a JSON object \"Group/Key\" -> text);\n"
+        "                              a refusal's reason goes to the report file too\n"
         "  version                     the versions of tarvoctl, the server and the protocol\n"
         "The control path: --control PATH, else $TARVO_CONTROL, else the system's.\n");
 }

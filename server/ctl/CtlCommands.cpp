@@ -2,10 +2,12 @@
 
 #include "AppVersion.h"
 #include "ControlClient.h"
+#include "SettingsFile.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFile>
 #include <QJsonDocument>
 #include <QLocalSocket>
 #include <QThread>
@@ -21,9 +23,22 @@ constexpr int ConnectMs = 5000;
 constexpr int ModemMs = 180000;
 constexpr int QuickMs = 15000;
 
+// Where a failure's reason goes besides standard error: for a caller that
+// cannot read that (one that ran tarvoctl elevated).
+QString &reportPath()
+{
+    static QString path;
+    return path;
+}
+
 int failWith(const QString &reason)
 {
     std::fprintf(stderr, "tarvoctl: %s\n", qPrintable(reason));
+    if (!reportPath().isEmpty()) {
+        QFile report(reportPath());
+        if (report.open(QIODevice::WriteOnly | QIODevice::Truncate))
+            report.write(reason.toUtf8() + '\n');
+    }
     return 1;
 }
 
@@ -183,10 +198,31 @@ int closeWhenIdle(ControlClient &client, const QString &path, std::optional<int>
     return 0;
 }
 
+bool readSettingsFile(const QString &fileName, QMap<QString, QString> &values, QString &error)
+{
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("cannot read %1: %2").arg(fileName, file.errorString());
+        return false;
+    }
+    if (!SettingsFile::decode(file.readAll(), values, error)) {
+        error = QStringLiteral("%1: %2").arg(fileName, error);
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
 int runCtlCommand(const CtlCommand &command, const QString &path)
 {
+    reportPath() = command.report;
+    QMap<QString, QString> values;
+    QString readError;
+    if (command.name == QLatin1String("save-settings") &&
+        !readSettingsFile(command.from, values, readError))
+        return failWith(readError);
+
     ControlClient client(QStringLiteral("tarvoctl %1").arg(QLatin1String(AppVersion::Version)));
     QString failure;
     QObject::connect(&client, &ControlClient::failed, [&](const QString &why) { failure = why; });
@@ -204,6 +240,8 @@ int runCtlCommand(const CtlCommand &command, const QString &path)
         return stop(client, command.hangUp);
     if (name == QLatin1String("recheck"))
         return ask(client, client.recheck(), ModemMs);
+    if (name == QLatin1String("save-settings"))
+        return ask(client, client.saveSettings(values), QuickMs);
     if (name == QLatin1String("watch"))
         return watch(client, command);
     if (name == QLatin1String("close-when-idle"))

@@ -11,13 +11,16 @@ namespace Tarvo {
 
 struct CtlCommand
 {
-    QString name;    // status, start, stop, watch, close-when-idle, recheck, version, help
+    QString name; // status, start, stop, watch, close-when-idle, recheck, save-settings, version,
+                  // help
     QString control; // --control PATH, empty when not given
     bool json = false;
     bool numbered = false;              // watch --seq
     std::optional<bool> hangUp;         // stop --hang-up / --keep-call
     std::optional<std::uint64_t> since; // watch --since N
     std::optional<int> waitSeconds;     // close-when-idle --wait S
+    QString from;                       // save-settings --from FILE
+    QString report;                     // save-settings --report FILE
 };
 
 bool parseCtlArguments(const QStringList &arguments, CtlCommand &command, QString &error);

@@ -1,6 +1,7 @@
 #include "AttachedServer.h"
 
 #include "ModemControl.h"
+#include "PeerAccess.h"
 #include "Prompter.h"
 #include "Reporter.h"
 #include "ServerControls.h"
@@ -203,8 +204,12 @@ ControlResult AttachedServer::saveSettings(const QMap<QString, QString> &values)
 {
     if (!m_client.isReady())
         return {false, QStringLiteral("the server does not answer")};
-    return ControlClient::resultOf(
+    const ControlResult result = ControlClient::resultOf(
         m_client.waitForAnswer(m_client.saveSettings(values), SettingsWaitMs));
+    if (!result.ok && result.message == QLatin1String(Refusal::SaveNeedsAdministrator) &&
+        m_elevated)
+        return m_elevated->save(m_path, values);
+    return result;
 }
 
 } // namespace Tarvo

@@ -21,10 +21,14 @@
 //
 // The settings are read and saved with a bounded wait (settings(),
 // saveSettings()): the configuration window is modal and its OK must know
-// whether the save was taken before it closes.
+// whether the save was taken before it closes. A save the server refuses
+// because it wants an administrator is made again through the elevated
+// helper (ElevatedSave.h, Windows), whose result is then the save's; any
+// other answer stands as it is.
 #pragma once
 
 #include "ControlClient.h"
+#include "ElevatedSave.h"
 #include "ModemService.h"
 
 #include <QMap>
@@ -68,6 +72,11 @@ public:
     // cannot be had.
     bool settings(QMap<QString, QString> &values, QString &error);
     ControlResult saveSettings(const QMap<QString, QString> &values);
+    // The system's by default; none to save only directly.
+    void setElevatedSave(std::unique_ptr<ElevatedSave> elevated)
+    {
+        m_elevated = std::move(elevated);
+    }
 
 signals:
     // The status has been applied to the window (after every answer to status).
@@ -98,6 +107,7 @@ private:
     int m_statusId = 0;
     int m_operationId = 0; // a start or stop waiting for its answer
     ControlStatus m_status;
+    std::unique_ptr<ElevatedSave> m_elevated = systemElevatedSave();
 };
 
 } // namespace Tarvo

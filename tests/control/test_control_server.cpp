@@ -32,6 +32,8 @@ private slots:
     void badInputClosesOnlyThatConnection_data();
     void badInputClosesOnlyThatConnection();
     void refusedPeer();
+    void rightsPerConnection_data();
+    void rightsPerConnection();
     void clientReopens();
     void staleSocket();
 
@@ -180,6 +182,54 @@ void TestControlServer::refusedPeer()
     QCOMPARE(failed[0][0].toString(),
              QStringLiteral("refused: user %1 is not in the group \"tarvo\"").arg(uid));
     QVERIFY(m->target.calls.isEmpty());
+}
+
+void TestControlServer::rightsPerConnection_data()
+{
+    // request: one line after the hello; calls: what the target did for it;
+    // refusal: the answer's error, empty when answered ok.
+    const auto row =
+        columns<bool, QByteArray, QString, QString>("administrator", "request", "calls", "refusal");
+    const QByteArray save = R"({"id":7,"op":"save-settings","values":{"Settings/Modem Port":"2"}})";
+    const QByteArray close = R"({"id":7,"op":"close-when-idle"})";
+    row("user: status", false, R"({"id":7,"op":"status"})", "", "");
+    row("user: watch", false, R"({"id":7,"op":"watch"})", "", "");
+    row("user: settings", false, R"({"id":7,"op":"settings"})", "", "");
+    row("user: start", false, R"({"id":7,"op":"start"})", "start,start done", "");
+    row("user: stop", false, R"({"id":7,"op":"stop","call":"keep"})", "stop keep", "");
+    row("user: recheck", false, R"({"id":7,"op":"recheck"})", "recheck", "");
+    row("user: save-settings", false, save, "", "Changing the settings needs an administrator.");
+    row("user: close-when-idle", false, close, "", "Closing the server needs an administrator.");
+    row("administrator: save-settings", true, save, "", "");
+    row("administrator: close-when-idle", true, close, "close-when-idle", "");
+}
+
+// The role the rule gives a connection holds for each of its requests; a
+// refused request leaves the connection open for the next.
+void TestControlServer::rightsPerConnection()
+{
+    auto [administrator, request, calls, refusal] =
+        fetch<bool, QByteArray, QString, QString>("administrator", "request", "calls", "refusal");
+    m->server->setAccessRule([administrator = administrator](const PeerCredentials &) {
+        return AccessDecision{
+            true, {}, administrator ? PeerRole::Administrator : PeerRole::Operator};
+    });
+    const auto valuesBefore = m->target.values;
+    RawClient client;
+    QVERIFY(client.open(m->path));
+    client.send(request);
+    client.send(R"({"id":8,"op":"status"})");
+    QVERIFY(client.waitLines(3));
+    const QJsonObject answer = client.lines[1];
+    QCOMPARE(answer.value("id").toInt(), 7);
+    QCOMPARE(answer.value("ok").toBool(), refusal.isEmpty());
+    QCOMPARE(answer.value("error").toString(), refusal);
+    QCOMPARE(m->target.calls.join(QLatin1Char(',')), calls);
+    const bool saved = m->target.values != valuesBefore;
+    QCOMPARE(saved, request.contains("save-settings") && refusal.isEmpty());
+    // The connection goes on after a refusal.
+    QCOMPARE(client.lines[2].value("id").toInt(), 8);
+    QCOMPARE(client.lines[2].value("ok").toBool(), true);
 }
 
 // The tray keeps one client and opens it again after a lost connection:

@@ -1,9 +1,13 @@
 // The control channel's pure parts: the line parser's limits, the feed's
-// numbering and resumption, and the access rule, each as a table.
+// numbering and resumption, the access rule and the rights per request,
+// the client's check of the pipe's server, and the settings file, each as
+// a table.
 #include "Columns.h"
+#include "ControlClient.h"
 #include "ControlProtocol.h"
 #include "LogFeed.h"
 #include "PeerAccess.h"
+#include "SettingsFile.h"
 
 #include <QSignalSpy>
 #include <QTest>
@@ -26,6 +30,12 @@ private slots:
     void feedPassesOn();
     void accessRule_data();
     void accessRule();
+    void requestRights_data();
+    void requestRights();
+    void serverCheck_data();
+    void serverCheck();
+    void settingsFile_data();
+    void settingsFile();
 };
 
 void TestControlUnits::parseLimits_data()
@@ -218,6 +228,109 @@ void TestControlUnits::accessRule()
     QCOMPARE(decision.reason.isEmpty(), allowed);
     if (!allowed)
         QVERIFY(decision.reason.startsWith(QLatin1String("refused: ")));
+}
+
+void TestControlUnits::requestRights_data()
+{
+    // windows: the pipe's rule, else the Linux one (the server runs as user
+    // 120, the group "tarvo" is 990). refusal: the answer's error, empty
+    // when the request is made.
+    const auto row = columns<bool, bool, bool, unsigned, unsigned, QString, QString>(
+        "windows", "known", "administrator", "uid", "gid", "op", "refusal");
+    const QString save = "Changing the settings needs an administrator.";
+    const QString close = "Closing the server needs an administrator.";
+    for (const char *op : {"status", "watch", "settings", "start", "stop", "recheck", "version"})
+        row(QStringLiteral("windows user: %1").arg(op), true, true, false, 0, 0, op, "");
+    row("windows user: save-settings", true, true, false, 0, 0, "save-settings", save);
+    row("windows user: close-when-idle", true, true, false, 0, 0, "close-when-idle", close);
+    row("windows administrator: save-settings", true, true, true, 0, 0, "save-settings", "");
+    row("windows administrator: close-when-idle", true, true, true, 0, 0, "close-when-idle", "");
+    row("windows, token unread: save-settings", true, false, true, 0, 0, "save-settings", save);
+    row("windows, token unread: status", true, false, false, 0, 0, "status", "");
+    row("linux root: save-settings", false, true, false, 0, 0, "save-settings", "");
+    row("linux server's user: close-when-idle", false, true, false, 120, 120, "close-when-idle",
+        "");
+    row("linux group member: save-settings", false, true, false, 1000, 990, "save-settings", "");
+}
+
+void TestControlUnits::requestRights()
+{
+    auto [windows, known, administrator, uid, gid, op, refusal] =
+        fetch<bool, bool, bool, unsigned, unsigned, QString, QString>(
+            "windows", "known", "administrator", "uid", "gid", "op", "refusal");
+    PeerCredentials peer{known, uid, gid, {}};
+    peer.administrator = administrator;
+    const AccessDecision decision =
+        windows ? decidePipeAccess(peer)
+                : decideAccess(peer, AccessPolicy{120, true, 990, QStringLiteral("tarvo")});
+    QVERIFY(decision.allowed); // the pipe lets everybody in; these Linux peers are allowed
+    const ControlResult right = requestRight(op, decision.role);
+    QCOMPARE(right.ok, refusal.isEmpty());
+    QCOMPARE(right.message, refusal);
+}
+
+void TestControlUnits::serverCheck_data()
+{
+    const auto row = columns<unsigned long, int, unsigned long, QString>(
+        "server", "state", "servicePid", "failure"); // failure: a part of it; empty: passes
+    const int running = int(ServiceInfo::State::Running);
+    row("the service's process", 4242, running, 4242, "");
+    row("another process", 5150, running, 4242,
+        "is served by process 5150, not by the service Tarvo (process 4242); nothing was sent");
+    row("service stopped", 5150, int(ServiceInfo::State::Stopped), 0,
+        "is served by process 5150, but the service Tarvo does not run; nothing was sent");
+    row("service not installed", 5150, int(ServiceInfo::State::NotInstalled), 0,
+        "the service Tarvo does not run");
+    row("service starting, no process yet", 5150, int(ServiceInfo::State::StartPending), 0,
+        "does not run");
+    row("server unknown", 0, running, 4242, "cannot tell which process serves tarvo-control");
+    row("server unknown, no service", 0, int(ServiceInfo::State::Stopped), 0,
+        "cannot tell which process serves");
+}
+
+void TestControlUnits::serverCheck()
+{
+    auto [server, state, servicePid, failure] = fetch<unsigned long, int, unsigned long, QString>(
+        "server", "state", "servicePid", "failure");
+    ServiceInfo service;
+    service.state = ServiceInfo::State(state);
+    service.processId = servicePid;
+    const QString said =
+        ControlClient::serverCheckFailure(QStringLiteral("tarvo-control"), server, service);
+    QCOMPARE(said.isEmpty(), failure.isEmpty());
+    QVERIFY2(said.contains(failure), qPrintable(said));
+}
+
+void TestControlUnits::settingsFile_data()
+{
+    const auto row = columns<QByteArray, QString>("data", "error"); // error empty: read
+    row("values", R"({"Settings/Job":"2","Dnld1/Open From":"C:\\out\\a.txt"})", "");
+    row("empty object", "{}", "");
+    row("empty text", R"({"File1/Save As":""})", "");
+    row("number", R"({"Settings/Job":2})", "the value of \"Settings/Job\" is not a text");
+    row("nested", R"({"Settings/Job":{"a":"b"}})", "is not a text");
+    row("no group", R"({"Job":"2"})", "\"Job\" is no \"Group/Key\"");
+    row("array", R"(["Settings/Job"])", "not a JSON object");
+    row("cut off", R"({"Settings/Job":"2")", "not JSON");
+    row("empty file", "", "not JSON");
+}
+
+void TestControlUnits::settingsFile()
+{
+    auto [data, error] = fetch<QByteArray, QString>("data", "error");
+    QMap<QString, QString> values{{QStringLiteral("Old/Value"), QStringLiteral("kept")}};
+    const QMap<QString, QString> before = values;
+    QString said;
+    QCOMPARE(SettingsFile::decode(data, values, said), error.isEmpty());
+    QVERIFY2(said.contains(error), qPrintable(said));
+    if (!error.isEmpty()) {
+        QCOMPARE(values, before); // nothing half read
+        return;
+    }
+    // What the tray writes is read back as it was.
+    QMap<QString, QString> again;
+    QVERIFY(SettingsFile::decode(SettingsFile::encode(values), again, said));
+    QCOMPARE(again, values);
 }
 
 QTEST_GUILESS_MAIN(TestControlUnits)

@@ -5,6 +5,8 @@
 #include "FakeTarget.h"
 
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QJsonDocument>
 #include <QLocalServer>
 #include <QLocalSocket>
@@ -34,6 +36,8 @@ private slots:
     void versionMismatch();
     void watchWithNumbers();
     void closeWhenIdle();
+    void saveSettingsFromFile_data();
+    void saveSettingsFromFile();
 
 private:
     struct Run
@@ -98,6 +102,8 @@ void TestTarvoctl::exitStatus_data()
     row("unknown command", {"reboot"}, false, 2, "tarvoctl: unknown command reboot\n", "");
     row("option of another command", {"start", "--hang-up"}, false, 2,
         "tarvoctl: start takes no --hang-up\n", "");
+    row("save-settings without a file", {"save-settings"}, false, 2,
+        "tarvoctl: save-settings needs --from FILE\n", "");
     row("no server", {"--control", "/nonexistent/tarvo/control", "status"}, false, 1,
         "tarvoctl: cannot connect to /nonexistent/tarvo/control: no server there\n", "");
 }
@@ -210,6 +216,58 @@ void TestTarvoctl::closeWhenIdle()
     QCOMPARE(result.err, QStringLiteral("tarvoctl: the server still runs after 1 s\n"));
     QVERIFY(clock.elapsed() >= 1000);
     QCOMPARE(m->target.calls, QStringList{QStringLiteral("close-when-idle")});
+}
+
+void TestTarvoctl::saveSettingsFromFile_data()
+{
+    // file: what --from names (none: no such file); administrator: the
+    // connection's role; error: the reason on standard error and in the
+    // report, empty when saved.
+    const auto row =
+        columns<QByteArray, bool, int, QString>("file", "administrator", "exitCode", "error");
+    const QByteArray good = R"({"Settings/Modem Port":"3","Settings/Job":"1"})";
+    row("saved", good, true, 0, "");
+    row("not an administrator", good, false, 1, "Changing the settings needs an administrator.");
+    row("refused by the server", R"({"Settings/Modem Port":"0"})", true, 1,
+        "Modem Port must be 1 to 4");
+    row("not the settings", R"({"Settings/Modem Port":3})", true, 1,
+        "the value of \"Settings/Modem Port\" is not a text");
+    row("no such file", "none", true, 1, "cannot read");
+}
+
+// The elevated helper's half: the values from the file reach the server, and
+// whoever ran it learns the outcome from the exit status and the report.
+void TestTarvoctl::saveSettingsFromFile()
+{
+    auto [file, administrator, exitCode, error] =
+        fetch<QByteArray, bool, int, QString>("file", "administrator", "exitCode", "error");
+    m->server->setAccessRule([administrator = administrator](const PeerCredentials &) {
+        return AccessDecision{
+            true, {}, administrator ? PeerRole::Administrator : PeerRole::Operator};
+    });
+    const QString from = m->dir.filePath(QStringLiteral("values.json"));
+    const QString report = m->dir.filePath(QStringLiteral("report.txt"));
+    if (file != "none") {
+        QFile values(from);
+        QVERIFY(values.open(QIODevice::WriteOnly));
+        values.write(file);
+    }
+    const auto before = m->target.values;
+    const Run result = run({QStringLiteral("--control"), m->path, QStringLiteral("save-settings"),
+                            QStringLiteral("--from"), from, QStringLiteral("--report"), report});
+    QCOMPARE(result.exitCode, exitCode);
+    if (error.isEmpty()) {
+        QCOMPARE(m->target.values.value("Settings/Modem Port"), QStringLiteral("3"));
+        QCOMPARE(m->target.values.value("Settings/Job"), QStringLiteral("1"));
+        QVERIFY(!QFile::exists(report) || QFileInfo(report).size() == 0);
+        return;
+    }
+    QCOMPARE(m->target.values, before);
+    QVERIFY2(result.err.startsWith("tarvoctl: ") && result.err.contains(error),
+             qPrintable(result.err));
+    QFile written(report);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    QCOMPARE(text(written.readAll()), result.err.mid(10)); // without "tarvoctl: "
 }
 
 QTEST_GUILESS_MAIN(TestTarvoctl)

@@ -219,21 +219,69 @@ void TestAttach::startStopActOnTheServer()
     QVERIFY(!rig.target.calls.contains("start") || !started);
 }
 
+namespace {
+
+// The elevated helper as the test scripts it: it saves into the target as
+// tarvoctl would, or fails with its reason, and counts its runs.
+struct ScriptedElevation final : ElevatedSave
+{
+    FakeTarget *target = nullptr;
+    QString failure;
+    int *runs = nullptr;
+    ControlResult save(const QString &, const QMap<QString, QString> &values) override
+    {
+        ++*runs;
+        if (!failure.isEmpty())
+            return {false, failure};
+        return target->saveSettings(values);
+    }
+};
+
+} // namespace
+
 void TestAttach::settingsSaveThroughTheServer_data()
 {
-    // refusal: the server's; the window stays open with it
-    const auto row = columns<QString>("refusal");
-    row("saved", "");
-    row("refused", "Cannot save the settings in /etc/tarvo/Tarvo.conf: Read-only file system");
+    // refusal: the target's own; administrator: the tray's connection is one;
+    // elevation: "" none, "ok" saves, else the helper's failure. saved: the
+    // window closed with the values taken; warning: what it says otherwise.
+    const auto row = columns<QString, bool, QString, bool, bool, QString>(
+        "refusal", "administrator", "elevation", "elevated", "saved", "warning");
+    const QString readOnly =
+        "Cannot save the settings in /etc/tarvo/Tarvo.conf: Read-only file system";
+    const QString declined =
+        "The settings were not saved: the administrator's confirmation was declined.";
+    row("saved", "", true, "ok", false, true, "");
+    row("refused", readOnly, true, "ok", false, false, readOnly);
+    row("not an administrator, elevated", "", false, "ok", true, true, "");
+    row("not an administrator, declined", "", false, declined, true, false, declined);
+    row("not an administrator, elevated but refused", readOnly, false, "ok", true, false, readOnly);
+    row("not an administrator, no helper", "", false, "", false, false,
+        "Changing the settings needs an administrator.");
 }
 
 void TestAttach::settingsSaveThroughTheServer()
 {
-    auto [refusal] = fetch<QString>("refusal");
+    auto [refusal, administrator, elevation, elevated, saved, warning] =
+        fetch<QString, bool, QString, bool, bool, QString>("refusal", "administrator", "elevation",
+                                                           "elevated", "saved", "warning");
     Rig rig;
     rig.target.saveRefusal = refusal;
     const auto before = rig.target.values;
     QVERIFY(rig.listen());
+    rig.server->setAccessRule([administrator = administrator](const PeerCredentials &) {
+        return AccessDecision{
+            true, {}, administrator ? PeerRole::Administrator : PeerRole::Operator};
+    });
+    int runs = 0;
+    if (elevation.isEmpty()) {
+        rig.tray.server().setElevatedSave(nullptr);
+    } else {
+        auto helper = std::make_unique<ScriptedElevation>();
+        helper->target = &rig.target;
+        helper->runs = &runs;
+        helper->failure = elevation == QLatin1String("ok") ? QString() : elevation;
+        rig.tray.server().setElevatedSave(std::move(helper));
+    }
     rig.tray.start(rig.path);
     QTRY_VERIFY(rig.tray.server().attached());
     rig.settle();
@@ -251,8 +299,9 @@ void TestAttach::settingsSaveThroughTheServer()
     };
     rig.button("cmdSettings")->click();
     QCOMPARE(device, QStringLiteral("/dev/ttyUSB3")); // the server's Ports
-    QCOMPARE(openAfterOk, !refusal.isEmpty());
-    if (refusal.isEmpty()) {
+    QCOMPARE(runs, elevated ? 1 : 0);
+    QCOMPARE(openAfterOk, !saved);
+    if (saved) {
         QCOMPARE(rig.target.values.value("Settings/Modem Port"), QStringLiteral("3"));
         QCOMPARE(rig.target.values.value("Dnld1/Open From"), QStringLiteral("/srv/d"));
         QCOMPARE(rig.prompter.warnings, QStringList());
@@ -261,7 +310,7 @@ void TestAttach::settingsSaveThroughTheServer()
         QCOMPARE(rig.target.values, before);
         QCOMPARE(rig.prompter.warnings,
                  QStringList("The settings cannot be saved to the server at " +
-                             QDir::toNativeSeparators(rig.path) + ": " + refusal));
+                             QDir::toNativeSeparators(rig.path) + ": " + warning));
     }
 }
 
