@@ -3,6 +3,8 @@
 // COM number stands for, and where the store is, for the message when a
 // save fails. The per-user store is one; a tray attached to a server
 // reaches the server's settings over its control channel through another.
+// Such a server runs without anybody logged in, which the window must know
+// to judge the paths it is given (ServicePaths.h).
 #pragma once
 
 #include <QString>
@@ -20,6 +22,8 @@ public:
     virtual bool SaveSettings(const Configuration &model, QString &error) = 0;
     virtual QString portDevice(int comNumber) const = 0;
     virtual QString location() const = 0;
+    // The settings are read by a server that runs without anybody logged in.
+    virtual bool readByService() const { return false; }
 };
 
 } // namespace Tarvo

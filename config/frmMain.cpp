@@ -4,6 +4,7 @@
 #include "FileChooser.h"
 #include "PathHelpers.h"
 #include "Prompter.h"
+#include "ServicePaths.h"
 #include "SettingsStore.h"
 
 #include <QComboBox>
@@ -385,6 +386,10 @@ void frmMain::cmdOK_Click()
     if (!listsDefined())
         return;
     m_model.ModemPort = static_cast<std::int16_t>(cboModemPort->currentIndex() + 1);
+    // A server that runs without anybody logged in is given paths it can reach.
+    if (m_store.readByService() &&
+        !reviewServicePaths(m_model, m_driveShares(entryPaths(m_model)), m_prompter, m_pathStyle))
+        return;
     // Said, not refused: the entries are the user's to keep as typed. A name
     // typed into the store by hand is said here, before the call refuses it.
     if (const QStringList collisions = backupCollisions(m_model) + nameRefusals(m_model);

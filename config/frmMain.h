@@ -13,14 +13,20 @@
 // Cancel saves nothing and restores nothing. SettingsAccepted tells the
 // caller whether a validated OK closed the window.
 //
+// When the settings are a service's (SettingsAccess::readByService), OK
+// also refuses relative paths and offers the network path for one on a
+// mapped drive (ServicePaths.h), before anything is saved.
+//
 // A stored port or job the drop-down lists cannot show opens as the default
 // (Com1, "Both download & upload"), so the next OK saves a valid value.
 // Ctrl+Tab anywhere in the window moves to the next page, wrapping round.
 #pragma once
 
 #include "Configuration.h"
+#include "ServicePaths.h"
 
 #include <QDialog>
+#include <functional>
 
 class QComboBox;
 class QLabel;
@@ -48,6 +54,15 @@ public:
 
     frmMain(Configuration &model, SettingsAccess &store, Prompter &prompter, EntryEditor &editor,
             QWidget *parent = nullptr);
+
+    // How service paths are judged: this platform's paths and the drives
+    // mapped in this session, unless tests say otherwise.
+    using DriveLookup = std::function<DriveShares(const QStringList &paths)>;
+    void setPathRules(PathStyle style, DriveLookup lookup)
+    {
+        m_pathStyle = style;
+        m_driveShares = std::move(lookup);
+    }
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -101,6 +116,8 @@ private:
     SettingsAccess &m_store;
     Prompter &m_prompter;
     EntryEditor &m_editor;
+    PathStyle m_pathStyle = nativePathStyle();
+    DriveLookup m_driveShares = &mappedDrives;
 
     QTabWidget *TabStrip1 = nullptr;
     QComboBox *cboModemPort = nullptr;

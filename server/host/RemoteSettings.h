@@ -26,6 +26,7 @@ public:
     bool SaveSettings(const Configuration &model, QString &error) override;
     QString portDevice(int comNumber) const override;
     QString location() const override;
+    bool readByService() const override { return true; }
 
 private:
     AttachedServer &m_server;

@@ -142,4 +142,12 @@ void connectCloseRequests(CloseRequests &requests, frmServer &server)
                      [&server](CloseRequests::Kind kind) { carryOut(server, kind); });
 }
 
+void connectCloseRequestsAttached(CloseRequests &requests, frmServer &server)
+{
+    QObject::connect(&requests, &CloseRequests::received, &server, [&server] {
+        closeOpenDialogs();
+        server.shutdownNow();
+    });
+}
+
 } // namespace Tarvo

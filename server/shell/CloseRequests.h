@@ -61,5 +61,9 @@ void closeOpenDialogs();
 
 // Carries the requests out on the running server window.
 void connectCloseRequests(CloseRequests &requests, frmServer &server);
+// The same for a window attached to a server in another process: every
+// request ends the tray at once and asks the server nothing, since what the
+// requests wait for (a job, a call) is the server's, which stays.
+void connectCloseRequestsAttached(CloseRequests &requests, frmServer &server);
 
 } // namespace Tarvo

@@ -1,10 +1,11 @@
 // Tarvo's start-up: one instance per user and settings, the owner of the
 // upload journal, the configuration window first, then the server window in
 // the tray with the modem side wired to it. Where a server is installed to
-// run without anybody logged in (tarvod), the tray attaches to it instead
-// (AttachedTray.h): no configuration window first, no journal, no port. No folder that cannot be
-// written stops a start: not the settings' (the lock needs none), not the journal's; nor does a
-// lock that cannot be taken at all.
+// run without anybody logged in (tarvod, on Windows the service), the tray
+// attaches to it instead (AttachedTray.h, InstalledServer.h): no
+// configuration window first, no journal, no port. No folder that cannot be
+// written stops a start: not the settings' (the lock needs none), not the
+// journal's; nor does a lock that cannot be taken at all.
 //
 // The server window is the modem side's Reporter and ServerControls, so it
 // is made first and the host session (line, waits, modem control, link,
@@ -22,6 +23,7 @@
 #include "QtSerialLine.h"
 #include "ServerState.h"
 #include "ServerWiring.h"
+#include "SettingsMove.h"
 #include "SettingsStore.h"
 #include "SingleInstance.h"
 #include "TrayIcon.h"
@@ -52,9 +54,13 @@ int runAttached(QApplication &app, const QString &controlPath, const QString &in
         [&log](QWidget *parent) { showAboutWindow(parent, log.path()); });
     frmServer &server = attached.window();
     prompter.setParent(&server);
+    // The user's own settings, offered once to the server (SettingsMove.h).
+    SettingsStore ownSettings;
+    SettingsMove move(ownSettings, UploadJournal::defaultFolder());
+    attached.offerSettingsMove(move);
     connectTray(app, server);
     CloseRequests closeRequests;
-    connectCloseRequests(closeRequests, server);
+    connectCloseRequestsAttached(closeRequests, server);
     if (!instanceNote.isEmpty())
         server.addStartupNote(instanceNote);
     attached.start(controlPath);
@@ -92,12 +98,8 @@ int main(int argc, char *argv[])
     }
     // A server installed to answer at boot serves the modem, whether it
     // answers yet or not: the tray attaches to it and never opens the port.
-    // The enabled unit serves the system's control path only, so a tray
-    // pointed elsewhere (TARVO_CONTROL) looks for a server there alone.
     const QString control = ControlClient::resolvePath({});
-    const QString unit =
-        control == ControlClient::systemPath() ? InstalledServer::unitLink() : QString();
-    if (InstalledServer::installed(control, unit))
+    if (InstalledServer::trayAttaches(control))
         return runAttached(app, control, instanceNote);
 
     // The journal has one owner for the whole run: only it may undo uploads.

@@ -1,87 +1,20 @@
 // The tray attached to a server: a control server in this process with a
 // fake target behind it, the server window in front with a recording tray
-// and scripted questions.
-#include "AttachedTray.h"
-#include "Columns.h"
-#include "FakeLine.h"
-#include "FakeTarget.h"
-#include "FakeTray.h"
+// and scripted questions (AttachRig.h).
+#include "AttachRig.h"
+#include "CloseRequests.h"
 #include "InstalledServer.h"
-#include "LogFile.h"
-#include "StatusPane.h"
-#include "frmMain.h"
 
 #include <QtTest>
 #include <QtWidgets>
 
+#ifdef Q_OS_WIN
+#include <qt_windows.h>
+#endif
+
 using namespace Tarvo;
 using namespace Tarvo::Testing;
 using CallOnStop = ControlTarget::CallOnStop;
-
-namespace {
-
-// The colour the pane shows text in, or an invalid colour when it is not there.
-QColor colourOf(const StatusPane *pane, const QString &text)
-{
-    for (QTextBlock block = pane->document()->begin(); block.isValid(); block = block.next())
-        for (auto it = block.begin(); !it.atEnd(); ++it)
-            if (it.fragment().text().contains(text))
-                return it.fragment().charFormat().foreground().color();
-    return {};
-}
-
-QStringList stopsOf(const FakeTarget &target)
-{
-    QStringList said;
-    for (CallOnStop call : target.stops)
-        said += call == CallOnStop::EndCall ? "end" : "keep";
-    return said;
-}
-
-struct Rig : ControlBench
-{
-    Rig()
-    {
-        target.values.insert({{"Dnld1/Name", "D"},
-                              {"Dnld1/Open From", "/srv/d"},
-                              {"File1/Name", "U"},
-                              {"File1/Save As", "/srv/u"},
-                              {"Ports/COM3", "/dev/ttyUSB3"}});
-        tray.server().setRetryInterval(50);
-    }
-    QPushButton *button(const char *name)
-    {
-        return tray.window().findChild<QPushButton *>(QLatin1String(name));
-    }
-    QString pane() { return tray.window().statusPane()->toPlainText(); }
-    // The window's buttons show a status that came after everything fed so far.
-    void settle()
-    {
-        QSignalSpy applied(&tray.server(), &AttachedServer::statusApplied);
-        feed.SetTrayTip(target.state.state);
-        QVERIFY(applied.wait(5000));
-    }
-
-    ServerState state;
-    LogFile log{dir.path(), {}, dir.filePath("per-user")};
-    FakeTray trayIcon;
-    ScriptedPrompter prompter;
-    // The configuration window's part: given the window, what the test does in it.
-    std::function<void(frmMain *)> inWindow;
-    AttachedTray tray{state,
-                      log,
-                      trayIcon,
-                      prompter,
-                      [this](QWidget *parent, Configuration &model, SettingsAccess &settings) {
-                          QTimer::singleShot(0, [this] {
-                              inWindow(qobject_cast<frmMain *>(QApplication::activeModalWidget()));
-                          });
-                          return showConfigurationWindow(parent, model, settings, prompter);
-                      },
-                      {}};
-};
-
-} // namespace
 
 class TestAttach : public QObject
 {
@@ -97,8 +30,9 @@ private slots:
     void exitLeavesTheServerRunning();
     void silentServerIsSaidAndAttachedLater();
     void refusalIsSaidAndAttachedOnceAllowed();
-    void installedServer_data();
-    void installedServer();
+    void attachDecision_data();
+    void attachDecision();
+    void endpointSeen();
     void programChoosesAtStart_data();
     void programChoosesAtStart();
 };
@@ -303,7 +237,7 @@ void TestAttach::settingsSaveThroughTheServer()
     QCOMPARE(openAfterOk, !saved);
     if (saved) {
         QCOMPARE(rig.target.values.value("Settings/Modem Port"), QStringLiteral("3"));
-        QCOMPARE(rig.target.values.value("Dnld1/Open From"), QStringLiteral("/srv/d"));
+        QCOMPARE(rig.target.values.value("Dnld1/Open From"), servedPath("d"));
         QCOMPARE(rig.prompter.warnings, QStringList());
         QVERIFY(rig.pane().contains("Modem Port: COM3"));
     } else {
@@ -376,31 +310,71 @@ void TestAttach::refusalIsSaidAndAttachedOnceAllowed()
     QTRY_VERIFY(rig.button("cmdWaitingCall")->isEnabled());
 }
 
-void TestAttach::installedServer_data()
+void TestAttach::attachDecision_data()
 {
-    const auto row = columns<bool, bool, bool>("socket", "unit", "installed");
-#ifdef Q_OS_UNIX
-    const bool socketCounts = true;
-#else
-    const bool socketCounts = false; // a named pipe leaves no file
-#endif
-    row("nothing", false, false, false);
-    row("socket file", true, false, socketCounts);
-    row("unit enabled", false, true, true);
-    row("both", true, true, true);
+    using State = ServiceInfo::State;
+    // path: the system's or another; pipeSays: the system's endpoint shows the
+    // server (a socket in root's folder), or not (a pipe anyone may create)
+    const auto row = columns<bool, bool, bool, State, bool, bool>(
+        "systemPath", "pipeSays", "endpoint", "service", "unit", "attaches");
+    row("nothing installed", true, true, false, State::NotInstalled, false, false);
+    row("socket of the system's server", true, true, true, State::NotInstalled, false, true);
+    row("unit enabled, server not up yet", true, true, false, State::NotInstalled, true, true);
+    row("service registered, stopped", true, false, false, State::Stopped, false, true);
+    row("service starting", true, false, false, State::StartPending, false, true);
+    row("service running", true, false, true, State::Running, false, true);
+    row("service stopping", true, false, false, State::StopPending, false, true);
+    row("a pipe of the system's name, no service", true, false, true, State::NotInstalled, false,
+        false);
+    row("another path, a server there", false, false, true, State::NotInstalled, false, true);
+    row("another path, nothing there", false, false, false, State::Running, true, false);
+    row("another path, its socket file there", false, true, true, State::NotInstalled, false, true);
 }
 
-void TestAttach::installedServer()
+void TestAttach::attachDecision()
 {
-    auto [socket, unit] = fetch<bool, bool>("socket", "unit");
+    auto [systemPath, pipeSays, endpoint, service, unit] =
+        fetch<bool, bool, bool, ServiceInfo::State, bool>("systemPath", "pipeSays", "endpoint",
+                                                          "service", "unit");
     QTemporaryDir dir;
-    const QString control = dir.filePath("control"), link = dir.filePath("tarvod.service");
-    if (socket)
-        QVERIFY(QFile(control).open(QIODevice::WriteOnly));
-    // A link to a unit file this user may not read still counts.
-    if (unit)
+    const QString link = dir.filePath("tarvod.service");
+    if (unit) // a link to a unit file this user may not read still counts
         QVERIFY(QFile::link(dir.filePath("no/such/tarvod.service"), link));
-    QTEST(InstalledServer::installed(control, link), "installed");
+    InstalledServer::Probe probe;
+    probe.systemPath = "tarvo-control";
+    probe.unitLink = link;
+    probe.systemEndpointCounts = pipeSays;
+    QStringList asked;
+    probe.endpointThere = [&](const QString &path) {
+        asked += path;
+        return endpoint;
+    };
+    probe.service = [service = service] {
+        ServiceInfo info;
+        info.state = service;
+        return info;
+    };
+    const QString path = systemPath ? probe.systemPath : dir.filePath("control");
+    QTEST(InstalledServer::trayAttaches(path, probe), "attaches");
+    QCOMPARE(asked, QStringList(path)); // the path looked at is the tray's own
+}
+
+// The endpoint check on the real thing: a socket file, or a named pipe that
+// leaves none.
+void TestAttach::endpointSeen()
+{
+    Rig rig;
+    QVERIFY(!InstalledServer::endpointThere(rig.path));
+    QVERIFY(rig.listen());
+    QVERIFY(InstalledServer::endpointThere(rig.path));
+    // Busy with a client, it is still there.
+    ControlClient client(QStringLiteral("test"));
+    client.open(rig.path);
+    QVERIFY(client.waitForReady(5000));
+    QVERIFY(InstalledServer::endpointThere(rig.path));
+    rig.server.reset();
+    QTRY_VERIFY(!InstalledServer::endpointThere(rig.path));
+    QVERIFY(!InstalledServer::endpointThere(QString()));
 }
 
 // The program itself, copied into a scratch folder so that its log goes there.
@@ -415,12 +389,9 @@ void TestAttach::programChoosesAtStart_data()
 
 void TestAttach::programChoosesAtStart()
 {
-#ifndef Q_OS_LINUX
-    QSKIP("the program's start with a server installed is Linux's");
-#endif
     auto [withServer] = fetch<bool>("server");
     Rig rig;
-    const QString program = rig.dir.filePath("tarvo");
+    const QString program = rig.dir.filePath(QFileInfo(TARVO_PATH).fileName());
     QVERIFY(QFile::copy(TARVO_PATH, program));
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     for (const char *name : {"XDG_CONFIG_HOME", "XDG_DATA_HOME", "XDG_RUNTIME_DIR"}) {
@@ -429,6 +400,8 @@ void TestAttach::programChoosesAtStart()
     }
     env.insert("QT_QPA_PLATFORM", "offscreen");
     env.insert("TARVO_CONTROL", rig.path);
+    // A call is up at the server: nothing the tray does may end it.
+    rig.target.state.connected = true;
     if (withServer)
         QVERIFY(rig.listen());
     QProcess tarvo, second;
@@ -436,6 +409,10 @@ void TestAttach::programChoosesAtStart()
     second.setProcessEnvironment(env);
     tarvo.start(program, {});
     QVERIFY(tarvo.waitForStarted(5000));
+    const auto reap = qScopeGuard([&tarvo] { // also when a check fails
+        tarvo.kill();
+        tarvo.waitForFinished(5000);
+    });
     if (withServer) {
         QTRY_COMPARE_WITH_TIMEOUT(rig.server->connectionCount(), 1, 10000);
         // One tray per user, attached or not.
@@ -449,8 +426,22 @@ void TestAttach::programChoosesAtStart()
     // configuration window comes before it.
     QTRY_COMPARE(QFile::exists(rig.dir.filePath("Tarvo.Log")), withServer);
     QCOMPARE(tarvo.state(), QProcess::Running);
-    tarvo.kill();
-    tarvo.waitForFinished(5000);
+#ifdef Q_OS_WIN
+    if (withServer) {
+        // The installer's request ends the attached tray at once, whatever
+        // the server is doing (the call), and the server hears nothing of it.
+        QTest::qWait(1000); // the tray has the status that shows the call
+        const std::wstring name = CloseRequests::eventName(CloseRequests::defaultName(),
+                                                           CloseRequests::Kind::CloseWhenIdle)
+                                      .toStdWString();
+        HANDLE event = OpenEventW(EVENT_MODIFY_STATE, FALSE, name.c_str());
+        QVERIFY(event);
+        SetEvent(event);
+        CloseHandle(event);
+        QVERIFY(tarvo.waitForFinished(10000));
+        QVERIFY(rig.target.stops.isEmpty());
+    }
+#endif
     QVERIFY(rig.target.calls.isEmpty());
 }
 

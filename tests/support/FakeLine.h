@@ -202,6 +202,8 @@ public:
     bool askYesNo(const QString &question) override
     {
         questions += question;
+        if (whileAsking) // what happens while the box is open
+            whileAsking(question);
         return answers.isEmpty() || answers.takeFirst();
     }
     // Answered at once, or, with holdAnswers, when answerHeld() is called.
@@ -223,6 +225,7 @@ public:
     void beep() override { ++beeps; }
 
     QList<bool> answers; // consumed in order; Yes when used up
+    std::function<void(const QString &question)> whileAsking;
     bool holdAnswers = false;
     QList<std::function<void()>> held;
     QStringList questions, informs, warnings;
