@@ -67,6 +67,13 @@ export WINEPREFIX=$WORK/prefix
 wineboot -i >/dev/null 2>&1
 wineserver -w
 
+# Wine ends its services once the last program of the session has ended,
+# where a PC stays on with nobody logged in. A program that waits for ever
+# (cmd reading a pipe nobody writes to) stands for the PC being on.
+mkfifo "$WORK/keep"
+exec 7<>"$WORK/keep"
+keep_session() { wine cmd /c "set /p wait=" <"$WORK/keep" >/dev/null 2>&1 & }
+
 program="$WINEPREFIX/drive_c/Program Files/Tarvo"
 tarvod="C:\\Program Files\\Tarvo\\tarvod.exe"
 data=$WINEPREFIX/drive_c/ProgramData/Tarvo
@@ -90,7 +97,11 @@ tray_pids() {
   done
   true
 }
-lines() { grep -c "$1" "$log" 2>/dev/null || true; }
+lines() {
+  local n
+  n=$(grep -cs "$1" "$log" || true)
+  echo "${n:-0}"
+}
 # wait_for SECONDS COMMAND...: until the command succeeds.
 wait_for() {
   local n=$(($1 * 2))
@@ -102,7 +113,10 @@ wait_for() {
 portable() {
   local link=$1 out=$2
   shift 2
-  [ -z "$PORTABLE" ] || kill "$PORTABLE" 2>/dev/null || true
+  if [ -n "$PORTABLE" ]; then # gone first: it removes its link as it ends
+    kill "$PORTABLE" 2>/dev/null || true
+    wait "$PORTABLE" 2>/dev/null || true
+  fi
   "$LINUX_BUILD/bin/tarvo-portable" --link "$link" "$@" >"$out" 2>&1 &
   PORTABLE=$!
   wait_for 5 test -e "$link" || fail "tarvo-portable made no link: $(cat "$out")"
@@ -144,6 +158,7 @@ user File1 "Save As" "$(winpath "$decoy/orders.txt")"
 wineserver -w
 
 # --- 1. the per-machine install ----------------------------------------------
+keep_session
 portable "$modem" "$WORK/portable-idle.out" --first-call-delay 100000 \
   --download-dir "$hand/received" --upload-dir "$hand/files"
 stage "installing $(basename "$setup") silently for all users"
@@ -151,7 +166,8 @@ timeout 300 wine "$setup" /S /AllUsers >/dev/null 2>&1 || fail "the per-machine 
 [ -f "$program/tarvod.exe" ] && [ -f "$program/tarvoctl.exe" ] && [ -f "$program/tarvo.exe" ] &&
   [ -f "$program/platforms/qwindows.dll" ] || fail "the program folder is not under Program Files"
 common=$WINEPREFIX/drive_c/ProgramData/Microsoft/Windows/Start\ Menu/Programs
-[ -f "$common/Tarvo.lnk" ] && [ -f "$common/Startup/Tarvo.lnk" ] ||
+login=$(find "$common" -maxdepth 2 -ipath '*/Startup/Tarvo.lnk' | head -1)
+[ -f "$common/Tarvo.lnk" ] && [ -n "$login" ] ||
   fail "the menu and log-in shortcuts are not the common ones: $(find "$WINEPREFIX/drive_c" -name Tarvo.lnk)"
 entry=$(query "$uninstall_key" /reg:64)
 grep -qE 'InstallLocation +REG_SZ +C:\\Program Files\\Tarvo$' <<<"$entry" ||
@@ -166,7 +182,7 @@ for value in 'ImagePath +REG_(EXPAND_)?SZ +"C:\\Program Files\\Tarvo\\tarvod\.ex
 done
 grep -qE 'DelayedAutostart +REG_DWORD +0x1$' <<<"$registered" && fail "the service's start is delayed"
 [[ $(status) == running* ]] || fail "the service does not run after the install: $(status)"
-wait_for 60 grep -q 'Waiting call' "$log" ||
+wait_for 60 grep -qs 'Waiting call' "$log" ||
   fail "the service did not arm the modem on COM1: $(tail -5 "$log" 2>/dev/null)"
 [ -z "$(tray_pids)" ] || fail "the silent install started a tray"
 stage "installed for all users: Program Files, HKLM (64-bit), service registered and armed"
@@ -176,11 +192,12 @@ stage "installed for all users: Program Files, HKLM (64-bit), service registered
 # shortcut is set aside, so that only the service can answer.
 stage "killing the prefix and starting it again with no tray"
 wineserver -k
-mv "$common/Startup/Tarvo.lnk" "$WORK/startup.lnk"
+mv "$login" "$WORK/login.lnk"
 rm -f "$host/inbox/orders.txt"
-portable "$modem" "$WORK/portable-boot.out" --calls 1 --first-call-delay 3 \
+portable "$modem" "$WORK/portable-boot.out" --calls 1 --first-call-delay 3 --verbose \
   --download-dir "$hand/received" --upload-dir "$hand/files"
 wineboot >/dev/null 2>&1
+keep_session
 wait_for 30 eval '[[ $(status) == running* ]]' || fail "the service did not start with the prefix: $(status)"
 portable_done 180 || fail "the call after the restart: $(cat "$WORK/portable-boot.out"); $(tail -8 "$log")"
 [ -z "$(tray_pids)" ] || fail "a tray was started with the prefix"
@@ -188,7 +205,7 @@ cmp -s "$host/outbox/prices.txt" "$hand/received/PRICES.TXT" || fail "the downlo
 cmp -s "$hand/files/ORDERS.TXT" "$host/inbox/orders.txt" || fail "the upload is not at the HKLM key's path"
 [ ! -e "$decoy/orders.txt" ] || fail "the service followed the per-user key"
 grep -q 'PRICES.TXT' "$log" || fail "the call is not in the log under %ProgramData%\\Tarvo"
-mv "$WORK/startup.lnk" "$common/Startup/Tarvo.lnk"
+mv "$WORK/login.lnk" "$login"
 stage "after the restart the service served a download and an upload, HKLM's settings, log in ProgramData"
 
 # --- 3. the tray beside the service ------------------------------------------
@@ -207,10 +224,14 @@ service --start-service >/dev/null || fail "--start-service: the service did not
 portable_done 180 || fail "no call served while the tray runs: $(cat "$WORK/portable-tray.out")"
 cmp -s "$hand/files/ORDERS.TXT" "$host/inbox/orders.txt" || fail "the upload with the tray running"
 before=$(status)
+opened=$(lines 'Open COM1')
 stage "Wine ends the session: the tray goes, the service stays"
 wineboot --end-session >/dev/null 2>&1 || true
 wait_for 30 eval '[ -z "$(tray_pids)" ]' || fail "the tray outlived the session's end"
-[ "$(status)" = "$before" ] || fail "the session's end touched the service: $before, now $(status)"
+keep_session
+sleep 3
+[ "$(status)" = "$before" ] && [ "$(lines 'Open COM1')" = "$opened" ] ||
+  fail "the session's end touched the service: $before, now $(status); $(tail -4 "$log")"
 stage "tray: attached without the port, a call served beside it, session's end left the service running"
 
 # --- 4. stopped in the middle of an upload ------------------------------------
@@ -223,12 +244,12 @@ cp "$session/old.txt" "$session/host/orders.txt"
 head -c 200000 /dev/urandom >"$session/portable/ORDERS.TXT"
 machine Settings Job 1
 machine File1 "Save As" "$(winpath "$session/host/orders.txt")"
-wineserver -w 2>/dev/null || true
 portable "$modem" "$WORK/portable-stop.out" --calls 1 --first-call-delay 1 --verbose \
   --download-dir "$session/portable" --upload-dir "$session/portable"
 service --start-service >/dev/null || fail "--start-service for the upload test"
 uploading() { [ -e "$session/host/orders.BAK" ] && [ "$(stat -c %s "$session/host/orders.txt")" -gt 2000 ]; }
-wait_for 60 uploading || fail "the upload did not get going: $(tail -5 "$log")"
+wait_for 60 uploading ||
+  fail "the upload did not get going: $(ls -l "$session/host"); $(tail -5 "$log"); $(tail -5 "$WORK/portable-stop.out")"
 stopped=$(lines 'Not connected')
 service --stop-service >/dev/null || fail "--stop-service in the middle of an upload"
 cmp -s "$session/old.txt" "$session/host/orders.txt" || fail "after the stop orders.txt is not the old copy"
@@ -244,6 +265,7 @@ stage "stop mid-upload: the old copy back, hung up and disarmed"
 # between CONNECT and the portable's greeting: the call is not idle, so its
 # job runs to ALL DONE before the service closes.
 stage "upgrading silently between CONNECT and Portable ready, the tray running"
+service --stop-service >/dev/null || fail "--stop-service before the upgrade"
 one_each_way
 rm -f "$host/inbox/orders.txt"
 portable "$modem" "$WORK/portable-upgrade.out" --calls 1 --first-call-delay 2 --greeting-delay 30 \
@@ -286,7 +308,7 @@ wait_for 30 eval '! query "$uninstall_key" /reg:64 | grep -q .' || fail "the uni
 query "$service_key" | grep -q ImagePath && fail "the uninstaller left the service registered"
 [ ! -e "$program/tarvo.exe" ] && [ ! -e "$program/Qt6Core.dll" ] && [ ! -d "$program/platforms" ] ||
   fail "the uninstaller left program files: $(ls -R "$program")"
-[ ! -e "$common/Tarvo.lnk" ] && [ ! -e "$common/Startup/Tarvo.lnk" ] || fail "the uninstaller left a shortcut"
+[ ! -e "$common/Tarvo.lnk" ] && [ ! -e "$login" ] || fail "the uninstaller left a shortcut"
 grep -q 'log line' "$log" || fail "the uninstaller removed the log under %ProgramData%\\Tarvo"
 query "$machine_key\\Settings" /reg:64 | grep -q 'Modem Port' || fail "the uninstaller removed the settings"
 stage "uninstall: service and program gone, settings and log kept"
