@@ -345,9 +345,9 @@ void TestAttach::attachDecision()
     probe.unitLink = link;
     probe.systemEndpointCounts = pipeSays;
     QStringList asked;
-    probe.endpointThere = [&](const QString &path) {
+    probe.endpointThere = [&asked, there = endpoint](const QString &path) {
         asked += path;
-        return endpoint;
+        return there;
     };
     probe.service = [service = service] {
         ServiceInfo info;
