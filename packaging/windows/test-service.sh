@@ -12,12 +12,17 @@
 #   3. the tray beside it: it takes no port, the service serves a call while
 #      it runs, and Wine's end of the session ends the tray but not the
 #      service;
-#   4. the service stopped in the middle of an upload: the old copy is back,
+#   4. the attached tray driven with xdotool: its window, the offer to copy
+#      the user's settings declined, Stop disarms the modem and Start arms
+#      it again with the service's process running on, Settings -> OK saves
+#      all the values in HKLM and none in the user's key, Exit ends the tray
+#      only and the same service process serves the next call;
+#   5. the service stopped in the middle of an upload: the old copy is back,
 #      no .BAK, the modem hung up and disarmed;
-#   5. a silent upgrade (no /AllUsers) between a call's CONNECT and its
+#   6. a silent upgrade (no /AllUsers) between a call's CONNECT and its
 #      greeting: the call runs to ALL DONE, then the files are replaced, the
 #      service and the tray start again and the service serves the next call;
-#   6. the silent uninstall: the service and the program gone, the settings
+#   7. the silent uninstall: the service and the program gone, the settings
 #      and the log kept.
 #
 #   packaging/windows/test-service.sh [linux-build-dir]
@@ -89,6 +94,7 @@ user() { wine reg add "$user_key\\$1" /v "$2" /t REG_SZ /d "$3" /f >/dev/null; }
 query() { wine reg query "$@" 2>/dev/null | tr -d '\r'; }
 service() { wine "$tarvod" "$@" 2>&1 | tr -d '\r'; }
 status() { service --service-status; }
+ctl() { wine "C:\\Program Files\\Tarvo\\tarvoctl.exe" "$@" 2>&1 | tr -d '\r'; }
 # The trays of this prefix: processes that have its tarvo.exe mapped.
 tray_pids() {
   local p
@@ -234,7 +240,104 @@ sleep 3
   fail "the session's end touched the service: $before, now $(status); $(tail -4 "$log")"
 stage "tray: attached without the port, a call served beside it, session's end left the service running"
 
-# --- 4. stopped in the middle of an upload ------------------------------------
+# --- 4. the attached tray driven by hand ----------------------------------------
+# Found by trying on Xvfb with no window manager: Wine's windows are X windows
+# without a frame, exactly their client area, so "xdotool mousemove --window
+# W X Y" takes client coordinates (no title bar to add). A click sent at once
+# with the move reached a box that had just come up as nothing: move, pause,
+# then click. Keys go where the input focus is: "windowfocus W" first. The
+# question boxes default to No, so Return answers No and "y" (the Yes
+# button's letter) Yes. While the service has the port the window's third
+# button reads "Hide"; the tray's Exit is then its icon's menu, in Wine's own
+# "Wine System Tray" window.
+visible() { xdotool search --onlyvisible --name "$1" 2>/dev/null || true; }
+# popup: a box or menu of the tray's, over its window.
+popup() {
+  local w
+  for w in $(visible '^Tarvo$'); do [ "$w" = "$tray_window" ] || { echo "$w" && return 0; }; done
+  return 1
+}
+size() { xdotool getwindowgeometry "$1" | sed -n 's/^ *Geometry: \([0-9]*\)x\([0-9]*\)$/\1 \2/p'; }
+click() {
+  xdotool mousemove --window "$1" "$2" "$3"
+  sleep 0.3
+  xdotool click "${4:-1}"
+}
+# answer KEY: the question that comes up gets KEY; it must go.
+answer() {
+  local box
+  wait_for 15 eval 'box=$(popup)' || fail "no question came up: $(tail -3 "$log")"
+  sleep 0.5
+  xdotool windowfocus "$box"
+  sleep 0.3
+  xdotool key "$1"
+  wait_for 10 eval '! popup >/dev/null' || fail "the question stayed up after \"$1\""
+}
+heard() { grep -cF "command $1: OK" "$WORK/portable-hand.out" || true; }
+
+stage "driving the tray: the settings offer, Stop, Start, Settings, Exit"
+one_each_way
+portable "$modem" "$WORK/portable-hand.out" --first-call-delay 100000 --verbose \
+  --download-dir "$hand/received" --upload-dir "$hand/files"
+service --stop-service >/dev/null && service --start-service >/dev/null || fail "the service's verbs before the tray"
+wait_for 30 eval '[ "$(heard ATS0=1)" -gt 0 ]' || fail "the service did not arm: $(tail -5 "$WORK/portable-hand.out")"
+served=$(status)
+own=$(query "$user_key" /s)
+machine_values=$(query "$machine_key" /s /reg:64 | grep -c REG_SZ)
+wine "$program/tarvo.exe" >"$WORK/tray3.out" 2>&1 &
+tray_window=
+wait_for 30 eval 'tray_window=$(visible "^Tarvo$" | head -1); [ -n "$tray_window" ]' || fail "no tray window"
+[ "$(size "$tray_window")" = "374 221" ] || fail "the tray's window is $(size "$tray_window"), not 374x221"
+# The user's key has entries: the tray offers once to copy them to the service.
+answer Return
+[ "$(cat "$WINEPREFIX"/drive_c/users/*/AppData/Local/Tarvo/settings-moved)" = declined ] ||
+  fail "the declined offer was not remembered"
+line=$(wc -l <"$log")
+armed=$(heard ATS0=1)
+click "$tray_window" 162 153 # Stop
+answer y
+wait_for 20 eval '[ "$(heard ATS0=0)" -gt 0 ]' || fail "the tray's Stop did not disarm: $(tail -3 "$WORK/portable-hand.out")"
+[ "$(status)" = "$served" ] || fail "the tray's Stop touched the service: $served, now $(status)"
+click "$tray_window" 162 153 # Start
+wait_for 20 eval '[ "$(heard ATS0=1)" -gt "$armed" ]' || fail "the tray's Start did not arm again: $(tail -3 "$log")"
+[ "$(wc -l <"$log")" -gt "$line" ] || fail "the service logged nothing of the tray's Stop and Start"
+click "$tray_window" 56 153 # Settings
+wait_for 20 eval 'settings=$(visible "^Tarvo Configuration$" | head -1); [ -n "$settings" ]' ||
+  fail "the configuration window did not come up"
+read -r width height < <(size "$settings")
+click "$settings" $((width - 130)) $((height - 23)) # OK
+wait_for 20 eval '[ -z "$(visible "^Tarvo Configuration$")" ]' || fail "the configuration window stayed up"
+wait_for 20 eval '[ "$(query "$machine_key" /s /reg:64 | grep -c REG_SZ)" = 34 ]' ||
+  fail "OK saved $(query "$machine_key" /s /reg:64 | grep -c REG_SZ) values in HKLM, not 34 (before: $machine_values)"
+[ "$(query "$user_key" /s)" = "$own" ] || fail "the service's settings went into the user's key"
+[ "$(status)" = "$served" ] || fail "the save touched the service: $served, now $(status)"
+opened=$(lines 'Open COM1')
+menu=
+for _ in 1 2 3; do # a right-click now and then opened nothing
+  click "$(visible '^Wine System Tray$' | head -1)" 10 10 3
+  wait_for 5 eval 'menu=$(popup)' && break
+done
+[ -n "$menu" ] || fail "the tray icon's menu did not come up"
+read -r width height < <(size "$menu")
+click "$menu" 40 $((height - 16)) # Exit
+answer y
+wait_for 30 eval '[ -z "$(tray_pids)" ]' || fail "the tray's Exit did not end the tray"
+sleep 3
+[ "$(status)" = "$served" ] && [ "$(lines 'Open COM1')" = "$opened" ] ||
+  fail "the tray's Exit touched the service: $served, now $(status); $(tail -4 "$log")"
+# A new portable for the call: the port is let go while its link changes.
+rm -f "$host/inbox/orders.txt" "$hand/received/PRICES.TXT"
+ctl stop >/dev/null || fail "tarvoctl stop after the tray's Exit"
+portable "$modem" "$WORK/portable-after.out" --calls 1 --first-call-delay 2 \
+  --download-dir "$hand/received" --upload-dir "$hand/files"
+ctl start >/dev/null || fail "tarvoctl start after the tray's Exit"
+portable_done 180 || fail "no call served after the tray's Exit: $(cat "$WORK/portable-after.out"); $(tail -5 "$log")"
+cmp -s "$host/outbox/prices.txt" "$hand/received/PRICES.TXT" || fail "the download after the tray's Exit"
+cmp -s "$hand/files/ORDERS.TXT" "$host/inbox/orders.txt" || fail "the upload after the tray's Exit"
+[ "$(status)" = "$served" ] || fail "the call after the tray's Exit was served by another process"
+stage "tray by hand: Stop disarmed and Start armed the running service, OK saved 34 values in HKLM, Exit left it serving"
+
+# --- 5. stopped in the middle of an upload ------------------------------------
 stage "stopping the service in the middle of an upload"
 service --stop-service >/dev/null || fail "--stop-service before the upload test"
 session=$WORK/session
@@ -260,7 +363,7 @@ done
 [ "$(lines 'Not connected')" -gt "$stopped" ] || fail "the stop is not in the log: $(tail -8 "$log")"
 stage "stop mid-upload: the old copy back, hung up and disarmed"
 
-# --- 5. the upgrade during a call ---------------------------------------------
+# --- 6. the upgrade during a call ---------------------------------------------
 # A silent install without /AllUsers upgrades the per-machine one. It comes
 # between CONNECT and the portable's greeting: the call is not idle, so its
 # job runs to ALL DONE before the service closes.
@@ -298,7 +401,7 @@ portable_done 180 || fail "the upgraded service served no call: $(cat "$WORK/por
 cmp -s "$hand/files/ORDERS.TXT" "$host/inbox/orders.txt" || fail "the upgraded service's upload"
 stage "upgrade during a call: ALL DONE first, files replaced, service and tray again, next call served"
 
-# --- 6. uninstall --------------------------------------------------------------
+# --- 7. uninstall --------------------------------------------------------------
 stage "uninstalling silently"
 echo "log line" >>"$log"
 wine "$program/Uninstall.exe" /S
