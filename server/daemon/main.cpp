@@ -186,7 +186,9 @@ static int serve(QCoreApplication &app, const DaemonOptions &options, const Serv
     if (hooks.attach)
         hooks.attach(server);
     SystemPowerRequest power;
-    KeepAwake awake(power); // released at the latest when the server is gone
+    KeepAwake awake(power, [&reporter](const QString &text) {
+        reporter.AppendStatus(text + QLatin1String(CrLf), ColourRed);
+    }); // released at the latest when the server is gone
     QTimer awakeTicks;
     keepAwakeWhileServing(server, awake, awakeTicks);
 

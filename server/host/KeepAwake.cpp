@@ -1,6 +1,7 @@
 #include "KeepAwake.h"
 
 #include <QtGlobal>
+#include <utility>
 
 #ifdef Q_OS_WIN
 #include <qt_windows.h>
@@ -8,12 +9,17 @@
 
 namespace Tarvo {
 
-void SystemPowerRequest::hold(bool awake)
+bool SystemPowerRequest::hold(bool awake, QString &error)
 {
 #ifdef Q_OS_WIN
-    SetThreadExecutionState(awake ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS);
+    if (SetThreadExecutionState(awake ? ES_CONTINUOUS | ES_SYSTEM_REQUIRED : ES_CONTINUOUS))
+        return true;
+    error = qt_error_string(int(GetLastError()));
+    return false;
 #else
     Q_UNUSED(awake)
+    Q_UNUSED(error)
+    return true;
 #endif
 }
 
@@ -32,8 +38,16 @@ void KeepAwake::set(bool awake)
 {
     if (awake == m_held)
         return;
-    m_held = awake;
-    m_power.hold(awake);
+    QString error;
+    if (m_power.hold(awake, error) || !awake) {
+        m_held = awake;
+        return;
+    }
+    // Not held: the next update asks again; the refusal is said once.
+    if (m_refused && !std::exchange(m_refusalSaid, true))
+        m_refused(QStringLiteral("The PC cannot be kept from sleeping (%1): it may sleep while "
+                                 "the modem waits and miss calls.")
+                      .arg(error));
 }
 
 } // namespace Tarvo

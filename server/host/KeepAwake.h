@@ -10,8 +10,13 @@
 // SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED), which belongs
 // to the thread that made it: update() and the end run on the main thread.
 // Elsewhere the system request does nothing.
+//
+// A request the system refuses costs this feature only: the server serves
+// on, the refusal is said once (the given step, in red where it is used),
+// and the request is made again at the next change.
 #pragma once
 
+#include <QString>
 #include <functional>
 
 namespace Tarvo {
@@ -20,20 +25,25 @@ class PowerRequest
 {
 public:
     virtual ~PowerRequest() = default;
-    // Keeps the system awake (true) or lets it sleep (false).
-    virtual void hold(bool awake) = 0;
+    // Keeps the system awake (true) or lets it sleep (false); false with the
+    // system's reason when it refused.
+    virtual bool hold(bool awake, QString &error) = 0;
 };
 
 class SystemPowerRequest final : public PowerRequest
 {
 public:
-    void hold(bool awake) override;
+    bool hold(bool awake, QString &error) override;
 };
 
 class KeepAwake
 {
 public:
-    explicit KeepAwake(PowerRequest &power) : m_power(power) {}
+    using Say = std::function<void(const QString &text)>;
+    explicit KeepAwake(PowerRequest &power, Say refused = {})
+        : m_power(power), m_refused(std::move(refused))
+    {
+    }
     ~KeepAwake() { release(); }
     KeepAwake(const KeepAwake &) = delete;
     KeepAwake &operator=(const KeepAwake &) = delete;
@@ -53,7 +63,9 @@ private:
     void set(bool awake);
 
     PowerRequest &m_power;
+    Say m_refused;
     bool m_held = false;
+    bool m_refusalSaid = false;
 };
 
 } // namespace Tarvo

@@ -25,8 +25,14 @@ using Verb = DaemonOptions::Verb;
 class RecordedPower final : public PowerRequest
 {
 public:
-    void hold(bool awake) override { calls += awake ? '1' : '0'; }
+    bool hold(bool awake, QString &error) override
+    {
+        calls += awake ? '1' : '0';
+        error = QStringLiteral("access denied");
+        return !refuses;
+    }
     QString calls;
+    bool refuses = false;
 };
 
 #ifdef Q_OS_WIN
@@ -200,6 +206,25 @@ private slots:
             keeper.release();
         }
         QCOMPARE(power.calls, QStringLiteral("101010"));
+    }
+
+    // A system that refuses costs this feature alone: said once, asked again at each update,
+    // never counted as held.
+    void keepAwakeRefused()
+    {
+        RecordedPower power;
+        power.refuses = true;
+        QStringList said;
+        KeepAwake keeper(power, [&said](const QString &text) { said += text; });
+        for (int tick = 0; tick < 3; ++tick)
+            keeper.update(true, true, [] { return true; });
+        QVERIFY(!keeper.held());
+        QCOMPARE(power.calls, QStringLiteral("111"));
+        QCOMPARE(said.size(), 1);
+        QVERIFY2(said.first().contains(QLatin1String("access denied")), qPrintable(said.first()));
+        power.refuses = false;
+        keeper.update(true, true, [] { return true; });
+        QVERIFY(keeper.held());
     }
 
     // Service/Keep Awake as a person writes it, read afresh: only a plain no turns it off, and it
