@@ -59,13 +59,9 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+source "$HERE/wine-rig.sh"
 
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
-XVFB=$!
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$WORK/display")
+start_xvfb
 
 stage "creating a Wine prefix for the service"
 export WINEPREFIX=$WORK/prefix

@@ -59,8 +59,7 @@ cleanup() {
 }
 trap cleanup EXIT
 
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEARCH=win64
-winpath() { local p=${1//\//\\}; echo "Z:$p"; }
+source "$HERE/wine-rig.sh"
 new_prefix() {
   [ -z "${WINEPREFIX:-}" ] || wineserver -k 2>/dev/null || true
   export WINEPREFIX=$WORK/prefix-$1
@@ -134,10 +133,7 @@ unset WINEPATH
 
 # --- 3. a call under Wine ---------------------------------------------------
 stage "starting Xvfb"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$WORK/display" >/dev/null 2>&1 &
-XVFB=$!
-for _ in $(seq 100); do [ -s "$WORK/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(cat "$WORK/display")
+start_xvfb
 
 stage "creating a Wine prefix for the call"
 new_prefix call
